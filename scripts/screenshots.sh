@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Starts the real program under Xvfb on a generated fixture library and writes PNGs
+# of its windows to build/screenshots/.
+set -euo pipefail
+build=${1:-build}
+out="$build/screenshots"
+mkdir -p "$out"
+if [ -x "$build/src/app/lumenkite" ]; then
+  xvfb-run -a -s "-screen 0 1920x1080x24" python3 scripts/screenshots.py "$build" "$out"
+fi

@@ -1,0 +1,58 @@
+// Test entry point: isolates every test program from the real user's files by pointing
+// HOME and the XDG folders at a fresh temporary folder before Qt reads them.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QByteArray>
+
+#ifdef LK_TEST_GUI
+#include <QApplication>
+using TestApp = QApplication;
+#else
+#include <QCoreApplication>
+using TestApp = QCoreApplication;
+#endif
+
+#include <clocale>
+#include <cstdlib>
+
+namespace {
+QString g_root;
+}
+
+namespace lktest {
+QString sandboxRoot() { return g_root; }
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir *dir = new QTemporaryDir(QDir::tempPath() + "/lumenkite-test-XXXXXX");
+    g_root = dir->path();
+    const QByteArray root = QFile::encodeName(g_root);
+    auto setDir = [&](const char *name, const char *sub) {
+        const QByteArray path = root + "/" + sub;
+        QDir().mkpath(QString::fromLocal8Bit(path));
+        ::setenv(name, path.constData(), 1);
+    };
+    setDir("HOME", "home");
+    setDir("XDG_DATA_HOME", "home/.local/share");
+    setDir("XDG_CONFIG_HOME", "home/.config");
+    setDir("XDG_CACHE_HOME", "home/.cache");
+    setDir("XDG_STATE_HOME", "home/.local/state");
+    setDir("XDG_RUNTIME_DIR", "runtime");
+    QFile::setPermissions(g_root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    ::setenv("XDG_CONFIG_DIRS", (root + "/etc-xdg").constData(), 1);
+
+    ::testing::InitGoogleTest(&argc, argv);
+    TestApp app(argc, argv);
+    TestApp::setOrganizationName("Lumenkite");
+    TestApp::setApplicationName("Lumenkite");
+    std::setlocale(LC_NUMERIC, "C");
+    const int rc = RUN_ALL_TESTS();
+    delete dir;
+    return rc;
+}
