@@ -365,6 +365,42 @@ TEST_F(AppStateTest, BrokenCacheFileStartsEmptyAndIsReplaced)
     EXPECT_EQ(decoded->value("k").videos.size(), 1);
 }
 
+TEST_F(AppStateTest, CacheReaderAcceptsAnyValidJsonForm)
+{
+    // Another writer's member order, white space, escapes and a null creation date.
+    const QByteArray text = R"( {
+      "k\u0031" : { "scannedAt" : 1.5e1 , "deniedFolders" : [ "a\"b", "\u00fc\ud83d\ude00" ],
+        "videos" : [ { "fileSize" : 2e3, "modifiedDate" : -0.5, "createdDate" : null,
+                       "directoryPath" : "\/v", "fileExtension" : "MP4", "name" : "a\tb.mp4",
+                       "url" : "file:///v/a%09b.mp4", "id" : "/v/a\tb.mp4" } ],
+        "scopeKey" : "k1" } } )";
+    const auto decoded = ScopeCacheCodec::decode(text);
+    ASSERT_TRUE(decoded);
+    const CachedScopeScan record = decoded->value("k1");
+    EXPECT_EQ(record.scannedAt, fromReferenceSeconds(15));
+    EXPECT_EQ(record.deniedFolders, (QStringList{"a\"b", QString::fromUtf8("\u00fc\U0001F600")}));
+    ASSERT_EQ(record.videos.size(), 1);
+    const VideoFile &v = record.videos[0];
+    EXPECT_EQ(v.id, "/v/a\tb.mp4");
+    EXPECT_EQ(v.directoryPath, "/v");
+    EXPECT_EQ(v.fileSize, 2000);
+    EXPECT_FALSE(v.createdDate);
+    EXPECT_EQ(v.url.toLocalFile(), "/v/a\tb.mp4");
+    // The writer's text reads back to the same values.
+    EXPECT_EQ(ScopeCacheCodec::decode(ScopeCacheCodec::encode(*decoded)), decoded);
+
+    const char *invalid[] = {
+        R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":[],"scannedAt":01}})",
+        R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":[],"scannedAt":1,}})",
+        R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":["\ud800"],"scannedAt":1}})",
+        R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":[1],"scannedAt":1}})",
+        R"({"k":{"scopeKey":"k","videos":[{"id":"/a.mp4"}],"deniedFolders":[],"scannedAt":1}})",
+        "{\"k\":{\"scopeKey\":\"a\nb\",\"videos\":[],\"deniedFolders\":[],\"scannedAt\":1}}",
+    };
+    for (const char *bad : invalid)
+        EXPECT_FALSE(ScopeCacheCodec::decode(bad)) << bad;
+}
+
 TEST_F(AppStateTest, CacheWriterKeepsTheNewestSnapshot)
 {
     const QString path = root + "/cache.json";
