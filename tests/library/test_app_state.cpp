@@ -565,8 +565,10 @@ TEST_F(AppStateTest, SmartViewsAndFormatFilter)
 TEST_F(AppStateTest, TextSearch)
 {
     auto s = makeState();
-    scanIn(*s, {mem(root + "/Trips/Beach.MP4"), mem(root + "/mp4s/x.mkv"), mem(root + "/other/Ünïcode.avi"),
-                mem(root + "/other/plain.mov")});
+    // Fixed folder names, so the random sandbox path cannot match a query.
+    const QString base = "/srv/v";
+    scanIn(*s, {mem(base + "/Trips/Beach.MP4"), mem(base + "/mp4s/x.mkv"), mem(base + "/other/Ünïcode.avi"),
+                mem(base + "/other/plain.mov")});
     struct Case { QString query; QStringList names; };
     const Case cases[] = {
         {"mp4", {"Beach.MP4", "x.mkv"}},
@@ -587,7 +589,7 @@ TEST_F(AppStateTest, TextSearch)
     // Any non-blank query shows every folder open; blanks follow the stored expansion.
     s->collapseAll();
     s->setSearchQuery("plain");
-    EXPECT_EQ(videoRowIDs(*s), QStringList{root + "/other/plain.mov"});
+    EXPECT_EQ(videoRowIDs(*s), QStringList{base + "/other/plain.mov"});
     s->setSearchQuery("  ");
     EXPECT_TRUE(videoRowIDs(*s).isEmpty());
 }
@@ -599,7 +601,7 @@ TEST_F(AppStateTest, OnDeviceSearchModeKeepsOnlyScoredVideosBestFirst)
     scanIn(*s, {a, b, c});
     s->setIsAISearchMode(true);
     // Without an index the search finds nothing.
-    s->setSearchQuery("a");
+    s->setSearchQuery("a.mp4");
     EXPECT_TRUE(s->filteredVideos().isEmpty());
     s->setAiSearchScores({{a.id, 0.2}, {b.id, 0.0}, {c.id, 0.7}});
     EXPECT_EQ(ids(s->filteredVideos()), (QStringList{c.id, a.id}));
