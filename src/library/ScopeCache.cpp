@@ -1,0 +1,664 @@
+#include "ScopeCache.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QThreadPool>
+
+
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// ---- writing ----
+
+namespace {
+
+class JsonOut
+{
+public:
+    explicit JsonOut(QByteArray &buffer) : m_buf(buffer) {}
+
+    void raw(char c) { m_buf.append(c); }
+    void raw(const char *s) { m_buf.append(s); }
+
+    void string(const QString &s)
+    {
+        const QByteArray utf8 = s.toUtf8();
+        string(utf8.constData(), utf8.size());
+    }
+    void string(const char *p, qsizetype n)
+    {
+        m_buf.append('"');
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            const unsigned char c = static_cast<unsigned char>(p[i]);
+            if (c >= 0x20 && c != '"' && c != '\\')
+                continue;
+            m_buf.append(p + run, i - run);
+            run = i + 1;
+            switch (c) {
+            case '"': m_buf.append("\\\""); break;
+            case '\\': m_buf.append("\\\\"); break;
+            case '\n': m_buf.append("\\n"); break;
+            case '\r': m_buf.append("\\r"); break;
+            case '\t': m_buf.append("\\t"); break;
+            default: {
+                char esc[7];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                m_buf.append(esc, 6);
+            }
+            }
+        }
+        m_buf.append(p + run, n - run);
+        m_buf.append('"');
+    }
+    void number(qint64 v)
+    {
+        char tmp[24];
+        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        m_buf.append(tmp, r.ptr - tmp);
+    }
+    void number(double v)
+    {
+        if (!std::isfinite(v))
+            v = 0;
+        char tmp[32];
+        // Shortest text that reads back as the same double.
+        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        m_buf.append(tmp, r.ptr - tmp);
+    }
+
+private:
+    QByteArray &m_buf;
+};
+
+void writeVideo(JsonOut &out, const VideoFile &v)
+{
+    out.raw("{\"id\":");
+    out.string(v.id);
+    out.raw(",\"url\":");
+    out.string(v.url.toString(QUrl::FullyEncoded));
+    out.raw(",\"name\":");
+    out.string(v.name);
+    out.raw(",\"fileExtension\":");
+    out.string(v.fileExtension);
+    out.raw(",\"directoryPath\":");
+    out.string(v.directoryPath);
+    out.raw(",\"fileSize\":");
+    out.number(v.fileSize);
+    out.raw(",\"modifiedDate\":");
+    out.number(toReferenceSeconds(v.modifiedDate));
+    if (v.createdDate) {
+        out.raw(",\"createdDate\":");
+        out.number(toReferenceSeconds(*v.createdDate));
+    }
+    out.raw('}');
+}
+
+// Streams the cache through `flush`, which is handed the buffer whenever it has grown.
+template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
+{
+    constexpr qsizetype chunk = 1 << 20;
+    QByteArray buffer;
+    buffer.reserve(chunk + 4096);
+    JsonOut out(buffer);
+    const auto maybeFlush = [&] {
+        if (buffer.size() < chunk)
+            return true;
+        const bool ok = flush(buffer);
+        buffer.clear();
+        return ok;
+    };
+    out.raw('{');
+    bool firstRecord = true;
+    for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
+        const CachedScopeScan &record = it.value();
+        if (!firstRecord)
+            out.raw(',');
+        firstRecord = false;
+        out.string(it.key());
+        out.raw(":{\"scopeKey\":");
+        out.string(record.scopeKey);
+        out.raw(",\"videos\":[");
+        for (qsizetype i = 0; i < record.videos.size(); ++i) {
+            if (i)
+                out.raw(',');
+            writeVideo(out, record.videos[i]);
+            if (!maybeFlush())
+                return false;
+        }
+        out.raw("],\"deniedFolders\":[");
+        for (qsizetype i = 0; i < record.deniedFolders.size(); ++i) {
+            if (i)
+                out.raw(',');
+            out.string(record.deniedFolders[i]);
+        }
+        out.raw("],\"scannedAt\":");
+        out.number(toReferenceSeconds(record.scannedAt));
+        out.raw('}');
+    }
+    out.raw('}');
+    return buffer.isEmpty() || flush(buffer);
+}
+
+// ---- reading ----
+
+// A strict JSON reader made for this file: it walks the text once, takes strings without
+// escapes straight from the buffer, and fails on the first missing or mistyped member of
+// any record. Unknown members are skipped whatever they hold.
+class CacheReader
+{
+public:
+    CacheReader(const char *begin, const char *end) : p(begin), e(end) {}
+
+    std::optional<ScopeCache> read()
+    {
+        ScopeCache cache;
+        if (!expect('{'))
+            return std::nullopt;
+        ws();
+        if (!peek('}')) {
+            for (;;) {
+                QString key;
+                CachedScopeScan record;
+                if (!text(key) || !expect(':') || !readRecord(record))
+                    return std::nullopt;
+                cache.insert(key, std::move(record));
+                if (expect(','))
+                    continue;
+                if (peek('}'))
+                    break;
+                return std::nullopt;
+            }
+        }
+        ++p;
+        ws();
+        if (p != e)
+            return std::nullopt;
+        return cache;
+    }
+
+private:
+    static constexpr int kMaxDepth = 512;
+
+    void ws()
+    {
+        while (p < e && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+            ++p;
+    }
+    bool peek(char c) { return p < e && *p == c; }
+    bool expect(char c)
+    {
+        ws();
+        if (p < e && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+
+    static void appendUtf8(std::string &out, uint32_t cp)
+    {
+        if (cp < 0x80) {
+            out += char(cp);
+        } else if (cp < 0x800) {
+            out += char(0xC0 | (cp >> 6));
+            out += char(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += char(0xE0 | (cp >> 12));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        } else {
+            out += char(0xF0 | (cp >> 18));
+            out += char(0x80 | ((cp >> 12) & 0x3F));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        }
+    }
+    bool hex4(uint32_t &out)
+    {
+        if (e - p < 4)
+            return false;
+        out = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = *p++;
+            out <<= 4;
+            if (c >= '0' && c <= '9') out |= uint32_t(c - '0');
+            else if (c >= 'a' && c <= 'f') out |= uint32_t(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') out |= uint32_t(c - 'A' + 10);
+            else return false;
+        }
+        return true;
+    }
+
+    // A string as UTF-8: a view into the text when it has no escapes, else decoded into
+    // `scratch`. `escaped` tells which.
+    bool rawString(std::string_view &out, bool &escaped)
+    {
+        ws();
+        if (p >= e || *p != '"')
+            return false;
+        const char *start = ++p;
+        while (p < e) {
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if (c == '"') {
+                out = std::string_view(start, size_t(p - start));
+                ++p;
+                escaped = false;
+                return true;
+            }
+            if (c == '\\')
+                break;
+            if (c < 0x20)
+                return false;
+            ++p;
+        }
+        m_scratch.assign(start, size_t(p - start));
+        while (p < e) {
+            const unsigned char c = static_cast<unsigned char>(*p++);
+            if (c == '"') {
+                out = m_scratch;
+                escaped = true;
+                return true;
+            }
+            if (c < 0x20)
+                return false;
+            if (c != '\\') {
+                m_scratch += char(c);
+                continue;
+            }
+            if (p >= e)
+                return false;
+            switch (*p++) {
+            case '"': m_scratch += '"'; break;
+            case '\\': m_scratch += '\\'; break;
+            case '/': m_scratch += '/'; break;
+            case 'b': m_scratch += '\b'; break;
+            case 'f': m_scratch += '\f'; break;
+            case 'n': m_scratch += '\n'; break;
+            case 'r': m_scratch += '\r'; break;
+            case 't': m_scratch += '\t'; break;
+            case 'u': {
+                uint32_t cp;
+                if (!hex4(cp))
+                    return false;
+                if (cp >= 0xD800 && cp < 0xDC00) {
+                    uint32_t low;
+                    if (e - p < 2 || p[0] != '\\' || p[1] != 'u')
+                        return false;
+                    p += 2;
+                    if (!hex4(low) || low < 0xDC00 || low > 0xDFFF)
+                        return false;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                } else if (cp >= 0xDC00 && cp < 0xE000) {
+                    return false;
+                }
+                appendUtf8(m_scratch, cp);
+                break;
+            }
+            default: return false;
+            }
+        }
+        return false;
+    }
+    bool text(QString &out)
+    {
+        std::string_view v;
+        bool escaped;
+        if (!rawString(v, escaped))
+            return false;
+        out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+        return true;
+    }
+    // Folders and extensions repeat across many videos: one string each.
+    bool sharedText(std::unordered_map<std::string_view, QString> &table, QString &out)
+    {
+        std::string_view v;
+        bool escaped;
+        if (!rawString(v, escaped))
+            return false;
+        if (escaped) {
+            out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+            return true;
+        }
+        auto it = table.find(v);
+        if (it == table.end())
+            it = table.emplace(v, QString::fromUtf8(v.data(), qsizetype(v.size()))).first;
+        out = it->second;
+        return true;
+    }
+
+    bool number(double &out)
+    {
+        ws();
+        const char *start = p;
+        if (p < e && *p == '-')
+            ++p;
+        if (p >= e || !(*p >= '0' && *p <= '9'))
+            return false;
+        if (*p == '0' && p + 1 < e && p[1] >= '0' && p[1] <= '9')
+            return false; // no leading zeros
+        while (p < e && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == '+' || *p == '-'))
+            ++p;
+        const auto r = std::from_chars(start, p, out);
+        return r.ec == std::errc() && r.ptr == p;
+    }
+
+    bool skipValue(int depth)
+    {
+        if (depth > kMaxDepth)
+            return false;
+        ws();
+        if (p >= e)
+            return false;
+        switch (*p) {
+        case '"': {
+            std::string_view v;
+            bool escaped;
+            return rawString(v, escaped);
+        }
+        case '{': {
+            ++p;
+            ws();
+            if (peek('}')) { ++p; return true; }
+            for (;;) {
+                std::string_view k;
+                bool escaped;
+                if (!rawString(k, escaped) || !expect(':') || !skipValue(depth + 1))
+                    return false;
+                if (expect(',')) continue;
+                if (peek('}')) { ++p; return true; }
+                return false;
+            }
+        }
+        case '[': {
+            ++p;
+            ws();
+            if (peek(']')) { ++p; return true; }
+            for (;;) {
+                if (!skipValue(depth + 1))
+                    return false;
+                if (expect(',')) continue;
+                if (peek(']')) { ++p; return true; }
+                return false;
+            }
+        }
+        case 't': return literal("true");
+        case 'f': return literal("false");
+        case 'n': return literal("null");
+        default: {
+            double ignored;
+            return number(ignored);
+        }
+        }
+    }
+    bool literal(std::string_view word)
+    {
+        if (size_t(e - p) < word.size() || std::string_view(p, word.size()) != word)
+            return false;
+        p += word.size();
+        return true;
+    }
+    bool isNull()
+    {
+        ws();
+        return literal("null");
+    }
+
+    // Members of a JSON object, one call of `member(key)` per member.
+    template <typename Member> bool object(Member &&member)
+    {
+        if (!expect('{'))
+            return false;
+        ws();
+        if (peek('}')) { ++p; return true; }
+        for (;;) {
+            std::string_view key;
+            bool escaped;
+            if (!rawString(key, escaped) || !expect(':'))
+                return false;
+            // The view may point at the scratch buffer that the member's value reuses.
+            const std::string keyCopy = escaped ? std::string(key) : std::string();
+            if (!member(escaped ? std::string_view(keyCopy) : key))
+                return false;
+            if (expect(',')) continue;
+            if (peek('}')) { ++p; return true; }
+            return false;
+        }
+    }
+    template <typename Element> bool array(Element &&element)
+    {
+        if (!expect('['))
+            return false;
+        ws();
+        if (peek(']')) { ++p; return true; }
+        for (;;) {
+            if (!element())
+                return false;
+            if (expect(',')) continue;
+            if (peek(']')) { ++p; return true; }
+            return false;
+        }
+    }
+
+    bool readRecord(CachedScopeScan &record)
+    {
+        unsigned seen = 0;
+        const bool ok = object([&](std::string_view key) {
+            if (key == "scopeKey") { seen |= 1; return text(record.scopeKey); }
+            if (key == "videos") {
+                seen |= 2;
+                record.videos.clear();
+                return array([&] {
+                    VideoFile v;
+                    if (!readVideo(v))
+                        return false;
+                    record.videos.append(std::move(v));
+                    return true;
+                });
+            }
+            if (key == "deniedFolders") {
+                seen |= 4;
+                record.deniedFolders.clear();
+                return array([&] {
+                    QString name;
+                    if (!text(name))
+                        return false;
+                    record.deniedFolders.append(name);
+                    return true;
+                });
+            }
+            if (key == "scannedAt") {
+                double seconds;
+                seen |= 8;
+                if (!number(seconds))
+                    return false;
+                record.scannedAt = fromReferenceSeconds(seconds);
+                return true;
+            }
+            return skipValue(1);
+        });
+        return ok && seen == 0xF;
+    }
+
+    bool readVideo(VideoFile &v)
+    {
+        unsigned seen = 0;
+        std::string_view url;
+        std::string urlCopy;
+        bool urlEscaped = false;
+        const bool ok = object([&](std::string_view key) {
+            double number_;
+            switch (key.size()) {
+            case 2: if (key == "id") { seen |= 1; return text(v.id); } break;
+            case 3:
+                if (key == "url") {
+                    seen |= 2;
+                    if (!rawString(url, urlEscaped))
+                        return false;
+                    if (urlEscaped) {
+                        urlCopy.assign(url);
+                        url = urlCopy;
+                    }
+                    return true;
+                }
+                break;
+            case 4: if (key == "name") { seen |= 4; return text(v.name); } break;
+            case 8:
+                if (key == "fileSize") {
+                    seen |= 32;
+                    if (!number(number_) || number_ != std::floor(number_))
+                        return false;
+                    v.fileSize = qint64(number_);
+                    return true;
+                }
+                break;
+            case 11:
+                if (key == "createdDate") {
+                    if (isNull()) { v.createdDate.reset(); return true; }
+                    if (!number(number_))
+                        return false;
+                    v.createdDate = fromReferenceSeconds(number_);
+                    return true;
+                }
+                break;
+            case 12:
+                if (key == "modifiedDate") {
+                    seen |= 64;
+                    if (!number(number_))
+                        return false;
+                    v.modifiedDate = fromReferenceSeconds(number_);
+                    return true;
+                }
+                break;
+            case 13:
+                if (key == "fileExtension") { seen |= 8; return sharedText(m_extensions, v.fileExtension); }
+                if (key == "directoryPath") { seen |= 16; return sharedText(m_folders, v.directoryPath); }
+                break;
+            }
+            return skipValue(2);
+        });
+        if (!ok || seen != 0x7F)
+            return false;
+        // The stored URL is the file URL of the id in nearly every record; building it from
+        // the path skips the general URL parser.
+        const QByteArray id = v.id.toUtf8();
+        if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
+            url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
+            url.find_first_of("%#?") == std::string_view::npos)
+            v.url = QUrl::fromLocalFile(v.id);
+        else
+            v.url = QUrl(QString::fromUtf8(url.data(), qsizetype(url.size())));
+        return true;
+    }
+
+    const char *p;
+    const char *e;
+    std::string m_scratch;
+    std::unordered_map<std::string_view, QString> m_folders;
+    std::unordered_map<std::string_view, QString> m_extensions;
+};
+
+} // namespace
+
+namespace ScopeCacheCodec {
+
+QByteArray encode(const ScopeCache &cache)
+{
+    QByteArray all;
+    encodeTo(cache, [&](const QByteArray &chunk) {
+        all.append(chunk);
+        return true;
+    });
+    return all;
+}
+
+std::optional<ScopeCache> decode(const QByteArray &json)
+{
+    return CacheReader(json.constData(), json.constData() + json.size()).read();
+}
+
+ScopeCache load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+        return {};
+    // Mapped, not copied: the reader walks the file's pages once.
+    if (uchar *mapped = file.map(0, file.size())) {
+        const char *begin = reinterpret_cast<const char *>(mapped);
+        ScopeCache cache = CacheReader(begin, begin + file.size()).read().value_or(ScopeCache{});
+        file.unmap(mapped);
+        return cache;
+    }
+    return decode(file.readAll()).value_or(ScopeCache{});
+}
+
+bool save(const ScopeCache &cache, const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const bool written = encodeTo(cache, [&](const QByteArray &chunk) {
+        return file.write(chunk) == chunk.size();
+    });
+    if (!written) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace ScopeCacheCodec
+
+// ---- the writer ----
+
+ScopeCacheWriter::ScopeCacheWriter(QString path) : m_path(std::move(path)) {}
+
+ScopeCacheWriter::~ScopeCacheWriter() { waitForIdle(); }
+
+void ScopeCacheWriter::submit(const ScopeCache &snapshot)
+{
+    QMutexLocker lock(&m_mutex);
+    m_pending = snapshot;
+    if (m_running)
+        return;
+    m_running = true;
+    QThreadPool::globalInstance()->start([this] { drain(); });
+}
+
+void ScopeCacheWriter::drain()
+{
+    for (;;) {
+        ScopeCache snapshot;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (!m_pending) {
+                m_running = false;
+                m_idle.wakeAll();
+                return;
+            }
+            snapshot = std::move(*m_pending);
+            m_pending.reset();
+        }
+        // A failed write is silent: the cache in memory stays as it is.
+        ScopeCacheCodec::save(snapshot, m_path);
+        QMutexLocker lock(&m_mutex);
+        ++m_writesDone;
+    }
+}
+
+void ScopeCacheWriter::waitForIdle()
+{
+    QMutexLocker lock(&m_mutex);
+    while (m_running)
+        m_idle.wait(&m_mutex);
+}
+
+int ScopeCacheWriter::writesDone() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_writesDone;
+}
