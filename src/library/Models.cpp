@@ -127,7 +127,9 @@ std::optional<VideoFile> VideoFile::fromJson(const QJsonObject &o)
     if (!size.isDouble() || !mod.isDouble())
         return std::nullopt;
     const double sizeValue = size.toDouble();
-    if (sizeValue != std::floor(sizeValue))
+    // A whole number beyond 64 bits is no byte count; Qt would read it as 0.
+    if (sizeValue != std::floor(sizeValue) || sizeValue < -9223372036854775808.0 ||
+        sizeValue >= 9223372036854775808.0)
         return std::nullopt;
     v.url = QUrl(url);
     v.fileSize = size.toInteger();

@@ -118,20 +118,48 @@ bool validSize(const QSizeF &size)
            std::abs(size.height()) <= limit;
 }
 
-// Delivers on the context's thread. Posting to the application object and checking the
-// context there avoids touching a context that its own thread is deleting.
-void postTo(const QObject *context, std::function<void()> call)
+// A caller's waiter: results go to `context`'s thread, and only while the caller still
+// wants them. Where to post is settled here, on the caller's thread while `context` is
+// surely alive: a worker may find it deleted between any check and its use, so a worker
+// touches it only through the guard, and a context on the GUI thread not at all (its
+// calls are posted to the application object and check the guard there).
+template <typename Value, typename Handler>
+Waiter contextWaiter(const std::shared_ptr<Ticket> &ticket, const QObject *context, Handler onDone,
+                     Value Result::*field)
 {
-    QPointer<const QObject> guard(context);
+    const QPointer<const QObject> guard(context);
     QObject *app = QCoreApplication::instance();
-    if (app && context->thread() == app->thread()) {
-        QMetaObject::invokeMethod(app, [guard, call = std::move(call)] {
-            if (guard)
-                call();
-        }, Qt::QueuedConnection);
-        return;
-    }
-    QMetaObject::invokeMethod(const_cast<QObject *>(context), std::move(call), Qt::QueuedConnection);
+    const QPointer<QObject> target(app && context->thread() == app->thread() ? app : nullptr);
+    const bool viaApplication = !target.isNull();
+    Waiter waiter;
+    waiter.ticket = ticket;
+    waiter.wanted = [ticket, guard] { return !ticket->cancelled && !guard.isNull(); };
+    waiter.deliver = [ticket, guard, target, viaApplication, onDone = std::move(onDone), field](const Result &result) {
+        auto call = [ticket, guard, onDone, value = result.*field] {
+            if (!guard || ticket->cancelled || ticket->finished.exchange(true))
+                return;
+            onDone(value, ticket->generation);
+        };
+        if (viaApplication) {
+            if (QObject *app = target.data())
+                QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+        } else if (const QObject *ctx = guard.data()) {
+            QMetaObject::invokeMethod(const_cast<QObject *>(ctx), std::move(call), Qt::QueuedConnection);
+        }
+    };
+    return waiter;
+}
+
+// A waiter that fulfils a promise; cancelling its future withdraws it.
+template <typename Value>
+Waiter promiseWaiter(const std::shared_ptr<Ticket> &ticket, const std::shared_ptr<QPromise<Value>> &promise,
+                     Value Result::*field)
+{
+    return Waiter{ticket, [promise] { return !promise->isCanceled(); },
+                  [promise, field](const Result &result) {
+                      promise->addResult(result.*field);
+                      promise->finish();
+                  }};
 }
 
 std::optional<QString> firstExecutable(const char *name)
@@ -433,6 +461,34 @@ struct MediaMetadataService::Impl {
 
     // ---- requests ----
 
+    // Answers a waiter at once from the cache, or joins or starts the work for it. A file
+    // URL with no path, or a size that is not finite, gets the empty result.
+    void serve(Job::Kind kind, const QUrl &url, const QSizeF &size, Waiter waiter)
+    {
+        const bool thumb = kind == Job::Kind::thumbnail;
+        const QString path = pathKey(url);
+        if (path.isEmpty() || (thumb && !validSize(size))) {
+            waiter.deliver({});
+            return;
+        }
+        const QString key = thumb ? thumbnailKey(url, size) : path;
+        QMutexLocker lock(&mutex);
+        std::optional<Result> hit;
+        if (thumb) {
+            if (const QImage *image = thumbnailCache.object(key))
+                hit = Result{*image, {}};
+        } else if (auto it = metadataCache.constFind(path); it != metadataCache.constEnd()) {
+            hit = Result{{}, it.value()};
+        }
+        if (hit) {
+            lock.unlock();
+            waiter.deliver(*hit);
+            return;
+        }
+        attach(thumb ? inFlightThumbnails : inFlightMetadata, kind, path, key, url.toLocalFile(), thumb ? size : QSizeF(),
+               std::move(waiter));
+    }
+
     std::shared_ptr<Ticket> makeTicket(const MediaRequestOptions &options)
     {
         auto ticket = std::make_shared<Ticket>();
@@ -541,74 +597,18 @@ MediaRequest MediaMetadataService::thumbnail(const QUrl &url, const QSizeF &size
                                              ThumbnailHandler onDone, MediaRequestOptions options)
 {
     auto ticket = d->makeTicket(options);
-    MediaRequest request(ticket);
-    if (!context || !onDone)
-        return request;
-
-    auto deliver = [ticket, ctx = QPointer<const QObject>(context), onDone](const Result &result) {
-        if (!ctx)
-            return;
-        postTo(ctx.data(), [ticket, onDone, image = result.image] {
-            if (ticket->cancelled || ticket->finished.exchange(true))
-                return;
-            onDone(image, ticket->generation);
-        });
-    };
-    auto wanted = [ticket, ctx = QPointer<const QObject>(context)] { return !ticket->cancelled && !ctx.isNull(); };
-
-    const QString path = pathKey(url);
-    if (!validSize(size) || path.isEmpty()) {
-        deliver({});
-        return request;
-    }
-    const QString key = thumbnailKey(url, size);
-    QMutexLocker lock(&d->mutex);
-    if (const QImage *hit = d->thumbnailCache.object(key)) {
-        const Result result{*hit, {}};
-        lock.unlock();
-        deliver(result);
-        return request;
-    }
-    d->attach(d->inFlightThumbnails, Job::Kind::thumbnail, path, key, url.toLocalFile(), size,
-              Waiter{ticket, wanted, deliver});
-    return request;
+    if (context && onDone)
+        d->serve(Job::Kind::thumbnail, url, size, contextWaiter(ticket, context, std::move(onDone), &Result::image));
+    return MediaRequest(ticket);
 }
 
 MediaRequest MediaMetadataService::metadata(const QUrl &url, const QObject *context, MetadataHandler onDone,
                                             MediaRequestOptions options)
 {
     auto ticket = d->makeTicket(options);
-    MediaRequest request(ticket);
-    if (!context || !onDone)
-        return request;
-
-    auto deliver = [ticket, ctx = QPointer<const QObject>(context), onDone](const Result &result) {
-        if (!ctx)
-            return;
-        postTo(ctx.data(), [ticket, onDone, info = result.info] {
-            if (ticket->cancelled || ticket->finished.exchange(true))
-                return;
-            onDone(info, ticket->generation);
-        });
-    };
-    auto wanted = [ticket, ctx = QPointer<const QObject>(context)] { return !ticket->cancelled && !ctx.isNull(); };
-
-    const QString path = pathKey(url);
-    if (path.isEmpty()) {
-        deliver({});
-        return request;
-    }
-    QMutexLocker lock(&d->mutex);
-    auto hit = d->metadataCache.constFind(path);
-    if (hit != d->metadataCache.constEnd()) {
-        const Result result{{}, hit.value()};
-        lock.unlock();
-        deliver(result);
-        return request;
-    }
-    d->attach(d->inFlightMetadata, Job::Kind::metadata, path, path, url.toLocalFile(), {},
-              Waiter{ticket, wanted, deliver});
-    return request;
+    if (context && onDone)
+        d->serve(Job::Kind::metadata, url, {}, contextWaiter(ticket, context, std::move(onDone), &Result::info));
+    return MediaRequest(ticket);
 }
 
 QFuture<QImage> MediaMetadataService::thumbnail(const QUrl &url, const QSizeF &size, MediaRequestOptions options)
@@ -616,26 +616,7 @@ QFuture<QImage> MediaMetadataService::thumbnail(const QUrl &url, const QSizeF &s
     auto promise = std::make_shared<QPromise<QImage>>();
     promise->start();
     QFuture<QImage> future = promise->future();
-    auto deliver = [promise](const Result &result) {
-        promise->addResult(result.image);
-        promise->finish();
-    };
-    const QString path = pathKey(url);
-    if (!validSize(size) || path.isEmpty()) {
-        deliver({});
-        return future;
-    }
-    const QString key = thumbnailKey(url, size);
-    QMutexLocker lock(&d->mutex);
-    if (const QImage *hit = d->thumbnailCache.object(key)) {
-        const Result result{*hit, {}};
-        lock.unlock();
-        deliver(result);
-        return future;
-    }
-    auto ticket = d->makeTicket(options);
-    d->attach(d->inFlightThumbnails, Job::Kind::thumbnail, path, key, url.toLocalFile(), size,
-              Waiter{ticket, [promise] { return !promise->isCanceled(); }, deliver});
+    d->serve(Job::Kind::thumbnail, url, size, promiseWaiter(d->makeTicket(options), promise, &Result::image));
     return future;
 }
 
@@ -644,26 +625,7 @@ QFuture<VideoMediaInfo> MediaMetadataService::metadata(const QUrl &url, MediaReq
     auto promise = std::make_shared<QPromise<VideoMediaInfo>>();
     promise->start();
     QFuture<VideoMediaInfo> future = promise->future();
-    auto deliver = [promise](const Result &result) {
-        promise->addResult(result.info);
-        promise->finish();
-    };
-    const QString path = pathKey(url);
-    if (path.isEmpty()) {
-        deliver({});
-        return future;
-    }
-    QMutexLocker lock(&d->mutex);
-    auto hit = d->metadataCache.constFind(path);
-    if (hit != d->metadataCache.constEnd()) {
-        const Result result{{}, hit.value()};
-        lock.unlock();
-        deliver(result);
-        return future;
-    }
-    auto ticket = d->makeTicket(options);
-    d->attach(d->inFlightMetadata, Job::Kind::metadata, path, path, url.toLocalFile(), {},
-              Waiter{ticket, [promise] { return !promise->isCanceled(); }, deliver});
+    d->serve(Job::Kind::metadata, url, {}, promiseWaiter(d->makeTicket(options), promise, &Result::info));
     return future;
 }
 

@@ -92,6 +92,15 @@ TEST(VideoFile, JsonRoundTripAndStrictDecoding)
         broken[key] = QJsonValue(true);
         EXPECT_FALSE(VideoFile::fromJson(broken)) << key;
     }
+    // Sizes that are no 64-bit whole number fail instead of turning into another size.
+    for (double size : {1.5, 1e19, -1e19, 9223372036854775808.0}) {
+        QJsonObject broken = o;
+        broken["fileSize"] = size;
+        EXPECT_FALSE(VideoFile::fromJson(broken)) << size;
+    }
+    o["fileSize"] = 4.0e12;
+    ASSERT_TRUE(VideoFile::fromJson(o));
+    EXPECT_EQ(VideoFile::fromJson(o)->fileSize, 4000000000000);
 }
 
 TEST(VideoFile, EqualityCoversEveryField)

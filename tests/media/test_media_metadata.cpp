@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 
@@ -686,6 +687,40 @@ TEST_F(MediaMetadataTest, CancelledOrOrphanedRequestsAreNotAnswered)
     EXPECT_FALSE(cached.isFinished());
     ASSERT_TRUE(waitFor([&] { return generation == 42; }));
     EXPECT_TRUE(cached.isFinished());
+}
+
+// Contexts deleted on the GUI thread while workers are handing their answers over: no
+// answer reaches a deleted context, and a worker never touches one (run under a sanitizer
+// this catches a use after free in the hand-over).
+TEST_F(MediaMetadataTest, ContextsDeletedWhileAnswersAreHandedOver)
+{
+    auto service = serviceWith(QString(), QString(), opts([](auto &o) { o.workerThreads = 4; }));
+    const QString path = clipDir() + "/deleted-context/not-a-video.mp4";
+    writeAll(path, "not a video");
+    const QUrl url = QUrl::fromLocalFile(path);
+    std::atomic<int> late{0};
+    int kept = 0;
+    for (int round = 0; round < 300; ++round) {
+        service->invalidate(url); // every round is served by a worker, not the cache
+        auto *context = new QObject;
+        const bool keep = round % 3 == 0;
+        service->metadata(url, context, [&, keep](const VideoMediaInfo &) {
+            if (keep)
+                ++kept;
+            else
+                ++late;
+        });
+        if (keep) {
+            ASSERT_TRUE(waitFor([&] { return kept == round / 3 + 1; }));
+            delete context;
+        } else {
+            QThread::usleep(unsigned(round % 7) * 40); // lands at varying points of the hand-over
+            delete context;
+        }
+    }
+    spin(200);
+    EXPECT_EQ(late.load(), 0);
+    EXPECT_EQ(kept, 100);
 }
 
 // Waiting work runs visible rows first, newest first; raising a request moves it up.
