@@ -186,6 +186,14 @@ Placement copyThenRemove(const QString &from, const QString &name, const QString
     }
     if (error == 0 && ::fsync(out) != 0)
         error = errno;
+    if (error == 0) {
+        // Never remove the source on the word of a copy that came out short.
+        struct stat copied {};
+        if (::fstat(out, &copied) != 0)
+            error = errno;
+        else if (copied.st_size != st.st_size)
+            error = EIO;
+    }
     if (::close(out) != 0 && error == 0)
         error = errno;
     if (error != 0) {
