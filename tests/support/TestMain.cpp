@@ -47,6 +47,11 @@ int main(int argc, char **argv)
     QFile::setPermissions(g_root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     ::setenv("XDG_CONFIG_DIRS", (root + "/etc-xdg").constData(), 1);
 
+#ifdef LK_TEST_GUI
+    // Listing tests (and running them outside Xvfb) must not need a display.
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     TestApp app(argc, argv);
     TestApp::setOrganizationName("Lumenkite");
