@@ -622,6 +622,25 @@ signals:
 
 std::atomic<quint64> g_nextGeneration{1};
 
+// Scans get threads of their own so that long media jobs on the global pool never hold
+// one back; a cancelled scan ends at its next item, so a few threads are plenty.
+QThreadPool &scanPool()
+{
+    static QThreadPool &pool = [] () -> QThreadPool & {
+        // The name sets a walk reads are made first, so that at exit they outlive the pool,
+        // whose destruction waits for running scans.
+        skippedNamesBytes();
+        skippedPackagesBytes();
+        photoLibrariesBytes();
+        videoExtensionsBytes();
+        VideoFile::knownVideoExtensions();
+        static QThreadPool p;
+        p.setMaxThreadCount(4);
+        return p;
+    }();
+    return pool;
+}
+
 } // namespace
 
 struct ScanJob::State {
@@ -697,7 +716,7 @@ ScanJob VideoScanner::scan(const ScanScope &scope, bool includePhotosLibrary, co
         },
         Qt::QueuedConnection);
 
-    QThreadPool::globalInstance()->start([state, relay, scope, includePhotosLibrary, environment] {
+    scanPool().start([state, relay, scope, includePhotosLibrary, environment] {
         const EventHandler sink = [relay](const ScanEvent &event) { emit relay->event(event); };
         run(scope, includePhotosLibrary, environment, sink, state->stop.get_token());
         emit relay->finished();

@@ -15,6 +15,9 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+// Readable values in failure messages.
+static void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace {
 
 using namespace FileOperationService;
