@@ -191,7 +191,13 @@ QSize PlainButton::sizeHint() const
     return QSize(int(std::ceil(w)), int(std::ceil(h)));
 }
 
-QSize PlainButton::minimumSizeHint() const { return sizeHint(); }
+QSize PlainButton::minimumSizeHint() const
+{
+    // Buttons that take the offered width may shorten their text.
+    if (!m_look.fillWidth) return sizeHint();
+    const qreal w = m_look.padding.left() + m_look.padding.right() + m_look.symbolSize + 2 + 30;
+    return QSize(int(std::ceil(w)), sizeHint().height());
+}
 
 void PlainButton::paintEvent(QPaintEvent *)
 {
@@ -211,7 +217,7 @@ void PlainButton::paintEvent(QPaintEvent *)
 
     const QRectF inner = r.marginsRemoved(m_look.padding);
     qreal x = inner.left();
-    if (!m_look.fillWidth) {
+    if (!m_look.fillWidth || m_look.centerContent) {
         // Content centred in whatever room the layout gave.
         const qreal natural = sizeHint().width() - m_look.padding.left() - m_look.padding.right();
         x = inner.left() + std::max<qreal>(0, (inner.width() - natural) / 2);

@@ -66,6 +66,8 @@ public:
         std::function<QColor(const LinearPalette &, bool hovered)> fill;
         // Takes the whole width offered (a trailing symbol then sits at the right edge).
         bool fillWidth = false;
+        // With fillWidth: the content sits in the middle instead of at the leading edge.
+        bool centerContent = false;
     };
 
     explicit PlainButton(Look look, const QString &text = {}, QWidget *parent = nullptr);

@@ -456,7 +456,8 @@ SidebarView::SidebarView(AppState *state, QWidget *parent)
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->viewport()->setAutoFillBackground(false);
-    m_scroll->setStyleSheet("QScrollArea { background: transparent; }");
+    m_scroll->setAutoFillBackground(false);
+    styleScrollBar();
     body->addWidget(m_scroll, 1);
     body->addWidget(new Divider(this));
     auto *footerHost = new QWidget(this);
@@ -551,8 +552,22 @@ void SidebarView::scheduleRebuild()
     });
 }
 
+void SidebarView::styleScrollBar()
+{
+    // A slim bar in the scheme's neutral colours instead of the style's wide one.
+    const LinearPalette lp = LinearPalette::of(this);
+    const QColor handle = lp.neutral(0.22, 0.22);
+    m_scroll->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 0; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px; min-height: 24px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(handle.name(QColor::HexArgb)));
+}
+
 void SidebarView::changeEvent(QEvent *event)
 {
+    if (event->type() == QEvent::PaletteChange && m_scroll) styleScrollBar();
     VisualEffectBackground::changeEvent(event);
 }
 
@@ -948,7 +963,9 @@ QWidget *SidebarView::buildAIPanel()
             c.setAlphaF(h ? 0.32f : 0.24f);
             return c;
         };
-        auto *download = new PlainButton(look, L10n::text("ai.downloadBtn", lang), card);
+        look.fillWidth = true;
+    look.centerContent = true;
+    auto *download = new PlainButton(look, L10n::text("ai.downloadBtn", lang), card);
         download->setObjectName("ai.download");
         download->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         connect(download, &QAbstractButton::clicked, this, [state] { if (state) state->downloadAIModel(); });

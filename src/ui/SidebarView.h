@@ -121,6 +121,7 @@ protected:
 
 private:
     void scheduleRebuild();
+    void styleScrollBar();
     QWidget *buildHeader();
     QWidget *buildSection(const QString &titleKey, const QList<QWidget *> &rows, QWidget *headerAccessory = nullptr);
     QList<QWidget *> buildSourceRows();
