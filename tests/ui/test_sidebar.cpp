@@ -128,16 +128,18 @@ TEST_F(SidebarTest, SourcesListScopesCustomFoldersAndVolumesWithoutDuplicates)
                                 ScanScope::customFolder(QUrl::fromLocalFile(custom)).id(),
                                 ScanScope::volume("Card", QUrl::fromLocalFile(mount)).id()}));
 
-    SidebarItemRow *home = row("scope:" + ScanScope::homeDirectory().id());
+    sidebar->rebuild();
+    auto find = [&](const ScanScope &s) { return sidebar->control<SidebarItemRow>("scope:" + s.id()); };
+    SidebarItemRow *home = find(ScanScope::homeDirectory());
     ASSERT_NE(home, nullptr);
     EXPECT_TRUE(home->isSelected());
     EXPECT_EQ(home->toolTip(), L10n::text("scope.users.sub", AppLanguage::en));
-    SidebarItemRow *folder = row("scope:" + ScanScope::customFolder(QUrl::fromLocalFile(custom)).id());
+    SidebarItemRow *folder = find(ScanScope::customFolder(QUrl::fromLocalFile(custom)));
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->title(), "Shoots");
     EXPECT_EQ(folder->icon(), "folder");
     EXPECT_EQ(folder->toolTip(), custom);
-    SidebarItemRow *card = row("scope:" + ScanScope::volume("Card", QUrl::fromLocalFile(mount)).id());
+    SidebarItemRow *card = find(ScanScope::volume("Card", QUrl::fromLocalFile(mount)));
     ASSERT_NE(card, nullptr);
     EXPECT_EQ(card->title(), "Card");
     EXPECT_EQ(card->trailingButton(), nullptr);
