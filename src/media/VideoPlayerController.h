@@ -138,7 +138,7 @@ private:
     QTimer m_decodeCheck;
     int m_decodePolls = 0;
     double m_decodeStart = 0;
-    bool m_nativeWantsPlay = false;
+    bool m_decodeHasVideoTrack = false;
     // libmpv: polling, and the start time still to apply once the file has loaded.
     QTimer m_mpvPoll;
     double m_mpvPendingStart = 0;
