@@ -47,7 +47,7 @@ public:
     Build(const QList<VideoFile> &videos, bool compact, VideoSortOrder order,
           const std::optional<QHash<QString, double>> &scores)
         : m_videos(videos), m_compact(compact), m_order(order),
-          m_useScores(scores && !scores->isEmpty()), m_nameKeys(size_t(videos.size()))
+          m_useScores(scores && !scores->isEmpty())
     {
         // The C locale collates by code units, with neither numeric nor case-blind order.
         if (QLocale().language() == QLocale::C)
@@ -85,10 +85,17 @@ public:
         QHash<QString, int> byPath;       // every node except the synthetic root, by path
         QHash<QString, int> byDirectory;  // the node each raw directory string lands in
 
+        const QString *previousDir = nullptr;
+        int previousTarget = -1;
         for (qsizetype v = 0; v < m_videos.size(); ++v) {
             const QString &rawDir = m_videos[v].directoryPath;
-            auto cached = byDirectory.constFind(rawDir);
             int target;
+            // Scans deliver a folder's videos together: most videos share the previous one's folder.
+            if (previousDir && *previousDir == rawDir) {
+                m_nodes[size_t(previousTarget)].videos.push_back(int(v));
+                continue;
+            }
+            auto cached = byDirectory.constFind(rawDir);
             if (cached != byDirectory.cend()) {
                 target = *cached;
             } else {
@@ -124,6 +131,8 @@ public:
                 byDirectory.insert(rawDir, target);
             }
             m_nodes[size_t(target)].videos.push_back(int(v));
+            previousDir = &rawDir;
+            previousTarget = target;
         }
 
         std::vector<MadeNode> top;
@@ -146,46 +155,59 @@ private:
         return index;
     }
 
-    const QCollatorSortKey &nameKey(int video)
+    // Sorts input indices of one folder's videos. Name keys live only while this folder is
+    // sorted, so a million-video build never holds a million keys at once.
+    void sortVideos(std::vector<int> &order)
     {
-        auto &slot = m_nameKeys[size_t(video)];
-        if (!slot)
-            slot.emplace(m_collator.sortKey(m_videos[video].name));
-        return *slot;
-    }
-
-    // True when a must come before b (a and b are input indices).
-    bool videoLess(int a, int b)
-    {
-        if (m_useScores) {
-            const double sa = m_scores[size_t(a)], sb = m_scores[size_t(b)];
-            if (std::abs(sa - sb) > kScoreTolerance)
-                return sa > sb;
-            return nameKey(a).compare(nameKey(b)) < 0;
-        }
-        switch (m_order) {
-        case VideoSortOrder::nameAsc:
-            break;
-        case VideoSortOrder::sizeDesc: {
-            const qint64 x = m_videos[a].fileSize, y = m_videos[b].fileSize;
-            if (x != y)
-                return x > y;
-            break;
-        }
-        case VideoSortOrder::dateDesc: {
-            const qint64 x = m_modifiedMs[size_t(a)], y = m_modifiedMs[size_t(b)];
-            if (x != y)
-                return x > y;
-            break;
-        }
-        case VideoSortOrder::extensionAsc: {
-            const int c = compareCodePoints(m_videos[a].fileExtension, m_videos[b].fileExtension);
-            if (c != 0)
-                return c < 0;
-            break;
-        }
-        }
-        return nameKey(a).compare(nameKey(b)) < 0;
+        std::vector<std::optional<QCollatorSortKey>> keys(order.size());
+        // Sort positions within `order`, so each key slot belongs to one video.
+        std::vector<int> positions(order.size());
+        for (size_t i = 0; i < positions.size(); ++i)
+            positions[i] = int(i);
+        auto key = [&](int p) -> const QCollatorSortKey & {
+            auto &slot = keys[size_t(p)];
+            if (!slot)
+                slot.emplace(m_collator.sortKey(m_videos[order[size_t(p)]].name));
+            return *slot;
+        };
+        auto byName = [&](int p, int q) { return key(p).compare(key(q)) < 0; };
+        auto less = [&](int p, int q) -> bool {
+            const int a = order[size_t(p)], b = order[size_t(q)];
+            if (m_useScores) {
+                const double sa = m_scores[size_t(a)], sb = m_scores[size_t(b)];
+                if (std::abs(sa - sb) > kScoreTolerance)
+                    return sa > sb;
+                return byName(p, q);
+            }
+            switch (m_order) {
+            case VideoSortOrder::nameAsc:
+                break;
+            case VideoSortOrder::sizeDesc: {
+                const qint64 x = m_videos[a].fileSize, y = m_videos[b].fileSize;
+                if (x != y)
+                    return x > y;
+                break;
+            }
+            case VideoSortOrder::dateDesc: {
+                const qint64 x = m_modifiedMs[size_t(a)], y = m_modifiedMs[size_t(b)];
+                if (x != y)
+                    return x > y;
+                break;
+            }
+            case VideoSortOrder::extensionAsc: {
+                const int c = compareCodePoints(m_videos[a].fileExtension, m_videos[b].fileExtension);
+                if (c != 0)
+                    return c < 0;
+                break;
+            }
+            }
+            return byName(p, q);
+        };
+        lk::stableMergeSort(positions.begin(), positions.end(), less);
+        std::vector<int> sorted(order.size());
+        for (size_t i = 0; i < positions.size(); ++i)
+            sorted[i] = order[size_t(positions[i])];
+        order.swap(sorted);
     }
 
     MadeNode make(int index)
@@ -208,17 +230,15 @@ private:
         MadeNode made;
         int latestVideo = -1;
         std::vector<int> order = n.videos;
-        lk::stableMergeSort(order.begin(), order.end(), [this](int a, int b) { return videoLess(a, b); });
-        node->videos.reserve(qsizetype(order.size()));
+        sortVideos(order);
         for (int v : order) {
-            const VideoFile &video = m_videos[v];
-            node->videos.append(video);
-            node->totalSize += video.fileSize;
+            node->totalSize += m_videos[v].fileSize;
             if (latestVideo < 0 || m_modifiedMs[size_t(v)] > m_modifiedMs[size_t(latestVideo)])
                 latestVideo = v;
             if (m_useScores && m_hasScore[size_t(v)] && m_scores[size_t(v)] > made.bestScore)
                 made.bestScore = m_scores[size_t(v)];
         }
+        node->videos = FolderVideos(m_videos, std::move(order));
         node->totalVideoCount = node->videos.size();
         made.latestMs = m_distantPastMs;
         node->latestModifiedDate = m_distantPast;
@@ -296,14 +316,14 @@ private:
     QDateTime m_distantPast;
     qint64 m_distantPastMs = 0;
     std::vector<MutableNode> m_nodes;
-    std::vector<std::optional<QCollatorSortKey>> m_nameKeys;
     std::vector<qint64> m_modifiedMs;
     std::vector<double> m_scores;
     std::vector<bool> m_hasScore;
 };
 
+template <typename Videos>
 void appendRows(const QList<VideoFolderNodePtr> &folders, const std::shared_ptr<const void> &videoOwner,
-                const QList<VideoFile> &videos, int depth, const QList<bool> &guides, bool expandAll,
+                const Videos &videos, int depth, const QList<bool> &guides, bool expandAll,
                 const QSet<QString> &expandedIDs, QList<TreeRow> &into)
 {
     const qsizetype n = folders.size() + videos.size();
@@ -336,6 +356,16 @@ void appendRows(const QList<VideoFolderNodePtr> &folders, const std::shared_ptr<
     }
 }
 
+qsizetype visibleRowCount(const QList<VideoFolderNodePtr> &folders, bool expandAll, const QSet<QString> &expandedIDs)
+{
+    qsizetype count = folders.size();
+    for (const VideoFolderNodePtr &folder : folders) {
+        if (expandAll || expandedIDs.contains(folder->id))
+            count += folder->videos.size() + visibleRowCount(folder->subfolders, expandAll, expandedIDs);
+    }
+    return count;
+}
+
 } // namespace
 
 QList<VideoFile> VideoFolderNode::allVideosRecursive() const
@@ -346,7 +376,8 @@ QList<VideoFile> VideoFolderNode::allVideosRecursive() const
     while (!stack.empty()) {
         const VideoFolderNode *node = stack.back();
         stack.pop_back();
-        result.append(node->videos);
+        for (const VideoFile &video : node->videos)
+            result.append(video);
         for (qsizetype i = node->subfolders.size(); i-- > 0;)
             stack.push_back(node->subfolders[i].get());
     }
@@ -392,7 +423,8 @@ QList<TreeRow> LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots,
                                          const QSet<QString> &expandedIDs)
 {
     QList<TreeRow> rows;
-    rows.reserve(256);
+    // Reserving the exact count spares a million-row list its regrowth copies.
+    rows.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
     flatten(roots, {}, 0, {}, expandAll, expandedIDs, rows);
     return rows;
 }

@@ -365,6 +365,22 @@ TEST(TreeFlatten, RowsShareTheTreeAndOutliveIt)
     EXPECT_EQ(TreeRow{}.id(), "folder:");
 }
 
+TEST(TreeBuilder, NodesShareTheVideosTheyWereBuiltFrom)
+{
+    QList<VideoFile> list{video("/r/b.mp4", 5), video("/r/a.mp4", 6)};
+    const auto roots = LumenkiteBuilder::buildTree(list, QString("/r"), true, VideoSortOrder::nameAsc);
+    const FolderVideos &videos = roots[0]->videos;
+    ASSERT_EQ(videos.size(), 2);
+    EXPECT_EQ(&videos[0], &std::as_const(list)[1]); // no copy: a.mp4 is the caller's element
+    // The caller changing its list afterwards leaves the built tree as it was.
+    list[1].fileSize = 999;
+    list.clear();
+    EXPECT_EQ(videos[0].name, "a.mp4");
+    EXPECT_EQ(videos[0].fileSize, 6);
+    EXPECT_EQ(videos.toList().size(), 2);
+    EXPECT_EQ(std::distance(videos.begin(), videos.end()), 2);
+}
+
 TEST(TreeBuilder, CollectFolderIDsAndAllFolders)
 {
     const QList<VideoFile> list{video("/r/A/B/C/a.mp4"), video("/r/A/b.mp4"), video("/r/D/d.mp4")};
