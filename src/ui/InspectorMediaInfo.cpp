@@ -70,10 +70,10 @@ void MediaInfoGrid::setRows(const QList<MediaInfoRow> &rows, AppLanguage languag
         row->setObjectName("meta-row:" + rows[i].labelKey);
         auto *h = new QHBoxLayout(row);
         h->setContentsMargins(12, 7, 12, 7);
-        auto *label = new ThemedLabel(L10n::text(rows[i].labelKey, language), LinearTheme::font(11.5, QFont::Medium),
+        auto *label = new InspectorLabel(L10n::text(rows[i].labelKey, language), LinearTheme::font(11.5, QFont::Medium),
                                       [](const LinearPalette &p) { return p.tertiaryLabel(); }, row);
         label->setObjectName("label");
-        auto *value = new ThemedLabel(rows[i].value, valueFont, [](const LinearPalette &p) { return p.label(); }, row);
+        auto *value = new InspectorLabel(rows[i].value, valueFont, [](const LinearPalette &p) { return p.label(); }, row);
         value->setObjectName("value");
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         h->addWidget(label);
@@ -87,7 +87,7 @@ void MediaInfoGrid::setRows(const QList<MediaInfoRow> &rows, AppLanguage languag
 
 namespace {
 PaintedButton *secondaryAction(QWidget *parent, const QString &icon, const QString &keycap, bool destructive,
-                               ThemedLabel **title)
+                               InspectorLabel **title)
 {
     auto *b = new PaintedButton(parent);
     PaletteColor fg = destructive ? PaletteColor([](const LinearPalette &p) { return p.systemRed(); })
@@ -110,7 +110,7 @@ PaintedButton *secondaryAction(QWidget *parent, const QString &icon, const QStri
     row->setContentsMargins(10, 6, 10, 6); // 6.5 in the design, whole pixels here
     row->setSpacing(6);
     row->addWidget(new SymbolView(icon, 11.5, fg, b));
-    *title = new ThemedLabel({}, LinearTheme::font(12, QFont::Medium), fg, b);
+    *title = new InspectorLabel({}, LinearTheme::font(12, QFont::Medium), fg, b);
     row->addWidget(*title);
     row->addStretch(1);
     row->addSpacing(2);
@@ -138,7 +138,7 @@ InspectorActionsSection::InspectorActionsSection(QWidget *parent) : QWidget(pare
     tr->setContentsMargins(10, 7, 10, 7);
     tr->setSpacing(7);
     tr->addWidget(new SymbolView("scissors", 12, accent, m_trim));
-    m_trimTitle = new ThemedLabel({}, LinearTheme::font(12, QFont::DemiBold), accent, m_trim);
+    m_trimTitle = new InspectorLabel({}, LinearTheme::font(12, QFont::DemiBold), accent, m_trim);
     tr->addWidget(m_trimTitle);
     tr->addStretch(1);
     tr->addWidget(new KeycapBadge("Ctrl+E", m_trim));
@@ -196,11 +196,11 @@ InspectorEmptyState::InspectorEmptyState(QWidget *parent) : QWidget(parent)
     auto *icon = new SymbolView("play.rectangle.on.rectangle", 28, [](const LinearPalette &p) { return p.tertiaryLabel(); },
                                 this);
     v->addWidget(icon, 0, Qt::AlignHCenter);
-    m_title = new ThemedLabel({}, LinearTheme::font(13, QFont::DemiBold), [](const LinearPalette &p) { return p.label(); },
+    m_title = new InspectorLabel({}, LinearTheme::font(13, QFont::DemiBold), [](const LinearPalette &p) { return p.label(); },
                               this);
     m_title->setObjectName("inspector.noSelection");
     v->addWidget(m_title, 0, Qt::AlignHCenter);
-    m_subtitle = new ThemedLabel({}, LinearTheme::font(11.5), [](const LinearPalette &p) { return p.secondaryLabel(); },
+    m_subtitle = new InspectorLabel({}, LinearTheme::font(11.5), [](const LinearPalette &p) { return p.secondaryLabel(); },
                                  this);
     m_subtitle->setObjectName("inspector.noSelectionSub");
     m_subtitle->setWordWrap(true);

@@ -71,9 +71,9 @@ private:
     PaintedButton *m_move;
     PaintedButton *m_trash;
     LinearIconButton *m_reveal;
-    class ThemedLabel *m_trimTitle;
-    class ThemedLabel *m_moveTitle;
-    class ThemedLabel *m_trashTitle;
+    class InspectorLabel *m_trimTitle;
+    class InspectorLabel *m_moveTitle;
+    class InspectorLabel *m_trashTitle;
 };
 
 // Shown while nothing is selected.
@@ -84,6 +84,6 @@ public:
     void setLanguage(AppLanguage language);
 
 private:
-    class ThemedLabel *m_title;
-    class ThemedLabel *m_subtitle;
+    class InspectorLabel *m_title;
+    class InspectorLabel *m_subtitle;
 };

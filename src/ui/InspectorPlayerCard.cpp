@@ -119,7 +119,7 @@ CannotPlayPlaceholder::CannotPlayPlaceholder(QWidget *parent) : QWidget(parent)
     v->addStretch(1);
     v->addWidget(new SymbolView("play.slash.fill", 22, [](const LinearPalette &) { return whiteAt(0.85); }, this), 0,
                  Qt::AlignHCenter);
-    m_ext = new ThemedLabel({}, LinearTheme::font(11.5, QFont::Medium), [](const LinearPalette &) { return whiteAt(0.85); },
+    m_ext = new InspectorLabel({}, LinearTheme::font(11.5, QFont::Medium), [](const LinearPalette &) { return whiteAt(0.85); },
                             this);
     m_ext->setTextFormat(Qt::PlainText);
     v->addWidget(m_ext, 0, Qt::AlignHCenter);
@@ -261,7 +261,7 @@ FullscreenPlaceholder::FullscreenPlaceholder(QWidget *parent) : QWidget(parent)
     v->addStretch(1);
     v->addWidget(new SymbolView("display", 24, [](const LinearPalette &p) { return p.accent(); }, this), 0,
                  Qt::AlignHCenter);
-    m_title = new ThemedLabel({}, LinearTheme::font(12.5, QFont::DemiBold), [](const LinearPalette &p) { return p.label(); },
+    m_title = new InspectorLabel({}, LinearTheme::font(12.5, QFont::DemiBold), [](const LinearPalette &p) { return p.label(); },
                               this);
     v->addWidget(m_title, 0, Qt::AlignHCenter);
     m_exit = new QPushButton(this);

@@ -14,7 +14,7 @@ class QAbstractButton;
 class QPushButton;
 class QStackedLayout;
 class QVBoxLayout;
-class ThemedLabel;
+class InspectorLabel;
 class UnifiedVideoSurface;
 class VideoPlayerController;
 
@@ -55,7 +55,7 @@ protected:
 
 private:
     QImage m_thumb;
-    ThemedLabel *m_ext;
+    InspectorLabel *m_ext;
     QPushButton *m_open;
 };
 
@@ -119,6 +119,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    ThemedLabel *m_title;
+    InspectorLabel *m_title;
     QPushButton *m_exit;
 };

@@ -88,7 +88,7 @@ void InspectorPlayerView::buildHeader()
     auto *h = new QHBoxLayout(m_header);
     h->setContentsMargins(14, 9, 14, 9);
     h->setSpacing(6);
-    m_title = new ThemedLabel({}, LinearTheme::font(12.5, QFont::DemiBold), labelOf, m_header);
+    m_title = new InspectorLabel({}, LinearTheme::font(12.5, QFont::DemiBold), labelOf, m_header);
     h->addWidget(m_title);
     m_engineBadge = new PillLabel(LinearTheme::font(9.5, QFont::DemiBold, LinearTheme::Design::monospaced), 5, 1.5, 4,
                                   m_header);
@@ -180,7 +180,7 @@ void InspectorPlayerView::buildContent()
     auto *fileCard = new InspectorCard(12, 8, content);
     m_fileCard = fileCard;
     m_fileCard->setObjectName("card:file");
-    m_fileName = new ThemedLabel({}, LinearTheme::font(13.5, QFont::DemiBold), labelOf, fileCard);
+    m_fileName = new InspectorLabel({}, LinearTheme::font(13.5, QFont::DemiBold), labelOf, fileCard);
     m_fileName->setObjectName("file-name");
     m_fileName->setTextFormat(Qt::PlainText);
     m_fileName->setWordWrap(true);
@@ -192,7 +192,7 @@ void InspectorPlayerView::buildContent()
     m_resolution = new PillLabel(LinearTheme::font(10.5, QFont::Medium, LinearTheme::Design::monospaced), 6, 1.5, 4,
                                  fileCard);
     m_resolution->setColors(secondaryOf, [](const LinearPalette &p) { return p.neutral(0.06, 0.045); });
-    m_codec = new ThemedLabel({}, LinearTheme::font(10.5, QFont::Medium), tertiaryOf, fileCard);
+    m_codec = new InspectorLabel({}, LinearTheme::font(10.5, QFont::Medium), tertiaryOf, fileCard);
     m_codec->setObjectName("file-codec");
     badges->addWidget(m_formatBadge);
     badges->addWidget(m_resolution);
@@ -203,7 +203,7 @@ void InspectorPlayerView::buildContent()
     m_locationButton->setObjectName("location-row");
     m_locationButton->row()->setSpacing(5);
     m_locationButton->row()->addWidget(new SymbolView("folder", 10.5, tertiaryOf, m_locationButton), 0, Qt::AlignVCenter);
-    m_location = new ThemedLabel({}, LinearTheme::font(11, QFont::Normal, LinearTheme::Design::monospaced), secondaryOf,
+    m_location = new InspectorLabel({}, LinearTheme::font(11, QFont::Normal, LinearTheme::Design::monospaced), secondaryOf,
                                  m_locationButton);
     m_location->setTextFormat(Qt::PlainText);
     m_location->setMaxLines(2);

@@ -33,7 +33,7 @@ class PaintedButton;
 class PillLabel;
 class QScrollArea;
 class QStackedLayout;
-class ThemedLabel;
+class InspectorLabel;
 class TranscriptSection;
 class VideoPlayerController;
 
@@ -157,7 +157,7 @@ private:
     quint64 m_mediaGeneration = 0;
 
     QWidget *m_header = nullptr;
-    ThemedLabel *m_title = nullptr;
+    InspectorLabel *m_title = nullptr;
     PillLabel *m_engineBadge = nullptr;
     LinearIconButton *m_theaterButton = nullptr;
     LinearIconButton *m_fullscreenButton = nullptr;
@@ -177,12 +177,12 @@ private:
     QWidget *m_transcriptCard = nullptr;
     TranscriptSection *m_transcript = nullptr;
     QWidget *m_fileCard = nullptr;
-    ThemedLabel *m_fileName = nullptr;
+    InspectorLabel *m_fileName = nullptr;
     FormatBadge *m_formatBadge = nullptr;
     PillLabel *m_resolution = nullptr;
-    ThemedLabel *m_codec = nullptr;
+    InspectorLabel *m_codec = nullptr;
     PaintedButton *m_locationButton = nullptr;
-    ThemedLabel *m_location = nullptr;
+    InspectorLabel *m_location = nullptr;
     QWidget *m_gridCard = nullptr;
     MediaInfoGrid *m_grid = nullptr;
 };

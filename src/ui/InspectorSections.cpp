@@ -90,7 +90,7 @@ QWidget *makeTagsView(const QStringList &tags, QWidget *parent)
         };
         chip->setLook(look);
         chip->row()->setContentsMargins(7, 2, 7, 2);
-        chip->row()->addWidget(new ThemedLabel(tag, LinearTheme::font(10, QFont::Medium), labelOf, chip));
+        chip->row()->addWidget(new InspectorLabel(tag, LinearTheme::font(10, QFont::Medium), labelOf, chip));
         chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         row->addWidget(chip);
     }
@@ -146,7 +146,7 @@ MomentChip::MomentChip(const VisualSearchMoment &moment, QWidget *parent) : QWid
     row->setContentsMargins(9, 4, 9, 4); // 4.5 in the design, whole pixels here
     row->setSpacing(4);
     m_icon = new SymbolView(iconName(), 8.5, fg, m_button);
-    m_label = new ThemedLabel(formatDuration(moment.timestamp), monoDigits(11, QFont::DemiBold), fg, m_button);
+    m_label = new InspectorLabel(formatDuration(moment.timestamp), monoDigits(11, QFont::DemiBold), fg, m_button);
     row->addWidget(m_icon);
     row->addWidget(m_label);
     l->addWidget(m_button);
@@ -177,8 +177,8 @@ MatchedMomentsSection::MatchedMomentsSection(QWidget *parent) : QWidget(parent)
     v->setSpacing(7);
     auto *header = headerRow(5);
     m_icon = new SymbolView("sparkle.magnifyingglass", 10.5, accentOf, this);
-    m_title = new ThemedLabel({}, LinearTheme::font(11, QFont::DemiBold), labelOf, this);
-    m_count = new ThemedLabel({}, monoDigits(10, QFont::DemiBold), tertiaryOf, this);
+    m_title = new InspectorLabel({}, LinearTheme::font(11, QFont::DemiBold), labelOf, this);
+    m_count = new InspectorLabel({}, monoDigits(10, QFont::DemiBold), tertiaryOf, this);
     header->addWidget(m_icon);
     header->addWidget(m_title);
     header->addStretch(1);
@@ -241,8 +241,8 @@ AIInsightsSection::AIInsightsSection(QWidget *parent) : QWidget(parent)
     m_layout->setSpacing(6);
     auto *header = headerRow(5);
     header->addWidget(new SymbolView("sparkle.magnifyingglass", 10.5, accentOf, this));
-    m_title = new ThemedLabel({}, LinearTheme::font(11, QFont::DemiBold), labelOf, this);
-    m_engine = new ThemedLabel({}, LinearTheme::font(9.5, QFont::Medium), tertiaryOf, this);
+    m_title = new InspectorLabel({}, LinearTheme::font(11, QFont::DemiBold), labelOf, this);
+    m_engine = new InspectorLabel({}, LinearTheme::font(9.5, QFont::Medium), tertiaryOf, this);
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_engine);
@@ -259,7 +259,7 @@ AIInsightsSection::AIInsightsSection(QWidget *parent) : QWidget(parent)
     iconBox->addWidget(ocrIcon);
     iconBox->addStretch(1);
     ocr->addLayout(iconBox);
-    m_ocr = new ThemedLabel({}, LinearTheme::font(10.5, QFont::Normal, LinearTheme::Design::monospaced), secondaryOf,
+    m_ocr = new InspectorLabel({}, LinearTheme::font(10.5, QFont::Normal, LinearTheme::Design::monospaced), secondaryOf,
                             m_ocrRow);
     m_ocr->setMaxLines(3);
     m_ocr->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -302,7 +302,7 @@ TranscriptSection::TranscriptSection(QWidget *parent) : QWidget(parent)
     v->setSpacing(7);
     auto *header = headerRow(6);
     header->addWidget(new SymbolView("waveform", 10.5, accentOf, this));
-    m_title = new ThemedLabel({}, LinearTheme::font(11, QFont::DemiBold), labelOf, this);
+    m_title = new InspectorLabel({}, LinearTheme::font(11, QFont::DemiBold), labelOf, this);
     header->addWidget(m_title);
     header->addStretch(1);
 
@@ -315,11 +315,11 @@ TranscriptSection::TranscriptSection(QWidget *parent) : QWidget(parent)
     bar->setTextVisible(false);
     bar->setFixedSize(28, 6);
     ph->addWidget(bar);
-    m_progressText = new ThemedLabel({}, LinearTheme::font(10), secondaryOf, m_progress);
+    m_progressText = new InspectorLabel({}, LinearTheme::font(10), secondaryOf, m_progress);
     ph->addWidget(m_progressText);
     header->addWidget(m_progress);
 
-    m_engine = new ThemedLabel(QString::fromLatin1(kSpeechEngineName), LinearTheme::font(9.5, QFont::Medium), tertiaryOf,
+    m_engine = new InspectorLabel(QString::fromLatin1(kSpeechEngineName), LinearTheme::font(9.5, QFont::Medium), tertiaryOf,
                                this);
     header->addWidget(m_engine);
 
@@ -337,7 +337,7 @@ TranscriptSection::TranscriptSection(QWidget *parent) : QWidget(parent)
     m_bodyLayout->setContentsMargins(0, 0, 0, 0);
     m_bodyLayout->setSpacing(5);
     v->addWidget(m_body);
-    m_noSpeech = new ThemedLabel({}, LinearTheme::font(11), tertiaryOf, this);
+    m_noSpeech = new InspectorLabel({}, LinearTheme::font(11), tertiaryOf, this);
     m_noSpeech->setObjectName("speech.noSpeech");
     m_noSpeech->setWordWrap(true);
     v->addWidget(m_noSpeech);
@@ -374,11 +374,11 @@ void TranscriptSection::setData(bool isTranscribing, const std::optional<VideoTr
         QHBoxLayout *row = b->row();
         row->setSpacing(6);
         row->setAlignment(Qt::AlignTop);
-        auto *time = new ThemedLabel(formatDuration(segment.start),
+        auto *time = new InspectorLabel(formatDuration(segment.start),
                                      LinearTheme::font(10, QFont::DemiBold, LinearTheme::Design::monospaced), accentOf, b);
         time->setContentsMargins(0, 1, 0, 0);
         time->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        auto *text = new ThemedLabel(segment.text, LinearTheme::font(11), secondaryOf, b);
+        auto *text = new InspectorLabel(segment.text, LinearTheme::font(11), secondaryOf, b);
         text->setTextFormat(Qt::PlainText);
         text->setMaxLines(2);
         row->addWidget(time, 0, Qt::AlignTop);

@@ -18,7 +18,7 @@ class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
 class SymbolView;
-class ThemedLabel;
+class InspectorLabel;
 
 // At most 8 English labels of an index entry, highest confidence first (ties by name),
 // underscores shown as blanks.
@@ -55,7 +55,7 @@ private:
     VisualSearchMoment m_moment;
     PaintedButton *m_button;
     SymbolView *m_icon;
-    ThemedLabel *m_label;
+    InspectorLabel *m_label;
     bool m_current = false;
 };
 
@@ -75,8 +75,8 @@ signals:
 
 private:
     SymbolView *m_icon;
-    ThemedLabel *m_title;
-    ThemedLabel *m_count;
+    InspectorLabel *m_title;
+    InspectorLabel *m_count;
     QHBoxLayout *m_chipRow;
     QWidget *m_scroller;
     QList<MomentChip *> m_chips;
@@ -96,10 +96,10 @@ public:
     QString engineText() const;
 
 private:
-    ThemedLabel *m_title;
-    ThemedLabel *m_engine;
+    InspectorLabel *m_title;
+    InspectorLabel *m_engine;
     QWidget *m_ocrRow;
-    ThemedLabel *m_ocr;
+    InspectorLabel *m_ocr;
     QVBoxLayout *m_layout;
     QWidget *m_tagsView = nullptr;
     QStringList m_tags;
@@ -122,14 +122,14 @@ signals:
     void jumpRequested(double start);
 
 private:
-    ThemedLabel *m_title;
+    InspectorLabel *m_title;
     QWidget *m_progress;
-    ThemedLabel *m_progressText;
-    ThemedLabel *m_engine;
+    InspectorLabel *m_progressText;
+    InspectorLabel *m_engine;
     QPushButton *m_button;
     QWidget *m_body;
     QVBoxLayout *m_bodyLayout;
-    ThemedLabel *m_noSpeech;
+    InspectorLabel *m_noSpeech;
     QList<PaintedButton *> m_segmentButtons;
     Trailing m_trailing = Trailing::transcribeButton;
     std::optional<VideoTranscriptEntry> m_entry;

@@ -17,30 +17,30 @@ void initInspectorIcons()
     Q_INIT_RESOURCE(inspector_icons);
 }
 
-// ---- ThemedLabel ----
+// ---- InspectorLabel ----
 
-ThemedLabel::ThemedLabel(const QString &text, const QFont &font, PaletteColor color, QWidget *parent)
+InspectorLabel::InspectorLabel(const QString &text, const QFont &font, PaletteColor color, QWidget *parent)
     : QLabel(text, parent), m_color(std::move(color))
 {
     setFont(font);
     applyColor();
 }
 
-void ThemedLabel::setColor(PaletteColor color)
+void InspectorLabel::setColor(PaletteColor color)
 {
     m_color = std::move(color);
     applyColor();
 }
 
-QColor ThemedLabel::currentColor() const { return palette().color(QPalette::WindowText); }
+QColor InspectorLabel::currentColor() const { return palette().color(QPalette::WindowText); }
 
-void ThemedLabel::changeEvent(QEvent *event)
+void InspectorLabel::changeEvent(QEvent *event)
 {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::PaletteChange && !m_applying) applyColor();
 }
 
-void ThemedLabel::setMaxLines(int lines)
+void InspectorLabel::setMaxLines(int lines)
 {
     m_maxLines = lines;
     setWordWrap(lines != 1);
@@ -48,33 +48,33 @@ void ThemedLabel::setMaxLines(int lines)
     updateGeometry();
 }
 
-int ThemedLabel::linesHeight() const
+int InspectorLabel::linesHeight() const
 {
     const QMargins m = contentsMargins();
     return m_maxLines * QFontMetrics(font()).lineSpacing() + m.top() + m.bottom();
 }
 
-int ThemedLabel::heightForWidth(int width) const
+int InspectorLabel::heightForWidth(int width) const
 {
     const int h = QLabel::heightForWidth(width);
     return m_maxLines > 0 ? std::min(h, linesHeight()) : h;
 }
 
-QSize ThemedLabel::sizeHint() const
+QSize InspectorLabel::sizeHint() const
 {
     QSize s = QLabel::sizeHint();
     if (m_maxLines > 0) s.setHeight(std::min(s.height(), linesHeight()));
     return s;
 }
 
-QSize ThemedLabel::minimumSizeHint() const
+QSize InspectorLabel::minimumSizeHint() const
 {
     QSize s = QLabel::minimumSizeHint();
     if (m_maxLines > 0) s.setHeight(std::min(s.height(), linesHeight()));
     return s;
 }
 
-void ThemedLabel::applyColor()
+void InspectorLabel::applyColor()
 {
     if (!m_color) return;
     const QColor c = m_color(LinearPalette::of(this));

@@ -21,10 +21,10 @@ void initInspectorIcons();
 using PaletteColor = std::function<QColor(const LinearPalette &)>;
 
 // A label whose text colour follows the scheme.
-class ThemedLabel : public QLabel {
+class InspectorLabel : public QLabel {
     Q_OBJECT
 public:
-    ThemedLabel(const QString &text, const QFont &font, PaletteColor color, QWidget *parent = nullptr);
+    InspectorLabel(const QString &text, const QFont &font, PaletteColor color, QWidget *parent = nullptr);
     void setColor(PaletteColor color);
     QColor currentColor() const;
     // Wraps the text and shows at most `lines` lines of it (0: no limit).
