@@ -1,4 +1,5 @@
 #include "library/AppState.h"
+#include "ui/InspectorPane.h"
 #include "ui/LumenkiteApp.h"
 
 #include <QApplication>
@@ -47,7 +48,9 @@ int main(int argc, char **argv)
     parser.addOptions({capture, appearance});
     parser.parse(QCoreApplication::arguments());
 
-    LumenkiteApp app;
+    ContentViewParts parts;
+    parts.inspector = makeInspectorPane;
+    LumenkiteApp app(parts);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
