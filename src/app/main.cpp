@@ -1,4 +1,5 @@
 #include "library/AppState.h"
+#include "ui/InspectorPane.h"
 #include "ui/LumenkiteApp.h"
 
 #include <QApplication>
@@ -44,13 +45,33 @@ int main(int argc, char **argv)
     capture.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption appearance("appearance", "", "system|light|dark");
     appearance.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance});
+    QCommandLineOption selectVideo("select-video", "", "path");
+    selectVideo.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption theater("theater");
+    theater.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater});
     parser.parse(QCoreApplication::arguments());
 
-    LumenkiteApp app;
+    ContentViewParts parts;
+    parts.inspector = makeInspectorPane;
+    LumenkiteApp app(parts);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
+    // For pictures of the inspector: the video to select once the library has loaded.
+    if (parser.isSet(selectVideo)) {
+        const QString id = standardizedPath(parser.value(selectVideo));
+        const bool wide = parser.isSet(theater);
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, wide] {
+            if (const auto v = app.state()->videoWithID(id)) {
+                poll->stop();
+                app.state()->selectVideo(*v);
+                if (wide) app.state()->setIsTheaterMode(true);
+            }
+        });
+        poll->start(50);
+    }
     if (parser.isSet(capture)) scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), 800);
     return qapp.exec();
 }

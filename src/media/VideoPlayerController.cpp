@@ -1,0 +1,522 @@
+#include "VideoPlayerController.h"
+
+#include "LibMPVLibrary.h"
+#include "MPVPlayerEngine.h"
+#include "NativeDecodability.h"
+#include "library/Models.h"
+
+#include <QAudioOutput>
+#include <QFileInfo>
+#include <QMediaPlayer>
+#include <QVideoSink>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QFutureWatcher>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr int kNativeTickMs = 80;
+constexpr int kDecodePollMs = 100;
+constexpr int kDecodePollLimit = 15;
+constexpr int kMPVPollMs = 100;
+
+void selectGStreamerBackend()
+{
+    // Qt's FFmpeg media backend crashes on machines without a sound device.
+    if (qgetenv("QT_MEDIA_BACKEND") != "gstreamer")
+        qputenv("QT_MEDIA_BACKEND", "gstreamer");
+}
+} // namespace
+
+bool VideoPlayerController::isNativeExtension(const QUrl &url)
+{
+    const QString ext = QFileInfo(url.path()).suffix().toLower();
+    return VideoFile::nativeVideoExtensions().contains(ext);
+}
+
+VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
+{
+    selectGStreamerBackend();
+    m_player = new QMediaPlayer(this);
+    m_audio = new QAudioOutput(this);
+    m_audio->setVolume(m_volume);
+    m_player->setAudioOutput(m_audio);
+    m_sink = new QVideoSink(this);
+    m_player->setVideoSink(m_sink);
+    connect(m_sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
+        if (m_isUsingMPV || !frame.isValid())
+            return;
+        m_lastFrame = frame;
+        emit videoFrameChanged();
+    });
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+        if (status == QMediaPlayer::EndOfMedia)
+            onNativeEnd();
+    });
+    connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { onNativeError(); });
+
+    m_nativeTick.setInterval(kNativeTickMs);
+    connect(&m_nativeTick, &QTimer::timeout, this, &VideoPlayerController::onNativeTick);
+    m_nativeTick.start();
+    m_decodeCheck.setInterval(kDecodePollMs);
+    connect(&m_decodeCheck, &QTimer::timeout, this, &VideoPlayerController::decodeCheckStep);
+    m_mpvPoll.setInterval(kMPVPollMs);
+    connect(&m_mpvPoll, &QTimer::timeout, this, &VideoPlayerController::pollMPV);
+}
+
+VideoPlayerController::~VideoPlayerController() { teardown(); }
+
+// --- published fields: written only on real changes ---
+
+void VideoPlayerController::setUsingMPV(bool v)
+{
+    if (m_isUsingMPV != v) {
+        m_isUsingMPV = v;
+        emit isUsingMPVChanged(v);
+    }
+}
+void VideoPlayerController::setCanPlay(bool v)
+{
+    if (m_canPlayCurrentFile != v) {
+        m_canPlayCurrentFile = v;
+        emit canPlayCurrentFileChanged(v);
+    }
+}
+void VideoPlayerController::setPlaying(bool v)
+{
+    if (m_isPlaying != v) {
+        m_isPlaying = v;
+        emit isPlayingChanged(v);
+    }
+}
+void VideoPlayerController::setCurrentTime(double v)
+{
+    if (m_currentTime != v) {
+        m_currentTime = v;
+        emit currentTimeChanged(v);
+    }
+}
+void VideoPlayerController::setDuration(double v)
+{
+    if (m_duration != v) {
+        m_duration = v;
+        emit durationChanged(v);
+    }
+}
+void VideoPlayerController::setMuted(bool v)
+{
+    if (m_isMuted != v) {
+        m_isMuted = v;
+        emit isMutedChanged(v);
+    }
+}
+void VideoPlayerController::bumpSurfaceToken()
+{
+    ++m_surfaceRefreshToken;
+    emit surfaceRefreshTokenChanged(m_surfaceRefreshToken);
+}
+
+void VideoPlayerController::setLooping(bool looping)
+{
+    if (m_mpvEngine)
+        m_mpvEngine->setString("loop-file", looping ? QStringLiteral("inf") : QStringLiteral("no"));
+    if (m_isLooping != looping) {
+        m_isLooping = looping;
+        emit isLoopingChanged(looping);
+    }
+}
+
+// --- loading ---
+
+void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, bool forceReload, double startAt)
+{
+    if (m_tornDown)
+        return;
+    const double start = std::isfinite(startAt) ? startAt : 0;
+    if (!forceReload && url == m_currentURL && !(forceMPV && !m_isUsingMPV)) {
+        if (start > 0.1)
+            seek(start);
+        if (autoplay && !m_isPlaying)
+            play();
+        return;
+    }
+
+    m_player->pause();
+    if (m_mpvEngine)
+        m_mpvEngine->setFlag("pause", true);
+    m_mpvPoll.stop();
+    m_decodeCheck.stop();
+    ++m_loadGeneration;
+    m_mpvPendingStart = 0;
+    setPlaying(false);
+    setCurrentTime(std::max(0.0, start));
+    setDuration(0);
+    m_currentURL = url;
+    m_lastFrame = QVideoFrame();
+
+    if (url.isEmpty()) {
+        m_player->setSource(QUrl());
+        if (m_mpvEngine) {
+            m_mpvEngine->setPendingLoad(std::nullopt);
+            m_mpvEngine->command({QStringLiteral("stop")});
+        }
+        setUsingMPV(false);
+        setCanPlay(true);
+        bumpSurfaceToken();
+        return;
+    }
+    if (!forceMPV && isNativeExtension(url))
+        loadNative(url, autoplay, start);
+    else
+        loadMPV(url, autoplay, start);
+}
+
+void VideoPlayerController::applyNativeVolume() { m_audio->setVolume(m_isMuted ? 0.0f : m_volume); }
+
+void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double start)
+{
+    setUsingMPV(false);
+    setCanPlay(true);
+    if (m_mpvEngine) {
+        m_mpvEngine->setPendingLoad(std::nullopt);
+        m_mpvEngine->command({QStringLiteral("stop")});
+    }
+    m_player->setSource(url);
+    applyNativeVolume();
+    bumpSurfaceToken();
+    startDecodeCheck(start);
+    if (autoplay)
+        play();
+}
+
+void VideoPlayerController::startDecodeCheck(double start)
+{
+    // Whether the file's video can be decoded here is read from its header off the GUI
+    // thread; the status polls then wait for the player to be ready.
+    m_decodePolls = 0;
+    m_decodeStart = start;
+    const quint64 generation = m_loadGeneration;
+    const QString path = m_currentURL.toLocalFile();
+    auto *watcher = new QFutureWatcher<NativeDecodability>(this);
+    connect(watcher, &QFutureWatcher<NativeDecodability>::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        if (generation != m_loadGeneration || m_isUsingMPV || m_tornDown)
+            return;
+        const NativeDecodability d = watcher->result();
+        if (d == NativeDecodability::undecodableVideo) {
+            fallBackToMPV();
+            return;
+        }
+        m_decodeHasVideoTrack = d == NativeDecodability::decodableVideo;
+        m_decodeCheck.start();
+    });
+    watcher->setFuture(QtConcurrent::run([path] { return probeNativeDecodability(path); }));
+}
+
+void VideoPlayerController::decodeCheckStep()
+{
+    if (m_isUsingMPV || m_tornDown) {
+        m_decodeCheck.stop();
+        return;
+    }
+    ++m_decodePolls;
+    const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
+    if (status == QMediaPlayer::InvalidMedia || m_player->error() != QMediaPlayer::NoError) {
+        m_decodeCheck.stop();
+        fallBackToMPV();
+        return;
+    }
+    const bool ready = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferingMedia
+                       || status == QMediaPlayer::BufferedMedia || status == QMediaPlayer::EndOfMedia;
+    if (ready) {
+        m_decodeCheck.stop();
+        if (m_decodeHasVideoTrack && !m_player->hasVideo()) {
+            fallBackToMPV();
+            return;
+        }
+        if (m_decodeStart > 0.1)
+            seek(m_decodeStart);
+        bumpSurfaceToken();
+        return;
+    }
+    if (m_decodePolls >= kDecodePollLimit)
+        m_decodeCheck.stop();
+}
+
+void VideoPlayerController::onNativeError()
+{
+    if (m_isUsingMPV || m_currentURL.isEmpty() || m_tornDown)
+        return;
+    m_decodeCheck.stop();
+    fallBackToMPV();
+}
+
+void VideoPlayerController::onNativeTick()
+{
+    if (m_isUsingMPV || m_currentURL.isEmpty())
+        return;
+    const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
+    // Before the item is ready its position reads 0; keep the requested start shown.
+    if (status != QMediaPlayer::LoadingMedia && status != QMediaPlayer::NoMedia && !m_decodeCheck.isActive())
+        setCurrentTime(m_player->position() / 1000.0);
+    if (m_player->duration() > 0)
+        setDuration(m_player->duration() / 1000.0);
+    setPlaying(m_player->playbackState() == QMediaPlayer::PlayingState);
+}
+
+void VideoPlayerController::onNativeEnd()
+{
+    if (m_isUsingMPV || m_tornDown)
+        return;
+    if (m_isLooping) {
+        seek(0);
+        play();
+    } else {
+        setPlaying(false);
+    }
+}
+
+void VideoPlayerController::pushStateToEngine()
+{
+    m_mpvEngine->setDouble("volume", m_isMuted ? 0.0 : std::clamp(double(m_volume) * 100.0, 0.0, 100.0));
+    m_mpvEngine->setFlag("mute", m_isMuted);
+    m_mpvEngine->setDouble("speed", m_playbackRate);
+    m_mpvEngine->setString("loop-file", m_isLooping ? QStringLiteral("inf") : QStringLiteral("no"));
+}
+
+void VideoPlayerController::loadMPV(const QUrl &url, bool autoplay, double start)
+{
+    m_player->setSource(QUrl());
+    if (!m_mpvEngine) {
+        m_mpvEngine = MPVPlayerEngine::create();
+        if (m_mpvEngine) {
+            connect(m_mpvEngine.get(), &MPVPlayerEngine::fileLoaded, this, &VideoPlayerController::onMPVFileLoaded);
+            connect(m_mpvEngine.get(), &MPVPlayerEngine::fileFailed, this, &VideoPlayerController::onMPVFileFailed);
+            emit mpvEngineChanged();
+        }
+    }
+    if (!m_mpvEngine) {
+        setUsingMPV(false);
+        setCanPlay(false);
+        return;
+    }
+    setUsingMPV(true);
+    setCanPlay(true);
+    pushStateToEngine();
+    m_mpvEngine->load(url, autoplay);
+    if (start > 0.25) {
+        m_mpvPendingStart = start;
+        if (!m_mpvEngine->lib()->hasEvents()) {
+            // Without libmpv's events the best guess is that the file is open shortly.
+            const quint64 generation = m_loadGeneration;
+            QTimer::singleShot(160, this, [this, generation] {
+                if (generation == m_loadGeneration && m_isUsingMPV && m_mpvPendingStart > 0) {
+                    const double t = m_mpvPendingStart;
+                    m_mpvPendingStart = 0;
+                    seek(t);
+                }
+            });
+        }
+    }
+    setPlaying(autoplay);
+    startMPVPolling();
+}
+
+bool VideoPlayerController::mpvPathIsCurrent(const QString &path) const
+{
+    if (path.isEmpty())
+        return true;
+    const QString current = m_currentURL.isLocalFile() ? m_currentURL.toLocalFile() : m_currentURL.toString();
+    return QFileInfo(path).absoluteFilePath() == QFileInfo(current).absoluteFilePath() || path == current;
+}
+
+void VideoPlayerController::onMPVFileLoaded(const QString &path)
+{
+    if (!m_isUsingMPV || !mpvPathIsCurrent(path))
+        return;
+    setCanPlay(true);
+    if (m_mpvPendingStart > 0) {
+        const double t = m_mpvPendingStart;
+        m_mpvPendingStart = 0;
+        seek(t);
+    }
+}
+
+void VideoPlayerController::onMPVFileFailed(const QString &path)
+{
+    if (!m_isUsingMPV || !mpvPathIsCurrent(path))
+        return;
+    m_mpvPoll.stop();
+    m_mpvPendingStart = 0;
+    if (m_mpvEngine)
+        m_mpvEngine->setFlag("pause", true);
+    setPlaying(false);
+    setCanPlay(false);
+}
+
+void VideoPlayerController::startMPVPolling()
+{
+    m_mpvPoll.start();
+    pollMPV();
+}
+
+void VideoPlayerController::pollMPV()
+{
+    if (!m_isUsingMPV || !m_mpvEngine) {
+        m_mpvPoll.stop();
+        return;
+    }
+    // The requested start stays on show until the file has loaded and gone there.
+    if (m_mpvPendingStart <= 0) {
+        const double t = m_mpvEngine->getDouble("time-pos").value_or(0);
+        if (std::isfinite(t))
+            setCurrentTime(t);
+    }
+    if (const auto d = m_mpvEngine->getDouble("duration"); d && std::isfinite(*d) && *d > 0)
+        setDuration(*d);
+    const std::optional<bool> paused = m_mpvEngine->getFlag("pause");
+    setPlaying(paused.has_value() && !*paused);
+}
+
+// --- transport ---
+
+void VideoPlayerController::play()
+{
+    if (m_tornDown)
+        return;
+    if (m_isUsingMPV && m_mpvEngine) {
+        if (m_duration > 0 && m_currentTime >= m_duration - 0.2)
+            seek(0);
+        // A load still waiting for its surface starts playing when it runs.
+        if (auto pending = m_mpvEngine->pendingLoad()) {
+            pending->autoPlay = true;
+            m_mpvEngine->setPendingLoad(pending);
+        }
+        m_mpvEngine->setFlag("pause", false);
+        setPlaying(true);
+        return;
+    }
+    if (m_isUsingMPV || !m_canPlayCurrentFile)
+        return;
+    if (m_duration > 0 && m_currentTime >= m_duration - 0.15)
+        seek(0);
+    m_player->setPlaybackRate(m_playbackRate);
+    m_player->play();
+    setPlaying(true);
+}
+
+void VideoPlayerController::pause()
+{
+    if (m_isUsingMPV && m_mpvEngine) {
+        if (auto pending = m_mpvEngine->pendingLoad()) {
+            pending->autoPlay = false;
+            m_mpvEngine->setPendingLoad(pending);
+        }
+        m_mpvEngine->setFlag("pause", true);
+    } else {
+        m_player->pause();
+    }
+    setPlaying(false);
+}
+
+void VideoPlayerController::seek(double seconds)
+{
+    double t = std::isfinite(seconds) ? seconds : 0;
+    if (m_duration > 0)
+        t = std::min(t, m_duration);
+    t = std::max(t, 0.0);
+    if (m_isUsingMPV && m_mpvEngine) {
+        if (m_mpvPendingStart > 0)
+            m_mpvPendingStart = t > 0 ? t : 0; // the file is not open yet: go there once it is
+        if (m_mpvPendingStart <= 0)
+            m_mpvEngine->seek(t);
+    } else {
+        m_player->setPosition(qint64(std::llround(t * 1000.0)));
+    }
+    setCurrentTime(t);
+}
+
+void VideoPlayerController::setPlaybackRate(float rate)
+{
+    if (m_playbackRate != rate) {
+        m_playbackRate = rate;
+        emit playbackRateChanged(rate);
+    }
+    if (m_isUsingMPV && m_mpvEngine)
+        m_mpvEngine->setDouble("speed", rate);
+    else if (m_isPlaying)
+        m_player->setPlaybackRate(rate);
+}
+
+void VideoPlayerController::toggleMute()
+{
+    setMuted(!m_isMuted);
+    if (m_isUsingMPV && m_mpvEngine)
+        m_mpvEngine->setFlag("mute", m_isMuted);
+    else
+        applyNativeVolume();
+}
+
+void VideoPlayerController::setVolume(float volume)
+{
+    const float v = std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 0.0f;
+    if (m_volume != v) {
+        m_volume = v;
+        emit volumeChanged(v);
+    }
+    setMuted(m_volume == 0);
+    if (m_isUsingMPV && m_mpvEngine) {
+        m_mpvEngine->setDouble("volume", std::clamp(double(m_volume) * 100.0, 0.0, 100.0));
+        m_mpvEngine->setFlag("mute", m_isMuted);
+    } else {
+        m_audio->setVolume(m_volume);
+    }
+}
+
+void VideoPlayerController::fallBackToMPV()
+{
+    if (m_currentURL.isEmpty() || m_isUsingMPV || !LibMPVLibrary::shared() || m_tornDown)
+        return;
+    const bool wasPlaying = m_isPlaying || m_player->playbackState() == QMediaPlayer::PlayingState;
+    const double position = m_currentTime;
+    load(m_currentURL, true, wasPlaying, false, position);
+}
+
+void VideoPlayerController::redrawMPVLayer()
+{
+    if (!m_mpvEngine)
+        return;
+    if (MPVRenderHost *layer = m_mpvEngine->activeLayer(); layer && !layer->isTornDown())
+        layer->redrawIfActive();
+}
+
+void VideoPlayerController::refreshSurface()
+{
+    bumpSurfaceToken();
+    if (!m_isUsingMPV)
+        return;
+    redrawMPVLayer();
+    QPointer<VideoPlayerController> self(this);
+    QTimer::singleShot(70, this, [self] {
+        if (self)
+            self->redrawMPVLayer();
+    });
+}
+
+void VideoPlayerController::teardown()
+{
+    if (m_tornDown)
+        return;
+    m_tornDown = true;
+    m_player->pause();
+    m_mpvPoll.stop();
+    m_decodeCheck.stop();
+    m_nativeTick.stop();
+    ++m_loadGeneration;
+    if (m_mpvEngine) {
+        m_mpvEngine->shutdown();
+        m_mpvEngine.reset();
+        emit mpvEngineChanged();
+    }
+}

@@ -1,0 +1,78 @@
+// The player controller against real clips: the native player for the native formats,
+// libmpv's engine state for the rest (pictures are checked in the ui tests).
+#include "media/LibMPVLibrary.h"
+#include "media/MPVPlayerEngine.h"
+#include "media/NativeDecodability.h"
+#include "media/VideoPlayerController.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMediaPlayer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+#include <functional>
+
+namespace {
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 8000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+class ControllerClips : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = lktest::sandboxRoot() + "/clips";
+        QDir().mkpath(dir);
+        ok = lktest::makeClip(dir + "/h264.mp4", 4, 160, 120, {"-c:v", "libx264", "-pix_fmt", "yuv420p"}, true)
+             && lktest::makeClip(dir + "/vp9.mp4", 4, 160, 120, {"-c:v", "libvpx-vp9", "-b:v", "200k"})
+             && lktest::makeClip(dir + "/clip.mkv", 4, 160, 120, {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    }
+    static QUrl clip(const QString &name) { return QUrl::fromLocalFile(dir + "/" + name); }
+    void SetUp() override { ASSERT_TRUE(ok) << "ffmpeg could not make the fixture clips"; }
+
+    static inline QString dir;
+    static inline bool ok = false;
+};
+
+} // namespace
+
+TEST_F(ControllerClips, NativeMp4PlaysThroughTheNativePlayerWithTimeAdvancing)
+{
+    VideoPlayerController c;
+    c.load(clip("h264.mp4"));
+    EXPECT_FALSE(c.isUsingMPV());
+    EXPECT_TRUE(c.canPlayCurrentFile());
+    ASSERT_TRUE(waitFor([&] { return c.duration() > 3.5; })) << "duration " << c.duration();
+    c.play();
+    ASSERT_TRUE(waitFor([&] { return c.currentTime() > 0.8; })) << "time " << c.currentTime();
+    EXPECT_TRUE(c.isPlaying());
+    EXPECT_FALSE(c.isUsingMPV());
+    EXPECT_TRUE(c.lastVideoFrame().isValid());
+}
+
+TEST(NativeDecodability, CodecsDecide)
+{
+    const QString dir = lktest::sandboxRoot() + "/decode";
+    ASSERT_TRUE(lktest::makeClip(dir + "/a.mp4", 1, 64, 48, {"-c:v", "libx264", "-pix_fmt", "yuv420p"}));
+    ASSERT_TRUE(lktest::makeClip(dir + "/b.mp4", 1, 64, 48, {"-c:v", "libvpx-vp9"}));
+    ASSERT_TRUE(lktest::makeClip(dir + "/c.mov", 1, 64, 48, {"-c:v", "mjpeg"}));
+    EXPECT_EQ(probeNativeDecodability(dir + "/a.mp4"), NativeDecodability::decodableVideo);
+    EXPECT_EQ(probeNativeDecodability(dir + "/b.mp4"), NativeDecodability::undecodableVideo);
+    EXPECT_EQ(probeNativeDecodability(dir + "/c.mov"), NativeDecodability::decodableVideo);
+    EXPECT_EQ(probeNativeDecodability(dir + "/missing.mp4"), NativeDecodability::unknown);
+}
