@@ -1,4 +1,5 @@
 #include "library/AppState.h"
+#include "platform/MemoryTuning.h"
 #include "ui/InspectorPane.h"
 #include "ui/LumenkiteApp.h"
 
@@ -33,6 +34,7 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
 
 int main(int argc, char **argv)
 {
+    tuneMemoryForLargeLibraries();
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");
