@@ -1,0 +1,101 @@
+#pragma once
+
+#include "Models.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+struct VideoFolderNode;
+// Nodes are immutable and shared: a tree, its rows and any copy of either hold the same
+// nodes, so no subtree is ever copied.
+using VideoFolderNodePtr = std::shared_ptr<const VideoFolderNode>;
+
+// One folder of the built tree. A compacted chain of single-child folders is one node
+// with the path and contents of its deepest folder.
+struct VideoFolderNode {
+    QString id;                     // the (deepest) folder's path
+    QString displayName;            // chain names joined with " / "
+    int pathComponentsCount = 1;    // folders this node stands for
+    QUrl url;                       // file URL of `id`
+    QList<VideoFolderNodePtr> subfolders; // sorted
+    QList<VideoFile> videos;        // sorted, directly in the (deepest) folder
+    qsizetype totalVideoCount = 0;  // this node and everything below it
+    qint64 totalSize = 0;
+    QDateTime latestModifiedDate;   // distantPast() when there is no video
+
+    // The videos of this node followed by those of each subfolder, depth first, pre-order.
+    QList<VideoFile> allVideosRecursive() const;
+};
+
+enum class TreeRowKind { folder, video };
+
+// One drawable row of the flattened tree. A row refers to its folder node or its video;
+// it copies neither.
+struct TreeRow {
+    int depth = 0;                      // 0 for top-level folders
+    QList<bool> ancestorHasNextSibling; // one entry per enclosing level, outermost first
+    bool isLastInParent = false;        // last of the parent's folders-then-videos list
+    TreeRowKind kind = TreeRowKind::folder;
+    bool isExpanded = false;            // folder rows only
+
+    // The folder of a folder row; null for a video row.
+    VideoFolderNodePtr folderNode;
+    // The video of a video row (it shares the ownership of whatever holds the video);
+    // null for a folder row.
+    std::shared_ptr<const VideoFile> videoFile;
+
+    // "folder:" + folder id, or "video:" + video id.
+    QString id() const;
+    bool isFolder() const { return kind == TreeRowKind::folder; }
+    bool isVideo() const { return kind == TreeRowKind::video; }
+    // Only valid for the matching kind.
+    const VideoFolderNode &folder() const { return *folderNode; }
+    const VideoFile &video() const { return *videoFile; }
+};
+
+// Turns the filtered videos into the folder tree and the expanded part of the tree into
+// rows. Pure computation: no state, no files.
+class LumenkiteBuilder {
+public:
+    LumenkiteBuilder() = delete;
+
+    // The date used as the latest modification of a folder without videos
+    // (0001-01-01 00:00:00 UTC).
+    static QDateTime distantPast();
+
+    // The sorted top-level folders of `videos` below `rootPath` (none, or "/", for the
+    // whole computer). With a non-empty `scores` map (video id -> search score) the score
+    // orders apply instead of `sortOrder`. Every video lands in exactly one node.
+    static QList<VideoFolderNodePtr> buildTree(const QList<VideoFile> &videos,
+                                               const std::optional<QString> &rootPath,
+                                               bool compactFolders, VideoSortOrder sortOrder,
+                                               const std::optional<QHash<QString, double>> &scores = std::nullopt);
+
+    // Appends the rows of `folders` (each followed by its contents when expanded) and then of
+    // `videos`. Callers start with the top-level folders, no videos, depth 0 and an empty
+    // guide list.
+    static void flatten(const QList<VideoFolderNodePtr> &folders, const QList<VideoFile> &videos, int depth,
+                        const QList<bool> &ancestorHasNextSibling, bool expandAll,
+                        const QSet<QString> &expandedIDs, QList<TreeRow> &into);
+    // The usual top-level call: rows of the whole tree, room for 256 rows reserved.
+    static QList<TreeRow> flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll,
+                                  const QSet<QString> &expandedIDs);
+
+    // With `all`, every folder id; otherwise the ids of folders at depth < maxDepth,
+    // descending only through folders it collected.
+    static void collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth, bool all,
+                                 QSet<QString> &into);
+
+    // Every folder of the tree in pre-order (a folder, then its subfolders' subtrees).
+    static void allFolders(const QList<VideoFolderNodePtr> &folders, QList<VideoFolderNodePtr> &into);
+
+    // The name of the node for videos directly in "/".
+    static QString computerName() { return QStringLiteral("Computer"); }
+};
