@@ -13,7 +13,7 @@ PACKAGES=(
   libpocketsphinx-dev pocketsphinx-en-us libcld2-dev
   libtorch-dev libopenblas0-openmp nlohmann-json3-dev
   libssl-dev zlib1g-dev
-  xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core flite
+  xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core fonts-ipafont-gothic flite
   python3
 )
 

@@ -1,0 +1,49 @@
+#pragma once
+
+// What the application state needs of services that live outside the library (media
+// information, on-device search, the folder chooser). The application installs real ones;
+// until it does, the defaults answer as a machine with no models and no index would.
+
+#include "OnDeviceSearchTypes.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// Drops the cached media facts and thumbnails of a file.
+class MediaCacheInvalidator
+{
+public:
+    virtual ~MediaCacheInvalidator() = default;
+    // Called on the GUI thread; may hand the work to its own thread.
+    virtual void invalidate(const QUrl &url) = 0;
+};
+
+// The on-device search services and the model manager, as far as the state reads them.
+class OnDeviceSearchServices
+{
+public:
+    virtual ~OnDeviceSearchServices() = default;
+    // The shared image-and-text model service exists (models installed and loaded).
+    virtual bool hasMobileCLIPService() { return false; }
+    // The compiled models and the tokenizer vocabulary are all installed.
+    virtual bool isModelInstalled() { return false; }
+    // Total bytes of the regular files below the models folder.
+    virtual qint64 installedSizeBytes() { return 0; }
+    // The platform's on-device language model is available.
+    virtual bool isSystemLanguageModelAvailable() { return false; }
+    // The visual index and the transcripts held by their services; may block while the
+    // services load their files, so the state calls them off the GUI thread.
+    virtual VisualIndexMap visualIndex() { return {}; }
+    virtual TranscriptMap transcripts() { return {}; }
+};
+
+// The modal folder chooser of "add folder".
+class FolderChooser
+{
+public:
+    virtual ~FolderChooser() = default;
+    // No value when the user cancels.
+    virtual std::optional<QUrl> chooseFolder(const QString &title, const QString &prompt) = 0;
+};

@@ -1,0 +1,95 @@
+#pragma once
+
+// Value types of the on-device visual and speech search that the application state holds.
+// The search services fill them; the library only copies, tests for and removes entries.
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// An embedding stored as signed 8-bit values with one scale.
+struct QuantizedEmbedding {
+    float scale = 0;
+    QList<qint8> data;
+    bool operator==(const QuantizedEmbedding &other) const = default;
+};
+
+// One indexed keyframe.
+struct IndexedFrameMoment {
+    double timestamp = 0;
+    std::optional<QuantizedEmbedding> clipEmbedding;
+    QString ocrText;
+    bool operator==(const IndexedFrameMoment &other) const = default;
+};
+
+// A video's visual index record.
+struct VideoVisualIndexEntry {
+    QString videoID;
+    qint64 fileSize = 0;
+    double modifiedTimestamp = 0; // seconds since 1970, whole
+    QList<QuantizedEmbedding> clipEmbeddings;
+    QList<IndexedFrameMoment> frameMoments;
+    QHash<QString, float> labelsEN;
+    QStringList displayTagsTR;
+    QString captionTR;
+    QString ocrText;
+    int detectedFaces = 0;
+    QString engineUsed;
+    bool operator==(const VideoVisualIndexEntry &other) const = default;
+};
+
+struct VisualSearchMoment {
+    double timestamp = 0;
+    double score = 0;
+    bool isOCRMatch = false;
+    bool operator==(const VisualSearchMoment &other) const = default;
+};
+
+// One video's search result.
+struct VisualSearchHit {
+    double score = 0;
+    std::optional<double> bestTimestamp;
+    QList<VisualSearchMoment> moments;
+    bool isOCRMatch = false;
+    bool isSpeechMatch = false;
+    bool operator==(const VisualSearchHit &other) const = default;
+};
+
+struct TranscriptSegment {
+    double start = 0;
+    QString text;
+    bool operator==(const TranscriptSegment &other) const = default;
+};
+
+// A video's on-device transcript.
+struct VideoTranscriptEntry {
+    QString videoID;
+    qint64 fileSize = 0;
+    double modifiedTimestamp = 0;
+    QString localeIdentifier;
+    QString fullText;
+    QList<TranscriptSegment> segments;
+    bool operator==(const VideoTranscriptEntry &other) const = default;
+};
+
+// Which engine the device offers for visual indexing.
+struct OnDeviceAIEngineStatus {
+    enum class Kind { mobileCLIPAndVision, appleVisionOnly };
+    Kind kind = Kind::appleVisionOnly;
+    bool hasAppleIntelligence = false; // mobileCLIPAndVision only
+
+    static OnDeviceAIEngineStatus mobileCLIPAndVision(bool hasAppleIntelligence)
+    {
+        return {Kind::mobileCLIPAndVision, hasAppleIntelligence};
+    }
+    static OnDeviceAIEngineStatus appleVisionOnly() { return {Kind::appleVisionOnly, false}; }
+    bool operator==(const OnDeviceAIEngineStatus &other) const = default;
+};
+
+using VisualIndexMap = QHash<QString, VideoVisualIndexEntry>;
+using TranscriptMap = QHash<QString, VideoTranscriptEntry>;
+using SearchHitMap = QHash<QString, VisualSearchHit>;
+using ScoreMap = QHash<QString, double>;

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Models.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QWaitCondition>
+
+#include <optional>
+
+// The record of one scope's last completed scan.
+struct CachedScopeScan {
+    QString scopeKey;
+    QList<VideoFile> videos; // library order
+    QStringList deniedFolders;
+    QDateTime scannedAt;
+    bool operator==(const CachedScopeScan &other) const = default;
+};
+
+// Scope key -> record.
+using ScopeCache = QHash<QString, CachedScopeScan>;
+
+// The file form of the cache: one JSON object from scope key to record.
+namespace ScopeCacheCodec {
+// Streams the JSON text of `cache`; the same member names and value forms as
+// VideoFile::toJson.
+QByteArray encode(const ScopeCache &cache);
+// No value when the text is not a complete, well-typed cache (a single bad record fails
+// the whole file).
+std::optional<ScopeCache> decode(const QByteArray &json);
+// Reads and decodes the file; an empty cache when it is missing or not decodable.
+ScopeCache load(const QString &path);
+// Encodes and replaces the file atomically; false on any failure.
+bool save(const ScopeCache &cache, const QString &path);
+} // namespace ScopeCacheCodec
+
+// The one writer of the cache file. Snapshots are written off the calling thread, one at a
+// time, in the order submitted; a snapshot that is still waiting when a newer one arrives
+// is dropped, so the newest always reaches the disk last.
+class ScopeCacheWriter
+{
+public:
+    explicit ScopeCacheWriter(QString path);
+    ~ScopeCacheWriter(); // waits for the write in progress
+
+    void submit(const ScopeCache &snapshot);
+    // Blocks until nothing is queued or being written.
+    void waitForIdle();
+    // Completed file writes (for tests of the coalescing).
+    int writesDone() const;
+    QString path() const { return m_path; }
+
+private:
+    void drain();
+
+    const QString m_path;
+    mutable QMutex m_mutex;
+    QWaitCondition m_idle;
+    std::optional<ScopeCache> m_pending;
+    bool m_running = false;
+    int m_writesDone = 0;
+};
