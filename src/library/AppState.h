@@ -62,6 +62,7 @@ private:
 };
 
 using ExtensionCount = QPair<QString, int>;
+struct LibraryChange;
 
 // The one model object of the running program, living on the GUI thread. Every field is a
 // property whose change signal fires only on a real change; a field's hook runs on every
@@ -495,6 +496,34 @@ private:
     // Rows have no equality of their own: equal when they show the same nodes and videos.
     static bool assign(QList<TreeRow> &field, const QList<TreeRow> &value);
     void invalidate(unsigned derived);
+
+    using FilterTest = std::function<bool(const VideoFile &)>;
+
+    static QString keyFor(const ScanScope &scope, bool includePhotosLibrary);
+    OnDeviceAIEngineStatus computeEngineStatus() const;
+    void presentToast(const QString &message, bool isError, bool canUndo);
+    // A success toast, with the failures of the same call as an error toast after it.
+    void showToastThenFollowUp(const QString &message, bool canUndo, const QStringList &failures);
+    void toastExpired();
+    void showFollowUpToast();
+    void cancelConsumer();
+    void selectFirstVideoRow();
+    void scheduleScanRebuild();
+    void runScanRebuild();
+    void commitLibraryChange(const LibraryChange &change);
+    void writeScopeCache();
+    bool isInsideActiveScope(const QString &directoryPath) const;
+    void setLibrary(const QList<VideoFile> &videos);
+    void ensureLookup() const;
+    void appendVideos(const QList<VideoFile> &fresh);
+    bool aiSearchActive() const;
+    FilterTest filterTest() const;
+    void ensureCounts() const;
+    void reflatten(bool expandAll);
+    VideoFile enterNewFile(const VideoFile &source, const QUrl &outputURL, qint64 size, bool replacedOriginal,
+                           const std::optional<QDateTime> &created);
+    void invalidateMedia(const QUrl &outputURL, bool replacedOriginal, const VideoFile &source);
+    void removeFromLibrary(const QSet<QString> &ids);
 
     void languageHook();
     void compactSingleChildFoldersHook();

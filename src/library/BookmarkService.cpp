@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QMutexLocker>
 #include <QSet>
 #include <QSettings>
@@ -24,7 +25,11 @@ namespace {
 QSettings settings() { return QSettings(QStringLiteral("Lumenkite"), QStringLiteral("Lumenkite")); }
 
 // A folder key: the path of the folder's standardized file URL.
-QString keyFor(const QUrl &folder) { return standardizedPath(folder.toLocalFile()); }
+// Empty for a URL that names no local folder.
+QString keyFor(const QUrl &folder)
+{
+    return folder.isLocalFile() && !folder.toLocalFile().isEmpty() ? standardizedPath(folder.toLocalFile()) : QString();
+}
 
 bool fileExists(const QString &path) { return !path.isEmpty() && QFileInfo::exists(path); }
 
@@ -134,9 +139,9 @@ BookmarkService &BookmarkService::shared()
 
 std::optional<QByteArray> BookmarkService::makeBookmarkData(const QUrl &folder)
 {
-    if (!folder.isLocalFile())
-        return std::nullopt;
     const QString path = keyFor(folder);
+    if (path.isEmpty())
+        return std::nullopt;
     const auto id = identityOf(path);
     if (!id)
         return std::nullopt;
@@ -194,6 +199,8 @@ QHash<QString, QUrl> BookmarkService::activeURLs() const
 void BookmarkService::addFolder(const QUrl &folder)
 {
     const QString key = keyFor(folder);
+    if (key.isEmpty())
+        return;
     QSettings s = settings();
     if (const auto data = makeBookmarkData(folder)) {
         // Values that are not bookmark data are passed over when read, but kept here, so
@@ -214,6 +221,8 @@ void BookmarkService::addFolder(const QUrl &folder)
 void BookmarkService::removeFolder(const QUrl &folder)
 {
     const QString key = keyFor(folder);
+    if (key.isEmpty())
+        return;
     QSettings s = settings();
     QVariantMap bookmarks = readBookmarks(s);
     bookmarks.remove(key);
@@ -270,7 +279,9 @@ QList<QUrl> BookmarkService::restoreFolders()
         }
     }
 
-    QCollator collator;
+    // Qt's collator for the C locale ignores numeric mode, so "Clip 10" would sort first.
+    const QLocale system = QLocale::system();
+    QCollator collator(system.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : system);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(result.begin(), result.end(), [&](const QUrl &a, const QUrl &b) {

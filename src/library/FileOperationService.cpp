@@ -310,10 +310,16 @@ QList<TrashedItemRecord> trash(const QList<VideoFile> &videos, QStringList *fail
         }
         const QString inTrash = file.fileName();
         if (inTrash.isEmpty() || QDir::isRelativePath(inTrash)) {
-            // The file went somewhere we cannot name; put it back when it can be found.
-            if (!inTrash.isEmpty() && !pathTaken(source))
-                renameNoReplace(native(QFileInfo(inTrash).absoluteFilePath()), native(source));
-            lines << failureLine(video.name, ENOENT);
+            // Qt found no Trash and put the file below the working folder: put it back.
+            if (!inTrash.isEmpty()) {
+                const QString stray = QFileInfo(inTrash).absoluteFilePath();
+                if (renameNoReplace(native(stray), native(source)) == 0) {
+                    const QString info = trashInfoPath(stray);
+                    if (!info.isEmpty())
+                        ::unlink(native(info).constData());
+                }
+            }
+            lines << video.name + QStringLiteral(": The Trash folder could not be found.");
             continue;
         }
         records << TrashedItemRecord{video, QUrl::fromLocalFile(inTrash)};

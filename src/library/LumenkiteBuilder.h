@@ -9,13 +9,78 @@
 #include <QString>
 #include <QUrl>
 
+#include <compare>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct VideoFolderNode;
 // Nodes are immutable and shared: a tree, its rows and any copy of either hold the same
 // nodes, so no subtree is ever copied.
 using VideoFolderNodePtr = std::shared_ptr<const VideoFolderNode>;
+
+// The videos directly in one folder: positions in the list the tree was built from, which
+// every node of the tree shares, so no video is copied. Reads like a const list.
+class FolderVideos {
+public:
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = VideoFile;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const VideoFile *;
+        using reference = const VideoFile &;
+
+        const_iterator() = default;
+        reference operator*() const { return (*m_library)[*m_position]; }
+        pointer operator->() const { return &**this; }
+        reference operator[](difference_type n) const { return (*m_library)[m_position[n]]; }
+        const_iterator &operator++() { ++m_position; return *this; }
+        const_iterator operator++(int) { auto old = *this; ++m_position; return old; }
+        const_iterator &operator--() { --m_position; return *this; }
+        const_iterator operator--(int) { auto old = *this; --m_position; return old; }
+        const_iterator &operator+=(difference_type n) { m_position += n; return *this; }
+        const_iterator &operator-=(difference_type n) { m_position -= n; return *this; }
+        friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
+        friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
+        friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
+        friend difference_type operator-(const const_iterator &a, const const_iterator &b)
+        { return a.m_position - b.m_position; }
+        friend bool operator==(const const_iterator &a, const const_iterator &b) { return a.m_position == b.m_position; }
+        friend auto operator<=>(const const_iterator &a, const const_iterator &b) { return a.m_position <=> b.m_position; }
+
+    private:
+        friend class FolderVideos;
+        const_iterator(const QList<VideoFile> *library, const int *position) : m_library(library), m_position(position) {}
+        const QList<VideoFile> *m_library = nullptr;
+        const int *m_position = nullptr;
+    };
+    using iterator = const_iterator;
+
+    FolderVideos() = default;
+    FolderVideos(QList<VideoFile> library, std::vector<int> positions)
+        : m_library(std::move(library)), m_positions(std::move(positions)) {}
+
+    qsizetype size() const { return qsizetype(m_positions.size()); }
+    qsizetype count() const { return size(); }
+    bool isEmpty() const { return m_positions.empty(); }
+    const VideoFile &operator[](qsizetype i) const { return m_library[m_positions[size_t(i)]]; }
+    const VideoFile &at(qsizetype i) const { return (*this)[i]; }
+    const VideoFile &first() const { return (*this)[0]; }
+    const VideoFile &last() const { return (*this)[size() - 1]; }
+    const_iterator begin() const { return {&m_library, m_positions.data()}; }
+    const_iterator end() const { return {&m_library, m_positions.data() + m_positions.size()}; }
+    const_iterator cbegin() const { return begin(); }
+    const_iterator cend() const { return end(); }
+
+    QList<VideoFile> toList() const { return QList<VideoFile>(begin(), end()); }
+    operator QList<VideoFile>() const { return toList(); }
+
+private:
+    QList<VideoFile> m_library; // shared with the caller's list; only ever read
+    std::vector<int> m_positions;
+};
 
 // One folder of the built tree. A compacted chain of single-child folders is one node
 // with the path and contents of its deepest folder.
@@ -25,7 +90,7 @@ struct VideoFolderNode {
     int pathComponentsCount = 1;    // folders this node stands for
     QUrl url;                       // file URL of `id`
     QList<VideoFolderNodePtr> subfolders; // sorted
-    QList<VideoFile> videos;        // sorted, directly in the (deepest) folder
+    FolderVideos videos;            // sorted, directly in the (deepest) folder
     qsizetype totalVideoCount = 0;  // this node and everything below it
     qint64 totalSize = 0;
     QDateTime latestModifiedDate;   // distantPast() when there is no video

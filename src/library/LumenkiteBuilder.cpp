@@ -1,0 +1,449 @@
+#include "LumenkiteBuilder.h"
+
+#include "StableMergeSort.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr double kScoreTolerance = 0.001;
+
+// Plain code-point order: UTF-16 code-unit order differs only where a surrogate meets a
+// unit from U+E000 to U+FFFF.
+int compareCodePoints(const QString &a, const QString &b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t x = a.at(i).unicode(), y = b.at(i).unicode();
+        if (x == y)
+            continue;
+        auto fix = [](char16_t c) -> int { return c >= 0xD800 ? (c >= 0xE000 ? c - 0x800 : c + 0x2000) : c; };
+        return fix(x) < fix(y) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+struct MutableNode {
+    QString path;
+    QString name;
+    std::vector<int> children; // indices into the arena, in insertion order
+    std::vector<int> videos;   // indices into the input, in input order
+};
+
+// A made node with the facts its parent sorts by, computed once.
+struct MadeNode {
+    std::shared_ptr<VideoFolderNode> node;
+    double bestScore = 0;
+    qint64 latestMs = 0;
+};
+
+class Build {
+public:
+    Build(const QList<VideoFile> &videos, bool compact, VideoSortOrder order,
+          const std::optional<QHash<QString, double>> &scores)
+        : m_videos(videos), m_compact(compact), m_order(order),
+          m_useScores(scores && !scores->isEmpty())
+    {
+        // The C locale collates by code units, with neither numeric nor case-blind order.
+        if (QLocale().language() == QLocale::C)
+            m_collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        m_collator.setNumericMode(true);
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+        m_distantPast = LumenkiteBuilder::distantPast();
+        m_distantPastMs = m_distantPast.toMSecsSinceEpoch();
+        m_modifiedMs.resize(size_t(videos.size()));
+        for (qsizetype i = 0; i < videos.size(); ++i) {
+            const QDateTime &d = videos[i].modifiedDate;
+            m_modifiedMs[size_t(i)] = d.isValid() ? d.toMSecsSinceEpoch() : m_distantPastMs;
+        }
+        if (m_useScores) {
+            m_scores.resize(size_t(videos.size()));
+            m_hasScore.resize(size_t(videos.size()));
+            for (qsizetype i = 0; i < videos.size(); ++i) {
+                const auto it = scores->constFind(videos[i].id);
+                m_hasScore[size_t(i)] = it != scores->cend();
+                m_scores[size_t(i)] = m_hasScore[size_t(i)] ? *it : 0.0;
+            }
+        }
+    }
+
+    QList<VideoFolderNodePtr> run(const std::optional<QString> &rootPath)
+    {
+        std::optional<QString> root;
+        if (rootPath && !rootPath->isEmpty())
+            root = standardizedPath(*rootPath);
+        const bool wholeComputer = !root || *root == QLatin1String("/");
+        const QString rootPrefix = root.value_or(QString()) + QLatin1Char('/');
+
+        m_nodes.reserve(1024);
+        m_nodes.push_back({QStringLiteral("/"), QStringLiteral("/"), {}, {}}); // synthetic root
+        QHash<QString, int> byPath;       // every node except the synthetic root, by path
+        QHash<QString, int> byDirectory;  // the node each raw directory string lands in
+
+        const QString *previousDir = nullptr;
+        int previousTarget = -1;
+        for (qsizetype v = 0; v < m_videos.size(); ++v) {
+            const QString &rawDir = m_videos[v].directoryPath;
+            int target;
+            // Scans deliver a folder's videos together: most videos share the previous one's folder.
+            if (previousDir && *previousDir == rawDir) {
+                m_nodes[size_t(previousTarget)].videos.push_back(int(v));
+                continue;
+            }
+            auto cached = byDirectory.constFind(rawDir);
+            if (cached != byDirectory.cend()) {
+                target = *cached;
+            } else {
+                const QString dir = standardizedPath(rawDir);
+                QStringView rest;
+                QString prefix;
+                bool inRoot = false;
+                if (!wholeComputer) {
+                    if (dir == *root) {
+                        inRoot = true; // directly in the root: rest stays empty
+                    } else if (dir.startsWith(rootPrefix)) {
+                        inRoot = true;
+                        rest = QStringView(dir).mid(rootPrefix.size());
+                        prefix = *root;
+                    }
+                }
+                if (!inRoot)
+                    rest = QStringView(dir); // outside the root: nodes carry their real paths
+                const auto components = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+                if (components.isEmpty()) {
+                    const QString path = wholeComputer ? QStringLiteral("/") : *root;
+                    const QString name = wholeComputer ? LumenkiteBuilder::computerName()
+                                                       : root->mid(root->lastIndexOf(QLatin1Char('/')) + 1);
+                    target = child(0, byPath, path, name);
+                } else {
+                    target = 0;
+                    for (const QStringView component : components) {
+                        prefix += QLatin1Char('/');
+                        prefix += component;
+                        target = child(target, byPath, prefix, component.toString());
+                    }
+                }
+                byDirectory.insert(rawDir, target);
+            }
+            m_nodes[size_t(target)].videos.push_back(int(v));
+            previousDir = &rawDir;
+            previousTarget = target;
+        }
+
+        std::vector<MadeNode> top;
+        top.reserve(m_nodes[0].children.size());
+        for (int c : m_nodes[0].children)
+            top.push_back(make(c));
+        return sortedFolders(top);
+    }
+
+private:
+    int child(int parent, QHash<QString, int> &byPath, const QString &path, const QString &name)
+    {
+        auto it = byPath.constFind(path);
+        if (it != byPath.cend())
+            return *it;
+        const int index = int(m_nodes.size());
+        m_nodes.push_back({path, name, {}, {}});
+        m_nodes[size_t(parent)].children.push_back(index);
+        byPath.insert(path, index);
+        return index;
+    }
+
+    // Sorts input indices of one folder's videos. Name keys live only while this folder is
+    // sorted, so a million-video build never holds a million keys at once.
+    void sortVideos(std::vector<int> &order)
+    {
+        std::vector<std::optional<QCollatorSortKey>> keys(order.size());
+        // Sort positions within `order`, so each key slot belongs to one video.
+        std::vector<int> positions(order.size());
+        for (size_t i = 0; i < positions.size(); ++i)
+            positions[i] = int(i);
+        auto key = [&](int p) -> const QCollatorSortKey & {
+            auto &slot = keys[size_t(p)];
+            if (!slot)
+                slot.emplace(m_collator.sortKey(m_videos[order[size_t(p)]].name));
+            return *slot;
+        };
+        auto byName = [&](int p, int q) { return key(p).compare(key(q)) < 0; };
+        auto less = [&](int p, int q) -> bool {
+            const int a = order[size_t(p)], b = order[size_t(q)];
+            if (m_useScores) {
+                const double sa = m_scores[size_t(a)], sb = m_scores[size_t(b)];
+                if (std::abs(sa - sb) > kScoreTolerance)
+                    return sa > sb;
+                return byName(p, q);
+            }
+            switch (m_order) {
+            case VideoSortOrder::nameAsc:
+                break;
+            case VideoSortOrder::sizeDesc: {
+                const qint64 x = m_videos[a].fileSize, y = m_videos[b].fileSize;
+                if (x != y)
+                    return x > y;
+                break;
+            }
+            case VideoSortOrder::dateDesc: {
+                const qint64 x = m_modifiedMs[size_t(a)], y = m_modifiedMs[size_t(b)];
+                if (x != y)
+                    return x > y;
+                break;
+            }
+            case VideoSortOrder::extensionAsc: {
+                const int c = compareCodePoints(m_videos[a].fileExtension, m_videos[b].fileExtension);
+                if (c != 0)
+                    return c < 0;
+                break;
+            }
+            }
+            return byName(p, q);
+        };
+        lk::stableMergeSort(positions.begin(), positions.end(), less);
+        std::vector<int> sorted(order.size());
+        for (size_t i = 0; i < positions.size(); ++i)
+            sorted[i] = order[size_t(positions[i])];
+        order.swap(sorted);
+    }
+
+    MadeNode make(int index)
+    {
+        QStringList names{m_nodes[size_t(index)].name};
+        if (m_compact) {
+            while (m_nodes[size_t(index)].videos.empty() && m_nodes[size_t(index)].children.size() == 1) {
+                index = m_nodes[size_t(index)].children.front();
+                names.append(m_nodes[size_t(index)].name);
+            }
+        }
+        const MutableNode &n = m_nodes[size_t(index)];
+
+        auto node = std::make_shared<VideoFolderNode>();
+        node->id = n.path;
+        node->displayName = names.size() == 1 ? names.front() : names.join(QStringLiteral(" / "));
+        node->pathComponentsCount = int(names.size());
+        node->url = QUrl::fromLocalFile(n.path);
+
+        MadeNode made;
+        int latestVideo = -1;
+        std::vector<int> order = n.videos;
+        sortVideos(order);
+        for (int v : order) {
+            node->totalSize += m_videos[v].fileSize;
+            if (latestVideo < 0 || m_modifiedMs[size_t(v)] > m_modifiedMs[size_t(latestVideo)])
+                latestVideo = v;
+            if (m_useScores && m_hasScore[size_t(v)] && m_scores[size_t(v)] > made.bestScore)
+                made.bestScore = m_scores[size_t(v)];
+        }
+        node->videos = FolderVideos(m_videos, std::move(order));
+        node->totalVideoCount = node->videos.size();
+        made.latestMs = m_distantPastMs;
+        node->latestModifiedDate = m_distantPast;
+        if (latestVideo >= 0 && m_modifiedMs[size_t(latestVideo)] > m_distantPastMs) {
+            made.latestMs = m_modifiedMs[size_t(latestVideo)];
+            node->latestModifiedDate = m_videos[latestVideo].modifiedDate;
+        }
+
+        std::vector<MadeNode> subs;
+        subs.reserve(n.children.size());
+        for (int c : n.children)
+            subs.push_back(make(c));
+        for (const MadeNode &s : subs) {
+            node->totalVideoCount += s.node->totalVideoCount;
+            node->totalSize += s.node->totalSize;
+            if (s.latestMs > made.latestMs) {
+                made.latestMs = s.latestMs;
+                node->latestModifiedDate = s.node->latestModifiedDate;
+            }
+            if (s.bestScore > made.bestScore)
+                made.bestScore = s.bestScore;
+        }
+        node->subfolders = sortedFolders(subs);
+        made.node = std::move(node);
+        return made;
+    }
+
+    QList<VideoFolderNodePtr> sortedFolders(std::vector<MadeNode> &folders)
+    {
+        std::vector<std::optional<QCollatorSortKey>> keys(folders.size());
+        auto key = [&](size_t i) -> const QCollatorSortKey & {
+            if (!keys[i])
+                keys[i].emplace(m_collator.sortKey(folders[i].node->displayName));
+            return *keys[i];
+        };
+        auto byName = [&](size_t a, size_t b) { return key(a).compare(key(b)) < 0; };
+        auto less = [&](size_t a, size_t b) -> bool {
+            const MadeNode &x = folders[a], &y = folders[b];
+            if (m_useScores) {
+                if (std::abs(x.bestScore - y.bestScore) > kScoreTolerance)
+                    return x.bestScore > y.bestScore;
+                return byName(a, b);
+            }
+            switch (m_order) {
+            case VideoSortOrder::sizeDesc:
+                if (x.node->totalSize != y.node->totalSize)
+                    return x.node->totalSize > y.node->totalSize;
+                break;
+            case VideoSortOrder::dateDesc:
+                if (x.latestMs != y.latestMs)
+                    return x.latestMs > y.latestMs;
+                break;
+            case VideoSortOrder::nameAsc:
+            case VideoSortOrder::extensionAsc:
+                break;
+            }
+            return byName(a, b);
+        };
+        std::vector<size_t> order(folders.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        lk::stableMergeSort(order.begin(), order.end(), less);
+        QList<VideoFolderNodePtr> result;
+        result.reserve(qsizetype(order.size()));
+        for (size_t i : order)
+            result.append(std::move(folders[i].node));
+        return result;
+    }
+
+    const QList<VideoFile> &m_videos;
+    const bool m_compact;
+    const VideoSortOrder m_order;
+    const bool m_useScores;
+    QCollator m_collator;
+    QDateTime m_distantPast;
+    qint64 m_distantPastMs = 0;
+    std::vector<MutableNode> m_nodes;
+    std::vector<qint64> m_modifiedMs;
+    std::vector<double> m_scores;
+    std::vector<bool> m_hasScore;
+};
+
+template <typename Videos>
+void appendRows(const QList<VideoFolderNodePtr> &folders, const std::shared_ptr<const void> &videoOwner,
+                const Videos &videos, int depth, const QList<bool> &guides, bool expandAll,
+                const QSet<QString> &expandedIDs, QList<TreeRow> &into)
+{
+    const qsizetype n = folders.size() + videos.size();
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const VideoFolderNodePtr &folder = folders[i];
+        const bool expanded = expandAll || expandedIDs.contains(folder->id);
+        TreeRow row;
+        row.depth = depth;
+        row.ancestorHasNextSibling = guides;
+        row.isLastInParent = i == n - 1;
+        row.kind = TreeRowKind::folder;
+        row.isExpanded = expanded;
+        row.folderNode = folder;
+        into.append(std::move(row));
+        if (expanded) {
+            QList<bool> inner = guides;
+            inner.append(i != n - 1);
+            appendRows(folder->subfolders, folder, folder->videos, depth + 1, inner, expandAll, expandedIDs,
+                       into);
+        }
+    }
+    for (qsizetype j = 0; j < videos.size(); ++j) {
+        TreeRow row;
+        row.depth = depth;
+        row.ancestorHasNextSibling = guides;
+        row.isLastInParent = folders.size() + j == n - 1;
+        row.kind = TreeRowKind::video;
+        row.videoFile = std::shared_ptr<const VideoFile>(videoOwner, &videos[j]);
+        into.append(std::move(row));
+    }
+}
+
+qsizetype visibleRowCount(const QList<VideoFolderNodePtr> &folders, bool expandAll, const QSet<QString> &expandedIDs)
+{
+    qsizetype count = folders.size();
+    for (const VideoFolderNodePtr &folder : folders) {
+        if (expandAll || expandedIDs.contains(folder->id))
+            count += folder->videos.size() + visibleRowCount(folder->subfolders, expandAll, expandedIDs);
+    }
+    return count;
+}
+
+} // namespace
+
+QList<VideoFile> VideoFolderNode::allVideosRecursive() const
+{
+    QList<VideoFile> result;
+    result.reserve(totalVideoCount);
+    std::vector<const VideoFolderNode *> stack{this};
+    while (!stack.empty()) {
+        const VideoFolderNode *node = stack.back();
+        stack.pop_back();
+        for (const VideoFile &video : node->videos)
+            result.append(video);
+        for (qsizetype i = node->subfolders.size(); i-- > 0;)
+            stack.push_back(node->subfolders[i].get());
+    }
+    return result;
+}
+
+QString TreeRow::id() const
+{
+    if (kind == TreeRowKind::folder)
+        return QStringLiteral("folder:") + (folderNode ? folderNode->id : QString());
+    return QStringLiteral("video:") + (videoFile ? videoFile->id : QString());
+}
+
+QDateTime LumenkiteBuilder::distantPast()
+{
+    return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const QList<VideoFile> &videos,
+                                                      const std::optional<QString> &rootPath,
+                                                      bool compactFolders, VideoSortOrder sortOrder,
+                                                      const std::optional<QHash<QString, double>> &scores)
+{
+    if (videos.isEmpty())
+        return {};
+    Build build(videos, compactFolders, sortOrder, scores);
+    return build.run(rootPath);
+}
+
+void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &folders, const QList<VideoFile> &videos,
+                               int depth, const QList<bool> &ancestorHasNextSibling, bool expandAll,
+                               const QSet<QString> &expandedIDs, QList<TreeRow> &into)
+{
+    // Loose videos get one shared holder so their rows can keep them alive.
+    std::shared_ptr<const QList<VideoFile>> holder;
+    if (!videos.isEmpty())
+        holder = std::make_shared<const QList<VideoFile>>(videos);
+    appendRows(folders, holder, holder ? *holder : videos, depth, ancestorHasNextSibling, expandAll,
+               expandedIDs, into);
+}
+
+QList<TreeRow> LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll,
+                                         const QSet<QString> &expandedIDs)
+{
+    QList<TreeRow> rows;
+    // Reserving the exact count spares a million-row list its regrowth copies.
+    rows.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
+    flatten(roots, {}, 0, {}, expandAll, expandedIDs, rows);
+    return rows;
+}
+
+void LumenkiteBuilder::collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth,
+                                        bool all, QSet<QString> &into)
+{
+    for (const VideoFolderNodePtr &folder : folders) {
+        if (!all && depth >= maxDepth)
+            continue;
+        into.insert(folder->id);
+        collectFolderIDs(folder->subfolders, depth + 1, maxDepth, all, into);
+    }
+}
+
+void LumenkiteBuilder::allFolders(const QList<VideoFolderNodePtr> &folders, QList<VideoFolderNodePtr> &into)
+{
+    for (const VideoFolderNodePtr &folder : folders) {
+        into.append(folder);
+        allFolders(folder->subfolders, into);
+    }
+}

@@ -1,0 +1,737 @@
+#include "VideoScanner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// ---- ScanEvent ----
+
+ScanEvent ScanEvent::batch(QList<VideoFile> videos, std::optional<QString> scannedPath)
+{
+    ScanEvent e;
+    e.kind = Kind::batch;
+    e.videos = std::move(videos);
+    e.scannedPath = std::move(scannedPath);
+    return e;
+}
+
+ScanEvent ScanEvent::permissionDenied(const QString &folderName, const QString &path)
+{
+    ScanEvent e;
+    e.kind = Kind::permissionDenied;
+    e.folderName = folderName;
+    e.path = path;
+    return e;
+}
+
+ScanEvent ScanEvent::completed(int totalCount, const QStringList &deniedPaths)
+{
+    ScanEvent e;
+    e.kind = Kind::completed;
+    e.totalCount = totalCount;
+    e.deniedPaths = deniedPaths;
+    return e;
+}
+
+ScanEvent ScanEvent::failed(const QString &message)
+{
+    ScanEvent e;
+    e.kind = Kind::failed;
+    e.message = message;
+    return e;
+}
+
+// ---- name sets ----
+
+const QSet<QString> &VideoScanner::skippedFolderNames()
+{
+    static const QSet<QString> set{
+        ".git", ".svn", ".hg", "node_modules", ".Trash", "DerivedData", ".build", ".swiftpm", "Pods",
+        ".venv", "venv", "__pycache__", ".Spotlight-V100", ".fseventsd", ".DocumentRevisions-V100",
+        ".TemporaryItems", "Caches", "Cache", "CachedData", "Logs", "CoreSimulator", "npm-cache", ".npm",
+        ".yarn", ".cargo", ".gradle"};
+    return set;
+}
+
+const QSet<QString> &VideoScanner::skippedPackageExtensions()
+{
+    static const QSet<QString> set{"app", "framework", "bundle", "kext", "plugin", "xpc", "appex",
+                                   "xcarchive", "xcodeproj", "xcworkspace", "playground", "pkg", "mpkg",
+                                   "dmg", "sparsebundle", "sparseimage", "vm", "localized", "appstore"};
+    return set;
+}
+
+const QSet<QString> &VideoScanner::photoLibraryExtensions()
+{
+    static const QSet<QString> set{"photoslibrary", "fcpbundle", "imovielibrary", "photolibrary"};
+    return set;
+}
+
+const QSet<QString> &VideoScanner::photoLibraryMediaFolders()
+{
+    static const QSet<QString> set{"originals", "Masters"};
+    return set;
+}
+
+namespace {
+
+QString lastComponent(const QString &path)
+{
+    if (path == QLatin1String("/"))
+        return path;
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// The name a standard location has inside the home folder, or `fallback` when it is not
+// a folder directly below home (XDG maps unset folders to home itself).
+QString homeFolderName(QStandardPaths::StandardLocation location, const QString &home, const char *fallback)
+{
+    const QString path = standardizedPath(QStandardPaths::writableLocation(location));
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0 && path.left(slash) == home && path != home)
+        return path.mid(slash + 1);
+    return QString::fromLatin1(fallback);
+}
+
+} // namespace
+
+QStringList VideoScanner::preferredHomeFolders()
+{
+    const QString home = standardizedPath(QDir::homePath());
+    return {homeFolderName(QStandardPaths::MoviesLocation, home, "Videos"),
+            homeFolderName(QStandardPaths::DesktopLocation, home, "Desktop"),
+            homeFolderName(QStandardPaths::DocumentsLocation, home, "Documents"),
+            homeFolderName(QStandardPaths::DownloadLocation, home, "Downloads"),
+            homeFolderName(QStandardPaths::PicturesLocation, home, "Pictures")};
+}
+
+ScanEnvironment ScanEnvironment::system()
+{
+    ScanEnvironment env;
+    env.usersFolder = QString::fromLatin1(kUsersFolder);
+    env.homeFolder = standardizedPath(QDir::homePath());
+    env.preferredHomeFolders = VideoScanner::preferredHomeFolders();
+    env.volumes = &VideoScanner::mountedVolumes;
+    return env;
+}
+
+// ---- the walk ----
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kBatchInterval = std::chrono::milliseconds(160);
+constexpr int kBatchLimit = 40;
+constexpr qint64 kMinTransportStreamSize = 1048576;
+
+bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
+
+std::unordered_set<std::string> toByteSet(const QSet<QString> &set)
+{
+    std::unordered_set<std::string> out;
+    for (const QString &s : set)
+        out.insert(QFile::encodeName(s).toStdString());
+    return out;
+}
+
+const std::unordered_set<std::string> &skippedNamesBytes()
+{
+    static const auto set = toByteSet(VideoScanner::skippedFolderNames());
+    return set;
+}
+const std::unordered_set<std::string> &skippedPackagesBytes()
+{
+    static const auto set = toByteSet(VideoScanner::skippedPackageExtensions());
+    return set;
+}
+const std::unordered_set<std::string> &photoLibrariesBytes()
+{
+    static const auto set = toByteSet(VideoScanner::photoLibraryExtensions());
+    return set;
+}
+const std::unordered_set<std::string> &videoExtensionsBytes()
+{
+    static const auto set = toByteSet(VideoFile::knownVideoExtensions());
+    return set;
+}
+
+// Lower-cased text after the last dot; empty when the name has none or starts with it.
+std::string lowerExtension(std::string_view name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    std::string ext(name.substr(dot + 1));
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return ext;
+}
+
+QDateTime fromTimestamp(const struct statx_timestamp &t)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
+}
+
+struct FileIdentity {
+    quint64 device;
+    quint64 inode;
+    bool operator==(const FileIdentity &) const = default;
+};
+struct FileIdentityHash {
+    size_t operator()(const FileIdentity &id) const noexcept
+    {
+        return std::hash<quint64>()(id.inode) ^ (std::hash<quint64>()(id.device) * 0x9e3779b97f4a7c15ull);
+    }
+};
+
+// The sets that keep one file from being listed twice within a scan.
+struct SeenFiles {
+    std::unordered_set<std::string> visitedPaths; // resolved paths
+    std::unordered_set<FileIdentity, FileIdentityHash> fileKeys;
+};
+
+class Walker {
+public:
+    Walker(bool includePhotos, const VideoScanner::EventHandler &sink, std::stop_token stop)
+        : m_includePhotos(includePhotos), m_sink(sink), m_stop(std::move(stop))
+    {
+    }
+
+    bool cancelled() const { return m_stop.stop_requested(); }
+    void send(ScanEvent event) { m_sink(event); }
+
+    // Walks the folder open at `fd` (taken over), whose standardized path is `root`.
+    int enumerate(int fd, const QString &root, SeenFiles &seen)
+    {
+        m_seen = &seen;
+        m_count = 0;
+        m_batch.clear();
+        m_batch.reserve(64);
+        m_lastSend = Clock::now();
+        m_path = QFile::encodeName(root).toStdString();
+        if (m_path == "/")
+            m_path.clear(); // children are joined with "/"
+        m_rootLength = m_path.size();
+        char resolved[PATH_MAX];
+        m_resolvedRoot = ::realpath(m_path.empty() ? "/" : m_path.c_str(), resolved) ? resolved : m_path;
+        if (m_resolvedRoot == "/")
+            m_resolvedRoot.clear();
+
+        walk(fd);
+
+        if (!m_batch.isEmpty()) {
+            send(ScanEvent::batch(std::move(m_batch), std::nullopt));
+            m_batch = {};
+        }
+        return m_count;
+    }
+
+private:
+    void walk(int fd)
+    {
+        DIR *dir = ::fdopendir(fd);
+        if (!dir) {
+            ::close(fd);
+            return;
+        }
+        const int dfd = ::dirfd(dir);
+        const size_t base = m_path.size();
+        while (!cancelled()) {
+            const dirent *entry = ::readdir(dir);
+            if (!entry)
+                break;
+            const char *name = entry->d_name;
+            if (name[0] == '.') // hidden, and "." and ".."
+                continue;
+            m_path.resize(base);
+            m_path += '/';
+            m_path += name;
+
+            unsigned char type = entry->d_type;
+            struct statx sx;
+            bool haveStat = false;
+            if (type == DT_UNKNOWN) {
+                if (!statFile(dfd, name, sx))
+                    continue;
+                haveStat = true;
+                type = S_ISDIR(sx.stx_mode) ? DT_DIR : S_ISREG(sx.stx_mode) ? DT_REG : S_ISLNK(sx.stx_mode) ? DT_LNK : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
+                if (shouldDescend(name))
+                    descend(dfd, name);
+                continue;
+            }
+            if (type != DT_REG)
+                continue; // symbolic links, devices, sockets
+            const std::string ext = lowerExtension(name);
+            if (!videoExtensionsBytes().count(ext))
+                continue;
+            if (!haveStat && !statFile(dfd, name, sx))
+                continue;
+            if (!S_ISREG(sx.stx_mode))
+                continue;
+            accept(sx, ext, base);
+        }
+        m_path.resize(base);
+        ::closedir(dir);
+    }
+
+    static bool statFile(int dfd, const char *name, struct statx &sx)
+    {
+        return ::statx(dfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                       STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME | STATX_BTIME, &sx) == 0;
+    }
+
+    bool shouldDescend(const char *name) const
+    {
+        if (skippedNamesBytes().count(name))
+            return false;
+        const std::string ext = lowerExtension(name);
+        if (skippedPackagesBytes().count(ext))
+            return false;
+        if (photoLibrariesBytes().count(ext))
+            return m_includePhotos;
+        // Inside a Photos library only the folders holding the original media are entered.
+        static constexpr std::string_view marker = ".photoslibrary/";
+        const size_t at = m_path.rfind(marker);
+        if (at == std::string::npos)
+            return true;
+        std::string_view rest = std::string_view(m_path).substr(at + marker.size());
+        while (!rest.empty() && rest.front() == '/')
+            rest.remove_prefix(1);
+        const std::string_view first = rest.substr(0, rest.find('/'));
+        return first.empty() || first == "originals" || first == "Masters";
+    }
+
+    void descend(int dfd, const char *name)
+    {
+        const int sub = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0) {
+            if (isPermissionError(errno))
+                send(ScanEvent::permissionDenied(QFile::decodeName(name), QFile::decodeName(m_path.c_str())));
+            return;
+        }
+        walk(sub);
+    }
+
+    void accept(const struct statx &sx, const std::string &ext, size_t folderLength)
+    {
+        const qint64 size = qint64(sx.stx_size);
+        if (size < 1)
+            return;
+        if (ext == "ts" && size < kMinTransportStreamSize)
+            return;
+        if (!m_seen->visitedPaths.insert(m_resolvedRoot + m_path.substr(m_rootLength)).second)
+            return;
+        if ((sx.stx_mask & STATX_INO)
+            && !m_seen->fileKeys.insert({makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino}).second)
+            return;
+        std::optional<QDateTime> created;
+        if (sx.stx_mask & STATX_BTIME)
+            created = fromTimestamp(sx.stx_btime);
+        const QDateTime modified = (sx.stx_mask & STATX_MTIME) ? fromTimestamp(sx.stx_mtime) : QDateTime();
+        std::optional<VideoFile> video = VideoFile::make(QFile::decodeName(m_path.c_str()), size, modified, created);
+        if (!video)
+            return;
+        m_batch.append(std::move(*video));
+        ++m_count;
+        const Clock::time_point now = Clock::now();
+        if (m_batch.size() >= kBatchLimit || now - m_lastSend >= kBatchInterval) {
+            const QString folder = folderLength == 0 ? QStringLiteral("/")
+                                                     : QFile::decodeName(m_path.substr(0, folderLength).c_str());
+            QList<VideoFile> out;
+            out.reserve(64);
+            out.swap(m_batch);
+            send(ScanEvent::batch(std::move(out), folder));
+            m_lastSend = now;
+        }
+    }
+
+    const bool m_includePhotos;
+    const VideoScanner::EventHandler &m_sink;
+    std::stop_token m_stop;
+    SeenFiles *m_seen = nullptr;
+    int m_count = 0;
+    QList<VideoFile> m_batch;
+    Clock::time_point m_lastSend;
+    std::string m_path;
+    size_t m_rootLength = 0;
+    std::string m_resolvedRoot;
+};
+
+// Opens a folder for listing; -1 with errno set when it can't be.
+int openFolder(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+struct Entry {
+    QString name;
+    unsigned char type; // DT_DIR, DT_LNK, or anything else
+};
+
+// Lists a folder's entries with their kinds; false with errno set when it can't be read.
+bool listFolder(const QString &path, std::vector<Entry> &out)
+{
+    const int fd = openFolder(path);
+    if (fd < 0)
+        return false;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+        }
+        out.push_back({QFile::decodeName(entry->d_name), type});
+    }
+    ::closedir(dir);
+    return true;
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+class Scan {
+public:
+    Scan(bool includePhotos, const VideoScanner::EventHandler &sink, std::stop_token stop)
+        : m_walker(includePhotos, sink, std::move(stop))
+    {
+    }
+
+    void singleFolder(const QString &rootPath)
+    {
+        const QString root = standardizedPath(rootPath);
+        const int fd = openFolder(root);
+        if (fd < 0 && isPermissionError(errno)) {
+            m_walker.send(ScanEvent::permissionDenied(lastComponent(root), root));
+            m_walker.send(ScanEvent::completed(0, {root}));
+            return;
+        }
+        SeenFiles seen;
+        const int count = fd < 0 ? 0 : m_walker.enumerate(fd, root, seen);
+        if (!m_walker.cancelled())
+            m_walker.send(ScanEvent::completed(count, {}));
+    }
+
+    void userFolders(const ScanEnvironment &env, bool entireComputer)
+    {
+        const QString usersFolder = standardizedPath(env.usersFolder);
+        const QString home = env.homeFolder.isEmpty() ? QString() : standardizedPath(env.homeFolder);
+
+        // The current user's home comes first, wherever it lies.
+        if (!home.isEmpty())
+            userFolder(home, env.preferredHomeFolders);
+
+        std::vector<Entry> entries;
+        if (!listFolder(usersFolder, entries)) {
+            m_walker.send(ScanEvent::permissionDenied(lastComponent(usersFolder), usersFolder));
+        } else {
+            std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
+            for (const Entry &entry : entries) {
+                if (entry.name.startsWith(QLatin1Char('.')) || entry.type == DT_LNK)
+                    continue;
+                const QString path = joinPath(usersFolder, entry.name);
+                if (entry.type == DT_DIR) {
+                    // Other users' homes are not ours to list.
+                    if (path != home && entry.name == QLatin1String("Shared"))
+                        userFolder(path, env.preferredHomeFolders);
+                    continue;
+                }
+                if (std::optional<VideoFile> video = VideoFile::fromFile(path))
+                    m_walker.send(ScanEvent::batch({*video}, usersFolder));
+            }
+        }
+
+        if (entireComputer && env.volumes) {
+            for (const ScanScope &volume : env.volumes()) {
+                if (const std::optional<QUrl> url = volume.rootURL())
+                    m_roots.append(standardizedPath(url->toLocalFile()));
+            }
+        }
+
+        SeenFiles seen;
+        int count = 0;
+        QStringList denied;
+        for (const QString &root : std::as_const(m_roots)) {
+            if (m_walker.cancelled())
+                return;
+            const int fd = openFolder(root);
+            if (fd < 0) {
+                if (isPermissionError(errno)) {
+                    denied.append(root);
+                    m_walker.send(ScanEvent::permissionDenied(lastComponent(root), root));
+                }
+                continue;
+            }
+            count += m_walker.enumerate(fd, root, seen);
+        }
+        if (m_walker.cancelled())
+            return;
+        m_walker.send(ScanEvent::completed(count, denied));
+    }
+
+private:
+    void userFolder(const QString &folder, const QStringList &preferred)
+    {
+        std::vector<Entry> children;
+        if (!listFolder(folder, children)) {
+            if (isPermissionError(errno))
+                m_walker.send(ScanEvent::permissionDenied(lastComponent(folder), folder));
+            return;
+        }
+        auto order = [&](const QString &name) {
+            const int i = preferred.indexOf(name);
+            return i < 0 ? 99 : i;
+        };
+        std::stable_sort(children.begin(), children.end(), [&](const Entry &a, const Entry &b) {
+            const int oa = order(a.name), ob = order(b.name);
+            return oa != ob ? oa < ob : a.name < b.name;
+        });
+        for (const Entry &child : children) {
+            if (child.name.startsWith(QLatin1Char('.')) || child.name == QLatin1String("Library")
+                || child.type == DT_LNK)
+                continue;
+            const QString path = joinPath(folder, child.name);
+            if (child.type == DT_DIR) {
+                m_roots.append(path);
+                continue;
+            }
+            if (std::optional<VideoFile> video = VideoFile::fromFile(path))
+                m_walker.send(ScanEvent::batch({*video}, folder));
+        }
+        for (const char *cloud : {"/Library/Mobile Documents/com~apple~CloudDocs", "/Library/CloudStorage"}) {
+            const QString path = folder + QLatin1String(cloud);
+            if (::access(QFile::encodeName(path).constData(), F_OK) == 0)
+                m_roots.append(path);
+        }
+    }
+
+    Walker m_walker;
+    QStringList m_roots;
+};
+
+} // namespace
+
+void VideoScanner::run(const ScanScope &scope, bool includePhotosLibrary, const EventHandler &sink,
+                       std::stop_token stop)
+{
+    if (scope.kind == ScanScope::Kind::homeDirectory || scope.kind == ScanScope::Kind::entireMacDeep)
+        run(scope, includePhotosLibrary, ScanEnvironment::system(), sink, std::move(stop));
+    else
+        run(scope, includePhotosLibrary, ScanEnvironment{}, sink, std::move(stop));
+}
+
+void VideoScanner::run(const ScanScope &scope, bool includePhotosLibrary, const ScanEnvironment &environment,
+                       const EventHandler &sink, std::stop_token stop)
+{
+    Scan scan(includePhotosLibrary, sink, std::move(stop));
+    switch (scope.kind) {
+    case ScanScope::Kind::volume:
+    case ScanScope::Kind::customFolder: scan.singleFolder(scope.url.toLocalFile()); break;
+    case ScanScope::Kind::homeDirectory: scan.userFolders(environment, false); break;
+    case ScanScope::Kind::entireMacDeep: scan.userFolders(environment, true); break;
+    }
+}
+
+// ---- mounted volumes ----
+
+QList<ScanScope> VideoScanner::mountedVolumes()
+{
+    static const QSet<QByteArray> pseudoTypes{
+        "proc", "sysfs", "tmpfs", "devtmpfs", "overlay", "squashfs", "cgroup", "cgroup2", "devpts",
+        "mqueue", "hugetlbfs", "debugfs", "tracefs", "securityfs", "pstore", "bpf", "configfs",
+        "fusectl", "autofs", "binfmt_misc", "efivarfs", "ramfs", "rpc_pipefs", "nsfs", "selinuxfs",
+        "fuse.gvfsd-fuse", "fuse.portal", "fuse.snapfuse", "nfsd", "ramfs", "zram"};
+    static const char *const systemPrefixes[] = {"/boot", "/proc", "/sys", "/dev", "/run", "/snap", "/var",
+                                                 "/System/Volumes"};
+    auto below = [](const QString &path, const char *prefix) {
+        const QLatin1String p(prefix);
+        return path == p || path.startsWith(p + QLatin1Char('/'));
+    };
+    QList<ScanScope> result;
+    for (const QStorageInfo &info : QStorageInfo::mountedVolumes()) {
+        if (!info.isValid() || !info.isReady())
+            continue;
+        const QString path = standardizedPath(info.rootPath());
+        if (path == QLatin1String("/") || pseudoTypes.contains(info.fileSystemType()))
+            continue;
+        bool system = false;
+        for (const char *prefix : systemPrefixes)
+            system = system || below(path, prefix);
+        if (system && !below(path, "/run/media"))
+            continue;
+        // Files bind-mounted into containers are not volumes.
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        QString name = info.displayName();
+        if (name.isEmpty())
+            name = lastComponent(path);
+        result.append(ScanScope::volume(name, QUrl::fromLocalFile(path)));
+    }
+    return result;
+}
+
+// ---- the asynchronous scan ----
+
+namespace {
+
+// Carries events from the worker to the consumer's thread; Qt drops the queued calls when
+// the consumer's context object is destroyed.
+class ScanRelay : public QObject {
+    Q_OBJECT
+signals:
+    void event(const ScanEvent &event);
+    void finished();
+};
+
+std::atomic<quint64> g_nextGeneration{1};
+
+// Scans get threads of their own so that long media jobs on the global pool never hold
+// one back; a cancelled scan ends at its next item, so a few threads are plenty.
+QThreadPool &scanPool()
+{
+    static QThreadPool &pool = [] () -> QThreadPool & {
+        // The name sets a walk reads are made first, so that at exit they outlive the pool,
+        // whose destruction waits for running scans.
+        skippedNamesBytes();
+        skippedPackagesBytes();
+        photoLibrariesBytes();
+        videoExtensionsBytes();
+        VideoFile::knownVideoExtensions();
+        static QThreadPool p;
+        p.setMaxThreadCount(4);
+        return p;
+    }();
+    return pool;
+}
+
+} // namespace
+
+struct ScanJob::State {
+    quint64 generation = 0;
+    std::stop_source stop;
+    mutable std::mutex mutex;
+    mutable std::condition_variable finishedChanged;
+    bool finished = false;
+};
+
+struct ScanJob::Control {
+    std::shared_ptr<State> state;
+    ~Control() { state->stop.request_stop(); }
+};
+
+quint64 ScanJob::generation() const { return m_control ? m_control->state->generation : 0; }
+
+void ScanJob::cancel()
+{
+    if (m_control)
+        m_control->state->stop.request_stop();
+}
+
+bool ScanJob::isCancelled() const { return m_control && m_control->state->stop.stop_requested(); }
+
+bool ScanJob::isFinished() const
+{
+    if (!m_control)
+        return true;
+    std::lock_guard lock(m_control->state->mutex);
+    return m_control->state->finished;
+}
+
+bool ScanJob::waitForFinished(int timeoutMs) const
+{
+    if (!m_control)
+        return true;
+    State &s = *m_control->state;
+    std::unique_lock lock(s.mutex);
+    if (timeoutMs < 0) {
+        s.finishedChanged.wait(lock, [&] { return s.finished; });
+        return true;
+    }
+    return s.finishedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return s.finished; });
+}
+
+ScanJob VideoScanner::scan(const ScanScope &scope, bool includePhotosLibrary, QObject *context,
+                           EventHandler onEvent, std::function<void()> onFinished) const
+{
+    return scan(scope, includePhotosLibrary, ScanEnvironment::system(), context, std::move(onEvent),
+                std::move(onFinished));
+}
+
+ScanJob VideoScanner::scan(const ScanScope &scope, bool includePhotosLibrary, const ScanEnvironment &environment,
+                           QObject *context, EventHandler onEvent, std::function<void()> onFinished) const
+{
+    auto state = std::make_shared<ScanJob::State>();
+    state->generation = g_nextGeneration.fetch_add(1);
+
+    auto *relay = new ScanRelay;
+    QObject::connect(
+        relay, &ScanRelay::event, context,
+        [state, onEvent = std::move(onEvent)](const ScanEvent &event) {
+            if (!state->stop.stop_requested() && onEvent)
+                onEvent(event);
+        },
+        Qt::QueuedConnection);
+    QObject::connect(
+        relay, &ScanRelay::finished, context,
+        [state, onFinished = std::move(onFinished)] {
+            if (!state->stop.stop_requested() && onFinished)
+                onFinished();
+        },
+        Qt::QueuedConnection);
+
+    scanPool().start([state, relay, scope, includePhotosLibrary, environment] {
+        const EventHandler sink = [relay](const ScanEvent &event) { emit relay->event(event); };
+        run(scope, includePhotosLibrary, environment, sink, state->stop.get_token());
+        emit relay->finished();
+        relay->deleteLater();
+        {
+            std::lock_guard lock(state->mutex);
+            state->finished = true;
+        }
+        state->finishedChanged.notify_all();
+    });
+
+    ScanJob job;
+    job.m_control = std::make_shared<ScanJob::Control>();
+    job.m_control->state = std::move(state);
+    return job;
+}
+
+#include "VideoScanner.moc"

@@ -1,0 +1,288 @@
+#include "FFmpegMedia.h"
+
+#include "MediaMetadataService.h"
+
+#include <QFile>
+#include <QTransform>
+
+#include <cmath>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace lkmedia {
+namespace {
+
+struct FormatCloser {
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct CodecCloser {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+
+void quietLibraries()
+{
+    static const bool once = [] {
+        av_log_set_level(AV_LOG_FATAL);
+        return true;
+    }();
+    (void)once;
+}
+
+FormatPtr openFile(const QString &path)
+{
+    quietLibraries();
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return {};
+    FormatPtr fmt(raw);
+    if (avformat_find_stream_info(fmt.get(), nullptr) < 0)
+        return {};
+    return fmt;
+}
+
+// The first video stream; cover art counts only when `withCoverArt` (ffprobe's "v:0" does).
+AVStream *firstVideoStream(AVFormatContext *fmt, bool withCoverArt)
+{
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        AVStream *st = fmt->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        if (!withCoverArt && (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        return st;
+    }
+    return nullptr;
+}
+
+std::optional<double> containerDuration(const AVFormatContext *fmt)
+{
+    if (fmt->duration == AV_NOPTS_VALUE)
+        return std::nullopt;
+    const double seconds = double(fmt->duration) / AV_TIME_BASE;
+    if (!std::isfinite(seconds) || seconds <= 0)
+        return std::nullopt;
+    return seconds;
+}
+
+const int32_t *displayMatrix(const AVStream *st)
+{
+    size_t size = 0;
+    const uint8_t *data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    return data && size >= 9 * sizeof(int32_t) ? reinterpret_cast<const int32_t *>(data) : nullptr;
+}
+
+// Clockwise quarter turns that put the picture upright, 0..3.
+int quarterTurns(const AVStream *st)
+{
+    const int32_t *m = displayMatrix(st);
+    if (!m)
+        return 0;
+    const double ccw = av_display_rotation_get(m);
+    if (!std::isfinite(ccw))
+        return 0;
+    const long turns = std::lround(-ccw / 90.0);
+    return int(((turns % 4) + 4) % 4);
+}
+
+quint32 bigEndian(uint32_t tag)
+{
+    return (tag & 0xff) << 24 | ((tag >> 8) & 0xff) << 16 | ((tag >> 16) & 0xff) << 8 | (tag >> 24);
+}
+
+// The four-character code the platform's asset reader would report for the track.
+quint32 fourCharCode(const AVFormatContext *fmt, const AVCodecParameters *par)
+{
+    const bool isMov = fmt->iformat && QByteArray(fmt->iformat->name).contains("mov");
+    uint32_t tag = isMov ? par->codec_tag : 0;
+    if (!tag) {
+        switch (par->codec_id) {
+        case AV_CODEC_ID_H264: tag = MKTAG('a', 'v', 'c', '1'); break;
+        case AV_CODEC_ID_HEVC: tag = MKTAG('h', 'v', 'c', '1'); break;
+        case AV_CODEC_ID_MPEG4: tag = MKTAG('m', 'p', '4', 'v'); break;
+        default: {
+            const AVCodecTag *const tables[] = {avformat_get_mov_video_tags(), nullptr};
+            tag = av_codec_get_tag(tables, par->codec_id);
+        }
+        }
+    }
+    return bigEndian(tag);
+}
+
+} // namespace
+
+bool isNativelyDecodedCodec(int avCodecId)
+{
+    switch (avCodecId) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_H263:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<VideoMediaInfo> probeFile(const QString &path, bool nativeExtension)
+{
+    FormatPtr fmt = openFile(path);
+    if (!fmt)
+        return std::nullopt;
+
+    VideoMediaInfo info;
+    const AVStream *track = firstVideoStream(fmt.get(), false);
+    if (nativeExtension && track && isNativelyDecodedCodec(track->codecpar->codec_id) &&
+        avcodec_find_decoder(track->codecpar->codec_id)) {
+        const AVCodecParameters *par = track->codecpar;
+        info.duration = containerDuration(fmt.get());
+        // The natural size through the display matrix, as the platform reader reports it.
+        double a = 1, b = 0, c = 0, d = 1;
+        if (const int32_t *m = displayMatrix(track)) {
+            a = m[0] / 65536.0;
+            b = m[1] / 65536.0;
+            c = m[3] / 65536.0;
+            d = m[4] / 65536.0;
+        }
+        const double w = std::abs(a * par->width + c * par->height);
+        const double h = std::abs(b * par->width + d * par->height);
+        if (std::lround(w) > 0 && std::lround(h) > 0) {
+            info.width = int(std::lround(w));
+            info.height = int(std::lround(h));
+        }
+        AVRational rate = track->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0)
+            rate = track->r_frame_rate;
+        if (rate.num > 0 && rate.den > 0)
+            info.fps = av_q2d(rate);
+        if (const quint32 code = fourCharCode(fmt.get(), par))
+            info.codec = MediaMetadataService::codecName(code);
+        info.isPlayableNatively = true;
+        return info;
+    }
+
+    // What the fallback probe would print for this file.
+    info.duration = containerDuration(fmt.get());
+    const AVStream *st = firstVideoStream(fmt.get(), true);
+    if (!st)
+        return info;
+    const AVCodecParameters *par = st->codecpar;
+    info.width = par->width;
+    info.height = par->height;
+    info.codec = QString::fromLatin1(avcodec_get_name(par->codec_id)).toUpper();
+    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+        info.fps = double(st->avg_frame_rate.num) / double(st->avg_frame_rate.den);
+    return info;
+}
+
+QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
+                   const std::function<bool()> &stop)
+{
+    auto stopped = [&] { return stop && stop(); };
+    FormatPtr fmt = openFile(path);
+    if (!fmt || stopped())
+        return {};
+    AVStream *st = firstVideoStream(fmt.get(), false);
+    if (!st)
+        return {};
+    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return {};
+    std::unique_ptr<AVCodecContext, CodecCloser> dec(avcodec_alloc_context3(codec));
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
+        return {};
+    // Files are decoded side by side; one thread each keeps a single frame's latency low.
+    dec->thread_count = 1;
+    if (avcodec_open2(dec.get(), codec, nullptr) < 0)
+        return {};
+
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        if (fmt->streams[i] != st)
+            fmt->streams[i]->discard = AVDISCARD_ALL;
+
+    // The key frame at or before the wanted time; a file that cannot seek is read from its start.
+    int64_t target = int64_t(seconds / av_q2d(st->time_base));
+    if (st->start_time != AV_NOPTS_VALUE)
+        target += st->start_time;
+    av_seek_frame(fmt.get(), st->index, target, AVSEEK_FLAG_BACKWARD);
+
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    bool gotFrame = false;
+    bool flushed = false;
+    int packets = 0;
+    while (!gotFrame) {
+        if (stopped())
+            return {};
+        if (!flushed) {
+            const bool more = av_read_frame(fmt.get(), pkt.get()) >= 0;
+            if (!more || ++packets > 2000) {
+                av_packet_unref(pkt.get());
+                flushed = true;
+                avcodec_send_packet(dec.get(), nullptr);
+            } else {
+                if (pkt->stream_index == st->index)
+                    avcodec_send_packet(dec.get(), pkt.get());
+                av_packet_unref(pkt.get());
+            }
+        }
+        const int rc = avcodec_receive_frame(dec.get(), frame.get());
+        if (rc == 0)
+            gotFrame = true;
+        else if (flushed)
+            break;
+    }
+    if (!gotFrame || frame->width <= 0 || frame->height <= 0)
+        return {};
+
+    const int turns = quarterTurns(st);
+    double srcW = frame->width;
+    const double srcH = frame->height;
+    const AVRational sar = frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio
+                                                               : st->sample_aspect_ratio;
+    if (sar.num > 0 && sar.den > 0)
+        srcW *= av_q2d(sar);
+    const bool sideways = turns % 2 == 1;
+    const double shownW = sideways ? srcH : srcW;
+    const double shownH = sideways ? srcW : srcH;
+    double scale = 1.0;
+    if (maxWidth > 0)
+        scale = std::min(scale, maxWidth / shownW);
+    if (maxHeight > 0)
+        scale = std::min(scale, maxHeight / shownH);
+    const int outW = std::max(1, int(std::lround(srcW * scale)));
+    const int outH = std::max(1, int(std::lround(srcH * scale)));
+
+    SwsContext *sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), outW, outH,
+                                     AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!sws)
+        return {};
+    QImage image(outW, outH, QImage::Format_RGB32);
+    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    const int lines = sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    sws_freeContext(sws);
+    if (lines <= 0)
+        return {};
+    if (turns)
+        image = image.transformed(QTransform().rotate(90.0 * turns));
+    return image;
+}
+
+} // namespace lkmedia

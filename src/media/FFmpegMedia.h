@@ -1,0 +1,29 @@
+#pragma once
+
+#include "library/Models.h"
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// Reading video files with the FFmpeg libraries in this process.
+namespace lkmedia {
+
+// Facts of a file. No value when the libraries cannot read the file at all. A file the
+// platform player plays (native extension, a video stream, a codec it decodes) gets the full
+// record with the display rotation applied and `isPlayableNatively` set; any other readable
+// file gets what `ffprobe` with the fallback's arguments would report.
+std::optional<VideoMediaInfo> probeFile(const QString &path, bool nativeExtension);
+
+// The codecs the platform player decodes here.
+bool isNativelyDecodedCodec(int avCodecId);
+
+// A frame near `seconds`, rotated for display and scaled down (never up) to fit
+// maxWidth x maxHeight; a bound of 0 or less leaves that side free. Null on failure or
+// when `stop` turns true.
+QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
+                   const std::function<bool()> &stop = {});
+
+} // namespace lkmedia
