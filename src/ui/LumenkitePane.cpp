@@ -544,11 +544,19 @@ void LumenkitePane::clearExtensionFilter()
     m_state->rebuildTree(false);
 }
 
-void LumenkitePane::clearSearch() { m_state->setSearchQuery(QString()); }
+// The query's reaction (a rebuild or a new visual search) belongs to a real change only, so an
+// empty query is left alone rather than written again.
+static void clearQuery(AppState &state)
+{
+    if (!state.searchQuery().isEmpty())
+        state.setSearchQuery(QString());
+}
+
+void LumenkitePane::clearSearch() { clearQuery(*m_state); }
 
 void LumenkitePane::clearAllFilters()
 {
-    m_state->setSearchQuery(QString());
+    clearQuery(*m_state);
     m_state->setActiveSmartFilter(SmartFilter::all);
     m_state->setActiveExtensionFilter(std::nullopt);
     m_state->rebuildTree(false);
