@@ -115,9 +115,11 @@ private:
     MediaMetadataService *m_service = nullptr;
     QList<TreeRow> m_rows;
     std::vector<qint64> m_offsets; // m_offsets[i]: top of row i; the last entry ends the rows
-    mutable QHash<QString, qsizetype> m_videoIndex;
-    mutable QHash<QString, qsizetype> m_folderIndex;
+    // Row-id index: open addressing over row numbers, keyed by the hash of the row's id;
+    // built on the first look-up after the rows changed.
+    mutable std::vector<qint32> m_idSlots;
     mutable bool m_indexValid = false;
+    void buildIndex() const;
     QHash<QString, Load> m_loads; // by video id
     quint64 m_nextGeneration = 1;
     Target m_hover;
