@@ -1,18 +1,56 @@
+#include "library/AppState.h"
+#include "ui/LumenkiteApp.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <clocale>
 
+// Grabs the main window to a PNG once the library has loaded, then quits. Used to make
+// the pictures the window is reviewed by.
+static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs)
+{
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    auto *timer = new QTimer(&app);
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer] {
+        AppState *s = app.state();
+        const bool loaded = !s->isScanning() && !s->allVideos().isEmpty();
+        if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
+        timer->stop();
+        QTimer::singleShot(settleMs, &app, [&app, path] {
+            if (app.mainWindow()) app.mainWindow()->grab().save(path);
+            QCoreApplication::exit(0);
+        });
+    });
+    timer->start();
+}
+
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");
+    QApplication::setApplicationVersion("1.0");
     // libmpv and number formatting for child processes need the C numeric locale.
     std::setlocale(LC_NUMERIC, "C");
-    QMainWindow window;
-    window.setWindowTitle("Lumenkite");
-    window.resize(1280, 800);
-    window.show();
-    return app.exec();
+
+    QCommandLineParser parser;
+    QCommandLineOption capture("capture-window", "", "png");
+    capture.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption appearance("appearance", "", "system|light|dark");
+    appearance.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance});
+    parser.parse(QCoreApplication::arguments());
+
+    LumenkiteApp app;
+    if (parser.isSet(appearance))
+        if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
+    app.show();
+    if (parser.isSet(capture)) scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), 800);
+    return qapp.exec();
 }

@@ -207,6 +207,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     d->scanRebuildTimer.setSingleShot(true);
     connect(&d->scanRebuildTimer, &QTimer::timeout, this, [this] { runScanRebuild(); });
     d->toastTimer.setSingleShot(true);
+    d->toastTimer.setTimerType(Qt::PreciseTimer);
     connect(&d->toastTimer, &QTimer::timeout, this, [this] { toastExpired(); });
 
     // 1-2. Language, then the defaults of the member initialisers.
@@ -416,8 +417,9 @@ QString AppState::keyFor(const ScanScope &scope, bool includePhotosLibrary)
     return scope.id() + QStringLiteral("#photos=") + (includePhotosLibrary ? QLatin1Char('1') : QLatin1Char('0'));
 }
 
-void AppState::selectScope(const ScanScope &scope)
+void AppState::selectScope(const ScanScope &scopeArgument)
 {
+    const ScanScope scope = scopeArgument;
     if (scope == m_activeScope && !m_allVideos.isEmpty())
         return;
     setActiveScope(scope);
@@ -641,22 +643,25 @@ void AppState::addCustomFolder(const QUrl &folder)
 {
     BookmarkService::shared().addFolder(folder);
     const QString path = standardizedPath(folder.toLocalFile());
-    const ScanScope scope = ScanScope::customFolder(folder);
-    const bool listed = std::any_of(m_customScopes.cbegin(), m_customScopes.cend(), [&](const ScanScope &s) {
+    ScanScope scope = ScanScope::customFolder(QUrl::fromLocalFile(path));
+    const auto listed = std::find_if(m_customScopes.cbegin(), m_customScopes.cend(), [&](const ScanScope &s) {
         const std::optional<QUrl> root = s.rootURL();
         return root && standardizedPath(root->toLocalFile()) == path;
     });
-    if (!listed) {
+    if (listed == m_customScopes.cend()) {
         QList<ScanScope> scopes = m_customScopes;
         scopes.append(scope);
         setCustomScopes(scopes);
+    } else {
+        scope = *listed; // the row already shown
     }
     appSettings().setValue(kLastCustomScopeKey, path);
     selectScope(scope);
 }
 
-void AppState::removeCustomScope(const ScanScope &scope)
+void AppState::removeCustomScope(const ScanScope &scopeArgument)
 {
+    const ScanScope scope = scopeArgument; // may refer into customScopes
     if (scope.kind == ScanScope::Kind::customFolder)
         BookmarkService::shared().removeFolder(scope.url);
     QList<ScanScope> scopes = m_customScopes;
@@ -976,8 +981,9 @@ void AppState::reflatten(bool expandAll)
     setFlattenedRows(LumenkiteBuilder::flatten(m_treeRoots, expandAll, m_expandedFolderIDs));
 }
 
-void AppState::toggleFolder(const QString &folderID)
+void AppState::toggleFolder(const QString &folderIDArgument)
 {
+    const QString folderID = folderIDArgument;
     QSet<QString> ids = m_expandedFolderIDs;
     if (!ids.remove(folderID))
         ids.insert(folderID);
@@ -999,8 +1005,9 @@ void AppState::collapseAll()
     reflatten(false);
 }
 
-void AppState::selectVideo(const VideoFile &video)
+void AppState::selectVideo(const VideoFile &videoArgument)
 {
+    const VideoFile video = videoArgument; // may refer into the rows or the library
     const bool wasPrimary = m_primarySelectedVideoID == video.id;
     setPrimarySelectedVideoID(video.id);
     setSelectedVideoIDs({video.id});
@@ -1014,8 +1021,9 @@ void AppState::selectVideo(const VideoFile &video)
     }
 }
 
-void AppState::select(const VideoFile &video, double seekTo)
+void AppState::select(const VideoFile &videoArgument, double seekTo)
 {
+    const VideoFile video = videoArgument;
     const bool wasPrimary = m_primarySelectedVideoID == video.id;
     setPrimarySelectedVideoID(video.id);
     setSelectedVideoIDs({video.id});
@@ -1025,8 +1033,9 @@ void AppState::select(const VideoFile &video, double seekTo)
         setPendingSeekSignal(m_pendingSeekSignal + 1);
 }
 
-void AppState::toggleSelection(const VideoFile &video)
+void AppState::toggleSelection(const VideoFile &videoArgument)
 {
+    const VideoFile video = videoArgument;
     QSet<QString> ids = m_selectedVideoIDs;
     if (ids.remove(video.id)) {
         setSelectedVideoIDs(ids);
@@ -1066,8 +1075,9 @@ void AppState::selectAdjacent(int step)
     }
 }
 
-void AppState::revealVideo(const VideoFile &video)
+void AppState::revealVideo(const VideoFile &videoArgument)
 {
+    const VideoFile video = videoArgument;
     setSearchQuery(QString());
     if (m_activeSmartFilter != SmartFilter::all)
         setActiveSmartFilter(SmartFilter::all);
@@ -1158,9 +1168,10 @@ VideoFile AppState::enterNewFile(const VideoFile &source, const QUrl &outputURL,
     return fresh;
 }
 
-void AppState::applyCompressionResults(const BatchCompressionResult &result)
+void AppState::applyCompressionResults(const BatchCompressionResult &resultArgument)
 {
-    const VideoFile &source = result.original;
+    const BatchCompressionResult result = resultArgument;
+    const VideoFile source = result.original;
     enterNewFile(source, result.outputURL, result.compressedBytes, result.replacedOriginal,
                  source.createdDate.value_or(QDateTime::currentDateTimeUtc()));
     const QUrl output = result.outputURL;
@@ -1171,9 +1182,10 @@ void AppState::applyCompressionResults(const BatchCompressionResult &result)
     }, Qt::QueuedConnection);
 }
 
-void AppState::applyTrimExport(const VideoFile &source, const QUrl &outputURL, qint64 outputSize,
+void AppState::applyTrimExport(const VideoFile &sourceArgument, const QUrl &outputURL, qint64 outputSize,
                                bool replacedOriginal)
 {
+    const VideoFile source = sourceArgument; // may refer into the library, which changes here
     const VideoFile fresh = enterNewFile(source, outputURL, outputSize, replacedOriginal,
                                          QDateTime::currentDateTimeUtc());
     // Open the new file's folder and every folder above it, so its row is visible.
@@ -1241,6 +1253,7 @@ void AppState::refreshMediaAfterEdit(const QUrl &outputURL, bool replacedOrigina
 
 void AppState::prepareMove(const VideoFolderNode &folder)
 {
+    // Collected before anything changes: the node may belong to the current tree.
     const QList<VideoFile> videos = folder.allVideosRecursive();
     if (videos.isEmpty())
         return;
@@ -1248,8 +1261,9 @@ void AppState::prepareMove(const VideoFolderNode &folder)
     setShowMoveSheet(true);
 }
 
-void AppState::moveSelected(const QUrl &destination)
+void AppState::moveSelected(const QUrl &destinationArgument)
 {
+    const QUrl destination = destinationArgument;
     if (m_videosPendingMove.isEmpty())
         return;
     setShowMoveSheet(false);
@@ -1302,8 +1316,9 @@ void AppState::moveSelected(const QUrl &destination)
     setVideosPendingMove({});
 }
 
-void AppState::rememberMoveDestination(const QUrl &destination)
+void AppState::rememberMoveDestination(const QUrl &destinationArgument)
 {
+    const QUrl destination = destinationArgument;
     const QString path = standardizedPath(destination.toLocalFile());
     QList<QUrl> list;
     list.append(QUrl::fromLocalFile(path));
@@ -1334,8 +1349,9 @@ void AppState::removeFromLibrary(const QSet<QString> &ids)
     rebuildTree(false);
 }
 
-void AppState::moveSelectedToTrash(const QList<VideoFile> &videos)
+void AppState::moveSelectedToTrash(const QList<VideoFile> &videosArgument)
 {
+    const QList<VideoFile> videos = videosArgument;
     if (videos.isEmpty())
         return;
     QStringList failures;

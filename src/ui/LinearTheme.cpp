@@ -161,6 +161,8 @@ void ensureIconTheme()
 }
 } // namespace
 
+void initialize() { ensureIconTheme(); }
+
 bool hasSymbol(const QString &name) { return !symbol(name).isNull(); }
 
 QIcon symbol(const QString &name)

@@ -64,6 +64,8 @@ public:
 QColor formatBadgeTint(const QString &extension, const LinearPalette &palette = LinearPalette());
 
 namespace LinearTheme {
+// Registers the icon resources and picks the icon theme; safe to call more than once.
+void initialize();
 // The font of `size` logical pixels (the sizes the layouts are written in).
 enum class Design { standard, monospaced, rounded };
 QFont font(qreal size, QFont::Weight weight = QFont::Normal, Design design = Design::standard);

@@ -1,0 +1,1032 @@
+#include "library/AppState.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+QSettings appSettings() { return QSettings(QStringLiteral("Lumenkite"), QStringLiteral("Lumenkite")); }
+
+QString dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+}
+QString cacheFile() { return dataFolder() + "/scope_cache_v1.json"; }
+
+VideoFile mem(const QString &path, qint64 size = 1000, const QDateTime &modified = QDateTime::currentDateTimeUtc())
+{
+    return *VideoFile::make(path, size, modified, std::nullopt);
+}
+
+// Stands in for the scanner: the test hands the events over itself.
+struct FakeScanner {
+    VideoScanner::EventHandler deliver;
+    int starts = 0;
+    ScanScope scope;
+    bool photos = true;
+
+    AppState::ScanStarter starter()
+    {
+        return [this](const ScanScope &s, bool p, QObject *, VideoScanner::EventHandler onEvent) {
+            deliver = std::move(onEvent);
+            scope = s;
+            photos = p;
+            ++starts;
+            return ScanJob();
+        };
+    }
+    void batch(const QList<VideoFile> &videos, std::optional<QString> path = std::nullopt)
+    {
+        deliver(ScanEvent::batch(videos, path));
+    }
+    void complete() { deliver(ScanEvent::completed(0, {})); }
+};
+
+class AppStateTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        appSettings().clear();
+        appSettings().sync();
+        QDir(dataFolder()).removeRecursively();
+        static int counter = 0;
+        root = lktest::sandboxRoot() + "/lib" + QString::number(++counter);
+        QDir().mkpath(root);
+    }
+
+    std::unique_ptr<AppState> makeState(AppState::Services services = {})
+    {
+        auto s = std::make_unique<AppState>(std::move(services));
+        s->setScanStarter(scanner.starter());
+        return s;
+    }
+
+    // A real file of `size` bytes below the test's folder.
+    VideoFile disk(const QString &relative, qint64 size = 1000)
+    {
+        const QString path = root + "/" + relative;
+        EXPECT_TRUE(lktest::writeSizedFile(path, size));
+        return *VideoFile::fromFile(path);
+    }
+
+    ScanScope custom() const { return ScanScope::customFolder(QUrl::fromLocalFile(root)); }
+
+    // Puts `videos` into the state as the completed scan of the custom scope.
+    void scanIn(AppState &s, const QList<VideoFile> &videos)
+    {
+        s.selectScope(custom());
+        if (!videos.isEmpty())
+            scanner.batch(videos);
+        scanner.complete();
+    }
+
+    static QStringList ids(const QList<VideoFile> &videos)
+    {
+        QStringList out;
+        for (const VideoFile &v : videos)
+            out.append(v.id);
+        return out;
+    }
+    static QStringList videoRowIDs(const AppState &s)
+    {
+        QStringList out;
+        for (const TreeRow &r : s.flattenedRows())
+            if (r.isVideo())
+                out.append(r.video().id);
+        return out;
+    }
+
+    QString root;
+    FakeScanner scanner;
+};
+
+// ---- fields, hooks, start-up ----
+
+TEST_F(AppStateTest, FreshStartDefaults)
+{
+    auto s = makeState();
+    EXPECT_EQ(s->activeScope(), ScanScope::homeDirectory());
+    EXPECT_TRUE(s->allVideos().isEmpty());
+    EXPECT_TRUE(s->scopeCache().isEmpty());
+    EXPECT_TRUE(s->showOnboarding());
+    EXPECT_TRUE(s->showInspector());
+    EXPECT_TRUE(s->includePhotosLibrary());
+    EXPECT_TRUE(s->compactSingleChildFolders());
+    EXPECT_EQ(s->aiEngineStatus(), OnDeviceAIEngineStatus::appleVisionOnly());
+    EXPECT_FALSE(s->isMobileCLIPInstalled());
+    EXPECT_EQ(scanner.starts, 0);
+    EXPECT_EQ(s->scopeCacheURL().toLocalFile(), cacheFile());
+
+    s->completeOnboarding();
+    EXPECT_FALSE(s->showOnboarding());
+    EXPECT_FALSE(makeState()->showOnboarding());
+}
+
+TEST_F(AppStateTest, EqualWriteRunsTheHookButNotifiesNobody)
+{
+    auto s = makeState();
+    scanIn(*s, {mem(root + "/a.mp4")});
+
+    QSignalSpy sortChanged(s.get(), &AppState::sortOrderChanged);
+    QSignalSpy compactChanged(s.get(), &AppState::compactSingleChildFoldersChanged);
+    QSignalSpy languageChanged(s.get(), &AppState::languageChanged);
+    QSignalSpy rebuilt(s.get(), &AppState::treeRebuilt);
+
+    s->setSortOrder(s->sortOrder());
+    s->setCompactSingleChildFolders(s->compactSingleChildFolders());
+    EXPECT_EQ(rebuilt.count(), 2);
+    EXPECT_EQ(sortChanged.count(), 0);
+    EXPECT_EQ(compactChanged.count(), 0);
+
+    appSettings().remove("Lumenkite.language");
+    s->setLanguage(s->language());
+    EXPECT_EQ(languageChanged.count(), 0);
+    EXPECT_EQ(appSettings().value("Lumenkite.language").toString(), AppLanguageInfo::rawValue(s->language()));
+
+    s->setSortOrder(VideoSortOrder::sizeDesc);
+    EXPECT_EQ(sortChanged.count(), 1);
+    EXPECT_EQ(rebuilt.count(), 3);
+
+    // A field without a hook notifies only on a change.
+    QSignalSpy inspector(s.get(), &AppState::showInspectorChanged);
+    s->setShowInspector(true);
+    s->setShowInspector(false);
+    s->setShowInspector(false);
+    EXPECT_EQ(inspector.count(), 1);
+}
+
+TEST_F(AppStateTest, FormatETA)
+{
+    const std::pair<double, const char *> cases[] = {
+        {0, "~1s"}, {0.4, "~1s"}, {42, "~42s"}, {59.4, "~59s"}, {59.5, "~1m"}, {130, "~2m"},
+        {131, "~2m 11s"}, {600, "~10m"}, {610, "~10m"}, {611, "~10m 11s"}, {3599, "~59m 59s"},
+        {3600, "~1h 0m"}, {3725, "~1h 2m"},
+    };
+    for (auto [seconds, text] : cases)
+        EXPECT_EQ(AppState::formatETA(seconds), QString(text)) << seconds;
+}
+
+TEST_F(AppStateTest, RecentDestinationsSkipMissingFoldersAtStartUp)
+{
+    QDir().mkpath(root + "/kept");
+    appSettings().setValue("Lumenkite.recentMoveDestinations",
+                           QStringList{root + "/gone", root + "/kept"});
+    auto s = makeState();
+    ASSERT_EQ(s->recentMoveDestinations().size(), 1);
+    EXPECT_EQ(s->recentMoveDestinations()[0].toLocalFile(), root + "/kept");
+    // The stored list is not rewritten.
+    EXPECT_EQ(appSettings().value("Lumenkite.recentMoveDestinations").toStringList().size(), 2);
+}
+
+TEST_F(AppStateTest, ToastsReplaceEachOtherAndExpire)
+{
+    auto s = makeState();
+    s->showToast("first");
+    const QUuid first = s->activeToast()->id;
+    QTest::qWait(2000);
+    s->showToast("second");
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_EQ(s->activeToast()->message, "second");
+    EXPECT_NE(s->activeToast()->id, first);
+    QElapsedTimer clock;
+    clock.start();
+    // The first toast's delay would end 1.5 s from now; it must not clear the second.
+    QTest::qWait(2500);
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !s->activeToast(); }, 3000));
+    EXPECT_GE(clock.elapsed(), 3400);
+    EXPECT_LE(clock.elapsed(), 4500);
+
+    s->showToast("with undo", false, true);
+    QTest::qWait(4000);
+    EXPECT_TRUE(s->activeToast());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !s->activeToast(); }, 3500));
+}
+
+// ---- scopes, scanning, cache ----
+
+TEST_F(AppStateTest, CacheHitShowsTheScopeWithoutScanning)
+{
+    auto s = makeState();
+    const QList<VideoFile> videos{mem(root + "/b.mp4"), mem(root + "/a.mp4"), mem(root + "/x/c.mkv")};
+    scanIn(*s, videos);
+    ASSERT_EQ(scanner.starts, 1);
+    const QString key = "scope:custom:" + root + "#photos=1";
+    EXPECT_EQ(s->scopeCacheKey(), key);
+    ASSERT_TRUE(s->scopeCache().contains(key));
+    EXPECT_EQ(s->scopeCache()[key].videos, videos);
+    EXPECT_FALSE(s->isShowingCachedScan());
+
+    // Another scope scans; coming back is served from the cache.
+    QDir().mkpath(root + "/other");
+    s->selectScope(ScanScope::customFolder(QUrl::fromLocalFile(root + "/other")));
+    EXPECT_EQ(scanner.starts, 2);
+    EXPECT_TRUE(s->allVideos().isEmpty());
+    EXPECT_TRUE(s->isScanning());
+
+    s->selectScope(custom());
+    EXPECT_EQ(scanner.starts, 2);
+    EXPECT_FALSE(s->isScanning());
+    EXPECT_TRUE(s->isShowingCachedScan());
+    EXPECT_EQ(s->allVideos(), videos);
+    EXPECT_FALSE(s->expandedFolderIDs().isEmpty());
+    EXPECT_EQ(s->primarySelectedVideoID(), videoRowIDs(*s).first());
+
+    // The same scope again with videos shown does nothing.
+    s->selectScope(custom());
+    EXPECT_EQ(scanner.starts, 2);
+
+    // The other Photos setting is another key: not cached yet, so it scans.
+    s->setIncludePhotosLibrary(false);
+    EXPECT_EQ(scanner.starts, 3);
+    EXPECT_FALSE(scanner.photos);
+    EXPECT_EQ(s->scopeCacheKey(), "scope:custom:" + root + "#photos=0");
+    scanner.complete();
+    s->setIncludePhotosLibrary(true);
+    EXPECT_EQ(scanner.starts, 3);
+    EXPECT_EQ(s->allVideos(), videos);
+}
+
+TEST_F(AppStateTest, ScanEventsAreMergedByID)
+{
+    auto s = makeState();
+    s->selectScope(custom());
+    const VideoFile a = mem(root + "/a.mp4");
+    scanner.batch({a, a}, root);
+    EXPECT_EQ(s->allVideos().size(), 1);
+    EXPECT_EQ(s->scanStatusPath(), root);
+    scanner.batch({a}, std::nullopt);
+    EXPECT_EQ(s->allVideos().size(), 1);
+    EXPECT_EQ(s->scanStatusPath(), std::nullopt);
+
+    scanner.deliver(ScanEvent::permissionDenied("Guest", "/x/Guest"));
+    scanner.deliver(ScanEvent::permissionDenied("Guest", "/y/Guest"));
+    scanner.deliver(ScanEvent::permissionDenied("Alpha", "/y/Alpha"));
+    EXPECT_EQ(s->deniedFolders(), (QStringList{"Alpha", "Guest"}));
+    scanner.complete();
+    EXPECT_EQ(s->primarySelectedVideoID(), a.id);
+
+    // "Guest" is not listed when the same results come from the cache.
+    s->selectScope(ScanScope::homeDirectory());
+    s->selectScope(custom());
+    EXPECT_TRUE(s->isShowingCachedScan());
+    EXPECT_EQ(s->deniedFolders(), QStringList{"Alpha"});
+}
+
+TEST_F(AppStateTest, StoppedOrFailedScanKeepsVideosAndCachesNothing)
+{
+    auto s = makeState();
+    s->selectScope(custom());
+    scanner.batch({mem(root + "/a.mp4")});
+    s->stopScan();
+    EXPECT_FALSE(s->isScanning());
+    EXPECT_EQ(s->allVideos().size(), 1);
+    EXPECT_TRUE(s->scopeCache().isEmpty());
+    EXPECT_FALSE(s->activeToast());
+    // Late events of a stopped scan are not applied.
+    scanner.batch({mem(root + "/b.mp4")});
+    EXPECT_EQ(s->allVideos().size(), 1);
+
+    s->startScan();
+    scanner.batch({mem(root + "/c.mp4")});
+    scanner.deliver(ScanEvent::failed("disk went away"));
+    EXPECT_FALSE(s->isScanning());
+    EXPECT_EQ(s->allVideos().size(), 1);
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_EQ(s->activeToast()->message, "disk went away");
+    EXPECT_TRUE(s->activeToast()->isError);
+    EXPECT_TRUE(s->scopeCache().isEmpty());
+}
+
+TEST_F(AppStateTest, CacheFileRoundTripsThroughANewState)
+{
+    {
+        auto s = makeState();
+        VideoFile odd = mem(root + "/spa ce/ü \"q\" #1%.mp4", 77, fromReferenceSeconds(1234.5));
+        odd.createdDate = fromReferenceSeconds(-5.25);
+        scanIn(*s, {odd, mem(root + "/b.mov")});
+        s->waitForCacheWrites();
+    }
+    auto again = makeState();
+    const QString key = "scope:custom:" + root + "#photos=1";
+    ASSERT_TRUE(again->scopeCache().contains(key));
+    const CachedScopeScan &record = again->scopeCache()[key];
+    ASSERT_EQ(record.videos.size(), 2);
+    EXPECT_EQ(record.videos[0].name, "ü \"q\" #1%.mp4");
+    EXPECT_EQ(record.videos[0].url, QUrl::fromLocalFile(root + "/spa ce/ü \"q\" #1%.mp4"));
+    EXPECT_EQ(record.videos[0].createdDate, fromReferenceSeconds(-5.25));
+    EXPECT_EQ(record.videos[0].modifiedDate, fromReferenceSeconds(1234.5));
+    EXPECT_EQ(record.videos[1].url, QUrl::fromLocalFile(root + "/b.mov"));
+}
+
+TEST_F(AppStateTest, BrokenCacheFileStartsEmptyAndIsReplaced)
+{
+    const QByteArray good = ScopeCacheCodec::encode(
+        {{"k", CachedScopeScan{"k", {mem("/v/a.mp4")}, {"x"}, fromReferenceSeconds(10)}}});
+    ASSERT_TRUE(ScopeCacheCodec::decode(good));
+    QByteArray noDate = good;
+    noDate.replace(",\"scannedAt\":10", "");
+    QByteArray badSize = good;
+    badSize.replace("\"fileSize\":1000", "\"fileSize\":\"1000\"");
+    const QByteArray cases[] = {
+        "", "not json", good.left(good.size() / 2), good.left(good.size() - 1), noDate, badSize,
+        "[]", "{\"k\":[]}", good + "{}", QByteArray(1000, '\0'),
+    };
+    for (const QByteArray &bytes : cases) {
+        QDir().mkpath(dataFolder());
+        QFile f(cacheFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        auto s = makeState();
+        EXPECT_TRUE(s->scopeCache().isEmpty()) << bytes.left(40).toStdString();
+        scanIn(*s, {mem(root + "/a.mp4")});
+        s->waitForCacheWrites();
+        QFile in(cacheFile());
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        const auto decoded = ScopeCacheCodec::decode(in.readAll());
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->size(), 1);
+    }
+    // Unknown members are ignored.
+    QByteArray extra = good;
+    extra.replace("{\"scopeKey\"", "{\"future\":[1,{\"a\":null}],\"scopeKey\"");
+    extra.replace("{\"id\"", "{\"thumb\":{\"w\":1},\"id\"");
+    const auto decoded = ScopeCacheCodec::decode(extra);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->value("k").videos.size(), 1);
+}
+
+TEST_F(AppStateTest, CacheWriterKeepsTheNewestSnapshot)
+{
+    const QString path = root + "/cache.json";
+    ScopeCacheWriter writer(path);
+    QList<VideoFile> videos;
+    for (int i = 0; i < 20000; ++i)
+        videos.append(mem(QString("/v/%1.mp4").arg(i)));
+    for (int round = 1; round <= 30; ++round) {
+        ScopeCache snapshot;
+        snapshot.insert("k", CachedScopeScan{"k", videos.mid(0, round * 500), {}, fromReferenceSeconds(round)});
+        writer.submit(snapshot);
+    }
+    writer.waitForIdle();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const auto decoded = ScopeCacheCodec::decode(f.readAll());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->value("k").videos.size(), 30 * 500);
+    EXPECT_GE(writer.writesDone(), 1);
+    EXPECT_LT(writer.writesDone(), 30); // queued snapshots were coalesced
+    EXPECT_FALSE(QFileInfo::exists(path + ".tmp"));
+}
+
+TEST_F(AppStateTest, ScanBatchesAreCoalescedIntoFewRebuilds)
+{
+    auto s = makeState();
+    s->selectScope(custom());
+    QSignalSpy rebuilt(s.get(), &AppState::treeRebuilt);
+    for (int b = 0; b < 50; ++b) {
+        QList<VideoFile> batch;
+        for (int i = 0; i < 40; ++i)
+            batch.append(mem(QString("%1/d%2/v%3.mp4").arg(root).arg(b % 7).arg(b * 40 + i)));
+        scanner.batch(batch);
+    }
+    EXPECT_EQ(s->allVideos().size(), 2000);
+    EXPECT_LE(rebuilt.count(), 1);
+    // The pending rebuild follows within the interval.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rebuilt.count() == 2; }, 1000));
+    EXPECT_EQ(s->filteredVideos().size(), 2000);
+    const int before = rebuilt.count();
+    scanner.complete();
+    EXPECT_EQ(rebuilt.count(), before + 1);
+    QTest::qWait(200);
+    EXPECT_EQ(rebuilt.count(), before + 1);
+}
+
+TEST_F(AppStateTest, RealScanOfACustomFolder)
+{
+    disk("one/a.mp4");
+    disk("one/b.mkv");
+    disk("two/c.mov");
+    AppState s;
+    s.addCustomFolder(QUrl::fromLocalFile(root));
+    ASSERT_EQ(s.customScopes().size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !s.isScanning(); }, 10000));
+    EXPECT_EQ(s.allVideos().size(), 3);
+    EXPECT_TRUE(s.scopeCache().contains(s.scopeCacheKey()));
+    EXPECT_EQ(appSettings().value("Lumenkite.lastCustomScopePath").toString(), root);
+    // Adding the same folder again selects it without a second entry.
+    s.addCustomFolder(QUrl::fromLocalFile(root + "/"));
+    EXPECT_EQ(s.customScopes().size(), 1);
+    s.removeCustomScope(s.customScopes()[0]);
+    EXPECT_TRUE(s.customScopes().isEmpty());
+    EXPECT_EQ(s.activeScope(), ScanScope::homeDirectory());
+    s.stopScan();
+}
+
+// ---- faults around scans and the cache ----
+
+TEST_F(AppStateTest, BatchDuringScanKeepsTrashAndMoveResults)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("b.mp4");
+    QDir().mkpath(root + "/dest");
+    s->selectScope(custom());
+    scanner.batch({a, b});
+    s->moveSelectedToTrash({a});
+    s->setVideosPendingMove({b});
+    s->moveSelected(QUrl::fromLocalFile(root + "/dest"));
+    const QString moved = root + "/dest/b.mp4";
+    EXPECT_EQ(ids(s->allVideos()), QStringList{moved});
+
+    // The scan goes on: it meets the moved file again and a new one.
+    const VideoFile c = mem(root + "/c.mp4");
+    scanner.batch({mem(moved), c});
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{moved, c.id}));
+    scanner.complete();
+    EXPECT_EQ(ids(s->scopeCache()[s->scopeCacheKey()].videos), (QStringList{moved, c.id}));
+}
+
+TEST_F(AppStateTest, FileOperationDuringRescanUpdatesTheCompletedRecord)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("b.mp4"), c = disk("c.mp4");
+    scanIn(*s, {a, b, c});
+    const QString key = s->scopeCacheKey();
+
+    s->startScan();
+    scanner.batch({a});
+    s->moveSelectedToTrash({b});
+    // The partial list is not cached as complete; the completed record takes the change.
+    EXPECT_EQ(ids(s->scopeCache()[key].videos), (QStringList{a.id, c.id}));
+    s->stopScan();
+    s->saveScopeCache();
+    EXPECT_EQ(ids(s->scopeCache()[key].videos), (QStringList{a.id, c.id}));
+    s->setVideosPendingPermanentDelete({a});
+    s->deletePermanently();
+    EXPECT_EQ(ids(s->scopeCache()[key].videos), QStringList{c.id});
+    s->waitForCacheWrites();
+    QFile f(cacheFile());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ids(ScopeCacheCodec::decode(f.readAll())->value(key).videos), QStringList{c.id});
+}
+
+TEST_F(AppStateTest, FileOperationDuringFirstScanCachesNothing)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("b.mp4");
+    s->selectScope(custom());
+    scanner.batch({a, b});
+    s->moveSelectedToTrash({a});
+    EXPECT_TRUE(s->scopeCache().isEmpty());
+    s->undoLastOperation();
+    EXPECT_TRUE(s->scopeCache().isEmpty());
+    EXPECT_EQ(s->allVideos().size(), 2);
+}
+
+// ---- filters, search, derived lists ----
+
+TEST_F(AppStateTest, SmartViewsAndFormatFilter)
+{
+    auto s = makeState();
+    const QDateTime now = QDateTime::currentDateTime();
+    const QList<VideoFile> videos{
+        mem(root + "/new.mp4", 100, now.addDays(-29).toUTC()),
+        mem(root + "/old.mov", 249'999'999, now.addDays(-31).toUTC()),
+        mem(root + "/big.mkv", 250'000'000, now.addDays(-60).toUTC()),
+        mem(root + "/clip.MOV", 5, now.toUTC()),
+    };
+    scanIn(*s, videos);
+    struct Case { SmartFilter smart; std::optional<QString> ext; QStringList names; };
+    const Case cases[] = {
+        {SmartFilter::all, std::nullopt, {"new.mp4", "old.mov", "big.mkv", "clip.MOV"}},
+        {SmartFilter::recent, std::nullopt, {"new.mp4", "clip.MOV"}},
+        {SmartFilter::largeFiles, std::nullopt, {"big.mkv"}},
+        {SmartFilter::nativeFormats, std::nullopt, {"new.mp4", "old.mov", "clip.MOV"}},
+        {SmartFilter::otherFormats, std::nullopt, {"big.mkv"}},
+        {SmartFilter::nativeFormats, QString("MOV"), {"old.mov", "clip.MOV"}},
+        {SmartFilter::all, QString("MKV"), {"big.mkv"}},
+        {SmartFilter::otherFormats, QString("MP4"), {}},
+    };
+    for (const Case &c : cases) {
+        s->setActiveSmartFilter(c.smart);
+        s->setActiveExtensionFilter(c.ext);
+        QStringList names;
+        for (const VideoFile &v : s->filteredVideos())
+            names.append(v.name);
+        EXPECT_EQ(names, c.names) << SmartFilterInfo::rawValue(c.smart).toStdString();
+    }
+}
+
+TEST_F(AppStateTest, TextSearch)
+{
+    auto s = makeState();
+    scanIn(*s, {mem(root + "/Trips/Beach.MP4"), mem(root + "/mp4s/x.mkv"), mem(root + "/other/Ünïcode.avi"),
+                mem(root + "/other/plain.mov")});
+    struct Case { QString query; QStringList names; };
+    const Case cases[] = {
+        {"mp4", {"Beach.MP4", "x.mkv"}},
+        {"  BEACH \n", {"Beach.MP4"}},
+        {"trips", {"Beach.MP4"}},
+        {"ÜNÏ", {"Ünïcode.avi"}},
+        {"avi", {"Ünïcode.avi"}},
+        {"   ", {"Beach.MP4", "x.mkv", "Ünïcode.avi", "plain.mov"}},
+        {"nothing", {}},
+    };
+    for (const Case &c : cases) {
+        s->setSearchQuery(c.query);
+        QStringList names;
+        for (const VideoFile &v : s->filteredVideos())
+            names.append(v.name);
+        EXPECT_EQ(names, c.names) << c.query.toStdString();
+    }
+    // Any non-blank query shows every folder open; blanks follow the stored expansion.
+    s->collapseAll();
+    s->setSearchQuery("plain");
+    EXPECT_EQ(videoRowIDs(*s), QStringList{root + "/other/plain.mov"});
+    s->setSearchQuery("  ");
+    EXPECT_TRUE(videoRowIDs(*s).isEmpty());
+}
+
+TEST_F(AppStateTest, OnDeviceSearchModeKeepsOnlyScoredVideosBestFirst)
+{
+    auto s = makeState();
+    const VideoFile a = mem(root + "/a.mp4"), b = mem(root + "/b.mp4"), c = mem(root + "/c.mp4");
+    scanIn(*s, {a, b, c});
+    s->setIsAISearchMode(true);
+    // Without an index the search finds nothing.
+    s->setSearchQuery("a");
+    EXPECT_TRUE(s->filteredVideos().isEmpty());
+    s->setAiSearchScores({{a.id, 0.2}, {b.id, 0.0}, {c.id, 0.7}});
+    EXPECT_EQ(ids(s->filteredVideos()), (QStringList{c.id, a.id}));
+    s->setIsAISearchMode(false);
+    EXPECT_TRUE(s->aiSearchScores().isEmpty());
+    EXPECT_EQ(ids(s->filteredVideos()), QStringList{a.id});
+}
+
+TEST_F(AppStateTest, CountsAndTotals)
+{
+    auto s = makeState();
+    EXPECT_TRUE(s->filteredVideos().isEmpty());
+    EXPECT_EQ(s->totalVideoBytes(), 0);
+    EXPECT_TRUE(s->extensionCounts().isEmpty());
+    EXPECT_EQ(s->indexedVideoCount(), 0);
+
+    QList<VideoFile> videos;
+    for (int i = 0; i < 3; ++i) {
+        videos.append(mem(QString("%1/m%2.mp4").arg(root).arg(i), 10));
+        videos.append(mem(QString("%1/k%2.mkv").arg(root).arg(i), 10));
+    }
+    videos.append(mem(root + "/z.avi", 5));
+    s->selectScope(custom());
+    scanner.batch(videos.mid(0, 4));
+    EXPECT_EQ(s->totalVideoBytes(), 40); // read while the scan runs
+    scanner.batch(videos.mid(4));
+    scanner.complete();
+    EXPECT_EQ(s->extensionCounts(), (QList<ExtensionCount>{{"MKV", 3}, {"MP4", 3}, {"AVI", 1}}));
+    EXPECT_EQ(s->totalVideoBytes(), 65);
+    s->setAiIndexEntries({{videos[0].id, {}}, {"/elsewhere.mp4", {}}});
+    EXPECT_EQ(s->indexedVideoCount(), 1);
+}
+
+TEST_F(AppStateTest, LastScanTextToday)
+{
+    auto s = makeState();
+    EXPECT_FALSE(s->lastScanText());
+    const QDateTime today(QDate::currentDate(), QTime(9, 5), Qt::LocalTime);
+    s->setLanguage(AppLanguage::de);
+    s->setLastScanDate(today.toUTC());
+    EXPECT_EQ(s->lastScanText(), QString("09:05"));
+    s->setLastScanDate(today.addDays(-3).toUTC());
+    EXPECT_NE(s->lastScanText(), QString("09:05"));
+}
+
+// ---- tree, expansion, selection ----
+
+TEST_F(AppStateTest, AutoExpansionOpensAllUpTo80Videos)
+{
+    const QString base = root;
+    for (int count : {80, 81}) {
+        root = base + "/n" + QString::number(count); // a scope of its own, not cached yet
+        auto s = makeState();
+        QList<VideoFile> videos;
+        for (int i = 0; i < count; ++i)
+            videos.append(mem(QString("%1/a/b/c/v%2.mp4").arg(root).arg(i)));
+        videos.append(mem(root + "/a/x.mp4"));
+        s->setCompactSingleChildFolders(false);
+        scanIn(*s, videos.mid(0, count - 1) + videos.mid(count));
+        const bool all = count == 80;
+        EXPECT_TRUE(s->expandedFolderIDs().contains(root + "/a"));
+        EXPECT_TRUE(s->expandedFolderIDs().contains(root + "/a/b"));
+        EXPECT_EQ(s->expandedFolderIDs().contains(root + "/a/b/c"), all) << count;
+    }
+}
+
+TEST_F(AppStateTest, ExpansionSurvivesLaterBatchesAndToggles)
+{
+    auto s = makeState();
+    s->setCompactSingleChildFolders(false);
+    s->selectScope(custom());
+    scanner.batch({mem(root + "/a/b/v.mp4")});
+    const QSet<QString> first = s->expandedFolderIDs();
+    EXPECT_TRUE(first.contains(root + "/a/b"));
+    s->toggleFolder(root + "/a/b");
+    EXPECT_FALSE(s->expandedFolderIDs().contains(root + "/a/b"));
+    QTest::qWait(150);
+    scanner.batch({mem(root + "/a/b/w.mp4"), mem(root + "/q/z.mp4")});
+    scanner.complete();
+    EXPECT_FALSE(s->expandedFolderIDs().contains(root + "/a/b"));
+    EXPECT_FALSE(s->expandedFolderIDs().contains(root + "/q"));
+    s->expandAll();
+    EXPECT_EQ(videoRowIDs(*s).size(), 3);
+    s->collapseAll();
+    EXPECT_TRUE(videoRowIDs(*s).isEmpty());
+}
+
+TEST_F(AppStateTest, SelectAdjacentWalksVisibleRows)
+{
+    auto s = makeState();
+    s->setCompactSingleChildFolders(false);
+    const VideoFile a = mem(root + "/a.mp4"), b = mem(root + "/b.mp4"), c = mem(root + "/sub/c.mp4");
+    scanIn(*s, {a, b, c});
+    // Rows: folder sub, then the videos of the scope folder: folders before videos at
+    // every level; the first video row is selected on completion.
+    s->collapseAll();
+    s->expandAll();
+    const QStringList rows = videoRowIDs(*s);
+    ASSERT_EQ(rows.size(), 3);
+
+    s->setPrimarySelectedVideoID(std::nullopt);
+    s->selectAdjacent(-1);
+    EXPECT_EQ(s->primarySelectedVideoID(), rows[0]);
+    s->selectAdjacent(1);
+    EXPECT_EQ(s->primarySelectedVideoID(), rows[1]);
+    s->selectAdjacent(1);
+    s->selectAdjacent(1);
+    EXPECT_EQ(s->primarySelectedVideoID(), rows[2]);
+    s->selectAdjacent(-1);
+    EXPECT_EQ(s->primarySelectedVideoID(), rows[1]);
+
+    // A primary hidden in a closed folder: the walk starts at the first visible video.
+    s->selectVideo(c);
+    s->toggleFolder(root + "/sub");
+    s->selectAdjacent(1);
+    EXPECT_EQ(s->primarySelectedVideoID(), videoRowIDs(*s).first());
+}
+
+TEST_F(AppStateTest, SelectionOperations)
+{
+    auto s = makeState();
+    const VideoFile a = mem(root + "/a.mp4", 10), b = mem(root + "/b.mp4", 20);
+    scanIn(*s, {a, b});
+    s->selectVideo(a);
+    s->toggleSelection(b);
+    EXPECT_EQ(s->selectedVideoIDs(), (QSet<QString>{a.id, b.id}));
+    EXPECT_EQ(s->primarySelectedVideoID(), b.id);
+    EXPECT_EQ(ids(s->selectedVideos()), (QStringList{a.id, b.id}));
+    EXPECT_EQ(s->selectedVideosTotalSize(), 30);
+    s->toggleSelection(b);
+    EXPECT_EQ(s->primarySelectedVideoID(), a.id);
+    s->toggleSelection(a);
+    EXPECT_TRUE(s->selectedVideoIDs().isEmpty());
+    EXPECT_FALSE(s->primarySelectedVideoID());
+    EXPECT_TRUE(s->selectedVideos().isEmpty());
+
+    s->selectVideo(a);
+    s->clearSelection();
+    EXPECT_EQ(ids(s->selectedVideos()), QStringList{a.id});
+    EXPECT_EQ(s->primarySelectedVideo()->id, a.id);
+
+    s->setShowInspector(false);
+    const int signal = s->pendingSeekSignal();
+    s->select(b, 4.5);
+    EXPECT_EQ(s->pendingSeekSignal(), signal);
+    EXPECT_TRUE(s->showInspector());
+    s->select(b, 7.0);
+    EXPECT_EQ(s->pendingSeekSignal(), signal + 1);
+    EXPECT_EQ(s->pendingSeekTimestamp(), 7.0);
+}
+
+TEST_F(AppStateTest, RevealClearsFiltersAndOpensTheTree)
+{
+    auto s = makeState();
+    const VideoFile small = mem(root + "/x/y/small.mp4", 10'000'000);
+    scanIn(*s, {small, mem(root + "/big.mp4", 300'000'000)});
+    s->setActiveSmartFilter(SmartFilter::largeFiles);
+    s->setSearchQuery("big");
+    s->rebuildTree(false);
+    s->revealVideo(small);
+    EXPECT_EQ(s->activeSmartFilter(), SmartFilter::all);
+    EXPECT_TRUE(s->searchQuery().isEmpty());
+    EXPECT_TRUE(videoRowIDs(*s).contains(small.id));
+    EXPECT_EQ(s->primarySelectedVideoID(), small.id);
+}
+
+// ---- edit and compression results ----
+
+TEST_F(AppStateTest, EditorResultIsVisibleSelectedAndAnnounced)
+{
+    auto s = makeState();
+    s->setCompactSingleChildFolders(false);
+    QList<VideoFile> videos;
+    for (int i = 0; i < 100; ++i)
+        videos.append(mem(QString("%1/a/b/c/v%2.mp4").arg(root).arg(i)));
+    const VideoFile source = mem(root + "/a/b/c/d/source.mp4", 40'000'000);
+    videos.append(source);
+    scanIn(*s, videos);
+    ASSERT_FALSE(s->expandedFolderIDs().contains(root + "/a/b/c/d"));
+    s->setShowInspector(false);
+    const int reload = s->videoReloadSignal();
+
+    const QString out = root + "/a/b/c/d/clip.mp4";
+    s->applyTrimExport(source, QUrl::fromLocalFile(out), 10'000'000, false);
+    for (const QString &folder : {root + "/a", root + "/a/b", root + "/a/b/c", root + "/a/b/c/d"})
+        EXPECT_TRUE(s->expandedFolderIDs().contains(folder)) << folder.toStdString();
+    EXPECT_TRUE(videoRowIDs(*s).contains(out));
+    EXPECT_EQ(s->primarySelectedVideoID(), out);
+    EXPECT_EQ(s->selectedVideoIDs(), QSet<QString>{out});
+    EXPECT_TRUE(s->showInspector());
+    EXPECT_EQ(s->videoReloadSignal(), reload + 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s->videoReloadSignal() == reload + 2; }, 1000));
+    EXPECT_EQ(s->activeToast()->message, QString("clip.mp4 \u00B7 40 MB \u2192 10 MB (-75%)"));
+    EXPECT_EQ(s->allVideos().last().id, out);
+    EXPECT_EQ(s->allVideos().size(), 102);
+}
+
+TEST_F(AppStateTest, EditorToastText)
+{
+    struct Case { qint64 source, output; QString text; };
+    const Case cases[] = {
+        {40'000'000, 10'000'000, "o.mp4 \u00B7 40 MB \u2192 10 MB (-75%)"},
+        {1000, 995, "o.mp4 \u00B7 1 KB \u2192 995 bytes (-1%)"}, // 0.5 % rounds up
+        {1000, 996, "o.mp4 (996 bytes)"},                     // 0.4 % rounds to 0
+        {1000, 2000, "o.mp4 (2 KB)"},
+        {0, 2000, "o.mp4 (2 KB)"},
+    };
+    for (const Case &c : cases) {
+        auto s = makeState();
+        VideoFile source = mem(root + "/s.mp4", std::max<qint64>(c.source, 1));
+        source.fileSize = c.source;
+        scanIn(*s, {source});
+        s->applyTrimExport(source, QUrl::fromLocalFile(root + "/o.mp4"), c.output, false);
+        EXPECT_EQ(s->activeToast()->message, c.text);
+    }
+}
+
+TEST_F(AppStateTest, EditorResultHiddenBySearchResetsTheView)
+{
+    auto s = makeState();
+    const VideoFile source = mem(root + "/holiday.mp4", 1000);
+    scanIn(*s, {source});
+    s->setSearchQuery("holiday");
+    s->setActiveExtensionFilter(QString("MP4"));
+    s->applyTrimExport(source, QUrl::fromLocalFile(root + "/cut.mkv"), 500, true);
+    EXPECT_TRUE(s->searchQuery().isEmpty());
+    EXPECT_FALSE(s->activeExtensionFilter());
+    EXPECT_EQ(ids(s->allVideos()), QStringList{root + "/cut.mkv"});
+    EXPECT_EQ(s->primarySelectedVideoID(), root + "/cut.mkv");
+
+    // Already visible: search and filters stay.
+    s->setSearchQuery("cut");
+    s->applyTrimExport(s->allVideos()[0], QUrl::fromLocalFile(root + "/cut2.mkv"), 400, false);
+    EXPECT_EQ(s->searchQuery(), "cut");
+}
+
+TEST_F(AppStateTest, CompressionResults)
+{
+    struct Invalidations : MediaCacheInvalidator {
+        QList<QUrl> urls;
+        void invalidate(const QUrl &url) override { urls.append(url); }
+    };
+    auto media = std::make_shared<Invalidations>();
+    auto s = makeState({nullptr, media, nullptr});
+    VideoFile source = mem(root + "/a.mov", 5000);
+    source.createdDate = fromReferenceSeconds(77);
+    const VideoFile other = mem(root + "/b.mov", 5000);
+    scanIn(*s, {source, other});
+    s->setAiIndexEntries({{source.id, {}}, {other.id, {}}});
+    const int reload = s->videoReloadSignal();
+
+    BatchCompressionResult replaced{source, QUrl::fromLocalFile(root + "/a.mov"), 5000, 1000, true, false};
+    s->applyCompressionResults(replaced);
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{other.id, source.id}));
+    EXPECT_EQ(s->allVideos().last().fileSize, 1000);
+    EXPECT_EQ(s->allVideos().last().createdDate, fromReferenceSeconds(77));
+    EXPECT_FALSE(s->aiIndexEntries().contains(source.id));
+    EXPECT_FALSE(s->activeToast());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s->videoReloadSignal() == reload + 1; }, 1000));
+    EXPECT_EQ(media->urls.size(), 2);
+
+    BatchCompressionResult kept{other, QUrl::fromLocalFile(root + "/b_compressed.mp4"), 5000, 900, false, false};
+    s->applyCompressionResults(kept);
+    EXPECT_EQ(s->allVideos().size(), 3);
+    EXPECT_TRUE(s->aiIndexEntries().contains(other.id));
+    EXPECT_TRUE(s->expandedFolderIDs().contains(root));
+}
+
+// ---- moving, trashing, deleting, undo ----
+
+TEST_F(AppStateTest, MoveRemapsInPlaceAndUndoes)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("b.mp4"), c = disk("c.mp4");
+    QDir().mkpath(root + "/dest");
+    scanIn(*s, {a, b, c});
+    s->selectVideo(b);
+    s->setVideosPendingMove({b});
+    s->setShowMoveSheet(true);
+    s->moveSelected(QUrl::fromLocalFile(root + "/dest"));
+    const QString moved = root + "/dest/b.mp4";
+    EXPECT_FALSE(s->showMoveSheet());
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{a.id, moved, c.id}));
+    EXPECT_EQ(s->primarySelectedVideoID(), moved);
+    EXPECT_EQ(s->selectedVideoIDs(), QSet<QString>{moved});
+    EXPECT_TRUE(s->expandedFolderIDs().contains(root + "/dest"));
+    EXPECT_EQ(s->activeToast()->message, QString("1 \u2192 dest"));
+    EXPECT_TRUE(s->activeToast()->canUndo);
+    EXPECT_TRUE(s->videosPendingMove().isEmpty());
+    EXPECT_EQ(s->recentMoveDestinations().first().toLocalFile(), root + "/dest");
+    EXPECT_EQ(ids(s->scopeCache()[s->scopeCacheKey()].videos), ids(s->allVideos()));
+
+    s->undoLastOperation();
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{a.id, c.id, b.id}));
+    EXPECT_EQ(s->primarySelectedVideoID(), b.id);
+    EXPECT_EQ(s->activeToast()->message, "Undo (1)");
+    EXPECT_FALSE(s->activeToast()->canUndo);
+    EXPECT_FALSE(s->lastUndoRecord());
+    const QList<VideoFile> before = s->allVideos();
+    s->undoLastOperation();
+    EXPECT_EQ(s->allVideos(), before);
+
+    // Into the folder they already lie in: nothing happens, no toast.
+    s->dismissToast();
+    s->setVideosPendingMove({a});
+    s->moveSelected(QUrl::fromLocalFile(root));
+    EXPECT_FALSE(s->activeToast());
+    EXPECT_FALSE(s->lastUndoRecord());
+
+    // A destination that is not a folder.
+    s->setVideosPendingMove({a});
+    s->moveSelected(QUrl::fromLocalFile(root + "/a.mp4"));
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_TRUE(s->activeToast()->isError);
+    EXPECT_TRUE(s->videosPendingMove().isEmpty());
+    EXPECT_EQ(s->allVideos(), before);
+}
+
+TEST_F(AppStateTest, RecentDestinationsStayUniqueAndShort)
+{
+    auto s = makeState();
+    const VideoFile v = disk("v.mp4");
+    scanIn(*s, {v});
+    QStringList order;
+    for (int i = 1; i <= 7; ++i) {
+        const QString dir = root + "/d" + QString::number(i);
+        QDir().mkpath(dir);
+        s->rememberMoveDestination(QUrl::fromLocalFile(dir));
+    }
+    s->rememberMoveDestination(QUrl::fromLocalFile(root + "/d4/"));
+    const QStringList stored = appSettings().value("Lumenkite.recentMoveDestinations").toStringList();
+    EXPECT_EQ(stored, (QStringList{root + "/d4", root + "/d7", root + "/d6", root + "/d5", root + "/d3", root + "/d2"}));
+    EXPECT_EQ(s->recentMoveDestinations().size(), 6);
+}
+
+TEST_F(AppStateTest, PartlyFailedMoveReportsTheFailures)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("gone.mp4");
+    QDir().mkpath(root + "/dest");
+    scanIn(*s, {a, b});
+    QFile::remove(b.id);
+    s->setVideosPendingMove({a, b});
+    s->moveSelected(QUrl::fromLocalFile(root + "/dest"));
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_EQ(s->activeToast()->message, QString("1 \u2192 dest"));
+    EXPECT_TRUE(s->activeToast()->canUndo);
+    s->dismissToast();
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_TRUE(s->activeToast()->isError);
+    EXPECT_TRUE(s->activeToast()->message.startsWith("gone.mp4: "));
+}
+
+TEST_F(AppStateTest, PartlyFailedTrashAndDeleteReportTheFailures)
+{
+    auto s = makeState();
+    QList<VideoFile> videos;
+    for (int i = 0; i < 5; ++i)
+        videos.append(disk(QString("t%1.mp4").arg(i)));
+    const VideoFile keep = disk("keep.mp4");
+    scanIn(*s, videos + QList<VideoFile>{keep});
+    for (int i = 1; i < 5; ++i)
+        QFile::remove(videos[i].id);
+    s->moveSelectedToTrash(videos);
+    EXPECT_EQ(s->activeToast()->message, QString("1 \u2192 Trash"));
+    s->dismissToast();
+    ASSERT_TRUE(s->activeToast()->isError);
+    EXPECT_EQ(s->activeToast()->message.count('\n'), 2); // three of the four lines
+    // Only the trashed video left the library.
+    EXPECT_EQ(s->allVideos().size(), 5);
+
+    s->setVideosPendingPermanentDelete({keep, videos[2]});
+    s->deletePermanently();
+    EXPECT_EQ(s->activeToast()->message, "1 deleted");
+    s->dismissToast();
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_TRUE(s->activeToast()->message.startsWith("t2.mp4: "));
+}
+
+TEST_F(AppStateTest, TrashDeleteAndUndoToasts)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("b.mp4"), c = disk("c.mp4"), d = disk("d.mp4");
+    scanIn(*s, {a, b, c, d});
+    s->selectVideo(a);
+    s->setLanguage(AppLanguage::de);
+    s->moveSelectedToTrash({a, b, c});
+    EXPECT_EQ(s->activeToast()->message, QString("3 \u2192 ") + L10n::text("inspector.trash", AppLanguage::de));
+    EXPECT_FALSE(s->primarySelectedVideoID());
+    EXPECT_EQ(ids(s->allVideos()), QStringList{d.id});
+
+    s->setVideosPendingPermanentDelete({d});
+    s->setShowPermanentDeleteAlert(true);
+    s->deletePermanently();
+    EXPECT_FALSE(s->showPermanentDeleteAlert());
+    EXPECT_EQ(s->activeToast()->message, "1 deleted");
+    EXPECT_FALSE(QFileInfo::exists(d.id));
+    ASSERT_TRUE(s->lastUndoRecord()); // the trash stays undoable
+
+    s->undoLastOperation();
+    EXPECT_EQ(s->activeToast()->message, L10n::text("toast.undo", AppLanguage::de) + " (3)");
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{a.id, b.id, c.id}));
+    EXPECT_EQ(s->primarySelectedVideoID(), a.id);
+    EXPECT_TRUE(QFileInfo::exists(a.id));
+}
+
+TEST_F(AppStateTest, PartlyFailedUndoOfAMoveRemovesOnlyWhatCameBack)
+{
+    auto s = makeState();
+    const VideoFile a = disk("one/a.mp4"), b = disk("two/b.mp4");
+    QDir().mkpath(root + "/dest");
+    scanIn(*s, {a, b});
+    s->setVideosPendingMove({a, b});
+    s->moveSelected(QUrl::fromLocalFile(root + "/dest"));
+    // b cannot go back: its folder has become a file.
+    ASSERT_TRUE(QDir(root + "/two").removeRecursively());
+    ASSERT_TRUE(lktest::writeSizedFile(root + "/two", 1));
+    s->undoLastOperation();
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{root + "/dest/b.mp4", a.id}));
+    EXPECT_EQ(s->activeToast()->message, "Undo (1)");
+    s->dismissToast();
+    ASSERT_TRUE(s->activeToast());
+    EXPECT_TRUE(s->activeToast()->isError);
+}
+
+TEST_F(AppStateTest, VideosLeavingTheScopeLeaveTheList)
+{
+    auto s = makeState();
+    const VideoFile a = disk("a.mp4"), b = disk("b.mp4");
+    const QString outside = lktest::sandboxRoot() + "/outside-" + QFileInfo(root).fileName();
+    QDir().mkpath(outside);
+    scanIn(*s, {a, b});
+    s->setVideosPendingMove({a});
+    s->moveSelected(QUrl::fromLocalFile(outside));
+    EXPECT_EQ(ids(s->allVideos()), QStringList{b.id});
+    for (const TreeRow &row : s->flattenedRows())
+        if (row.isFolder())
+            EXPECT_TRUE(row.folder().id.startsWith(root)) << row.folder().id.toStdString();
+    s->undoLastOperation();
+    EXPECT_EQ(ids(s->allVideos()), (QStringList{b.id, a.id}));
+
+    // Trashed in one scope, restored while another is shown: it belongs to neither list.
+    s->moveSelectedToTrash({a});
+    QDir().mkpath(outside + "/scope");
+    s->selectScope(ScanScope::customFolder(QUrl::fromLocalFile(outside + "/scope")));
+    scanner.complete();
+    s->undoLastOperation();
+    EXPECT_TRUE(s->allVideos().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(a.id));
+}
+
+TEST_F(AppStateTest, PrepareMoveNeedsVideos)
+{
+    auto s = makeState();
+    VideoFolderNode empty;
+    s->prepareMove(empty);
+    EXPECT_FALSE(s->showMoveSheet());
+    const VideoFile a = mem(root + "/x/a.mp4"), b = mem(root + "/x/y/b.mp4");
+    scanIn(*s, {a, b});
+    ASSERT_FALSE(s->treeRoots().isEmpty());
+    s->prepareMove(*s->treeRoots().first());
+    EXPECT_TRUE(s->showMoveSheet());
+    EXPECT_EQ(s->videosPendingMove().size(), 2);
+}
+
+} // namespace
