@@ -255,14 +255,14 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
 
     auto *group = new QHBoxLayout;
     group->setSpacing(2);
-    m_compactButton = new LinearIconButton(QStringLiteral("arrow.triangle.merge"), {}, header);
+    m_compactButton = new PaneIconButton(QStringLiteral("arrow.triangle.merge"), {}, header);
     m_compactButton->setObjectName(QStringLiteral("compactButton"));
     connect(m_compactButton, &QAbstractButton::clicked, this,
             [this] { m_state->setCompactSingleChildFolders(!m_state->compactSingleChildFolders()); });
-    m_expandButton = new LinearIconButton(QStringLiteral("chevron.down.2"), {}, header);
+    m_expandButton = new PaneIconButton(QStringLiteral("chevron.down.2"), {}, header);
     m_expandButton->setObjectName(QStringLiteral("expandAllButton"));
     connect(m_expandButton, &QAbstractButton::clicked, this, [this] { m_state->expandAll(); });
-    m_collapseButton = new LinearIconButton(QStringLiteral("chevron.up.2"), {}, header);
+    m_collapseButton = new PaneIconButton(QStringLiteral("chevron.up.2"), {}, header);
     m_collapseButton->setObjectName(QStringLiteral("collapseAllButton"));
     connect(m_collapseButton, &QAbstractButton::clicked, this, [this] { m_state->collapseAll(); });
     group->addWidget(m_compactButton);
@@ -284,7 +284,7 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
     m_appearanceMenu = new QMenu(m_appearanceButton);
     m_appearanceButton->setMenu(m_appearanceMenu);
     second->addWidget(m_appearanceButton);
-    m_inspectorButton = new LinearIconButton(QStringLiteral("sidebar.right"), {}, header);
+    m_inspectorButton = new PaneIconButton(QStringLiteral("sidebar.right"), {}, header);
     m_inspectorButton->setObjectName(QStringLiteral("inspectorButton"));
     connect(m_inspectorButton, &QAbstractButton::clicked, this,
             [this] { m_state->setShowInspector(!m_state->showInspector()); });
@@ -989,7 +989,8 @@ QWidget *LumenkitePane::makeEmptyState()
     subtitle->setObjectName(QStringLiteral("emptySubtitle"));
     subtitle->setAlignment(Qt::AlignCenter);
     subtitle->setWordWrap(true);
-    subtitle->setMaximumWidth(340);
+    // A wrapped label asks for little width; give it the whole column of text.
+    subtitle->setFixedWidth(340);
     stack->addWidget(subtitle, 0, Qt::AlignHCenter);
     if (!e.actionKeys.isEmpty()) {
         auto *actions = new QHBoxLayout;

@@ -228,3 +228,23 @@ void PaneStrip::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.fillRect(rect(), m_fill);
 }
+
+void PaneIconButton::paintEvent(QPaintEvent *event)
+{
+    if (LinearTheme::hasSymbol(systemName())) {
+        LinearIconButton::paintEvent(event);
+        return;
+    }
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect());
+    const QPainterPath path = LinearTheme::roundedRect(r, 6);
+    const QColor fill = fillColor();
+    if (fill.alpha() > 0)
+        p.fillPath(path, fill);
+    if (isDown())
+        p.fillPath(path, LinearPalette::of(this).hoverFill());
+    const double side = 14;
+    PaneStyle::drawGlyph(p, systemName(), QRectF(r.center().x() - side / 2, r.center().y() - side / 2, side, side),
+                         foregroundColor());
+}

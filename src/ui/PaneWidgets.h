@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/LinearTheme.h"
 #include "ui/PaneStyle.h"
 
 #include <QAbstractButton>
@@ -115,4 +116,15 @@ protected:
 
 private:
     QColor m_fill;
+};
+
+// The theme's icon button, drawing the pane's own symbols where the theme has none
+// (the toolbar's merge and double-chevron symbols).
+class PaneIconButton : public LinearIconButton {
+    Q_OBJECT
+public:
+    using LinearIconButton::LinearIconButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };

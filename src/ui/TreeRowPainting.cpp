@@ -1,5 +1,7 @@
 #include "TreeRowPainting.h"
 
+#include "ui/TreeRowViews.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
@@ -8,31 +10,19 @@ namespace TreeRowPainting {
 
 bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNextSibling)
 {
-    // Column c holds the elbows of the children of the folder at depth c; a deeper row
-    // continues that line while its own ancestor at depth c + 1 has siblings still to come.
     if (column < 0 || column >= depth - 1)
         return false;
-    return column + 1 < ancestorHasNextSibling.size() && ancestorHasNextSibling.at(column + 1);
+    return TreeGuideLines::columnHasLine(ancestorHasNextSibling, column);
 }
 
 void paintGuides(QPainter &painter, const QRectF &rowRect, int depth, const QList<bool> &ancestorHasNextSibling,
                  bool isLastInParent, bool dark, double indentWidth)
 {
+    // The same guides the folder row widgets draw, so both kinds of row join up.
     if (depth <= 0)
         return;
-    const QColor color = dark ? QColor(255, 255, 255, qRound(0.11 * 255)) : QColor(0, 0, 0, qRound(0.10 * 255));
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    for (int c = 0; c < depth - 1; ++c) {
-        if (guideColumnHasLine(c, depth, ancestorHasNextSibling))
-            painter.fillRect(QRectF(rowRect.left() + c * indentWidth + 9, rowRect.top(), 1, rowRect.height()), color);
-    }
-    const double x = rowRect.left() + (depth - 1) * indentWidth + 9;
-    const double mid = rowRect.top() + std::floor(rowRect.height() / 2);
-    const double bottom = isLastInParent ? mid + 1 : rowRect.bottom();
-    painter.fillRect(QRectF(x, rowRect.top(), 1, bottom - rowRect.top()), color);
-    painter.fillRect(QRectF(x + 1, mid, indentWidth - 3 - 10, 1), color);
-    painter.restore();
+    TreeGuideLines::paint(painter, rowRect.topLeft(), rowRect.height(), depth, ancestorHasNextSibling, isLastInParent,
+                          indentWidth, LinearPalette(dark ? ColorScheme::dark : ColorScheme::light));
 }
 
 namespace {
