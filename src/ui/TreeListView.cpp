@@ -5,6 +5,7 @@
 
 #include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -23,6 +24,9 @@ TreeListView::TreeListView(AppState *state, QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setMouseTracking(true);
+    // A click takes the focus from the search field, but keys belong to the window, which
+    // moves the selection with them.
+    setFocusPolicy(Qt::ClickFocus);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(22);
 
@@ -616,3 +620,5 @@ void TreeListView::contextMenuEvent(QContextMenuEvent *event)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }
+
+void TreeListView::keyPressEvent(QKeyEvent *event) { event->ignore(); }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTest>
 
@@ -250,4 +251,31 @@ TEST(TreeList, HoverButtonsActOnTheRowAloneAndFolderClicksToggle)
     QTest::mouseClick(vp, Qt::LeftButton, {}, f.list->rowRect(folder).center());
     const qsizetype after = f.list->indexOfRow("folder:/lib/Work");
     EXPECT_NE(f.list->rows().at(after).isExpanded, wasExpanded);
+}
+
+namespace {
+class KeyRecorder : public QWidget {
+public:
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override { keys.append(event->key()); }
+};
+} // namespace
+
+TEST(TreeList, ArrowKeysGoToTheWindowNotToTheScrollBar)
+{
+    const auto state = panetest::makeState(flatLibrary(300), "/big");
+    KeyRecorder window;
+    auto *list = new TreeListView(state.get(), &window);
+    list->setMediaService(nullptr);
+    window.resize(400, 300);
+    list->resize(400, 300);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_PageDown);
+    EXPECT_EQ(window.keys, (QList<int>{Qt::Key_Down, Qt::Key_PageDown}));
+    EXPECT_EQ(list->scrollOffset(), 0);
 }
