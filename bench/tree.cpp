@@ -1,6 +1,7 @@
 // Folder tree: buildTree + flatten (everything expanded) on synthetic libraries of 100k and
 // 1M videos, against a plain std::sort of the same paths measured in the same run.
 #include "library/LumenkiteBuilder.h"
+#include "platform/MemoryTuning.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -98,6 +99,8 @@ Timing measure(const QList<VideoFile> &library, VideoSortOrder order,
 
 int main(int argc, char **argv)
 {
+    // The app tunes its allocator the same way at start-up.
+    tuneMemoryForLargeLibraries();
     QCoreApplication app(argc, argv);
 
     const QList<VideoFile> small = makeLibrary(100'000, 1);

@@ -4,11 +4,11 @@
 #include <QSaveFile>
 #include <QThreadPool>
 
-#include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -146,238 +146,420 @@ template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
 
 // ---- reading ----
 
-// SAX reader of the cache file. It checks the shape as it goes and fails on the first
-// missing or mistyped member; unknown members are skipped whatever they hold.
-class CacheReader : public nlohmann::json_sax<nlohmann::json>
+// A strict JSON reader made for this file: it walks the text once, takes strings without
+// escapes straight from the buffer, and fails on the first missing or mistyped member of
+// any record. Unknown members are skipped whatever they hold.
+class CacheReader
 {
 public:
-    ScopeCache result;
+    CacheReader(const char *begin, const char *end) : p(begin), e(end) {}
 
-    bool null() override { return scalar(Value::null); }
-    bool boolean(bool) override { return scalar(Value::other); }
-    bool number_integer(number_integer_t v) override { m_number = double(v); m_integral = true; return scalar(Value::number); }
-    bool number_unsigned(number_unsigned_t v) override { m_number = double(v); m_integral = true; return scalar(Value::number); }
-    bool number_float(number_float_t v, const string_t &) override
+    std::optional<ScopeCache> read()
     {
-        m_number = v;
-        m_integral = v == std::floor(v);
-        return scalar(Value::number);
-    }
-    bool string(string_t &s) override
-    {
-        m_string = &s;
-        return scalar(Value::string);
-    }
-    bool binary(binary_t &) override { return scalar(Value::other); }
-
-    bool start_object(std::size_t) override
-    {
-        if (m_skip) { ++m_skip; return true; }
-        switch (m_level) {
-        case Level::top: m_level = Level::cache; return true;
-        case Level::cache: m_level = Level::record; m_record = {}; m_seen = 0; return true;
-        case Level::videos: m_level = Level::video; m_video = {}; m_videoSeen = 0; return true;
-        case Level::record:
-        case Level::video:
-            if (m_member == Member::unknown) { m_skip = 1; return true; }
-            return false;
-        default: return false;
+        ScopeCache cache;
+        if (!expect('{'))
+            return std::nullopt;
+        ws();
+        if (!peek('}')) {
+            for (;;) {
+                QString key;
+                CachedScopeScan record;
+                if (!text(key) || !expect(':') || !readRecord(record))
+                    return std::nullopt;
+                cache.insert(key, std::move(record));
+                if (expect(','))
+                    continue;
+                if (peek('}'))
+                    break;
+                return std::nullopt;
+            }
         }
+        ++p;
+        ws();
+        if (p != e)
+            return std::nullopt;
+        return cache;
     }
-    bool end_object() override
-    {
-        if (m_skip) { --m_skip; return true; }
-        switch (m_level) {
-        case Level::cache: m_level = Level::done; return true;
-        case Level::record:
-            if (m_seen != 0xF)
-                return false;
-            result.insert(m_recordKey, std::move(m_record));
-            m_level = Level::cache;
-            return true;
-        case Level::video:
-            if ((m_videoSeen & kRequiredVideo) != kRequiredVideo)
-                return false;
-            m_record.videos.append(makeVideo());
-            m_level = Level::videos;
-            return true;
-        default: return false;
-        }
-    }
-    bool start_array(std::size_t) override
-    {
-        if (m_skip) { ++m_skip; return true; }
-        if (m_level == Level::record) {
-            if (m_member == Member::videos) { m_level = Level::videos; m_seen |= 2; return true; }
-            if (m_member == Member::deniedFolders) { m_level = Level::denied; m_seen |= 4; return true; }
-            if (m_member == Member::unknown) { m_skip = 1; return true; }
-            return false;
-        }
-        if (m_level == Level::video && m_member == Member::unknown) { m_skip = 1; return true; }
-        return false;
-    }
-    bool end_array() override
-    {
-        if (m_skip) { --m_skip; return true; }
-        if (m_level == Level::videos || m_level == Level::denied) { m_level = Level::record; return true; }
-        return false;
-    }
-    bool key(string_t &k) override
-    {
-        if (m_skip)
-            return true;
-        if (m_level == Level::cache) {
-            m_recordKey = QString::fromUtf8(k.data(), qsizetype(k.size()));
-            return true;
-        }
-        if (m_level == Level::record) {
-            if (k == "scopeKey") m_member = Member::scopeKey;
-            else if (k == "videos") m_member = Member::videos;
-            else if (k == "deniedFolders") m_member = Member::deniedFolders;
-            else if (k == "scannedAt") m_member = Member::scannedAt;
-            else m_member = Member::unknown;
-            return true;
-        }
-        if (m_level == Level::video) {
-            m_member = videoMember(k);
-            return true;
-        }
-        return false;
-    }
-    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override { return false; }
 
 private:
-    enum class Level { top, cache, record, videos, video, denied, done };
-    enum class Value { null, number, string, other };
-    enum class Member {
-        unknown, scopeKey, videos, deniedFolders, scannedAt,
-        id, url, name, fileExtension, directoryPath, fileSize, modifiedDate, createdDate
-    };
-    static constexpr unsigned kRequiredVideo = 0x7F; // id .. modifiedDate
+    static constexpr int kMaxDepth = 512;
 
-    static Member videoMember(const string_t &k)
+    void ws()
     {
-        switch (k.size()) {
-        case 2: if (k == "id") return Member::id; break;
-        case 3: if (k == "url") return Member::url; break;
-        case 4: if (k == "name") return Member::name; break;
-        case 8: if (k == "fileSize") return Member::fileSize; break;
-        case 11: if (k == "createdDate") return Member::createdDate; break;
-        case 12: if (k == "modifiedDate") return Member::modifiedDate; break;
-        case 13:
-            if (k == "fileExtension") return Member::fileExtension;
-            if (k == "directoryPath") return Member::directoryPath;
-            break;
+        while (p < e && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+            ++p;
+    }
+    bool peek(char c) { return p < e && *p == c; }
+    bool expect(char c)
+    {
+        ws();
+        if (p < e && *p == c) {
+            ++p;
+            return true;
         }
-        return Member::unknown;
+        return false;
     }
 
-    bool scalar(Value kind)
+    static void appendUtf8(std::string &out, uint32_t cp)
     {
-        if (m_skip)
-            return true;
-        switch (m_level) {
-        case Level::record:
-            switch (m_member) {
-            case Member::scopeKey:
-                if (kind != Value::string) return false;
-                m_record.scopeKey = QString::fromUtf8(m_string->data(), qsizetype(m_string->size()));
-                m_seen |= 1;
+        if (cp < 0x80) {
+            out += char(cp);
+        } else if (cp < 0x800) {
+            out += char(0xC0 | (cp >> 6));
+            out += char(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += char(0xE0 | (cp >> 12));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        } else {
+            out += char(0xF0 | (cp >> 18));
+            out += char(0x80 | ((cp >> 12) & 0x3F));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        }
+    }
+    bool hex4(uint32_t &out)
+    {
+        if (e - p < 4)
+            return false;
+        out = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = *p++;
+            out <<= 4;
+            if (c >= '0' && c <= '9') out |= uint32_t(c - '0');
+            else if (c >= 'a' && c <= 'f') out |= uint32_t(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') out |= uint32_t(c - 'A' + 10);
+            else return false;
+        }
+        return true;
+    }
+
+    // A string as UTF-8: a view into the text when it has no escapes, else decoded into
+    // `scratch`. `escaped` tells which.
+    bool rawString(std::string_view &out, bool &escaped)
+    {
+        ws();
+        if (p >= e || *p != '"')
+            return false;
+        const char *start = ++p;
+        while (p < e) {
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if (c == '"') {
+                out = std::string_view(start, size_t(p - start));
+                ++p;
+                escaped = false;
                 return true;
-            case Member::scannedAt:
-                if (kind != Value::number) return false;
-                m_record.scannedAt = fromReferenceSeconds(m_number);
-                m_seen |= 8;
+            }
+            if (c == '\\')
+                break;
+            if (c < 0x20)
+                return false;
+            ++p;
+        }
+        m_scratch.assign(start, size_t(p - start));
+        while (p < e) {
+            const unsigned char c = static_cast<unsigned char>(*p++);
+            if (c == '"') {
+                out = m_scratch;
+                escaped = true;
                 return true;
-            case Member::unknown: return true;
+            }
+            if (c < 0x20)
+                return false;
+            if (c != '\\') {
+                m_scratch += char(c);
+                continue;
+            }
+            if (p >= e)
+                return false;
+            switch (*p++) {
+            case '"': m_scratch += '"'; break;
+            case '\\': m_scratch += '\\'; break;
+            case '/': m_scratch += '/'; break;
+            case 'b': m_scratch += '\b'; break;
+            case 'f': m_scratch += '\f'; break;
+            case 'n': m_scratch += '\n'; break;
+            case 'r': m_scratch += '\r'; break;
+            case 't': m_scratch += '\t'; break;
+            case 'u': {
+                uint32_t cp;
+                if (!hex4(cp))
+                    return false;
+                if (cp >= 0xD800 && cp < 0xDC00) {
+                    uint32_t low;
+                    if (e - p < 2 || p[0] != '\\' || p[1] != 'u')
+                        return false;
+                    p += 2;
+                    if (!hex4(low) || low < 0xDC00 || low > 0xDFFF)
+                        return false;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                } else if (cp >= 0xDC00 && cp < 0xE000) {
+                    return false;
+                }
+                appendUtf8(m_scratch, cp);
+                break;
+            }
             default: return false;
             }
-        case Level::denied:
-            if (kind != Value::string) return false;
-            m_record.deniedFolders.append(QString::fromUtf8(m_string->data(), qsizetype(m_string->size())));
+        }
+        return false;
+    }
+    bool text(QString &out)
+    {
+        std::string_view v;
+        bool escaped;
+        if (!rawString(v, escaped))
+            return false;
+        out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+        return true;
+    }
+    // Folders and extensions repeat across many videos: one string each.
+    bool sharedText(std::unordered_map<std::string_view, QString> &table, QString &out)
+    {
+        std::string_view v;
+        bool escaped;
+        if (!rawString(v, escaped))
+            return false;
+        if (escaped) {
+            out = QString::fromUtf8(v.data(), qsizetype(v.size()));
             return true;
-        case Level::video: return videoScalar(kind);
-        default: return false;
+        }
+        auto it = table.find(v);
+        if (it == table.end())
+            it = table.emplace(v, QString::fromUtf8(v.data(), qsizetype(v.size()))).first;
+        out = it->second;
+        return true;
+    }
+
+    bool number(double &out)
+    {
+        ws();
+        const char *start = p;
+        if (p < e && *p == '-')
+            ++p;
+        if (p >= e || !(*p >= '0' && *p <= '9'))
+            return false;
+        if (*p == '0' && p + 1 < e && p[1] >= '0' && p[1] <= '9')
+            return false; // no leading zeros
+        while (p < e && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == '+' || *p == '-'))
+            ++p;
+        const auto r = std::from_chars(start, p, out);
+        return r.ec == std::errc() && r.ptr == p;
+    }
+
+    bool skipValue(int depth)
+    {
+        if (depth > kMaxDepth)
+            return false;
+        ws();
+        if (p >= e)
+            return false;
+        switch (*p) {
+        case '"': {
+            std::string_view v;
+            bool escaped;
+            return rawString(v, escaped);
+        }
+        case '{': {
+            ++p;
+            ws();
+            if (peek('}')) { ++p; return true; }
+            for (;;) {
+                std::string_view k;
+                bool escaped;
+                if (!rawString(k, escaped) || !expect(':') || !skipValue(depth + 1))
+                    return false;
+                if (expect(',')) continue;
+                if (peek('}')) { ++p; return true; }
+                return false;
+            }
+        }
+        case '[': {
+            ++p;
+            ws();
+            if (peek(']')) { ++p; return true; }
+            for (;;) {
+                if (!skipValue(depth + 1))
+                    return false;
+                if (expect(',')) continue;
+                if (peek(']')) { ++p; return true; }
+                return false;
+            }
+        }
+        case 't': return literal("true");
+        case 'f': return literal("false");
+        case 'n': return literal("null");
+        default: {
+            double ignored;
+            return number(ignored);
+        }
+        }
+    }
+    bool literal(std::string_view word)
+    {
+        if (size_t(e - p) < word.size() || std::string_view(p, word.size()) != word)
+            return false;
+        p += word.size();
+        return true;
+    }
+    bool isNull()
+    {
+        ws();
+        return literal("null");
+    }
+
+    // Members of a JSON object, one call of `member(key)` per member.
+    template <typename Member> bool object(Member &&member)
+    {
+        if (!expect('{'))
+            return false;
+        ws();
+        if (peek('}')) { ++p; return true; }
+        for (;;) {
+            std::string_view key;
+            bool escaped;
+            if (!rawString(key, escaped) || !expect(':'))
+                return false;
+            // The view may point at the scratch buffer that the member's value reuses.
+            const std::string keyCopy = escaped ? std::string(key) : std::string();
+            if (!member(escaped ? std::string_view(keyCopy) : key))
+                return false;
+            if (expect(',')) continue;
+            if (peek('}')) { ++p; return true; }
+            return false;
+        }
+    }
+    template <typename Element> bool array(Element &&element)
+    {
+        if (!expect('['))
+            return false;
+        ws();
+        if (peek(']')) { ++p; return true; }
+        for (;;) {
+            if (!element())
+                return false;
+            if (expect(',')) continue;
+            if (peek(']')) { ++p; return true; }
+            return false;
         }
     }
 
-    bool videoScalar(Value kind)
+    bool readRecord(CachedScopeScan &record)
     {
-        const auto text = [&](QString &out, unsigned bit) {
-            if (kind != Value::string) return false;
-            out = QString::fromUtf8(m_string->data(), qsizetype(m_string->size()));
-            m_videoSeen |= bit;
-            return true;
-        };
-        const auto shared = [&](std::unordered_map<std::string, QString> &table, QString &out, unsigned bit) {
-            if (kind != Value::string) return false;
-            // Folders and extensions repeat across many videos: one string each.
-            auto it = table.find(*m_string);
-            if (it == table.end())
-                it = table.emplace(*m_string, QString::fromUtf8(m_string->data(), qsizetype(m_string->size()))).first;
-            out = it->second;
-            m_videoSeen |= bit;
-            return true;
-        };
-        switch (m_member) {
-        case Member::id: return text(m_video.id, 1);
-        case Member::url:
-            if (kind != Value::string) return false;
-            m_url.assign(*m_string);
-            m_videoSeen |= 2;
-            return true;
-        case Member::name: return text(m_video.name, 4);
-        case Member::fileExtension: return shared(m_extensions, m_video.fileExtension, 8);
-        case Member::directoryPath: return shared(m_folders, m_video.directoryPath, 16);
-        case Member::fileSize:
-            if (kind != Value::number || !m_integral) return false;
-            m_video.fileSize = qint64(m_number);
-            m_videoSeen |= 32;
-            return true;
-        case Member::modifiedDate:
-            if (kind != Value::number) return false;
-            m_video.modifiedDate = fromReferenceSeconds(m_number);
-            m_videoSeen |= 64;
-            return true;
-        case Member::createdDate:
-            if (kind == Value::null) return true;
-            if (kind != Value::number) return false;
-            m_video.createdDate = fromReferenceSeconds(m_number);
-            return true;
-        case Member::unknown: return true;
-        default: return false;
-        }
+        unsigned seen = 0;
+        const bool ok = object([&](std::string_view key) {
+            if (key == "scopeKey") { seen |= 1; return text(record.scopeKey); }
+            if (key == "videos") {
+                seen |= 2;
+                record.videos.clear();
+                return array([&] {
+                    VideoFile v;
+                    if (!readVideo(v))
+                        return false;
+                    record.videos.append(std::move(v));
+                    return true;
+                });
+            }
+            if (key == "deniedFolders") {
+                seen |= 4;
+                record.deniedFolders.clear();
+                return array([&] {
+                    QString name;
+                    if (!text(name))
+                        return false;
+                    record.deniedFolders.append(name);
+                    return true;
+                });
+            }
+            if (key == "scannedAt") {
+                double seconds;
+                seen |= 8;
+                if (!number(seconds))
+                    return false;
+                record.scannedAt = fromReferenceSeconds(seconds);
+                return true;
+            }
+            return skipValue(1);
+        });
+        return ok && seen == 0xF;
     }
 
-    VideoFile makeVideo()
+    bool readVideo(VideoFile &v)
     {
+        unsigned seen = 0;
+        std::string_view url;
+        std::string urlCopy;
+        bool urlEscaped = false;
+        const bool ok = object([&](std::string_view key) {
+            double number_;
+            switch (key.size()) {
+            case 2: if (key == "id") { seen |= 1; return text(v.id); } break;
+            case 3:
+                if (key == "url") {
+                    seen |= 2;
+                    if (!rawString(url, urlEscaped))
+                        return false;
+                    if (urlEscaped) {
+                        urlCopy.assign(url);
+                        url = urlCopy;
+                    }
+                    return true;
+                }
+                break;
+            case 4: if (key == "name") { seen |= 4; return text(v.name); } break;
+            case 8:
+                if (key == "fileSize") {
+                    seen |= 32;
+                    if (!number(number_) || number_ != std::floor(number_))
+                        return false;
+                    v.fileSize = qint64(number_);
+                    return true;
+                }
+                break;
+            case 11:
+                if (key == "createdDate") {
+                    if (isNull()) { v.createdDate.reset(); return true; }
+                    if (!number(number_))
+                        return false;
+                    v.createdDate = fromReferenceSeconds(number_);
+                    return true;
+                }
+                break;
+            case 12:
+                if (key == "modifiedDate") {
+                    seen |= 64;
+                    if (!number(number_))
+                        return false;
+                    v.modifiedDate = fromReferenceSeconds(number_);
+                    return true;
+                }
+                break;
+            case 13:
+                if (key == "fileExtension") { seen |= 8; return sharedText(m_extensions, v.fileExtension); }
+                if (key == "directoryPath") { seen |= 16; return sharedText(m_folders, v.directoryPath); }
+                break;
+            }
+            return skipValue(2);
+        });
+        if (!ok || seen != 0x7F)
+            return false;
         // The stored URL is the file URL of the id in nearly every record; building it from
         // the path skips the general URL parser.
-        const QByteArray expected = QByteArrayLiteral("file://") + m_video.id.toUtf8();
-        if (m_url.size() == size_t(expected.size()) && m_url == expected.constData() &&
-            m_url.find_first_of("%#?") == std::string::npos)
-            m_video.url = QUrl::fromLocalFile(m_video.id);
+        const QByteArray id = v.id.toUtf8();
+        if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
+            url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
+            url.find_first_of("%#?") == std::string_view::npos)
+            v.url = QUrl::fromLocalFile(v.id);
         else
-            m_video.url = QUrl(QString::fromUtf8(m_url.data(), qsizetype(m_url.size())));
-        return std::move(m_video);
+            v.url = QUrl(QString::fromUtf8(url.data(), qsizetype(url.size())));
+        return true;
     }
 
-    Level m_level = Level::top;
-    Member m_member = Member::unknown;
-    int m_skip = 0;
-    unsigned m_seen = 0;
-    unsigned m_videoSeen = 0;
-    QString m_recordKey;
-    CachedScopeScan m_record;
-    VideoFile m_video;
-    std::string m_url;
-    string_t *m_string = nullptr;
-    double m_number = 0;
-    bool m_integral = false;
-    std::unordered_map<std::string, QString> m_folders;
-    std::unordered_map<std::string, QString> m_extensions;
-
-    friend std::optional<ScopeCache> ScopeCacheCodec::decode(const QByteArray &);
+    const char *p;
+    const char *e;
+    std::string m_scratch;
+    std::unordered_map<std::string_view, QString> m_folders;
+    std::unordered_map<std::string_view, QString> m_extensions;
 };
 
 } // namespace
@@ -396,22 +578,22 @@ QByteArray encode(const ScopeCache &cache)
 
 std::optional<ScopeCache> decode(const QByteArray &json)
 {
-    CacheReader reader;
-    const char *begin = json.constData();
-    const bool ok = nlohmann::json::sax_parse(begin, begin + json.size(), &reader,
-                                              nlohmann::json::input_format_t::json, true);
-    if (!ok || reader.m_level != CacheReader::Level::done)
-        return std::nullopt;
-    return std::move(reader.result);
+    return CacheReader(json.constData(), json.constData() + json.size()).read();
 }
 
 ScopeCache load(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
         return {};
-    const QByteArray bytes = file.readAll();
-    return decode(bytes).value_or(ScopeCache{});
+    // Mapped, not copied: the reader walks the file's pages once.
+    if (uchar *mapped = file.map(0, file.size())) {
+        const char *begin = reinterpret_cast<const char *>(mapped);
+        ScopeCache cache = CacheReader(begin, begin + file.size()).read().value_or(ScopeCache{});
+        file.unmap(mapped);
+        return cache;
+    }
+    return decode(file.readAll()).value_or(ScopeCache{});
 }
 
 bool save(const ScopeCache &cache, const QString &path)

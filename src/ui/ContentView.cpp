@@ -636,7 +636,9 @@ void ContentView::syncSheet(SheetSlot &slot)
         d->setWindowModality(Qt::WindowModal);
         LinearTheme::applyColorScheme(d, preferredScheme());
         auto set = slot.set;
-        connect(d, &QDialog::finished, this, [this, set] {
+        SheetSlot *sp = &slot;
+        connect(d, &QDialog::finished, this, [this, set, sp] {
+            sp->dialog = nullptr;
             if (m_state) (m_state->*set)(false);
         });
         d->open();
@@ -672,6 +674,7 @@ void ContentView::syncEditor()
     d->setWindowModality(Qt::WindowModal);
     LinearTheme::applyColorScheme(d, preferredScheme());
     connect(d, &QDialog::finished, this, [this] {
+        m_editor = nullptr;
         if (m_state) m_state->setVideoPendingEdit(std::nullopt);
     });
     d->open();
@@ -714,6 +717,7 @@ void ContentView::syncAlert()
             else m_state->setVideosPendingPermanentDelete({});
         });
         connect(box, &QDialog::finished, this, [this] {
+            m_alert = nullptr;
             if (m_state) m_state->setShowPermanentDeleteAlert(false);
         });
         box->open();

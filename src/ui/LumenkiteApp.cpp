@@ -6,6 +6,8 @@
 #include "platform/DesktopServices.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileDialog>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -46,6 +48,18 @@ QString menuText(const QString &s)
 }
 } // namespace
 
+// The folder chooser of "add folder": the desktop's folder dialog over the active window.
+class FileDialogFolderChooser : public FolderChooser {
+public:
+    std::optional<QUrl> chooseFolder(const QString &title, const QString &prompt) override
+    {
+        Q_UNUSED(prompt);
+        const QString dir = QFileDialog::getExistingDirectory(QApplication::activeWindow(), title, QDir::homePath());
+        if (dir.isEmpty()) return std::nullopt;
+        return QUrl::fromLocalFile(dir);
+    }
+};
+
 // ---- MainWindow ----
 
 MainWindow::MainWindow(AppState *state, ContentViewParts parts, QWidget *parent)
@@ -58,6 +72,8 @@ MainWindow::MainWindow(AppState *state, ContentViewParts parts, QWidget *parent)
     setMinimumSize(LumenkiteApp::kMinimumSize);
     buildMenus();
     refreshMenus();
+    // Menu commands win over text fields, which would otherwise keep Ctrl+K, Ctrl+E, ...
+    qApp->installEventFilter(this);
     if (!state) return;
     for (auto signal : {&AppState::languageChanged, &AppState::allVideosChanged, &AppState::selectedVideoIDsChanged,
                         &AppState::selectedVideosChanged, &AppState::primarySelectedVideoIDChanged,
@@ -211,6 +227,21 @@ void MainWindow::refreshMenus()
     for (const char *n : {"reveal", "move", "trash"}) m_actions[n]->setEnabled(anySelected);
 }
 
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::ShortcutOverride) return QMainWindow::eventFilter(watched, event);
+    auto *w = qobject_cast<QWidget *>(watched);
+    if (!w || w->window() != this) return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (!(mods & (Qt::ControlModifier | Qt::MetaModifier))) return false;
+    const QKeySequence pressed(key->keyCombination());
+    for (QAction *a : std::as_const(m_actions))
+        for (const QKeySequence &seq : a->shortcuts())
+            if (seq == pressed && a->isEnabled()) return true; // not overridden: the shortcut runs
+    return false;
+}
+
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
     // Keys that reached the window itself (nothing inside had the focus).
@@ -229,6 +260,9 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
     // Closing the last window ends the program.
     QApplication::setQuitOnLastWindowClosed(true);
     LinearTheme::initialize();
+    AppState::Services services;
+    services.folderChooser = std::make_shared<FileDialogFolderChooser>();
+    m_state->setServices(services);
     if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(QIcon(":/lumenkite/icons/app.svg"));
     connect(m_state, &AppState::appearanceChanged, this, [this] {
         if (m_settings && m_window)
@@ -249,11 +283,8 @@ void LumenkiteApp::show()
         m_window->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_window, &MainWindow::settingsRequested, this, &LumenkiteApp::showSettings);
         m_window->resize(kDefaultSize);
-        if (QScreen *screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            m_window->resize(kDefaultSize.boundedTo(area.size()).expandedTo(kMinimumSize));
-            m_window->move(area.center() - m_window->rect().center());
-        }
+        if (QScreen *screen = QGuiApplication::primaryScreen())
+            m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     }
     m_window->show();
     m_window->raise();

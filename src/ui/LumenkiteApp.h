@@ -39,6 +39,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QAction *add(QMenu *menu, const QString &name, const QKeySequence &shortcut, std::function<void()> run);

@@ -610,13 +610,17 @@ void SidebarView::rebuild()
     QWidget *old = m_scroll->takeWidget();
     m_scroll->setWidget(content);
     m_content = content;
-    if (old) old->deleteLater();
+    if (old) {
+        old->setParent(nullptr);
+        old->deleteLater();
+    }
 
     // Header texts follow the language too.
     if (auto *palette = m_header->findChild<QAbstractButton *>("paletteButton")) palette->setToolTip("Ctrl+K");
 
     if (m_footer) {
         m_footer->hide();
+        m_footer->setParent(nullptr);
         m_footer->deleteLater();
     }
     m_footer = buildFooter();
