@@ -26,6 +26,7 @@ bench: build
 
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
+	@bash scripts/pane-screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
