@@ -1,6 +1,7 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/InspectorPane.h"
+#include "ui/LumenkitePane.h"
 #include "ui/LumenkiteApp.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ int main(int argc, char **argv)
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
     parts.inspector = makeInspectorPane;
     LumenkiteApp app(parts);
     if (parser.isSet(appearance))
