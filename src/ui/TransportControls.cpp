@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 const QList<float> &playbackRates()
@@ -24,9 +25,13 @@ const QList<float> &playbackRates()
 
 QString playbackRateLabel(float rate)
 {
+    // Two significant digits rounded the way printf's %.2g does (1.25 reads 1.2), and
+    // never with the locale's decimal comma.
     const double r = rate;
-    const QString number = std::floor(r) == r ? QString::asprintf("%.0f", r) : QString::asprintf("%.2g", r);
-    return number + QStringLiteral("×");
+    char buf[32];
+    const auto res = std::floor(r) == r ? std::to_chars(buf, buf + sizeof buf, r, std::chars_format::fixed, 0)
+                                        : std::to_chars(buf, buf + sizeof buf, r, std::chars_format::general, 2);
+    return QString::fromLatin1(buf, int(res.ptr - buf)) + QStringLiteral("×");
 }
 
 namespace {
