@@ -79,6 +79,7 @@ void MPVPlayerEngine::shutdown()
         --g_liveEngines;
     }
     m_pendingLoad.reset();
+    m_resume.reset();
     m_loadedURL.clear();
 }
 
@@ -100,12 +101,27 @@ void MPVPlayerEngine::drainEvents()
             m_loadingPath = getString("path").value_or(QString());
         } else if (event->event_id == MPV_EVENT_FILE_LOADED) {
             const QString path = getString("path").value_or(m_loadingPath);
+            m_forcedEnds = 0;
+            if (m_seekOnLoad > 0)
+                seek(m_seekOnLoad);
+            m_seekOnLoad = 0;
+            if (m_resume) {
+                m_resume.reset();
+                continue; // the same file again, already announced
+            }
             emit fileLoaded(path);
         } else if (event->event_id == MPV_EVENT_END_FILE) {
             const auto *end = static_cast<const mpv_event_end_file *>(event->data);
             // Only a failure that left the player idle is the current file's: when
             // another file is already on its way, this error belongs to an older one.
-            if (end && end->reason == MPV_END_FILE_REASON_ERROR && getFlag("idle-active").value_or(true))
+            if (!end || end->reason != MPV_END_FILE_REASON_ERROR)
+                continue;
+            // The end forced by a surface hand-over is not the file's fault.
+            if (m_forcedEnds > 0) {
+                --m_forcedEnds;
+                continue;
+            }
+            if (!m_resume && getFlag("idle-active").value_or(true))
                 emit fileFailed(m_loadingPath);
         } else if (event->event_id == MPV_EVENT_SHUTDOWN) {
             break;
@@ -159,7 +175,8 @@ void MPVPlayerEngine::load(const QUrl &url, bool autoplay)
 void MPVPlayerEngine::loadNow(const QUrl &url, bool autoplay)
 {
     setFlag("pause", !autoplay);
-    m_videoTrackToRestore.reset();
+    m_seekOnLoad = 0;
+    m_resume.reset();
     m_loadedURL = url;
     command({QStringLiteral("loadfile"), url.isLocalFile() ? url.toLocalFile() : url.toString(),
              QStringLiteral("replace")});
@@ -188,14 +205,18 @@ void MPVPlayerEngine::renderContextReady()
     if (m_pendingLoad) {
         const PendingLoad load = *m_pendingLoad;
         m_pendingLoad.reset();
+        m_resume.reset();
         loadNow(load.url, load.autoPlay);
         return;
     }
-    // Freeing the previous surface's render context switched video off; bring the
-    // track back now that a new context can show it.
-    if (m_videoTrackToRestore) {
-        setString("vid", *m_videoTrackToRestore);
-        m_videoTrackToRestore.reset();
+    // Freeing the previous surface's render context switched libmpv's video off, which
+    // also ends a file without audio. Reopen the file where it was, in the same state.
+    if (m_resume) {
+        const Resume resume = *m_resume;
+        loadNow(resume.url, !resume.paused);
+        m_seekOnLoad = resume.position > 0 ? resume.position : 0;
+        m_resume = resume; // cleared once the file has loaded again
+        return;
     }
     if (MPVRenderHost *layer = activeLayer(); layer && !layer->isTornDown())
         layer->redrawIfActive();
@@ -205,11 +226,15 @@ void MPVPlayerEngine::renderContextWillBeFreed()
 {
     if (!m_handle || m_loadedURL.isEmpty())
         return;
-    const std::optional<QString> vid = getString("vid");
-    if (vid && *vid != QLatin1String("no") && !vid->isEmpty())
-        m_videoTrackToRestore = *vid;
-    else if (!vid)
-        m_videoTrackToRestore = QStringLiteral("auto");
+    // Freeing the context ends a file without audio with an error; that end is ours.
+    ++m_forcedEnds;
+    if (m_resume)
+        return; // still bringing the file back from the previous hand-over
+    Resume resume;
+    resume.url = m_loadedURL;
+    resume.position = getDouble("time-pos").value_or(0);
+    resume.paused = getFlag("pause").value_or(true);
+    m_resume = resume;
 }
 
 QString MPVPlayerEngine::seekArgument(double seconds)

@@ -70,13 +70,17 @@ public:
     const std::optional<PendingLoad> &pendingLoad() const { return m_pendingLoad; }
     void setPendingLoad(std::optional<PendingLoad> load) { m_pendingLoad = std::move(load); }
     // Called by a host once it has made its render context: runs the pending load,
-    // or, when a file was already playing, brings its video back.
+    // or, when a file was already playing, brings it back where it was.
     void renderContextReady();
     // Called by a host just before it frees its render context.
     void renderContextWillBeFreed();
 
     // The file handed to libmpv last (empty when none or after "stop").
     QUrl loadedURL() const { return m_loadedURL; }
+
+    // A file is being brought back after a surface hand-over: position and pause reads
+    // are not meaningful until it has loaded again.
+    bool isResuming() const { return m_resume.has_value(); }
 
     static int liveEngineCount();
 
@@ -100,5 +104,12 @@ private:
     std::optional<PendingLoad> m_pendingLoad;
     QUrl m_loadedURL;
     QString m_loadingPath;
-    std::optional<QString> m_videoTrackToRestore;
+    struct Resume {
+        QUrl url;
+        double position = 0;
+        bool paused = true;
+    };
+    std::optional<Resume> m_resume;
+    double m_seekOnLoad = 0;
+    int m_forcedEnds = 0;
 };

@@ -367,6 +367,8 @@ void VideoPlayerController::pollMPV()
         m_mpvPoll.stop();
         return;
     }
+    if (m_mpvEngine->isResuming())
+        return;
     // The requested start stays on show until the file has loaded and gone there.
     if (m_mpvPendingStart <= 0) {
         const double t = m_mpvEngine->getDouble("time-pos").value_or(0);

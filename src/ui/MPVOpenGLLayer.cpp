@@ -6,17 +6,20 @@
 #include <QMutexLocker>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
-#include <QVBoxLayout>
+#include <QTimer>
 
 #include <mpv/render_gl.h>
 
 #include <algorithm>
 
 namespace {
+bool g_forceSoftware = false;
+
 void *getProcAddress(void *, const char *name)
 {
     QOpenGLContext *ctx = QOpenGLContext::currentContext();
@@ -24,233 +27,217 @@ void *getProcAddress(void *, const char *name)
         return nullptr;
     return reinterpret_cast<void *>(ctx->getProcAddress(QByteArray(name)));
 }
-
-// Frees a taken render context outside the lock, after telling the engine (which
-// remembers its video track so that the next surface can bring it back).
-void freeRenderContext(MPVPlayerEngine *engine, mpv_render_context *rc)
-{
-    LibMPVLibrary *lib = engine ? engine->lib() : LibMPVLibrary::shared();
-    if (!rc || !lib)
-        return;
-    if (engine)
-        engine->renderContextWillBeFreed();
-    lib->mpvRenderContextSetUpdateCallback(rc, nullptr, nullptr);
-    lib->mpvRenderContextFree(rc);
-}
 } // namespace
 
-// ---------------------------------------------------------------- OpenGL layer
+// ---------------------------------------------------------------- shared part
 
-MPVOpenGLLayer::MPVOpenGLLayer(QWidget *parent) : QOpenGLWidget(parent)
+MPVRenderLayerBase::MPVRenderLayerBase(MPVPlayerEngine *engine) : QObject(engine), m_engine(engine) {}
+
+MPVRenderLayerBase::~MPVRenderLayerBase() = default; // subclasses tear down
+
+MPVRenderLayerBase *MPVRenderLayerBase::forEngine(MPVPlayerEngine *engine)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
+    if (!engine || !engine->handle())
+        return nullptr;
+    if (auto *existing = engine->findChild<MPVRenderLayerBase *>(QString(), Qt::FindDirectChildrenOnly))
+        return existing->isTornDown() ? nullptr : existing;
+    MPVRenderLayerBase *layer = nullptr;
+    if (MPVPlayerLayerView::usesSoftwareRendering())
+        layer = new MPVSoftwareLayer(engine);
+    else
+        layer = new MPVOpenGLLayer(engine);
+    engine->setActiveLayer(layer);
+    layer->redrawIfActive();
+    return layer;
 }
 
-MPVOpenGLLayer::~MPVOpenGLLayer() { tearDown(); }
-
-bool MPVOpenGLLayer::hasRenderContext() const
+bool MPVRenderLayerBase::hasRenderContext() const
 {
     QMutexLocker lock(&m_renderLock);
     return m_renderContext != nullptr;
 }
 
-bool MPVOpenGLLayer::isTornDown() const
+bool MPVRenderLayerBase::isTornDown() const
 {
     QMutexLocker lock(&m_renderLock);
     return m_isTornDown;
 }
 
-void MPVOpenGLLayer::redrawIfActive()
+void MPVRenderLayerBase::scheduleRedraw(void *ctx)
 {
-    if (!isTornDown())
-        update();
-}
-
-void MPVOpenGLLayer::scheduleRedraw(void *ctx)
-{
-    // libmpv's thread: never draw here, only ask the GUI thread.
-    QMetaObject::invokeMethod(static_cast<MPVOpenGLLayer *>(ctx), &MPVOpenGLLayer::redrawIfActive,
+    // libmpv's thread: never render here, only ask the GUI thread.
+    QMetaObject::invokeMethod(static_cast<MPVRenderLayerBase *>(ctx), &MPVRenderLayerBase::redrawIfActive,
                               Qt::QueuedConnection);
 }
 
-void MPVOpenGLLayer::tearDown()
+void MPVRenderLayerBase::redrawIfActive()
 {
-    mpv_render_context *rc = nullptr;
-    {
-        QMutexLocker lock(&m_renderLock);
-        m_isTornDown = true;
-        rc = m_renderContext;
-        m_renderContext = nullptr;
-    }
-    if (!rc)
+    if (isTornDown() || m_redrawQueued)
         return;
-    const bool haveContext = context() != nullptr;
-    if (haveContext)
-        makeCurrent();
-    freeRenderContext(m_engine, rc);
-    if (haveContext)
-        doneCurrent();
+    m_redrawQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_redrawQueued = false;
+        renderNow();
+    });
 }
 
-QSize MPVOpenGLLayer::renderSize(QSize viewport, QSizeF logicalSize, qreal scale)
+void MPVRenderLayerBase::setTargetSize(QSize size)
+{
+    size = size.expandedTo(QSize(1, 1));
+    if (size == m_targetSize)
+        return;
+    m_targetSize = size;
+    redrawIfActive();
+}
+
+QSize MPVRenderLayerBase::renderSize(QSize viewport, QSizeF logicalSize, qreal scale)
 {
     int w = viewport.width() >= 1 ? viewport.width() : int(logicalSize.width() * scale);
     int h = viewport.height() >= 1 ? viewport.height() : int(logicalSize.height() * scale);
     return {std::max(w, 1), std::max(h, 1)};
 }
 
-void MPVOpenGLLayer::initializeGL() {}
-
-void MPVOpenGLLayer::createRenderContext()
+void MPVRenderLayerBase::renderNow()
 {
-    MPVPlayerEngine *engine = m_engine;
+    bool rendered = false;
+    bool created = false;
+    {
+        QMutexLocker lock(&m_renderLock);
+        if (m_isTornDown || !m_engine || !m_engine->handle())
+            return;
+        if (!m_renderContext) {
+            if (!createContext() || !m_renderContext)
+                return; // tried again at the next redraw
+            m_engine->lib()->mpvRenderContextSetUpdateCallback(m_renderContext, &MPVRenderLayerBase::scheduleRedraw,
+                                                               this);
+            created = true;
+        }
+        rendered = render(m_frame);
+    }
+    if (created) {
+        QPointer<MPVPlayerEngine> weak(m_engine);
+        QMetaObject::invokeMethod(
+            m_engine, [weak] { if (weak) weak->renderContextReady(); }, Qt::QueuedConnection);
+    }
+    if (rendered)
+        emit frameReady();
+}
+
+void MPVRenderLayerBase::tearDown()
+{
+    mpv_render_context *rc = nullptr;
+    {
+        QMutexLocker lock(&m_renderLock);
+        if (m_isTornDown)
+            return;
+        m_isTornDown = true;
+        rc = m_renderContext;
+        m_renderContext = nullptr;
+    }
+    LibMPVLibrary *lib = m_engine ? m_engine->lib() : LibMPVLibrary::shared();
+    if (rc && lib) {
+        if (m_engine)
+            m_engine->renderContextWillBeFreed();
+        lib->mpvRenderContextSetUpdateCallback(rc, nullptr, nullptr);
+        freeGLResources(); // makes the context current for the free below
+        lib->mpvRenderContextFree(rc);
+    }
+    m_frame = QImage();
+    emit frameReady();
+}
+
+// ---------------------------------------------------------------- OpenGL
+
+MPVOpenGLLayer::MPVOpenGLLayer(MPVPlayerEngine *engine) : MPVRenderLayerBase(engine) {}
+
+MPVOpenGLLayer::~MPVOpenGLLayer()
+{
+    tearDown();
+    if (m_gl && m_surface && m_gl->makeCurrent(m_surface.get())) {
+        m_fbo.reset();
+        m_gl->doneCurrent();
+    }
+}
+
+void MPVOpenGLLayer::freeGLResources()
+{
+    if (m_gl && m_surface)
+        m_gl->makeCurrent(m_surface.get());
+}
+
+bool MPVOpenGLLayer::createContext()
+{
+    if (!m_gl) {
+        m_gl = std::make_unique<QOpenGLContext>();
+        if (!m_gl->create())
+            return false;
+        m_surface = std::make_unique<QOffscreenSurface>();
+        m_surface->setFormat(m_gl->format());
+        m_surface->create();
+    }
+    if (!m_gl->makeCurrent(m_surface.get()))
+        return false;
     mpv_opengl_init_params gl{&getProcAddress, nullptr};
     char apiType[] = MPV_RENDER_API_TYPE_OPENGL;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType},
                                  {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context *rc = nullptr;
-    if (engine->lib()->mpvRenderContextCreate(&rc, engine->handle(), params) < 0 || !rc)
-        return;
+    if (m_engine->lib()->mpvRenderContextCreate(&rc, m_engine->handle(), params) < 0 || !rc)
+        return false;
     m_renderContext = rc;
-    engine->lib()->mpvRenderContextSetUpdateCallback(rc, &MPVOpenGLLayer::scheduleRedraw, this);
-    QMetaObject::invokeMethod(this, &MPVOpenGLLayer::redrawIfActive, Qt::QueuedConnection);
-    QPointer<MPVPlayerEngine> weak(engine);
-    QMetaObject::invokeMethod(
-        engine, [weak] { if (weak) weak->renderContextReady(); }, Qt::QueuedConnection);
+    return true;
 }
 
-void MPVOpenGLLayer::paintGL()
+bool MPVOpenGLLayer::render(QImage &into)
 {
-    QOpenGLFunctions *f = context()->functions();
-    QMutexLocker lock(&m_renderLock);
-    auto black = [f] {
-        f->glClearColor(0, 0, 0, 1);
-        f->glClear(GL_COLOR_BUFFER_BIT);
-        f->glFlush();
-    };
-    if (m_isTornDown || !m_engine || !m_engine->handle())
-        return black();
-    if (!m_renderContext)
-        createRenderContext();
-    if (!m_renderContext)
-        return black();
-    GLint viewport[4] = {0, 0, 0, 0};
-    f->glGetIntegerv(GL_VIEWPORT, viewport);
-    const QSize size = renderSize(QSize(viewport[2], viewport[3]), QSizeF(this->size()), devicePixelRatioF());
-    mpv_opengl_fbo fbo{int(defaultFramebufferObject()), size.width(), size.height(), 0};
-    int flipY = 1;
+    if (!m_gl->makeCurrent(m_surface.get()))
+        return false;
+    if (!m_fbo || m_fbo->size() != m_targetSize)
+        m_fbo = std::make_unique<QOpenGLFramebufferObject>(m_targetSize);
+    mpv_opengl_fbo fbo{int(m_fbo->handle()), m_targetSize.width(), m_targetSize.height(), 0};
+    int flipY = 1; // GL rows run bottom-up; toImage() turns them round
     mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     m_engine->lib()->mpvRenderContextRender(m_renderContext, params);
-    f->glFlush();
+    into = m_fbo->toImage(false);
+    m_gl->doneCurrent();
+    return true;
 }
 
-// ---------------------------------------------------------------- software layer
+// ---------------------------------------------------------------- software
 
-MPVSoftwareLayer::MPVSoftwareLayer(QWidget *parent) : QWidget(parent)
+MPVSoftwareLayer::MPVSoftwareLayer(MPVPlayerEngine *engine) : MPVRenderLayerBase(engine) {}
+
+bool MPVSoftwareLayer::createContext()
 {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-MPVSoftwareLayer::~MPVSoftwareLayer() { tearDown(); }
-
-bool MPVSoftwareLayer::hasRenderContext() const
-{
-    QMutexLocker lock(&m_renderLock);
-    return m_renderContext != nullptr;
-}
-
-bool MPVSoftwareLayer::isTornDown() const
-{
-    QMutexLocker lock(&m_renderLock);
-    return m_isTornDown;
-}
-
-void MPVSoftwareLayer::redrawIfActive()
-{
-    if (!isTornDown())
-        update();
-}
-
-void MPVSoftwareLayer::scheduleRedraw(void *ctx)
-{
-    QMetaObject::invokeMethod(static_cast<MPVSoftwareLayer *>(ctx), &MPVSoftwareLayer::redrawIfActive,
-                              Qt::QueuedConnection);
-}
-
-void MPVSoftwareLayer::tearDown()
-{
-    mpv_render_context *rc = nullptr;
-    {
-        QMutexLocker lock(&m_renderLock);
-        m_isTornDown = true;
-        rc = m_renderContext;
-        m_renderContext = nullptr;
-    }
-    freeRenderContext(m_engine, rc);
-}
-
-void MPVSoftwareLayer::createRenderContext()
-{
-    MPVPlayerEngine *engine = m_engine;
     char apiType[] = MPV_RENDER_API_TYPE_SW;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context *rc = nullptr;
-    if (engine->lib()->mpvRenderContextCreate(&rc, engine->handle(), params) < 0 || !rc)
-        return;
+    if (m_engine->lib()->mpvRenderContextCreate(&rc, m_engine->handle(), params) < 0 || !rc)
+        return false;
     m_renderContext = rc;
-    engine->lib()->mpvRenderContextSetUpdateCallback(rc, &MPVSoftwareLayer::scheduleRedraw, this);
-    QMetaObject::invokeMethod(this, &MPVSoftwareLayer::redrawIfActive, Qt::QueuedConnection);
-    QPointer<MPVPlayerEngine> weak(engine);
-    QMetaObject::invokeMethod(
-        engine, [weak] { if (weak) weak->renderContextReady(); }, Qt::QueuedConnection);
+    return true;
 }
 
-void MPVSoftwareLayer::renderFrame()
+bool MPVSoftwareLayer::render(QImage &into)
 {
-    QMutexLocker lock(&m_renderLock);
-    if (m_isTornDown || !m_engine || !m_engine->handle()) {
-        m_frame = QImage();
-        return;
-    }
-    if (!m_renderContext)
-        createRenderContext();
-    if (!m_renderContext)
-        return;
-    const qreal dpr = devicePixelRatioF();
-    const QSize size(std::max(1, int(width() * dpr)), std::max(1, int(height() * dpr)));
-    if (m_frame.size() != size)
-        m_frame = QImage(size, QImage::Format_RGB32);
-    m_frame.setDevicePixelRatio(dpr);
-    int swSize[2] = {size.width(), size.height()};
+    if (into.size() != m_targetSize || into.format() != QImage::Format_RGB32)
+        into = QImage(m_targetSize, QImage::Format_RGB32);
+    int swSize[2] = {m_targetSize.width(), m_targetSize.height()};
     // Format_RGB32 is B, G, R, X in memory on this little-endian machine.
     char format[] = "bgr0";
-    size_t stride = size_t(m_frame.bytesPerLine());
+    size_t stride = size_t(into.bytesPerLine());
     mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, swSize},
                                  {MPV_RENDER_PARAM_SW_FORMAT, format},
                                  {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                                 {MPV_RENDER_PARAM_SW_POINTER, m_frame.bits()},
+                                 {MPV_RENDER_PARAM_SW_POINTER, into.bits()},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
-    m_engine->lib()->mpvRenderContextRender(m_renderContext, params);
+    return m_engine->lib()->mpvRenderContextRender(m_renderContext, params) >= 0;
 }
 
-void MPVSoftwareLayer::paintEvent(QPaintEvent *)
-{
-    renderFrame();
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (!m_frame.isNull())
-        painter.drawImage(QPointF(0, 0), m_frame);
-}
-
-// ---------------------------------------------------------------- hosting view
-
-namespace {
-bool g_forceSoftware = false;
-}
+// ---------------------------------------------------------------- view
 
 bool MPVPlayerLayerView::openGLAvailable()
 {
@@ -278,89 +265,60 @@ bool MPVPlayerLayerView::usesSoftwareRendering() { return g_forceSoftware || !op
 
 MPVPlayerLayerView::MPVPlayerLayerView(QWidget *parent) : QWidget(parent)
 {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    setPalette(pal);
-}
-
-MPVPlayerLayerView::~MPVPlayerLayerView() { dropLayer(); }
-
-MPVRenderHost *MPVPlayerLayerView::layer() const { return m_layerWidget ? m_layer : nullptr; }
-
-void MPVPlayerLayerView::dropLayer()
-{
-    if (!m_layerWidget)
-        return;
-    m_layer->tearDown();
-    QWidget *w = m_layerWidget;
-    m_layerWidget = nullptr;
-    m_layer = nullptr;
-    w->hide();
-    w->deleteLater();
-}
-
-void MPVPlayerLayerView::ensureLayer()
-{
-    if (!m_engine) {
-        dropLayer();
-        return;
-    }
-    MPVRenderHost *current = layer();
-    const bool ours = current && !current->isTornDown() && m_engine->activeLayer() == current;
-    if (ours) {
-        current->redrawIfActive();
-        return;
-    }
-    dropLayer();
-    if (usesSoftwareRendering()) {
-        auto *sw = new MPVSoftwareLayer(this);
-        sw->setEngine(m_engine);
-        m_layerWidget = sw;
-        m_layer = sw;
-    } else {
-        auto *gl = new MPVOpenGLLayer(this);
-        gl->setEngine(m_engine);
-        m_layerWidget = gl;
-        m_layer = gl;
-    }
-    layout()->addWidget(m_layerWidget);
-    m_engine->setActiveLayer(m_layer);
-    m_layerWidget->show();
-    m_layer->redrawIfActive();
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void MPVPlayerLayerView::attach(MPVPlayerEngine *engine)
 {
-    if (m_engine != engine)
-        dropLayer();
-    m_engine = engine;
-    ensureLayer();
+    if (engine != m_engine) {
+        disconnect(m_frameConnection);
+        m_engine = engine;
+        m_layer = MPVRenderLayerBase::forEngine(engine);
+        if (m_layer)
+            m_frameConnection = connect(m_layer, &MPVRenderLayerBase::frameReady, this, qOverload<>(&QWidget::update));
+    }
+    pushSize();
+    if (m_layer)
+        m_layer->redrawIfActive();
+    update();
 }
 
-void MPVPlayerLayerView::showEvent(QShowEvent *event)
+void MPVPlayerLayerView::pushSize()
 {
-    QWidget::showEvent(event);
-    if (m_engine)
-        ensureLayer();
+    if (m_layer && isVisible())
+        m_layer->setTargetSize(MPVRenderLayerBase::renderSize({}, QSizeF(size()), devicePixelRatioF()));
 }
 
 void MPVPlayerLayerView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (MPVRenderHost *l = layer())
-        l->redrawIfActive();
+    pushSize();
+}
+
+void MPVPlayerLayerView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    pushSize();
+}
+
+void MPVPlayerLayerView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (!m_layer)
+        return;
+    const QImage frame = m_layer->frame();
+    if (frame.isNull())
+        return;
+    QSizeF fitted = QSizeF(frame.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    const QRectF target(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, frame);
 }
 
 QImage MPVPlayerLayerView::grabPicture()
 {
-    if (auto *gl = qobject_cast<MPVOpenGLLayer *>(m_layerWidget))
-        return gl->grabFramebuffer();
-    if (auto *sw = qobject_cast<MPVSoftwareLayer *>(m_layerWidget)) {
-        sw->repaint();
-        return sw->lastFrame();
-    }
+    if (m_layer)
+        m_layer->renderNow();
     return grab().toImage();
 }

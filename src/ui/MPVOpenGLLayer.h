@@ -4,22 +4,31 @@
 
 #include <QImage>
 #include <QMutex>
-#include <QOpenGLWidget>
+#include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QWidget>
 
-struct mpv_render_context;
+#include <memory>
 
-// Draws one engine through libmpv's OpenGL render API. The render context is made at
-// the first paint that has a live engine, and freed only by tearDown().
-class MPVOpenGLLayer : public QOpenGLWidget, public MPVRenderHost {
+struct mpv_render_context;
+class QOffscreenSurface;
+class QOpenGLContext;
+class QOpenGLFramebufferObject;
+
+// The one render context of an engine, kept for the engine's whole life so that moving
+// the picture between views (inspector, full screen) never frees it: freeing it would
+// switch libmpv's video off and end a file without audio. Each new frame is rendered
+// into an image that every view of the engine paints; it keeps rendering while no view
+// is visible, since libmpv waits for every frame to be taken.
+class MPVRenderLayerBase : public QObject, public MPVRenderHost {
     Q_OBJECT
 public:
-    explicit MPVOpenGLLayer(QWidget *parent = nullptr);
-    ~MPVOpenGLLayer() override; // tears down
+    ~MPVRenderLayerBase() override;
 
-    void setEngine(MPVPlayerEngine *engine) { m_engine = engine; }
-    MPVPlayerEngine *engine() const { return m_engine; }
+    // The engine's layer, made on first use: OpenGL where a context can be made,
+    // else libmpv's software renderer.
+    static MPVRenderLayerBase *forEngine(MPVPlayerEngine *engine);
 
     QObject *hostObject() override { return this; }
     bool hasRenderContext() const override;
@@ -27,90 +36,95 @@ public:
     void redrawIfActive() override;
     void tearDown() override;
 
-    // Target size in device pixels: the viewport, else the widget size; at least 1x1.
+    // Target size in device pixels; at least 1x1.
+    void setTargetSize(QSize size);
+    QSize targetSize() const { return m_targetSize; }
+    QImage frame() const { return m_frame; }
+    // Renders now (also makes the render context on first use).
+    void renderNow();
+    virtual bool isSoftware() const = 0;
+
     static QSize renderSize(QSize viewport, QSizeF logicalSize, qreal scale);
 
-protected:
-    void initializeGL() override;
-    void paintGL() override;
+signals:
+    void frameReady();
 
-private:
-    void createRenderContext();
+protected:
+    explicit MPVRenderLayerBase(MPVPlayerEngine *engine);
+    virtual bool createContext() = 0; // with the lock held
+    virtual bool render(QImage &into) = 0;
+    virtual void freeGLResources() {}
     static void scheduleRedraw(void *ctx);
 
     QPointer<MPVPlayerEngine> m_engine;
     mutable QMutex m_renderLock;
     mpv_render_context *m_renderContext = nullptr;
     bool m_isTornDown = false;
-};
-
-// The same job through libmpv's software renderer into a QImage, for machines where no
-// OpenGL context can be made.
-class MPVSoftwareLayer : public QWidget, public MPVRenderHost {
-    Q_OBJECT
-public:
-    explicit MPVSoftwareLayer(QWidget *parent = nullptr);
-    ~MPVSoftwareLayer() override;
-
-    void setEngine(MPVPlayerEngine *engine) { m_engine = engine; }
-    MPVPlayerEngine *engine() const { return m_engine; }
-
-    QObject *hostObject() override { return this; }
-    bool hasRenderContext() const override;
-    bool isTornDown() const override;
-    void redrawIfActive() override;
-    void tearDown() override;
-
-    QImage lastFrame() const { return m_frame; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    void createRenderContext();
-    void renderFrame();
-    static void scheduleRedraw(void *ctx);
-
-    QPointer<MPVPlayerEngine> m_engine;
-    mutable QMutex m_renderLock;
-    mpv_render_context *m_renderContext = nullptr;
-    bool m_isTornDown = false;
+    bool m_redrawQueued = false;
+    QSize m_targetSize{640, 360};
     QImage m_frame;
 };
 
-// The host that puts an engine's picture on screen: an OpenGL layer when an OpenGL
-// context can be made here, else the software one. When its layer has been torn down
-// (another view took the engine), showing it again or calling attach() makes a new one.
+// OpenGL: an offscreen context and framebuffer object of our own.
+class MPVOpenGLLayer : public MPVRenderLayerBase {
+    Q_OBJECT
+public:
+    explicit MPVOpenGLLayer(MPVPlayerEngine *engine);
+    ~MPVOpenGLLayer() override;
+    bool isSoftware() const override { return false; }
+
+protected:
+    bool createContext() override;
+    bool render(QImage &into) override;
+    void freeGLResources() override;
+
+private:
+    std::unique_ptr<QOpenGLContext> m_gl;
+    std::unique_ptr<QOffscreenSurface> m_surface;
+    std::unique_ptr<QOpenGLFramebufferObject> m_fbo;
+};
+
+// Software: libmpv's own renderer straight into the image.
+class MPVSoftwareLayer : public MPVRenderLayerBase {
+    Q_OBJECT
+public:
+    explicit MPVSoftwareLayer(MPVPlayerEngine *engine);
+    bool isSoftware() const override { return true; }
+
+protected:
+    bool createContext() override;
+    bool render(QImage &into) override;
+};
+
+// A view of an engine's picture: paints the engine layer's latest frame, fitted, on
+// black. Any number of views may show one engine; the visible one sets the render size.
 class MPVPlayerLayerView : public QWidget {
     Q_OBJECT
 public:
     explicit MPVPlayerLayerView(QWidget *parent = nullptr);
-    ~MPVPlayerLayerView() override;
 
-    // Attaches to `engine` (tearing down the engine's previous layer); null detaches.
+    // Shows `engine`'s picture; null shows black.
     void attach(MPVPlayerEngine *engine);
     MPVPlayerEngine *engine() const { return m_engine; }
-    MPVRenderHost *layer() const;
-    QWidget *layerWidget() const { return m_layerWidget; }
+    MPVRenderLayerBase *layer() const { return m_layer; }
 
-    // Checked once with a QOpenGLContext, before any GL widget exists.
+    // Checked once with a QOpenGLContext, before any GL surface exists.
     static bool openGLAvailable();
-    // For tests: use the software layer even where OpenGL works.
+    // For tests: use the software renderer for engines made from now on.
     static void setForceSoftwareRendering(bool force);
     static bool usesSoftwareRendering();
 
-    // The picture as shown (read back from the layer).
+    // The picture as shown.
     QImage grabPicture();
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
-    void ensureLayer();
-    void dropLayer();
-
+    void pushSize();
     QPointer<MPVPlayerEngine> m_engine;
-    QWidget *m_layerWidget = nullptr;
-    MPVRenderHost *m_layer = nullptr;
+    QPointer<MPVRenderLayerBase> m_layer;
+    QMetaObject::Connection m_frameConnection;
 };

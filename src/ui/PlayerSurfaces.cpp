@@ -72,10 +72,7 @@ void UnifiedVideoSurface::update_()
 {
     if (showsMPV()) {
         m_stack->setCurrentWidget(m_mpvView);
-        // Only a visible surface takes the engine: a hidden one would steal the picture
-        // from the surface the user is looking at.
-        if (isVisible())
-            m_mpvView->attach(m_controller->mpvEngine());
+        m_mpvView->attach(m_controller->mpvEngine());
     } else {
         m_stack->setCurrentWidget(m_nativeView);
         m_mpvView->attach(nullptr);

@@ -1,0 +1,295 @@
+// Playback through libmpv into our own surfaces, with the picture read back from the
+// widgets: both the OpenGL layer and the software one, fallback from the native player,
+// surface hand-over, failed loads and the lifetime of the engine.
+#include "media/LibMPVLibrary.h"
+#include "media/MPVPlayerEngine.h"
+#include "media/VideoPlayerController.h"
+#include "support/TestSupport.h"
+#include "ui/MPVOpenGLLayer.h"
+#include "ui/PlayerSurfaces.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+// Share of pixels that are clearly not black.
+double litFraction(const QImage &image)
+{
+    if (image.isNull())
+        return 0;
+    const QImage img = image.convertToFormat(QImage::Format_RGB32);
+    qint64 lit = 0;
+    for (int y = 0; y < img.height(); y += 2) {
+        const auto *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
+        for (int x = 0; x < img.width(); x += 2)
+            if (qRed(line[x]) + qGreen(line[x]) + qBlue(line[x]) > 60)
+                ++lit;
+    }
+    return double(lit) / (((img.width() + 1) / 2) * ((img.height() + 1) / 2));
+}
+
+bool showsPicture(UnifiedVideoSurface &surface, int timeoutMs = 8000)
+{
+    return waitFor([&] { return litFraction(surface.grabPicture()) > 0.3; }, timeoutMs);
+}
+
+struct Clips {
+    QString dir;
+    bool ok = false;
+    Clips()
+    {
+        dir = lktest::sandboxRoot() + "/clips";
+        const QStringList h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
+        ok = lktest::makeClip(dir + "/clip.mkv", 6, 320, 240, h264)
+             && lktest::makeClip(dir + "/clip.webm", 6, 320, 240, {"-c:v", "libvpx-vp9", "-b:v", "300k"})
+             && lktest::makeClip(dir + "/vp9.mp4", 8, 320, 240, {"-c:v", "libvpx-vp9", "-b:v", "300k"})
+             && lktest::makeClip(dir + "/h264.mp4", 8, 320, 240, h264);
+        QFile bad(dir + "/broken.mkv");
+        ok = ok && bad.open(QIODevice::WriteOnly) && bad.write(QByteArray(4096, 'x')) == 4096;
+    }
+    QUrl url(const QString &name) const { return QUrl::fromLocalFile(dir + "/" + name); }
+};
+
+const Clips &clips()
+{
+    static Clips c;
+    return c;
+}
+
+// A window holding one surface for a controller.
+struct Stage {
+    QWidget window;
+    UnifiedVideoSurface *surface;
+    explicit Stage(VideoPlayerController &c)
+    {
+        auto *layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        surface = new UnifiedVideoSurface(&c, &window);
+        layout->addWidget(surface);
+        window.resize(320, 240);
+        window.show();
+        QTest::qWaitForWindowExposed(&window);
+    }
+};
+
+class MPVSurfaces : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(clips().ok) << "ffmpeg could not make the fixture clips";
+        ASSERT_NE(LibMPVLibrary::shared(), nullptr) << "libmpv is required on this machine";
+        MPVPlayerLayerView::setForceSoftwareRendering(GetParam());
+        if (!GetParam() && !MPVPlayerLayerView::openGLAvailable())
+            GTEST_SKIP() << "no OpenGL context can be made here";
+    }
+    void TearDown() override { MPVPlayerLayerView::setForceSoftwareRendering(false); }
+};
+
+} // namespace
+
+TEST_P(MPVSurfaces, MkvAndWebmPlayThroughLibmpvWithAPicture)
+{
+    for (const char *name : {"clip.mkv", "clip.webm"}) {
+        SCOPED_TRACE(name);
+        VideoPlayerController c;
+        Stage stage(c);
+        c.load(clips().url(name), false, true);
+        EXPECT_TRUE(c.isUsingMPV());
+        EXPECT_TRUE(c.canPlayCurrentFile());
+        ASSERT_TRUE(waitFor([&] { return c.currentTime() > 0.5; })) << "time " << c.currentTime();
+        EXPECT_TRUE(c.isPlaying());
+        EXPECT_NEAR(c.duration(), 6.0, 0.2);
+        EXPECT_TRUE(stage.surface->showsMPV());
+        EXPECT_TRUE(showsPicture(*stage.surface)) << litFraction(stage.surface->grabPicture());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderers, MPVSurfaces, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Software" : "OpenGL"; });
+
+TEST_P(MPVSurfaces, SurfaceRoundTripKeepsThePicture)
+{
+    // Inspector surface -> full-screen surface -> back: each hand-over frees one render
+    // context and makes another, which must not leave libmpv with video switched off.
+    VideoPlayerController c;
+    Stage inspector(c);
+    c.load(clips().url("clip.mkv"), false, true);
+    ASSERT_TRUE(showsPicture(*inspector.surface));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        {
+            inspector.surface->hide();
+            Stage fullscreen(c);
+            EXPECT_TRUE(showsPicture(*fullscreen.surface)) << "full-screen surface stayed black";
+        }
+        inspector.surface->show();
+        c.refreshSurface();
+        EXPECT_TRUE(showsPicture(*inspector.surface)) << "inspector surface stayed black after return";
+    }
+    EXPECT_TRUE(c.canPlayCurrentFile());
+    EXPECT_TRUE(c.isPlaying());
+}
+
+TEST_P(MPVSurfaces, NativeFileThatDoesNotDecodeFallsBackAtTheSamePosition)
+{
+    VideoPlayerController c;
+    Stage stage(c);
+    c.load(clips().url("vp9.mp4"), false, true, false, 3.0);
+    ASSERT_TRUE(waitFor([&] { return c.isUsingMPV(); })) << "no fallback to libmpv";
+    EXPECT_TRUE(c.canPlayCurrentFile());
+    ASSERT_TRUE(waitFor([&] { return c.currentTime() > 3.0; }));
+    EXPECT_LT(c.currentTime(), 6.0);
+    EXPECT_TRUE(c.isPlaying());
+    EXPECT_TRUE(showsPicture(*stage.surface));
+}
+
+TEST_P(MPVSurfaces, FailedLoadIsReportedAsNotPlayable)
+{
+    VideoPlayerController c;
+    Stage stage(c);
+    c.load(clips().url("broken.mkv"), false, true);
+    ASSERT_TRUE(waitFor([&] { return !c.canPlayCurrentFile(); })) << "a broken file was taken as playing";
+    EXPECT_FALSE(c.isPlaying());
+    QTest::qWait(300); // polling must not flip it back
+    EXPECT_FALSE(c.isPlaying());
+    EXPECT_FALSE(c.canPlayCurrentFile());
+    // The next good file plays again.
+    c.load(clips().url("clip.mkv"), false, true);
+    EXPECT_TRUE(c.canPlayCurrentFile());
+    ASSERT_TRUE(waitFor([&] { return c.currentTime() > 0.3; }));
+    EXPECT_TRUE(c.canPlayCurrentFile());
+}
+
+TEST_P(MPVSurfaces, StartTimeIsAppliedOnceTheFileHasLoaded)
+{
+    VideoPlayerController c;
+    Stage stage(c);
+    // Loaded while no surface can draw: the file opens late, the start must survive.
+    stage.surface->hide();
+    c.load(clips().url("clip.mkv"), false, false, false, 4.0);
+    EXPECT_DOUBLE_EQ(c.currentTime(), 4.0);
+    QTest::qWait(400);
+    stage.surface->show();
+    ASSERT_TRUE(waitFor([&] { return c.mpvEngine()->getDouble("time-pos").value_or(0) > 3.5; }))
+        << "time-pos " << c.mpvEngine()->getDouble("time-pos").value_or(-1);
+    EXPECT_NEAR(c.currentTime(), 4.0, 0.3);
+    EXPECT_FALSE(c.isPlaying());
+}
+
+TEST_P(MPVSurfaces, PlayOrPauseDuringAPendingLoadDecidesWhatTheLoadDoes)
+{
+    struct Case {
+        bool autoplay;
+        bool requestPlay;
+    };
+    for (const Case k : {Case{false, true}, Case{true, false}}) {
+        SCOPED_TRACE(k.requestPlay ? "play while pending" : "pause while pending");
+        VideoPlayerController c;
+        Stage stage(c);
+        stage.surface->hide(); // e.g. a closed inspector
+        c.load(clips().url("clip.mkv"), false, k.autoplay);
+        // No render context exists yet, so the engine keeps the load for later.
+        ASSERT_TRUE(c.mpvEngine()->pendingLoad().has_value());
+        k.requestPlay ? c.play() : c.pause();
+        EXPECT_EQ(c.mpvEngine()->pendingLoad()->autoPlay, k.requestPlay);
+        ASSERT_TRUE(waitFor([&] { return c.duration() > 5; }));
+        QTest::qWait(600);
+        EXPECT_EQ(c.isPlaying(), k.requestPlay);
+        if (k.requestPlay)
+            EXPECT_GT(c.currentTime(), 0.3);
+        else
+            EXPECT_LT(c.currentTime(), 0.1);
+        stage.surface->show();
+        EXPECT_TRUE(showsPicture(*stage.surface));
+    }
+}
+
+TEST_P(MPVSurfaces, HiddenSurfaceKeepsPlaybackGoing)
+{
+    VideoPlayerController c;
+    Stage stage(c);
+    c.load(clips().url("clip.mkv"), false, true);
+    ASSERT_TRUE(showsPicture(*stage.surface));
+    stage.surface->hide();
+    const double before = c.currentTime();
+    QTest::qWait(1200);
+    EXPECT_GT(c.currentTime(), before + 0.6) << "playback stalled while no surface was visible";
+    EXPECT_TRUE(c.isPlaying());
+    EXPECT_TRUE(c.canPlayCurrentFile());
+}
+
+TEST_P(MPVSurfaces, ControllerGoneLeavesNoEngine)
+{
+    const int before = MPVPlayerEngine::liveEngineCount();
+    {
+        auto c = std::make_unique<VideoPlayerController>();
+        Stage stage(*c);
+        c->load(clips().url("clip.mkv"), false, true);
+        ASSERT_TRUE(waitFor([&] { return c->currentTime() > 0.2; }));
+        EXPECT_EQ(MPVPlayerEngine::liveEngineCount(), before + 1);
+        c.reset(); // the surface outlives its controller for a moment
+        stage.window.repaint();
+    }
+    EXPECT_EQ(MPVPlayerEngine::liveEngineCount(), before);
+}
+
+TEST_P(MPVSurfaces, TransportReachesLibmpv)
+{
+    VideoPlayerController c;
+    Stage stage(c);
+    c.load(clips().url("clip.mkv"), false, false);
+    ASSERT_TRUE(waitFor([&] { return c.duration() > 5; }));
+    MPVPlayerEngine *e = c.mpvEngine();
+
+    c.seek(2.5);
+    ASSERT_TRUE(waitFor([&] { return std::abs(e->getDouble("time-pos").value_or(0) - 2.5) < 0.1; }));
+    c.seek(60);
+    EXPECT_DOUBLE_EQ(c.currentTime(), c.duration());
+
+    c.setPlaybackRate(1.5f);
+    EXPECT_DOUBLE_EQ(e->getDouble("speed").value_or(0), 1.5);
+    c.setVolume(1.4f);
+    EXPECT_FLOAT_EQ(c.volume(), 1.0f);
+    EXPECT_DOUBLE_EQ(e->getDouble("volume").value_or(0), 100.0);
+    c.setVolume(0.4f);
+    EXPECT_NEAR(e->getDouble("volume").value_or(0), 40.0, 1e-4);
+    c.toggleMute();
+    EXPECT_TRUE(c.isMuted());
+    EXPECT_EQ(e->getFlag("mute"), std::optional<bool>(true));
+    c.setVolume(0.5f);
+    EXPECT_FALSE(c.isMuted());
+    EXPECT_EQ(e->getFlag("mute"), std::optional<bool>(false));
+    c.setLooping(true);
+    EXPECT_EQ(e->getString("loop-file").value_or(""), "inf");
+    c.setLooping(false);
+    EXPECT_EQ(e->getString("loop-file").value_or(""), "no");
+
+    // Looping: playing through the end starts again instead of stopping.
+    c.setLooping(true);
+    c.seek(5.0);
+    c.play();
+    ASSERT_TRUE(waitFor([&] { return c.currentTime() < 1.0 && c.currentTime() > 0; }, 8000));
+    EXPECT_TRUE(c.isPlaying());
+}
