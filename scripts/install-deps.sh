@@ -14,7 +14,7 @@ PACKAGES=(
   libtorch-dev libopenblas0-openmp nlohmann-json3-dev
   libssl-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core fonts-ipafont-gothic flite
-  python3
+  python3 dbus-daemon e2fsprogs
 )
 
 missing=()
