@@ -244,8 +244,9 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 
 AppState::~AppState()
 {
-    if (d->consumer)
-        d->consumer->job.cancel();
+    // The scan task's flag outlives the state: an event source that still delivers finds
+    // it cancelled before it reaches the state.
+    cancelConsumer();
     d->writer->waitForIdle();
 }
 

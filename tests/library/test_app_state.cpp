@@ -281,6 +281,19 @@ TEST_F(AppStateTest, ScanEventsAreMergedByID)
     EXPECT_EQ(s->deniedFolders(), QStringList{"Alpha"});
 }
 
+TEST_F(AppStateTest, EventsAfterTheStateIsGoneAreDropped)
+{
+    auto s = makeState();
+    s->selectScope(custom());
+    scanner.batch({mem(root + "/a.mp4")});
+    const TaskHandle task = s->scanTask();
+    s.reset();
+    EXPECT_TRUE(task.isCancelled());
+    // An event source that ignores the cancelled job must not reach the destroyed state.
+    scanner.batch({mem(root + "/b.mp4")});
+    scanner.complete();
+}
+
 TEST_F(AppStateTest, StoppedOrFailedScanKeepsVideosAndCachesNothing)
 {
     auto s = makeState();
