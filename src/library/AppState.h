@@ -150,8 +150,8 @@ public:
     // Toast lifetimes.
     static constexpr int kToastMilliseconds = 3500;
     static constexpr int kUndoToastMilliseconds = 6500;
-    // "Large Files (≥ 250 MB)": decimal megabytes, the unit sizes are shown in.
-    static constexpr qint64 kLargeFileBytes = 250'000'000;
+    // "Large Files (≥ 250 MB)": 250 × 1024 × 1024 bytes, inclusive, as the sidebar counts them.
+    static constexpr qint64 kLargeFileBytes = 262'144'000;
     static constexpr int kRecentDays = 30;
     // A filtered list this small opens every folder on automatic expansion.
     static constexpr int kExpandAllLimit = 80;

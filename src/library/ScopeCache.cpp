@@ -234,8 +234,35 @@ private:
         return true;
     }
 
+    // Length of the well-formed UTF-8 sequence at `p` that starts with a byte of 0x80 or
+    // more; 0 when it is malformed (overlong, a surrogate, beyond U+10FFFF, cut short).
+    size_t multiByteLength() const
+    {
+        const auto at = [&](ptrdiff_t i) { return static_cast<unsigned char>(p[i]); };
+        const auto cont = [&](ptrdiff_t i) { return p + i < e && (at(i) & 0xC0) == 0x80; };
+        const unsigned char c = at(0);
+        if (c >= 0xC2 && c <= 0xDF)
+            return cont(1) ? 2 : 0;
+        if (c >= 0xE0 && c <= 0xEF) {
+            if (!cont(1) || !cont(2))
+                return 0;
+            if ((c == 0xE0 && at(1) < 0xA0) || (c == 0xED && at(1) > 0x9F))
+                return 0;
+            return 3;
+        }
+        if (c >= 0xF0 && c <= 0xF4) {
+            if (!cont(1) || !cont(2) || !cont(3))
+                return 0;
+            if ((c == 0xF0 && at(1) < 0x90) || (c == 0xF4 && at(1) > 0x8F))
+                return 0;
+            return 4;
+        }
+        return 0;
+    }
+
     // A string as UTF-8: a view into the text when it has no escapes, else decoded into
-    // `scratch`. `escaped` tells which.
+    // `scratch`. `escaped` tells which. Text that is not UTF-8 fails: it would otherwise
+    // turn into other characters and so into other paths.
     bool rawString(std::string_view &out, bool &escaped)
     {
         ws();
@@ -254,11 +281,27 @@ private:
                 break;
             if (c < 0x20)
                 return false;
+            if (c >= 0x80) {
+                const size_t n = multiByteLength();
+                if (n == 0)
+                    return false;
+                p += n;
+                continue;
+            }
             ++p;
         }
         m_scratch.assign(start, size_t(p - start));
         while (p < e) {
-            const unsigned char c = static_cast<unsigned char>(*p++);
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if (c >= 0x80) {
+                const size_t n = multiByteLength();
+                if (n == 0)
+                    return false;
+                m_scratch.append(p, n);
+                p += n;
+                continue;
+            }
+            ++p;
             if (c == '"') {
                 out = m_scratch;
                 escaped = true;
@@ -345,6 +388,24 @@ private:
             ++p;
         const auto r = std::from_chars(start, p, out);
         return r.ec == std::errc() && r.ptr == p;
+    }
+
+    // A whole number that fits 64 bits, also when written with a fraction or an exponent
+    // ("2e3"); anything else fails rather than being converted out of range.
+    bool integer(qint64 &out)
+    {
+        ws();
+        const char *start = p;
+        double value;
+        if (!number(value))
+            return false;
+        if (const auto r = std::from_chars(start, p, out); r.ec == std::errc() && r.ptr == p)
+            return true;
+        // 2^63 is exactly representable; every double below it converts safely.
+        if (value != std::floor(value) || !(value >= -9223372036854775808.0 && value < 9223372036854775808.0))
+            return false;
+        out = qint64(value);
+        return true;
     }
 
     bool skipValue(int depth)
@@ -454,9 +515,13 @@ private:
                 record.videos.clear();
                 return array([&] {
                     VideoFile v;
-                    if (!readVideo(v))
+                    bool urlMadeFromID = false;
+                    if (!readVideo(v, urlMadeFromID))
                         return false;
-                    record.videos.append(std::move(v));
+                    // The file operations act on these fields: an entry whose fields
+                    // disagree with its id could reach a file outside its folder.
+                    if (isConsistent(v, urlMadeFromID))
+                        record.videos.append(std::move(v));
                     return true;
                 });
             }
@@ -484,7 +549,43 @@ private:
         return ok && seen == 0xF;
     }
 
-    bool readVideo(VideoFile &v)
+    // An absolute path with no empty, "." or ".." component and no NUL (which would cut
+    // the path short in a system call).
+    static bool isStandardizedPath(QStringView path)
+    {
+        if (path.size() < 2 || path.front() != u'/' || path.back() == u'/' || path.contains(QChar(u'\0')))
+            return false;
+        qsizetype begin = 1;
+        for (;;) {
+            qsizetype end = path.indexOf(u'/', begin);
+            if (end < 0)
+                end = path.size();
+            const QStringView part = path.mid(begin, end - begin);
+            if (part.isEmpty() || part == u"." || part == u"..")
+                return false;
+            if (end == path.size())
+                return true;
+            begin = end + 1;
+        }
+    }
+
+    // The id is a standardized path; the name is its last component, the folder the rest,
+    // and the URL the file URL of the id.
+    static bool isConsistent(const VideoFile &v, bool urlMadeFromID)
+    {
+        if (!isStandardizedPath(v.id))
+            return false;
+        const qsizetype slash = v.id.lastIndexOf(u'/');
+        if (QStringView(v.id).mid(slash + 1) != v.name)
+            return false;
+        const QStringView folder = slash == 0 ? QStringView(u"/") : QStringView(v.id).left(slash);
+        if (folder != v.directoryPath)
+            return false;
+        // A URL made from the id (the common case) agrees by construction.
+        return urlMadeFromID || (v.url.isLocalFile() && v.url.toLocalFile() == v.id);
+    }
+
+    bool readVideo(VideoFile &v, bool &urlMadeFromID)
     {
         unsigned seen = 0;
         std::string_view url;
@@ -510,10 +611,7 @@ private:
             case 8:
                 if (key == "fileSize") {
                     seen |= 32;
-                    if (!number(number_) || number_ != std::floor(number_))
-                        return false;
-                    v.fileSize = qint64(number_);
-                    return true;
+                    return integer(v.fileSize);
                 }
                 break;
             case 11:
@@ -548,10 +646,12 @@ private:
         const QByteArray id = v.id.toUtf8();
         if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
             url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
-            url.find_first_of("%#?") == std::string_view::npos)
+            url.find_first_of("%#?") == std::string_view::npos) {
             v.url = QUrl::fromLocalFile(v.id);
-        else
+            urlMadeFromID = true;
+        } else {
             v.url = QUrl(QString::fromUtf8(url.data(), qsizetype(url.size())));
+        }
         return true;
     }
 

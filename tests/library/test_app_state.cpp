@@ -281,6 +281,19 @@ TEST_F(AppStateTest, ScanEventsAreMergedByID)
     EXPECT_EQ(s->deniedFolders(), QStringList{"Alpha"});
 }
 
+TEST_F(AppStateTest, EventsAfterTheStateIsGoneAreDropped)
+{
+    auto s = makeState();
+    s->selectScope(custom());
+    scanner.batch({mem(root + "/a.mp4")});
+    const TaskHandle task = s->scanTask();
+    s.reset();
+    EXPECT_TRUE(task.isCancelled());
+    // An event source that ignores the cancelled job must not reach the destroyed state.
+    scanner.batch({mem(root + "/b.mp4")});
+    scanner.complete();
+}
+
 TEST_F(AppStateTest, StoppedOrFailedScanKeepsVideosAndCachesNothing)
 {
     auto s = makeState();
@@ -399,6 +412,111 @@ TEST_F(AppStateTest, CacheReaderAcceptsAnyValidJsonForm)
     };
     for (const char *bad : invalid)
         EXPECT_FALSE(ScopeCacheCodec::decode(bad)) << bad;
+}
+
+TEST_F(AppStateTest, CacheReaderDropsEntriesWhoseFieldsDisagreeWithTheirID)
+{
+    // One record holding a good entry and one entry under test, in the file's own form.
+    const auto fileWith = [](const QByteArray &entry) {
+        return QByteArray(R"({"k":{"scopeKey":"k","deniedFolders":[],"scannedAt":1,"videos":[)") +
+               R"({"id":"/v/good.mp4","url":"file:///v/good.mp4","name":"good.mp4","fileExtension":"MP4",)" +
+               R"("directoryPath":"/v","fileSize":5,"modifiedDate":0},)" + entry + "]}}";
+    };
+    const auto entry = [](const char *id, const char *url, const char *name, const char *folder) {
+        return QByteArray("{\"id\":\"") + id + "\",\"url\":\"" + url + "\",\"name\":\"" + name +
+               "\",\"fileExtension\":\"MP4\",\"directoryPath\":\"" + folder +
+               "\",\"fileSize\":5,\"modifiedDate\":0}";
+    };
+    struct Case { QByteArray entry; bool kept; };
+    const Case cases[] = {
+        {entry("/v/x.mp4", "file:///v/x.mp4", "x.mp4", "/v"), true},
+        {entry("/x.mp4", "file:///x.mp4", "x.mp4", "/"), true},
+        {entry("/v/a b.mp4", "file:///v/a%20b.mp4", "a b.mp4", "/v"), true},
+        // A name with a slash would place a moved file outside the chosen folder.
+        {entry("/v/x.mp4", "file:///v/x.mp4", "../../etc/x.mp4", "/v"), false},
+        {entry("/v/x.mp4", "file:///v/x.mp4", "y/x.mp4", "/v"), false},
+        {entry("/v/x.mp4", "file:///v/x.mp4", "other.mp4", "/v"), false},
+        {entry("/v/x.mp4", "file:///v/x.mp4", "", "/v"), false},
+        {entry("/v/x.mp4", "file:///v/x.mp4", "x.mp4", "/w"), false},
+        {entry("/v/x.mp4", "file:///v/x.mp4", "x.mp4", "/v/"), false},
+        // The URL is what trash and delete act on.
+        {entry("/v/x.mp4", "file:///etc/passwd", "x.mp4", "/v"), false},
+        {entry("/v/x.mp4", "https://example.com/v/x.mp4", "x.mp4", "/v"), false},
+        {entry("/v/x.mp4", "file://host/v/x.mp4", "x.mp4", "/v"), false},
+        // Ids that are not standardized paths.
+        {entry("v/x.mp4", "file:v/x.mp4", "x.mp4", "v"), false},
+        {entry("/v/../x.mp4", "file:///v/../x.mp4", "x.mp4", "/v/.."), false},
+        {entry("/v/./x.mp4", "file:///v/./x.mp4", "x.mp4", "/v/."), false},
+        {entry("/v//x.mp4", "file:///v//x.mp4", "x.mp4", "/v/"), false},
+        {entry("/v/x.mp4/", "file:///v/x.mp4/", "", "/v/x.mp4"), false},
+        {entry("/", "file:///", "", "/"), false},
+        // A NUL would cut the path short in a system call.
+        {entry("/v/x.mp4\\u0000.txt", "file:///v/x.mp4%00.txt", "x.mp4\\u0000.txt", "/v"), false},
+    };
+    for (const Case &c : cases) {
+        const auto decoded = ScopeCacheCodec::decode(fileWith(c.entry));
+        ASSERT_TRUE(decoded) << c.entry.toStdString();
+        const QList<VideoFile> videos = decoded->value("k").videos;
+        ASSERT_FALSE(videos.isEmpty());
+        EXPECT_EQ(videos.first().id, "/v/good.mp4");
+        EXPECT_EQ(videos.size(), c.kept ? 2 : 1) << c.entry.toStdString();
+    }
+}
+
+TEST_F(AppStateTest, CacheReaderRefusesTextThatIsNotUTF8OrOutOfRange)
+{
+    const auto withName = [](const QByteArray &name) {
+        return QByteArray(R"({"k":{"scopeKey":"k","deniedFolders":[],"scannedAt":1,"videos":[)") +
+               R"({"id":"/v/)" + name + R"(","url":"file:///v/x","name":")" + name +
+               R"(","fileExtension":"MP4","directoryPath":"/v","fileSize":5,"modifiedDate":0}]}})";
+    };
+    // Well-formed multi-byte text reads, also next to an escape.
+    for (const QByteArray &good : {QByteArray("\xc3\xbc.mp4"), QByteArray("\xe6\x97\xa5\\t.mp4"),
+                                  QByteArray("\xf0\x9f\x98\x80.mp4")})
+        EXPECT_TRUE(ScopeCacheCodec::decode(withName(good))) << good.toStdString();
+    // Stray, cut-short, overlong, surrogate and beyond-range sequences fail the file, with
+    // or without an escape in the same string.
+    const QByteArray bad[] = {
+        "\xff.mp4", "\x80.mp4", "\xc3.mp4", "\xc0\xaf.mp4", "\xe0\x80\xaf.mp4", "\xed\xa0\x80.mp4",
+        "\xf4\x90\x80\x80.mp4", "\xf8\x88\x80\x80\x80.mp4", "a\\t\xff.mp4", "\xe6\x97",
+    };
+    for (const QByteArray &name : bad)
+        EXPECT_FALSE(ScopeCacheCodec::decode(withName(name))) << name.toHex().toStdString();
+
+    const auto withSize = [](const QByteArray &size) {
+        return QByteArray(R"({"k":{"scopeKey":"k","deniedFolders":[],"scannedAt":1,"videos":[)") +
+               R"({"id":"/v/x.mp4","url":"file:///v/x.mp4","name":"x.mp4","fileExtension":"MP4",)" +
+               R"("directoryPath":"/v","fileSize":)" + size + R"(,"modifiedDate":0}]}})";
+    };
+    struct SizeCase { QByteArray text; std::optional<qint64> value; };
+    const SizeCase sizes[] = {
+        {"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {"-9223372036854775808", std::numeric_limits<qint64>::min()},
+        {"12345678901234567", 12345678901234567},
+        {"4.0e3", 4000},
+        {"9223372036854775808", std::nullopt},
+        {"1e19", std::nullopt},
+        {"1e300", std::nullopt},
+        {"-1e300", std::nullopt},
+        {"1e400", std::nullopt},
+        {"1.5", std::nullopt},
+    };
+    for (const SizeCase &c : sizes) {
+        const auto decoded = ScopeCacheCodec::decode(withSize(c.text));
+        ASSERT_EQ(bool(decoded), bool(c.value)) << c.text.toStdString();
+        if (c.value) {
+            EXPECT_EQ(decoded->value("k").videos.value(0).fileSize, *c.value) << c.text.toStdString();
+        }
+    }
+
+    // Deeply nested unknown members fail the file instead of exhausting the stack.
+    const int depth = 200000;
+    const QByteArray nested = QByteArray(R"({"k":{"extra":)") + QByteArray(depth, '[') + QByteArray(depth, ']') +
+                              R"(,"scopeKey":"k","videos":[],"deniedFolders":[],"scannedAt":1}})";
+    EXPECT_FALSE(ScopeCacheCodec::decode(nested));
+    const QByteArray shallow = QByteArray(R"({"k":{"extra":)") + QByteArray(100, '[') + QByteArray(100, ']') +
+                               R"(,"scopeKey":"k","videos":[],"deniedFolders":[],"scannedAt":1}})";
+    EXPECT_TRUE(ScopeCacheCodec::decode(shallow));
 }
 
 TEST_F(AppStateTest, CacheWriterKeepsTheNewestSnapshot)
@@ -536,18 +654,20 @@ TEST_F(AppStateTest, SmartViewsAndFormatFilter)
     const QDateTime now = QDateTime::currentDateTime();
     const QList<VideoFile> videos{
         mem(root + "/new.mp4", 100, now.addDays(-29).toUTC()),
-        mem(root + "/old.mov", 249'999'999, now.addDays(-31).toUTC()),
-        mem(root + "/big.mkv", 250'000'000, now.addDays(-60).toUTC()),
+        mem(root + "/old.mov", 262'143'999, now.addDays(-31).toUTC()),
+        mem(root + "/big.mkv", 262'144'000, now.addDays(-60).toUTC()),
+        // Large in decimal megabytes, but below the threshold.
+        mem(root + "/mid.avi", 250'000'000, now.addDays(-60).toUTC()),
         mem(root + "/clip.MOV", 5, now.toUTC()),
     };
     scanIn(*s, videos);
     struct Case { SmartFilter smart; std::optional<QString> ext; QStringList names; };
     const Case cases[] = {
-        {SmartFilter::all, std::nullopt, {"new.mp4", "old.mov", "big.mkv", "clip.MOV"}},
+        {SmartFilter::all, std::nullopt, {"new.mp4", "old.mov", "big.mkv", "mid.avi", "clip.MOV"}},
         {SmartFilter::recent, std::nullopt, {"new.mp4", "clip.MOV"}},
         {SmartFilter::largeFiles, std::nullopt, {"big.mkv"}},
         {SmartFilter::nativeFormats, std::nullopt, {"new.mp4", "old.mov", "clip.MOV"}},
-        {SmartFilter::otherFormats, std::nullopt, {"big.mkv"}},
+        {SmartFilter::otherFormats, std::nullopt, {"big.mkv", "mid.avi"}},
         {SmartFilter::nativeFormats, QString("MOV"), {"old.mov", "clip.MOV"}},
         {SmartFilter::all, QString("MKV"), {"big.mkv"}},
         {SmartFilter::otherFormats, QString("MP4"), {}},
