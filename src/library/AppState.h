@@ -151,7 +151,8 @@ public:
     static constexpr int kToastMilliseconds = 3500;
     static constexpr int kUndoToastMilliseconds = 6500;
     // "Large Files (≥ 250 MB)": 250 × 1024 × 1024 bytes, inclusive, as the sidebar counts them.
-    static constexpr qint64 kLargeFileBytes = 262'144'000;
+    // "Large Files (≥ 250 MB)": sizes are shown in decimal units, so 250 MB is 250,000,000 bytes.
+    static constexpr qint64 kLargeFileBytes = 250'000'000;
     static constexpr int kRecentDays = 30;
     // A filtered list this small opens every folder on automatic expansion.
     static constexpr int kExpandAllLimit = 80;

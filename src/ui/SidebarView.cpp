@@ -503,7 +503,7 @@ std::optional<int> SidebarView::smartFilterCount(SmartFilter filter, const QList
         switch (filter) {
         case SmartFilter::all: match = true; break;
         case SmartFilter::recent: match = !since.isValid() || v.modifiedDate >= since; break;
-        case SmartFilter::largeFiles: match = v.fileSize > 262143999; break;
+        case SmartFilter::largeFiles: match = v.fileSize >= AppState::kLargeFileBytes; break;
         case SmartFilter::nativeFormats: match = v.isNativeFormat(); break;
         case SmartFilter::otherFormats: match = !v.isNativeFormat(); break;
         }

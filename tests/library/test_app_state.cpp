@@ -654,10 +654,10 @@ TEST_F(AppStateTest, SmartViewsAndFormatFilter)
     const QDateTime now = QDateTime::currentDateTime();
     const QList<VideoFile> videos{
         mem(root + "/new.mp4", 100, now.addDays(-29).toUTC()),
-        mem(root + "/old.mov", 262'143'999, now.addDays(-31).toUTC()),
-        mem(root + "/big.mkv", 262'144'000, now.addDays(-60).toUTC()),
-        // Large in decimal megabytes, but below the threshold.
-        mem(root + "/mid.avi", 250'000'000, now.addDays(-60).toUTC()),
+        mem(root + "/old.mov", 249'999'999, now.addDays(-31).toUTC()),
+        mem(root + "/big.mkv", 250'000'000, now.addDays(-60).toUTC()),
+        // 250 MiB is large too; what matters is the 250 MB the interface shows.
+        mem(root + "/mid.avi", 262'144'000, now.addDays(-60).toUTC()),
         mem(root + "/clip.MOV", 5, now.toUTC()),
     };
     scanIn(*s, videos);
@@ -665,7 +665,7 @@ TEST_F(AppStateTest, SmartViewsAndFormatFilter)
     const Case cases[] = {
         {SmartFilter::all, std::nullopt, {"new.mp4", "old.mov", "big.mkv", "mid.avi", "clip.MOV"}},
         {SmartFilter::recent, std::nullopt, {"new.mp4", "clip.MOV"}},
-        {SmartFilter::largeFiles, std::nullopt, {"big.mkv"}},
+        {SmartFilter::largeFiles, std::nullopt, {"big.mkv", "mid.avi"}},
         {SmartFilter::nativeFormats, std::nullopt, {"new.mp4", "old.mov", "clip.MOV"}},
         {SmartFilter::otherFormats, std::nullopt, {"big.mkv", "mid.avi"}},
         {SmartFilter::nativeFormats, QString("MOV"), {"old.mov", "clip.MOV"}},

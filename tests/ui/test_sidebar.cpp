@@ -79,9 +79,9 @@ TEST_F(SidebarTest, SmartViewBadgesCountTheWholeLibrary)
     EXPECT_TRUE(row("view:all")->isSelected());
     for (const char *t : {"tool:duplicates", "tool:compress", "tool:insights"}) EXPECT_TRUE(row(t)->isEnabled());
 
-    // Large means more than 262,143,999 bytes; recent is 30 days back.
+    // Large means at least 250,000,000 bytes, as the list counts; recent is 30 days back.
     const QDateTime now = QDateTime::currentDateTime();
-    const QList<VideoFile> edge = {video("/a/x.mp4", 262'143'999, 0), video("/a/y.mp4", 262'144'000, 0),
+    const QList<VideoFile> edge = {video("/a/x.mp4", 249'999'999, 0), video("/a/y.mp4", 250'000'000, 0),
                                    video("/a/z.mp4", 10, 31)};
     EXPECT_EQ(SidebarView::smartFilterCount(SmartFilter::largeFiles, edge, now), 1);
     EXPECT_EQ(SidebarView::smartFilterCount(SmartFilter::recent, edge, now), 2);
