@@ -44,7 +44,7 @@ void spin(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-bool ffmpegRun(const QStringList &args) { return lktest::runProgram("ffmpeg", QStringList{"-y", "-v", "error"} + args) == 0; }
+bool ffmpegRun(const QString &out, const QStringList &args) { return lktest::ffmpegOutput(out, args); }
 
 QString lavfi(int w, int h, const QString &rate, double seconds)
 {
@@ -121,17 +121,17 @@ protected:
     {
         QDir().mkpath(clipDir());
         const QStringList x264{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast"};
-        ok = ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(640, 360, "25", 3)} + x264 + QStringList{clip("h264.mp4")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264 + QStringList{clip("clip.mov")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264 + QStringList{clip("h264.mkv")}) &&
-             ffmpegRun({"-f", "lavfi", "-i", lavfi(160, 90, "30000/1001", 2), "-c:v", "libvpx-vp9", "-deadline",
-                        "realtime", "-cpu-used", "8", clip("vp9.mkv")}) &&
-             ffmpegRun({"-f", "lavfi", "-i", lavfi(160, 90, "25", 2), "-c:v", "libvpx-vp9", "-deadline", "realtime",
-                        "-cpu-used", "8", clip("clip.webm")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(320, 180, "25", 3)} + x264 + QStringList{clip("landscape.mp4")}) &&
-             ffmpegRun({"-i", clip("landscape.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90", clip("portrait.mp4")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(192, 108, "25", 1)} + x264 + QStringList{clip("short.mp4")}) &&
-             ffmpegRun({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", clip("audio.mp4")});
+        ok = ffmpegRun(clip("h264.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(640, 360, "25", 3)} + x264) &&
+             ffmpegRun(clip("clip.mov"), QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264) &&
+             ffmpegRun(clip("h264.mkv"), QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264) &&
+             ffmpegRun(clip("vp9.mkv"), {"-f", "lavfi", "-i", lavfi(160, 90, "30000/1001", 2), "-c:v", "libvpx-vp9",
+                                         "-deadline", "realtime", "-cpu-used", "8"}) &&
+             ffmpegRun(clip("clip.webm"), {"-f", "lavfi", "-i", lavfi(160, 90, "25", 2), "-c:v", "libvpx-vp9",
+                                           "-deadline", "realtime", "-cpu-used", "8"}) &&
+             ffmpegRun(clip("landscape.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(320, 180, "25", 3)} + x264) &&
+             ffmpegRun(clip("portrait.mp4"), {"-i", clip("landscape.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90"}) &&
+             ffmpegRun(clip("short.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(192, 108, "25", 1)} + x264) &&
+             ffmpegRun(clip("audio.mp4"), {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac"});
         if (!ok)
             return;
         const QByteArray whole = readAll(clip("h264.mp4"));
@@ -362,7 +362,7 @@ TEST_F(MediaMetadataTest, RotatedFrameIsUpright)
     const QImage ours = thumbOf(service, clipUrl("portrait.mp4"), {90, 160}).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(ours.size(), QSize(180, 320));
     const QString ref = lktest::sandboxRoot() + "/portrait-ref.png";
-    ASSERT_TRUE(ffmpegRun({"-ss", "1.5", "-i", clip("portrait.mp4"), "-frames:v", "1", ref}));
+    ASSERT_TRUE(ffmpegRun(ref, {"-ss", "1.5", "-i", clip("portrait.mp4"), "-frames:v", "1"}));
     const QImage theirs = QImage(ref).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(theirs.size(), QSize(180, 320));
     auto distance = [](const QImage &a, const QImage &b) {
