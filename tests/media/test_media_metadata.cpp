@@ -52,16 +52,19 @@ QString lavfi(int w, int h, const QString &rate, double seconds)
     return QStringLiteral("testsrc2=size=%1x%2:rate=%3:duration=%4").arg(w).arg(h).arg(rate).arg(QString::number(seconds));
 }
 
-// A small shell program standing in for ffmpeg or ffprobe.
+// A small shell program standing in for ffmpeg or ffprobe. Written under another name,
+// closed, then renamed into place, so it is never run half written or while open.
 QString writeScript(const QString &name, const QString &body)
 {
     const QString path = lktest::sandboxRoot() + "/bin/" + name;
+    const QString temp = path + ".part";
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile f(temp);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << temp.toStdString();
     f.write(("#!/bin/sh\n" + body + "\n").toUtf8());
     f.close();
     f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()), 0);
     return path;
 }
 
@@ -97,6 +100,16 @@ bool makeNoise(const QString &path)
                 return true;
         }
         return false;
+    });
+}
+
+// Waits until a fake program has written its process id to `file` and that process is gone.
+bool waitUntilEnded(const QString &file)
+{
+    qint64 pid = 0;
+    return waitFor([&] {
+        pid = readAll(file).trimmed().toLongLong();
+        return pid > 0 && ::kill(pid_t(pid), 0) != 0;
     });
 }
 
@@ -503,23 +516,28 @@ TEST_F(MediaMetadataTest, InvalidateDuringProbeKeepsOnlyTheNewAnswer)
     QDir().mkpath(dir);
     writeAll(dir + "/answer1", R"({"streams":[{"width":111,"height":1}]})");
     writeAll(dir + "/answer2", R"({"streams":[{"width":222,"height":2}]})");
-    writeAll(dir + "/sleep1", "0.6");
-    writeAll(dir + "/sleep2", "1.5");
+    // Run n answers once the test creates release<n>, so the order of events does not
+    // hang on how fast a loaded machine runs either side.
     const QString ffprobe = writeScript(
-        "probe-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs + "')\nanswer=$(cat '" + dir +
-                           "/answer'$n)\nsleep $(cat '" + dir + "/sleep'$n)\necho \"$answer\"");
+        "probe-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs + "')\necho $$ > '" + dir +
+                           "/pid'$n.part && mv '" + dir + "/pid'$n.part '" + dir + "/pid'$n\nanswer=$(cat '" + dir +
+                           "/answer'$n)\nwhile [ ! -e '" + dir + "/release'$n ]; do sleep 0.02; done\necho \"$answer\"");
     auto service = serviceWith(QString(), ffprobe, opts([](auto &o) { o.programThreads = 2; }));
     const QUrl url = clipUrl("random.mp4");
 
     QObject context;
     std::vector<int> widths;
     service->metadata(url, &context, [&](const VideoMediaInfo &info) { widths.push_back(info.width.value_or(-1)); });
-    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1 && QFile::exists(dir + "/pid1"); }));
     service->invalidate(url);
-    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 2; }));
-    QThread::msleep(800); // the first run has ended by now, the second has not
+    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 2 && QFile::exists(dir + "/pid2"); }));
+    // The first run may answer now; it has ended (answered or killed), the second has not.
+    writeAll(dir + "/release1", "");
+    ASSERT_TRUE(waitUntilEnded(dir + "/pid1"));
+    spin(300); // room for a wrongly kept old answer to land
     EXPECT_FALSE(service->cachedMetadata(url));
     service->metadata(url, &context, [&](const VideoMediaInfo &info) { widths.push_back(info.width.value_or(-1)); });
+    writeAll(dir + "/release2", "");
     ASSERT_TRUE(waitFor([&] { return widths.size() == 2; }));
     EXPECT_EQ(widths, (std::vector<int>{222, 222}));
     EXPECT_EQ(lineCount(runs), 2);
@@ -535,15 +553,21 @@ TEST_F(MediaMetadataTest, InvalidateDuringThumbnailDropsTheOldPicture)
     b.fill(Qt::yellow);
     a.save(dir + "/image1", "JPEG");
     b.save(dir + "/image2", "JPEG");
-    const QString ffmpeg = writeScript("ffmpeg-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs +
-                                                           "')\nsleep 0.$((n * 4))\ncat '" + dir + "/image'$n");
+    // As above: run n answers only once release<n> exists.
+    const QString ffmpeg = writeScript(
+        "ffmpeg-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs + "')\necho $$ > '" + dir +
+                            "/pid'$n.part && mv '" + dir + "/pid'$n.part '" + dir + "/pid'$n\nwhile [ ! -e '" + dir +
+                            "/release'$n ]; do sleep 0.02; done\ncat '" + dir + "/image'$n");
     auto service = serviceWith(ffmpeg, QString(), opts([](auto &o) { o.programThreads = 2; }));
     const QUrl url = clipUrl("random.mp4");
     QObject context;
     std::vector<int> widths;
     service->thumbnail(url, {10, 10}, &context, [&](const QImage &image) { widths.push_back(image.width()); });
-    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1 && QFile::exists(dir + "/pid1"); }));
     service->invalidate(url);
+    writeAll(dir + "/release1", ""); // the old picture is ready before the new one
+    ASSERT_TRUE(waitUntilEnded(dir + "/pid1"));
+    writeAll(dir + "/release2", "");
     ASSERT_TRUE(waitFor([&] { return widths.size() == 1; }));
     EXPECT_EQ(widths.front(), 60);
     EXPECT_EQ(service->cachedThumbnail(url, {10, 10}).value_or(QImage()).width(), 60);
