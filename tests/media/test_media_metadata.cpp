@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -44,23 +45,26 @@ void spin(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-bool ffmpegRun(const QStringList &args) { return lktest::runProgram("ffmpeg", QStringList{"-y", "-v", "error"} + args) == 0; }
+bool ffmpegRun(const QString &out, const QStringList &args) { return lktest::ffmpegOutput(out, args); }
 
 QString lavfi(int w, int h, const QString &rate, double seconds)
 {
     return QStringLiteral("testsrc2=size=%1x%2:rate=%3:duration=%4").arg(w).arg(h).arg(rate).arg(QString::number(seconds));
 }
 
-// A small shell program standing in for ffmpeg or ffprobe.
+// A small shell program standing in for ffmpeg or ffprobe. Written under another name,
+// closed, then renamed into place, so it is never run half written or while open.
 QString writeScript(const QString &name, const QString &body)
 {
     const QString path = lktest::sandboxRoot() + "/bin/" + name;
+    const QString temp = path + ".part";
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile f(temp);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << temp.toStdString();
     f.write(("#!/bin/sh\n" + body + "\n").toUtf8());
     f.close();
     f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()), 0);
     return path;
 }
 
@@ -79,6 +83,35 @@ void writeAll(const QString &path, const QByteArray &data)
 }
 
 int lineCount(const QString &path) { return int(readAll(path).count('\n')); }
+
+// 64 KiB of noise that no demuxer takes for media. Noise drawn afresh in every process was
+// now and then read as an H.263 stream or a lyrics file, so the libraries answered and the
+// fake programs never ran; a fixed seed, checked against ffprobe, rules that out.
+bool makeNoise(const QString &path)
+{
+    return lktest::cachedFile(path, "unreadable noise\n" + lktest::programVersion("ffprobe"), [](const QString &out) {
+        for (quint32 seed = 1; seed <= 64; ++seed) {
+            QRandomGenerator generator(seed);
+            QByteArray noise(64 * 1024, '\0');
+            for (char &c : noise)
+                c = char(generator.bounded(256));
+            writeAll(out, noise);
+            if (lktest::runProgram("ffprobe", {"-v", "quiet", out}) != 0) // also when there is no ffprobe
+                return true;
+        }
+        return false;
+    });
+}
+
+// Waits until a fake program has written its process id to `file` and that process is gone.
+bool waitUntilEnded(const QString &file)
+{
+    qint64 pid = 0;
+    return waitFor([&] {
+        pid = readAll(file).trimmed().toLongLong();
+        return pid > 0 && ::kill(pid_t(pid), 0) != 0;
+    });
+}
 
 // Blocking helpers over the callback API, on the test's (GUI) thread.
 VideoMediaInfo factsOf(MediaMetadataService &service, const QUrl &url)
@@ -121,25 +154,22 @@ protected:
     {
         QDir().mkpath(clipDir());
         const QStringList x264{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast"};
-        ok = ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(640, 360, "25", 3)} + x264 + QStringList{clip("h264.mp4")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264 + QStringList{clip("clip.mov")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264 + QStringList{clip("h264.mkv")}) &&
-             ffmpegRun({"-f", "lavfi", "-i", lavfi(160, 90, "30000/1001", 2), "-c:v", "libvpx-vp9", "-deadline",
-                        "realtime", "-cpu-used", "8", clip("vp9.mkv")}) &&
-             ffmpegRun({"-f", "lavfi", "-i", lavfi(160, 90, "25", 2), "-c:v", "libvpx-vp9", "-deadline", "realtime",
-                        "-cpu-used", "8", clip("clip.webm")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(320, 180, "25", 3)} + x264 + QStringList{clip("landscape.mp4")}) &&
-             ffmpegRun({"-i", clip("landscape.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90", clip("portrait.mp4")}) &&
-             ffmpegRun(QStringList{"-f", "lavfi", "-i", lavfi(192, 108, "25", 1)} + x264 + QStringList{clip("short.mp4")}) &&
-             ffmpegRun({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", clip("audio.mp4")});
+        ok = ffmpegRun(clip("h264.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(640, 360, "25", 3)} + x264) &&
+             ffmpegRun(clip("clip.mov"), QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264) &&
+             ffmpegRun(clip("h264.mkv"), QStringList{"-f", "lavfi", "-i", lavfi(160, 90, "25", 3)} + x264) &&
+             ffmpegRun(clip("vp9.mkv"), {"-f", "lavfi", "-i", lavfi(160, 90, "30000/1001", 2), "-c:v", "libvpx-vp9",
+                                         "-deadline", "realtime", "-cpu-used", "8"}) &&
+             ffmpegRun(clip("clip.webm"), {"-f", "lavfi", "-i", lavfi(160, 90, "25", 2), "-c:v", "libvpx-vp9",
+                                           "-deadline", "realtime", "-cpu-used", "8"}) &&
+             ffmpegRun(clip("landscape.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(320, 180, "25", 3)} + x264) &&
+             ffmpegRun(clip("portrait.mp4"), {"-i", clip("landscape.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90"}) &&
+             ffmpegRun(clip("short.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(192, 108, "25", 1)} + x264) &&
+             ffmpegRun(clip("audio.mp4"), {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac"}) &&
+             makeNoise(clip("random.mp4"));
         if (!ok)
             return;
         const QByteArray whole = readAll(clip("h264.mp4"));
         writeAll(clip("truncated.mp4"), whole.left(whole.size() / 2));
-        QByteArray noise(64 * 1024, '\0');
-        for (char &c : noise)
-            c = char(QRandomGenerator::global()->bounded(256));
-        writeAll(clip("random.mp4"), noise);
         QImage red(40, 20, QImage::Format_RGB32);
         red.fill(Qt::red);
         red.save(lktest::sandboxRoot() + "/red.jpg", "JPEG");
@@ -362,7 +392,7 @@ TEST_F(MediaMetadataTest, RotatedFrameIsUpright)
     const QImage ours = thumbOf(service, clipUrl("portrait.mp4"), {90, 160}).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(ours.size(), QSize(180, 320));
     const QString ref = lktest::sandboxRoot() + "/portrait-ref.png";
-    ASSERT_TRUE(ffmpegRun({"-ss", "1.5", "-i", clip("portrait.mp4"), "-frames:v", "1", ref}));
+    ASSERT_TRUE(ffmpegRun(ref, {"-ss", "1.5", "-i", clip("portrait.mp4"), "-frames:v", "1"}));
     const QImage theirs = QImage(ref).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(theirs.size(), QSize(180, 320));
     auto distance = [](const QImage &a, const QImage &b) {
@@ -486,23 +516,28 @@ TEST_F(MediaMetadataTest, InvalidateDuringProbeKeepsOnlyTheNewAnswer)
     QDir().mkpath(dir);
     writeAll(dir + "/answer1", R"({"streams":[{"width":111,"height":1}]})");
     writeAll(dir + "/answer2", R"({"streams":[{"width":222,"height":2}]})");
-    writeAll(dir + "/sleep1", "0.6");
-    writeAll(dir + "/sleep2", "1.5");
+    // Run n answers once the test creates release<n>, so the order of events does not
+    // hang on how fast a loaded machine runs either side.
     const QString ffprobe = writeScript(
-        "probe-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs + "')\nanswer=$(cat '" + dir +
-                           "/answer'$n)\nsleep $(cat '" + dir + "/sleep'$n)\necho \"$answer\"");
+        "probe-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs + "')\necho $$ > '" + dir +
+                           "/pid'$n.part && mv '" + dir + "/pid'$n.part '" + dir + "/pid'$n\nanswer=$(cat '" + dir +
+                           "/answer'$n)\nwhile [ ! -e '" + dir + "/release'$n ]; do sleep 0.02; done\necho \"$answer\"");
     auto service = serviceWith(QString(), ffprobe, opts([](auto &o) { o.programThreads = 2; }));
     const QUrl url = clipUrl("random.mp4");
 
     QObject context;
     std::vector<int> widths;
     service->metadata(url, &context, [&](const VideoMediaInfo &info) { widths.push_back(info.width.value_or(-1)); });
-    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1 && QFile::exists(dir + "/pid1"); }));
     service->invalidate(url);
-    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 2; }));
-    QThread::msleep(800); // the first run has ended by now, the second has not
+    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 2 && QFile::exists(dir + "/pid2"); }));
+    // The first run may answer now; it has ended (answered or killed), the second has not.
+    writeAll(dir + "/release1", "");
+    ASSERT_TRUE(waitUntilEnded(dir + "/pid1"));
+    spin(300); // room for a wrongly kept old answer to land
     EXPECT_FALSE(service->cachedMetadata(url));
     service->metadata(url, &context, [&](const VideoMediaInfo &info) { widths.push_back(info.width.value_or(-1)); });
+    writeAll(dir + "/release2", "");
     ASSERT_TRUE(waitFor([&] { return widths.size() == 2; }));
     EXPECT_EQ(widths, (std::vector<int>{222, 222}));
     EXPECT_EQ(lineCount(runs), 2);
@@ -518,15 +553,21 @@ TEST_F(MediaMetadataTest, InvalidateDuringThumbnailDropsTheOldPicture)
     b.fill(Qt::yellow);
     a.save(dir + "/image1", "JPEG");
     b.save(dir + "/image2", "JPEG");
-    const QString ffmpeg = writeScript("ffmpeg-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs +
-                                                           "')\nsleep 0.$((n * 4))\ncat '" + dir + "/image'$n");
+    // As above: run n answers only once release<n> exists.
+    const QString ffmpeg = writeScript(
+        "ffmpeg-stale", "echo run >> '" + runs + "'\nn=$(wc -l < '" + runs + "')\necho $$ > '" + dir +
+                            "/pid'$n.part && mv '" + dir + "/pid'$n.part '" + dir + "/pid'$n\nwhile [ ! -e '" + dir +
+                            "/release'$n ]; do sleep 0.02; done\ncat '" + dir + "/image'$n");
     auto service = serviceWith(ffmpeg, QString(), opts([](auto &o) { o.programThreads = 2; }));
     const QUrl url = clipUrl("random.mp4");
     QObject context;
     std::vector<int> widths;
     service->thumbnail(url, {10, 10}, &context, [&](const QImage &image) { widths.push_back(image.width()); });
-    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return lineCount(runs) == 1 && QFile::exists(dir + "/pid1"); }));
     service->invalidate(url);
+    writeAll(dir + "/release1", ""); // the old picture is ready before the new one
+    ASSERT_TRUE(waitUntilEnded(dir + "/pid1"));
+    writeAll(dir + "/release2", "");
     ASSERT_TRUE(waitFor([&] { return widths.size() == 1; }));
     EXPECT_EQ(widths.front(), 60);
     EXPECT_EQ(service->cachedThumbnail(url, {10, 10}).value_or(QImage()).width(), 60);

@@ -1,10 +1,17 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLockFile>
+#include <QMutex>
 #include <QProcess>
+#include <QRandomGenerator>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,8 +53,7 @@ int runProgram(const QString &program, const QStringList &args, QString *output,
 bool makeClip(const QString &path, double seconds, int width, int height,
               const QStringList &videoArgs, bool withAudio)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QStringList args{"-y", "-v", "error", "-f", "lavfi", "-i",
+    QStringList args{"-f", "lavfi", "-i",
                      QStringLiteral("testsrc2=size=%1x%2:rate=25:duration=%3")
                          .arg(width).arg(height).arg(QString::number(seconds))};
     if (withAudio)
@@ -56,8 +62,101 @@ bool makeClip(const QString &path, double seconds, int width, int height,
     args << videoArgs;
     if (withAudio)
         args << "-shortest";
-    args << path;
-    return runProgram("ffmpeg", args) == 0 && QFileInfo(path).size() > 0;
+    return ffmpegOutput(path, args);
+}
+
+QByteArray programVersion(const QString &program)
+{
+    static QMutex mutex;
+    static QHash<QString, QByteArray> known;
+    QMutexLocker lock(&mutex);
+    auto it = known.constFind(program);
+    if (it != known.constEnd())
+        return it.value();
+    QString out;
+    const QByteArray version = runProgram(program, {"-version"}, &out) == 0 ? out.toUtf8() : QByteArray();
+    known.insert(program, version);
+    return version;
+}
+
+namespace {
+
+QString cacheRoot()
+{
+#ifdef LK_TEST_CACHE_DIR
+    return QStringLiteral(LK_TEST_CACHE_DIR);
+#else
+    return QDir::tempPath() + "/lumenkite-test-cache";
+#endif
+}
+
+QByteArray contentHash(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
+        return {};
+    return hash.result().toHex();
+}
+
+// A fresh copy per caller: tests may change or remove their files.
+bool copyOut(const QString &stored, const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile::remove(path);
+    return QFile::copy(stored, path) && QFileInfo(path).size() == QFileInfo(stored).size();
+}
+
+} // namespace
+
+bool cachedFile(const QString &path, const QByteArray &recipe, const std::function<bool(const QString &)> &make)
+{
+    const QString root = cacheRoot();
+    QDir().mkpath(root);
+    const QString key = QString::fromLatin1(QCryptographicHash::hash(recipe, QCryptographicHash::Sha256).toHex().left(40));
+    const QString suffix = QFileInfo(path).suffix().isEmpty() ? QString() : "." + QFileInfo(path).suffix();
+    const QString stored = root + "/" + key + suffix;
+    if (QFileInfo(stored).isFile())
+        return copyOut(stored, path);
+
+    // One process makes it while the others wait. A holder that died frees the lock; one
+    // that hangs is waited for only so long, then this process makes its own.
+    QLockFile lock(root + "/" + key + ".lock");
+    lock.setStaleLockTime(0);
+    lock.tryLock(180000);
+    if (QFileInfo(stored).isFile())
+        return copyOut(stored, path);
+
+    // Made under a private name and renamed into place, so nobody sees half a file.
+    const QString temp = QStringLiteral("%1/tmp-%2-%3-%4%5")
+                             .arg(root)
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(QRandomGenerator::global()->generate())
+                             .arg(key, suffix);
+    const bool made = make(temp) && QFileInfo(temp).size() > 0;
+    if (!made || std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(stored).constData()) != 0) {
+        QFile::remove(temp);
+        return false;
+    }
+    return copyOut(stored, path);
+}
+
+bool ffmpegOutput(const QString &path, const QStringList &args)
+{
+    const QByteArray version = programVersion("ffmpeg");
+    if (version.isEmpty())
+        return false;
+    QByteArray recipe = "ffmpeg\n" + version;
+    for (const QString &arg : args) {
+        // Input files count by their contents, not by where this process keeps them.
+        if (QDir::isAbsolutePath(arg) && QFileInfo(arg).isFile())
+            recipe += "\nfile:" + contentHash(arg);
+        else
+            recipe += "\narg:" + arg.toUtf8();
+    }
+    return cachedFile(path, recipe, [&](const QString &out) {
+        return runProgram("ffmpeg", QStringList{"-y", "-v", "error"} + args + QStringList{out}) == 0;
+    });
 }
 
 } // namespace lktest

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace lktest {
 
@@ -19,5 +22,17 @@ int runProgram(const QString &program, const QStringList &args, QString *output 
 // Returns false when ffmpeg is missing or fails.
 bool makeClip(const QString &path, double seconds, int width, int height,
               const QStringList &videoArgs = {}, bool withAudio = false);
+
+// Runs `ffmpeg -y -v error <args> <path>`. The result is kept in a cache folder under the
+// build tree, keyed by the ffmpeg version, the arguments and the contents of any input
+// files, so every test program after the first gets a copy instead of encoding again.
+bool ffmpegOutput(const QString &path, const QStringList &args);
+
+// Copies the cached result of `recipe` to `path`; the first caller (across processes,
+// under a lock) makes it by calling `make` with a private file name of the same suffix.
+bool cachedFile(const QString &path, const QByteArray &recipe, const std::function<bool(const QString &)> &make);
+
+// `<program> -version` output, read once per process; empty when it cannot run.
+QByteArray programVersion(const QString &program);
 
 } // namespace lktest

@@ -194,7 +194,9 @@ TEST_P(MPVSurfaces, StartTimeIsAppliedOnceTheFileHasLoaded)
     stage.surface->show();
     ASSERT_TRUE(waitFor([&] { return c.mpvEngine()->getDouble("time-pos").value_or(0) > 3.5; }))
         << "time-pos " << c.mpvEngine()->getDouble("time-pos").value_or(-1);
-    EXPECT_NEAR(c.currentTime(), 4.0, 0.3);
+    // The controller learns the position by polling, so it may still hold the reading from
+    // before libmpv carried out the seek.
+    EXPECT_TRUE(waitFor([&] { return std::abs(c.currentTime() - 4.0) <= 0.3; })) << "time " << c.currentTime();
     EXPECT_FALSE(c.isPlaying());
 }
 
@@ -215,12 +217,14 @@ TEST_P(MPVSurfaces, PlayOrPauseDuringAPendingLoadDecidesWhatTheLoadDoes)
         k.requestPlay ? c.play() : c.pause();
         EXPECT_EQ(c.mpvEngine()->pendingLoad()->autoPlay, k.requestPlay);
         ASSERT_TRUE(waitFor([&] { return c.duration() > 5; }));
-        QTest::qWait(600);
-        EXPECT_EQ(c.isPlaying(), k.requestPlay);
-        if (k.requestPlay)
-            EXPECT_GT(c.currentTime(), 0.3);
-        else
+        if (k.requestPlay) {
+            // How soon playback gets going depends on the machine's load.
+            EXPECT_TRUE(waitFor([&] { return c.currentTime() > 0.3; })) << "time " << c.currentTime();
+        } else {
+            QTest::qWait(600); // room for a wrong start to show
             EXPECT_LT(c.currentTime(), 0.1);
+        }
+        EXPECT_EQ(c.isPlaying(), k.requestPlay);
         stage.surface->show();
         EXPECT_TRUE(showsPicture(*stage.surface));
     }
@@ -234,8 +238,9 @@ TEST_P(MPVSurfaces, HiddenSurfaceKeepsPlaybackGoing)
     ASSERT_TRUE(showsPicture(*stage.surface));
     stage.surface->hide();
     const double before = c.currentTime();
-    QTest::qWait(1200);
-    EXPECT_GT(c.currentTime(), before + 0.6) << "playback stalled while no surface was visible";
+    // Event-driven rather than a fixed 1.2 s: a loaded machine may play slower than real time.
+    EXPECT_TRUE(waitFor([&] { return c.currentTime() > before + 0.6; }))
+        << "playback stalled while no surface was visible: " << before << " -> " << c.currentTime();
     EXPECT_TRUE(c.isPlaying());
     EXPECT_TRUE(c.canPlayCurrentFile());
 }
