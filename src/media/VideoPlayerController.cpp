@@ -188,6 +188,9 @@ void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double st
     startDecodeCheck(start);
     if (autoplay)
         play();
+    else
+        // A paused player prerolls, so the sink gets the first picture without playing.
+        m_player->pause();
 }
 
 void VideoPlayerController::startDecodeCheck(double start)
@@ -434,6 +437,9 @@ void VideoPlayerController::seek(double seconds)
         if (m_mpvPendingStart <= 0)
             m_mpvEngine->seek(t);
     } else {
+        // A stopped player shows nothing for a seek; paused, it shows the frame there.
+        if (m_player->playbackState() == QMediaPlayer::StoppedState && !m_player->source().isEmpty())
+            m_player->pause();
         m_player->setPosition(qint64(std::llround(t * 1000.0)));
     }
     setCurrentTime(t);
