@@ -192,7 +192,7 @@ std::optional<VideoMediaInfo> probeFile(const QString &path, bool nativeExtensio
 }
 
 QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
-                   const std::function<bool()> &stop)
+                   const std::function<bool()> &stop, bool exact)
 {
     auto stopped = [&] { return stop && stop(); };
     FormatPtr fmt = openFile(path);
@@ -224,6 +224,9 @@ QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHei
 
     std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    std::unique_ptr<AVFrame, FrameFree> last(av_frame_alloc());
+    AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    const int64_t halfFrame = rate.num > 0 && rate.den > 0 ? int64_t(0.5 / av_q2d(rate) / av_q2d(st->time_base)) : 0;
     bool gotFrame = false;
     bool flushed = false;
     int packets = 0;
@@ -243,10 +246,23 @@ QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHei
             }
         }
         const int rc = avcodec_receive_frame(dec.get(), frame.get());
-        if (rc == 0)
+        if (rc == 0) {
             gotFrame = true;
-        else if (flushed)
+            // An exact picture decodes on from the key frame to the wanted time; the
+            // last frame of the file stands for a time past its end.
+            const int64_t pts = frame->best_effort_timestamp;
+            if (exact && pts != AV_NOPTS_VALUE && pts < target - halfFrame) {
+                av_frame_unref(last.get());
+                av_frame_move_ref(last.get(), frame.get());
+                gotFrame = false;
+            }
+        } else if (flushed) {
+            if (last->width > 0) {
+                av_frame_move_ref(frame.get(), last.get());
+                gotFrame = true;
+            }
             break;
+        }
     }
     if (!gotFrame || frame->width <= 0 || frame->height <= 0)
         return {};

@@ -22,8 +22,9 @@ bool isNativelyDecodedCodec(int avCodecId);
 
 // A frame near `seconds`, rotated for display and scaled down (never up) to fit
 // maxWidth x maxHeight; a bound of 0 or less leaves that side free. Null on failure or
-// when `stop` turns true.
+// when `stop` turns true. Not exact: the key frame at or before `seconds` (quick, for
+// previews); exact: the frame shown at `seconds`.
 QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
-                   const std::function<bool()> &stop = {});
+                   const std::function<bool()> &stop = {}, bool exact = false);
 
 } // namespace lkmedia

@@ -1,5 +1,7 @@
 #include "NativeDecodability.h"
 
+#include "FFmpegMedia.h"
+
 #include <QFile>
 
 extern "C" {
@@ -19,21 +21,8 @@ NativeDecodability probeNativeDecodability(const QString &path)
         const AVStream *s = ctx->streams[i];
         if (s->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (s->disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
-        switch (s->codecpar->codec_id) {
-        case AV_CODEC_ID_H264:
-        case AV_CODEC_ID_HEVC:
-        case AV_CODEC_ID_MPEG4:
-        case AV_CODEC_ID_MPEG1VIDEO:
-        case AV_CODEC_ID_MPEG2VIDEO:
-        case AV_CODEC_ID_MJPEG:
-        case AV_CODEC_ID_H263:
-        case AV_CODEC_ID_H263P:
-            result = NativeDecodability::decodableVideo;
-            break;
-        default:
-            result = NativeDecodability::undecodableVideo;
-            break;
-        }
+        result = lkmedia::isNativelyDecodedCodec(s->codecpar->codec_id) ? NativeDecodability::decodableVideo
+                                                                          : NativeDecodability::undecodableVideo;
         break;
     }
     avformat_close_input(&ctx);

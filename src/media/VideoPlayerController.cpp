@@ -2,6 +2,7 @@
 
 #include "LibMPVLibrary.h"
 #include "MPVPlayerEngine.h"
+#include "FFmpegMedia.h"
 #include "NativeDecodability.h"
 #include "library/Models.h"
 
@@ -48,11 +49,14 @@ VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
         if (m_isUsingMPV || !frame.isValid())
             return;
         m_lastFrame = frame;
+        m_still = QImage();
+        ++m_stillGeneration; // the player's own frames win over a still being decoded
         emit videoFrameChanged();
     });
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
         if (status == QMediaPlayer::EndOfMedia)
             onNativeEnd();
+
     });
     connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { onNativeError(); });
 
@@ -154,6 +158,9 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
     setDuration(0);
     m_currentURL = url;
     m_lastFrame = QVideoFrame();
+    m_still = QImage();
+    ++m_stillGeneration;
+    m_stillTarget.reset();
 
     if (url.isEmpty()) {
         m_player->setSource(QUrl());
@@ -188,6 +195,41 @@ void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double st
     startDecodeCheck(start);
     if (autoplay)
         play();
+    else
+        requestStill(std::max(0.0, start));
+}
+
+void VideoPlayerController::requestStill(double seconds)
+{
+    // The native player shows no picture until it first plays, and prerolling it paused
+    // can fail the file where no sound device exists: the picture at the position is
+    // decoded here instead. One decode at a time; only the newest position counts.
+    if (m_isUsingMPV || m_currentURL.isEmpty() || !m_currentURL.isLocalFile() || m_tornDown)
+        return;
+    m_stillTarget = seconds;
+    if (m_stillBusy)
+        return;
+    m_stillBusy = true;
+    const double target = *m_stillTarget;
+    m_stillTarget.reset();
+    const quint64 generation = m_stillGeneration;
+    const QString path = m_currentURL.toLocalFile();
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        m_stillBusy = false;
+        const QImage image = watcher->result();
+        const bool wanted = generation == m_stillGeneration && !m_isUsingMPV && !m_tornDown
+                            && m_player->playbackState() == QMediaPlayer::StoppedState;
+        if (wanted && !image.isNull()) {
+            m_lastFrame = QVideoFrame();
+            m_still = image;
+            emit videoFrameChanged();
+        }
+        if (m_stillTarget && !m_tornDown)
+            requestStill(*m_stillTarget);
+    });
+    watcher->setFuture(QtConcurrent::run([path, target] { return lkmedia::decodeFrame(path, target, 1920, 1080, {}, true); }));
 }
 
 void VideoPlayerController::startDecodeCheck(double start)
@@ -435,6 +477,8 @@ void VideoPlayerController::seek(double seconds)
             m_mpvEngine->seek(t);
     } else {
         m_player->setPosition(qint64(std::llround(t * 1000.0)));
+        if (m_player->playbackState() == QMediaPlayer::StoppedState)
+            requestStill(t);
     }
     setCurrentTime(t);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -7,6 +8,7 @@
 #include <QVideoFrame>
 
 #include <memory>
+#include <optional>
 
 class MPVPlayerEngine;
 class QAudioOutput;
@@ -70,6 +72,9 @@ public:
     // Frames of the native player; surfaces paint `lastVideoFrame()`.
     QVideoSink *videoSink() const { return m_sink; }
     QVideoFrame lastVideoFrame() const { return m_lastFrame; }
+    // The picture at the position of a native file that has not played yet (the player
+    // shows none until then); null once the player delivers frames itself.
+    QImage stillImage() const { return m_still; }
 
     static bool isNativeExtension(const QUrl &url);
 
@@ -84,7 +89,7 @@ signals:
     void playbackRateChanged(float);
     void surfaceRefreshTokenChanged(int);
     void isLoopingChanged(bool);
-    // A new native frame is in `lastVideoFrame()`.
+    // A new native frame is in `lastVideoFrame()` or `stillImage()`.
     void videoFrameChanged();
     // The libmpv engine was created (it is kept across files until teardown).
     void mpvEngineChanged();
@@ -112,12 +117,17 @@ private:
     void onMPVFileLoaded(const QString &path);
     void onMPVFileFailed(const QString &path);
     void redrawMPVLayer();
+    void requestStill(double seconds);
     bool mpvPathIsCurrent(const QString &path) const;
 
     QMediaPlayer *m_player = nullptr;
     QAudioOutput *m_audio = nullptr;
     QVideoSink *m_sink = nullptr;
     QVideoFrame m_lastFrame;
+    QImage m_still;
+    quint64 m_stillGeneration = 0;
+    std::optional<double> m_stillTarget;
+    bool m_stillBusy = false;
     std::unique_ptr<MPVPlayerEngine> m_mpvEngine;
 
     QUrl m_currentURL;

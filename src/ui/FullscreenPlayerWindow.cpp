@@ -3,6 +3,8 @@
 #include "PlayerSurfaces.h"
 #include "ScrubberBar.h"
 #include "TransportControls.h"
+#include "ui/InspectorWidgets.h"
+#include "ui/LinearTheme.h"
 #include "media/MPVPlayerEngine.h"
 #include "media/VideoPlayerController.h"
 
@@ -12,12 +14,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 FullscreenPlayerWindowManager &FullscreenPlayerWindowManager::shared()
 {
@@ -121,16 +126,141 @@ bool FullscreenPlayerWindowManager::handleKeyPress(QKeyEvent *event)
 // ---------------------------------------------------------------- overlay
 
 namespace {
-QToolButton *hudButton(QWidget *parent, const QString &icon, const QString &text)
+QColor whiteAt(double a) { return QColor::fromRgbF(1, 1, 1, float(a)); }
+QColor blackAt(double a) { return QColor::fromRgbF(0, 0, 0, float(a)); }
+
+PlayerSymbolButton::Color fixed(const QColor &c)
 {
-    auto *b = new QToolButton(parent);
-    b->setAutoRaise(true);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setIcon(QIcon::fromTheme(icon));
-    if (b->icon().isNull())
-        b->setText(text);
-    b->setStyleSheet(QStringLiteral("QToolButton { color: rgba(255,255,255,217); border: none; }"));
-    return b;
+    return [c](const LinearPalette &) { return c; };
+}
+
+// The top bar's shade: black at 0.7 fading to clear.
+class TopShade : public QWidget {
+public:
+    explicit TopShade(QWidget *parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        QLinearGradient g(0, 0, 0, height());
+        g.setColorAt(0, blackAt(0.7));
+        g.setColorAt(1, blackAt(0));
+        p.fillRect(rect(), g);
+    }
+};
+
+// The control panel's rounded dark plate.
+class HUDPanel : public QWidget {
+public:
+    explicit HUDPanel(QWidget *parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPainterPath shape = LinearTheme::roundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14);
+        p.fillPath(shape, blackAt(0.72));
+        p.setPen(QPen(whiteAt(0.16), 0.75));
+        p.drawPath(shape);
+    }
+};
+
+// Text in white on a capsule (the engine badge).
+class CapsuleLabel : public QLabel {
+public:
+    CapsuleLabel(const QFont &font, QWidget *parent) : QLabel(parent)
+    {
+        setFont(font);
+        setContentsMargins(6, 2, 6, 2);
+        QPalette pal = palette();
+        pal.setColor(QPalette::WindowText, whiteAt(0.9));
+        setPalette(pal);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        {
+            QPainter p(this);
+            p.setRenderHint(QPainter::Antialiasing);
+            const qreal r = height() / 2.0;
+            p.setPen(Qt::NoPen);
+            p.setBrush(whiteAt(0.18));
+            p.drawRoundedRect(QRectF(rect()), r, r);
+        }
+        QLabel::paintEvent(event);
+    }
+};
+
+// "Exit Full Screen" with its symbol and an ESC key cap, on a translucent capsule.
+class ExitButton : public QAbstractButton {
+public:
+    explicit ExitButton(const QString &title, QWidget *parent) : QAbstractButton(parent)
+    {
+        setText(title);
+        setFont(LinearTheme::font(12, QFont::DemiBold));
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    QSize sizeHint() const override
+    {
+        const QFontMetricsF fm(font());
+        const QFontMetricsF km(keyFont());
+        const qreal w = 12 + 12 + 6 + fm.horizontalAdvance(text()) + 6 + km.horizontalAdvance(key()) + 10 + 12;
+        const qreal h = std::max(fm.height(), km.height() + 4) + 14;
+        return QSizeF(std::ceil(w), std::ceil(h)).toSize();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (isDown())
+            p.setOpacity(0.7);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const qreal radius = r.height() / 2;
+        // A light veil stands in for the thin material.
+        p.setBrush(whiteAt(0.16));
+        p.setPen(QPen(whiteAt(0.2), 0.75));
+        p.drawRoundedRect(r, radius, radius);
+        qreal x = 12;
+        const qreal cy = height() / 2.0;
+        LinearTheme::drawSymbol(p, QRectF(x, cy - 6, 12, 12), QStringLiteral("arrow.down.right.and.arrow.up.left"),
+                                Qt::white);
+        x += 12 + 6;
+        const QFontMetricsF fm(font());
+        const qreal tw = fm.horizontalAdvance(text());
+        p.setFont(font());
+        p.setPen(Qt::white);
+        p.drawText(QRectF(x, 0, tw + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+        x += tw + 6;
+        const QFontMetricsF km(keyFont());
+        const QRectF cap(x, cy - (km.height() + 4) / 2, km.horizontalAdvance(key()) + 10, km.height() + 4);
+        p.setPen(Qt::NoPen);
+        p.setBrush(whiteAt(0.16));
+        p.drawRoundedRect(cap, 4, 4);
+        p.setFont(keyFont());
+        p.setPen(whiteAt(0.75));
+        p.drawText(cap, Qt::AlignCenter, key());
+    }
+
+private:
+    static QString key() { return QStringLiteral("ESC"); }
+    static QFont keyFont() { return LinearTheme::font(9.5, QFont::DemiBold, LinearTheme::Design::monospaced); }
+};
+
+QLabel *whiteLabel(const QString &text, const QFont &font, double opacity, QWidget *parent)
+{
+    auto *l = new QLabel(text, parent);
+    l->setFont(font);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, whiteAt(opacity));
+    l->setPalette(pal);
+    return l;
 }
 } // namespace
 
@@ -139,6 +269,8 @@ FullscreenPlayerOverlay::FullscreenPlayerOverlay(const VideoFile &video, VideoPl
                                                  std::function<void()> onExit, QWidget *parent)
     : QWidget(parent), m_controller(controller)
 {
+    LinearTheme::initialize();
+    initInspectorIcons();
     setMouseTracking(true);
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -153,56 +285,45 @@ FullscreenPlayerOverlay::FullscreenPlayerOverlay(const VideoFile &video, VideoPl
     hud->setContentsMargins(0, 0, 0, 0);
     grid->addLayout(hud, 0, 0);
 
-    m_topBar = new QWidget(this);
-    m_topBar->setAttribute(Qt::WA_StyledBackground);
-    m_topBar->setStyleSheet(QStringLiteral(
-        "background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgba(0,0,0,179), stop:1 rgba(0,0,0,0));"));
+    m_topBar = new TopShade(this);
     auto *top = new QHBoxLayout(m_topBar);
     top->setContentsMargins(28, 24, 28, 18);
     top->setSpacing(12);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(2);
-    auto *name = new QLabel(video.name, m_topBar);
-    name->setStyleSheet(QStringLiteral("color: white; font-weight: 600; font-size: 14pt; background: transparent;"));
-    titles->addWidget(name);
+    titles->addWidget(whiteLabel(video.name, LinearTheme::font(14, QFont::DemiBold), 1.0, m_topBar));
     auto *subline = new QHBoxLayout;
     subline->setSpacing(6);
-    auto *badge = new QLabel(m_topBar);
-    badge->setStyleSheet(QStringLiteral("color: rgba(255,255,255,230); background: rgba(255,255,255,46);"
-                                        " border-radius: 7px; padding: 2px 6px; font: 600 10pt monospace;"));
+    auto *badge = new CapsuleLabel(LinearTheme::font(10, QFont::DemiBold, LinearTheme::Design::monospaced), m_topBar);
+    badge->setObjectName(QStringLiteral("engineBadge"));
     auto updateBadge = [badge, controller] {
         badge->setText(controller->isUsingMPV() ? QStringLiteral("MPV Universal") : QStringLiteral("AVFoundation"));
     };
     updateBadge();
     connect(controller, &VideoPlayerController::isUsingMPVChanged, badge, updateBadge);
     subline->addWidget(badge);
-    auto *path = new QLabel(video.directoryPath, m_topBar);
-    path->setStyleSheet(QStringLiteral("color: rgba(255,255,255,166); font: 11pt monospace; background: transparent;"));
+    auto *path = whiteLabel(QString(), LinearTheme::font(11, QFont::Normal, LinearTheme::Design::monospaced), 0.65,
+                            m_topBar);
+    // Long folder paths lose their beginning, not their end.
+    path->setText(path->fontMetrics().elidedText(video.directoryPath, Qt::ElideLeft, 900));
     subline->addWidget(path);
     subline->addStretch();
     titles->addLayout(subline);
     top->addLayout(titles);
     top->addStretch();
-    auto *exitButton = new QPushButton(L10n::text(QStringLiteral("inspector.exitFullscreen"), language)
-                                           + QStringLiteral("  ESC"),
-                                       m_topBar);
+    auto *exitButton = new ExitButton(L10n::text(QStringLiteral("inspector.exitFullscreen"), language), m_topBar);
     exitButton->setObjectName(QStringLiteral("exitFullscreenButton"));
-    exitButton->setFocusPolicy(Qt::NoFocus);
-    exitButton->setStyleSheet(QStringLiteral("QPushButton { color: white; font-weight: 600; padding: 7px 12px;"
-                                             " border-radius: 15px; background: rgba(255,255,255,40);"
-                                             " border: 0.75px solid rgba(255,255,255,51); }"));
-    connect(exitButton, &QPushButton::clicked, this, [onExit] { onExit(); });
-    top->addWidget(exitButton);
+    connect(exitButton, &QAbstractButton::clicked, this, [onExit] { onExit(); });
+    top->addWidget(exitButton, 0, Qt::AlignTop);
     hud->addWidget(m_topBar);
     hud->addStretch();
 
-    m_panel = new QWidget(this);
+    m_panel = new HUDPanel(this);
     m_panel->setObjectName(QStringLiteral("hudPanel"));
-    m_panel->setAttribute(Qt::WA_StyledBackground);
-    m_panel->setStyleSheet(QStringLiteral("QWidget#hudPanel { background: rgba(0,0,0,184); border-radius: 14px;"
-                                          " border: 0.75px solid rgba(255,255,255,41); }"
-                                          " QLabel { color: rgba(255,255,255,217); }"));
     m_panel->setMaximumWidth(780);
+    // The panel is dark whatever the scheme: its scrubber draws its dark look.
+    QPalette dark = LinearTheme::palette(ColorScheme::dark);
+    m_panel->setPalette(dark);
     auto *panel = new QVBoxLayout(m_panel);
     panel->setContentsMargins(20, 14, 20, 14);
     panel->setSpacing(10);
@@ -212,13 +333,16 @@ FullscreenPlayerOverlay::FullscreenPlayerOverlay(const VideoFile &video, VideoPl
     auto *row = new QHBoxLayout;
     row->setSpacing(14);
     panel->addLayout(row);
-    auto *play = hudButton(m_panel, QStringLiteral("media-playback-start"), QStringLiteral("▶"));
-    auto *back = hudButton(m_panel, QStringLiteral("media-seek-backward"), QStringLiteral("−10"));
-    auto *forward = hudButton(m_panel, QStringLiteral("media-seek-forward"), QStringLiteral("+10"));
-    auto *time = new QLabel(m_panel);
-    auto *subs = hudButton(m_panel, QStringLiteral("media-view-subtitles-symbolic"), QStringLiteral("CC"));
-    auto *audio = hudButton(m_panel, QStringLiteral("audio-x-generic"), QStringLiteral("♪"));
-    auto *rate = hudButton(m_panel, QString(), QString());
+    auto *play = new PlayerSymbolButton(QStringLiteral("play.fill"), 16, fixed(Qt::white), m_panel);
+    play->setFrameSide(30);
+    auto *back = new PlayerSymbolButton(QStringLiteral("gobackward.10"), 14, fixed(whiteAt(0.85)), m_panel);
+    auto *forward = new PlayerSymbolButton(QStringLiteral("goforward.10"), 14, fixed(whiteAt(0.85)), m_panel);
+    auto *time = whiteLabel(QString(), LinearTheme::font(12.5, QFont::Medium), 0.85, m_panel);
+    auto *subs = new PlayerSymbolButton(QStringLiteral("captions.bubble"), 13, fixed(whiteAt(0.85)), m_panel);
+    auto *audio = new PlayerSymbolButton(QStringLiteral("waveform"), 13, fixed(whiteAt(0.85)), m_panel);
+    auto *rate = new PlayerSymbolButton(QString(), 0, fixed(Qt::white), m_panel);
+    rate->setTextLook(LinearTheme::font(11.5, QFont::DemiBold, LinearTheme::Design::monospaced), 7, 3, 5,
+                      fixed(whiteAt(0.14)));
     rate->setPopupMode(QToolButton::InstantPopup);
     auto *menu = new QMenu(rate);
     for (float r : playbackRates())
@@ -227,12 +351,17 @@ FullscreenPlayerOverlay::FullscreenPlayerOverlay(const VideoFile &video, VideoPl
                 m_controller->setPlaybackRate(r);
         });
     rate->setMenu(menu);
-    auto *loop = hudButton(m_panel, QStringLiteral("media-playlist-repeat"), QStringLiteral("⟳"));
-    auto *mute = hudButton(m_panel, QStringLiteral("audio-volume-high"), QStringLiteral("🔊"));
+    auto *loop = new PlayerSymbolButton(QStringLiteral("repeat"), 13, {}, m_panel);
+    auto *mute = new PlayerSymbolButton(QStringLiteral("speaker.wave.2.fill"), 13, {}, m_panel);
     auto *volume = new QSlider(Qt::Horizontal, m_panel);
     volume->setRange(0, 100);
     volume->setFixedWidth(84);
     volume->setFocusPolicy(Qt::NoFocus);
+    {
+        QPalette vp = dark;
+        vp.setColor(QPalette::Highlight, LinearPalette(ColorScheme::dark).accent());
+        volume->setPalette(vp);
+    }
     for (QWidget *w : {static_cast<QWidget *>(play), static_cast<QWidget *>(back), static_cast<QWidget *>(forward),
                        static_cast<QWidget *>(time)})
         row->addWidget(w);
@@ -289,17 +418,18 @@ FullscreenPlayerOverlay::FullscreenPlayerOverlay(const VideoFile &video, VideoPl
         scrubber->setCurrentTime(c.currentTime());
         scrubber->setDuration(c.duration());
         time->setText(formatDuration(c.currentTime()) + QStringLiteral(" / ") + formatDuration(c.duration()));
-        play->setIcon(QIcon::fromTheme(c.isPlaying() ? QStringLiteral("media-playback-pause")
-                                                     : QStringLiteral("media-playback-start")));
-        if (play->icon().isNull())
-            play->setText(c.isPlaying() ? QStringLiteral("❚❚") : QStringLiteral("▶"));
+        play->setSymbol(c.isPlaying() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
         subs->setVisible(c.isUsingMPV());
         audio->setVisible(c.isUsingMPV());
-        rate->setText(playbackRateLabel(c.playbackRate()));
-        loop->setStyleSheet(c.isLooping() ? QStringLiteral("QToolButton { color: palette(highlight); border: none; }")
-                                          : QStringLiteral("QToolButton { color: rgba(255,255,255,166); border: none; }"));
-        mute->setIcon(QIcon::fromTheme(c.isMuted() ? QStringLiteral("audio-volume-muted")
-                                                   : QStringLiteral("audio-volume-high")));
+        if (rate->text() != playbackRateLabel(c.playbackRate())) {
+            rate->setText(playbackRateLabel(c.playbackRate()));
+            rate->updateGeometry();
+        }
+        loop->setColor(c.isLooping() ? PlayerSymbolButton::Color([](const LinearPalette &p) { return p.accent(); })
+                                     : fixed(whiteAt(0.65)));
+        mute->setSymbol(c.isMuted() ? QStringLiteral("speaker.slash.fill") : QStringLiteral("speaker.wave.2.fill"));
+        mute->setColor(c.isMuted() ? PlayerSymbolButton::Color([](const LinearPalette &p) { return p.systemRed(); })
+                                   : fixed(whiteAt(0.85)));
         const QSignalBlocker block(volume);
         volume->setValue(c.isMuted() ? 0 : int(std::lround(c.volume() * 100)));
     };

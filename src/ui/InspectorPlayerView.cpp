@@ -4,10 +4,12 @@
 #include "media/VideoPlayerController.h"
 #include "platform/DesktopServices.h"
 #include "ui/InspectorMediaInfo.h"
+#include "ui/FullscreenPlayerWindow.h"
 #include "ui/InspectorPlayerCard.h"
 #include "ui/InspectorSections.h"
 #include "ui/InspectorWidgets.h"
 #include "ui/LinearTheme.h"
+#include "ui/TransportControls.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -134,7 +136,12 @@ void InspectorPlayerView::buildContent()
     m_fullscreenPlaceholder = new FullscreenPlaceholder(content);
     v->addWidget(m_fullscreenPlaceholder);
     m_playerCard = new InspectorPlayerCard(m_controller, content);
+    m_transport = new TransportControls(m_controller);
+    m_playerCard->setTransportControls(m_transport);
     v->addWidget(m_playerCard);
+    connect(m_transport, &TransportControls::fullscreenRequested, this, [this] {
+        if (const auto v = m_state->primarySelectedVideo()) presentFullscreen(*v);
+    });
     connect(m_fullscreenPlaceholder, &FullscreenPlaceholder::exitRequested, this, [this] {
         if (m_hooks.dismissFullscreen) m_hooks.dismissFullscreen(true);
     });
@@ -508,6 +515,7 @@ void InspectorPlayerView::refreshAll()
     m_emptyState->setLanguage(lang);
     m_actions->setLanguage(lang);
     m_playerCard->setLanguage(lang);
+    m_transport->setLanguage(lang);
     m_fullscreenPlaceholder->setLanguage(lang);
     if (video) m_playerCard->setExtension(video->fileExtension);
     refreshHeader();
@@ -565,6 +573,9 @@ void InspectorPlayerView::refreshFileInfo()
 
 void InspectorPlayerView::refreshGrid()
 {
+    // The facts' duration covers the time before the player reports one.
+    const std::optional<double> factsDuration = m_mediaInfo ? m_mediaInfo->duration : std::nullopt;
+    m_transport->setFallbackDuration(factsDuration.value_or(0));
     const auto video = m_state->primarySelectedVideo();
     if (!video) return;
     m_grid->setRows(mediaInfoRows(*video, m_mediaInfo, m_controller->duration(), m_controller->isUsingMPV(),
@@ -576,6 +587,7 @@ void InspectorPlayerView::refreshSearchSections()
 {
     const auto video = m_state->primarySelectedVideo();
     const AppLanguage lang = m_state->language();
+    m_transport->setMarkers(video ? markersFor(*video) : QList<double>());
     bool showMoments = false;
     if (video && m_state->isAISearchMode()) {
         const auto hit = m_state->aiSearchHits().constFind(video->id);
@@ -616,5 +628,12 @@ void defaultHooks(InspectorPlayerView::Hooks &hooks)
     if (!hooks.openURL) hooks.openURL = [](const QUrl &url) { return DesktopServices::openURL(url); };
     if (!hooks.revealInFileManager)
         hooks.revealInFileManager = [](const QList<QUrl> &urls) { return DesktopServices::revealInFileManager(urls); };
+    if (!hooks.presentFullscreen)
+        hooks.presentFullscreen = [](const VideoFile &video, VideoPlayerController *controller, AppLanguage language,
+                                     const QList<double> &markers, std::function<void()> onDismiss) {
+            FullscreenPlayerWindowManager::shared().present(video, controller, language, markers, std::move(onDismiss));
+        };
+    if (!hooks.dismissFullscreen)
+        hooks.dismissFullscreen = [](bool notify) { FullscreenPlayerWindowManager::shared().dismiss(notify); };
 }
 } // namespace

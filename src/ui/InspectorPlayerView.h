@@ -35,6 +35,7 @@ class QScrollArea;
 class QStackedLayout;
 class InspectorLabel;
 class TranscriptSection;
+class TransportControls;
 class VideoPlayerController;
 
 class InspectorPlayerView : public QWidget {
@@ -103,6 +104,7 @@ public:
     LinearIconButton *closeButton() const { return m_closeButton; }
     InspectorEmptyState *emptyState() const { return m_emptyState; }
     InspectorPlayerCard *playerCard() const { return m_playerCard; }
+    TransportControls *transportControls() const { return m_transport; }
     FullscreenPlaceholder *fullscreenPlaceholder() const { return m_fullscreenPlaceholder; }
     MatchedMomentsSection *matchedMomentsSection() const { return m_moments; }
     InspectorActionsSection *actionsSection() const { return m_actions; }
@@ -169,6 +171,7 @@ private:
     QScrollArea *m_scroll = nullptr;
     FullscreenPlaceholder *m_fullscreenPlaceholder = nullptr;
     InspectorPlayerCard *m_playerCard = nullptr;
+    TransportControls *m_transport = nullptr;
     QWidget *m_momentsCard = nullptr;
     MatchedMomentsSection *m_moments = nullptr;
     InspectorActionsSection *m_actions = nullptr;

@@ -3,6 +3,7 @@
 #include "library/Models.h"
 #include "ui/InspectorWidgets.h"
 #include "ui/LinearTheme.h"
+#include "ui/ScrubberBar.h"
 
 #include <QHBoxLayout>
 #include <QProgressBar>
@@ -69,34 +70,6 @@ QHBoxLayout *headerRow(int spacing)
     return h;
 }
 
-// The visual-index tags as a row of capsules.
-QWidget *makeTagsView(const QStringList &tags, QWidget *parent)
-{
-    auto *content = new QWidget;
-    auto *row = new QHBoxLayout(content);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(5);
-    for (const QString &tag : tags) {
-        auto *chip = new PaintedButton(content);
-        chip->setCursor(Qt::ArrowCursor);
-        chip->setFocusPolicy(Qt::NoFocus);
-        PaintedButton::Look look;
-        look.capsule = true;
-        look.fill = [](const LinearPalette &p) { return p.windowBackground(); };
-        look.stroke = [](const LinearPalette &p) {
-            QColor c = p.separator();
-            c.setAlphaF(c.alphaF() * 0.65f);
-            return c;
-        };
-        chip->setLook(look);
-        chip->row()->setContentsMargins(7, 2, 7, 2);
-        chip->row()->addWidget(new InspectorLabel(tag, LinearTheme::font(10, QFont::Medium), labelOf, chip));
-        chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        row->addWidget(chip);
-    }
-    row->addStretch(1);
-    return new SidewaysScroller(content, parent);
-}
 } // namespace
 
 QStringList topLabels(const VideoVisualIndexEntry &entry)
@@ -266,6 +239,9 @@ AIInsightsSection::AIInsightsSection(QWidget *parent) : QWidget(parent)
     m_ocr->setTextFormat(Qt::PlainText);
     ocr->addWidget(m_ocr, 1);
     m_layout->addWidget(m_ocrRow);
+    m_tagsView = new FlowTagsView(this);
+    m_tagsView->hide();
+    m_layout->addWidget(m_tagsView);
 }
 
 void AIInsightsSection::setEntry(const VideoVisualIndexEntry &entry, AppLanguage language)
@@ -274,18 +250,9 @@ void AIInsightsSection::setEntry(const VideoVisualIndexEntry &entry, AppLanguage
     m_engine->setText(entry.engineUsed);
     m_ocr->setText(leadingGraphemes(entry.ocrText, kOCRPreviewLength));
     m_ocrRow->setVisible(!entry.ocrText.isEmpty());
-    const QStringList tags = topLabels(entry);
-    if (tags == m_tags && (m_tagsView || tags.isEmpty())) return;
-    m_tags = tags;
-    if (m_tagsView) {
-        m_layout->removeWidget(m_tagsView);
-        m_tagsView->deleteLater();
-        m_tagsView = nullptr;
-    }
-    if (!tags.isEmpty()) {
-        m_tagsView = makeTagsView(tags, this);
-        m_layout->addWidget(m_tagsView);
-    }
+    m_tags = topLabels(entry);
+    if (m_tagsView->tags() != m_tags) m_tagsView->setTags(m_tags);
+    m_tagsView->setVisible(!m_tags.isEmpty());
 }
 
 QString AIInsightsSection::ocrText() const { return m_ocrRow->isVisibleTo(this) ? m_ocr->text() : QString(); }

@@ -19,6 +19,7 @@ class QPushButton;
 class QVBoxLayout;
 class SymbolView;
 class InspectorLabel;
+class FlowTagsView;
 
 // At most 8 English labels of an index entry, highest confidence first (ties by name),
 // underscores shown as blanks.
@@ -93,6 +94,7 @@ public:
     QString ocrText() const;
     bool hasOCRRow() const;
     QStringList tags() const { return m_tags; }
+    FlowTagsView *tagsView() const { return m_tagsView; }
     QString engineText() const;
 
 private:
@@ -101,7 +103,7 @@ private:
     QWidget *m_ocrRow;
     InspectorLabel *m_ocr;
     QVBoxLayout *m_layout;
-    QWidget *m_tagsView = nullptr;
+    FlowTagsView *m_tagsView = nullptr;
     QStringList m_tags;
 };
 

@@ -21,7 +21,12 @@ NativeVideoSurface::NativeVideoSurface(VideoPlayerController *controller, QWidge
 
 void NativeVideoSurface::takeFrame()
 {
-    m_image = m_controller ? m_controller->lastVideoFrame().toImage() : QImage();
+    if (!m_controller) {
+        m_image = QImage();
+    } else {
+        const QVideoFrame frame = m_controller->lastVideoFrame();
+        m_image = frame.isValid() ? frame.toImage() : m_controller->stillImage();
+    }
     update();
 }
 

@@ -1,5 +1,7 @@
 #include "ScrubberBar.h"
 
+#include "ui/LinearTheme.h"
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,15 +9,16 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QStyleHints>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
-bool isDark(const QWidget *w)
-{
-    return w->palette().color(QPalette::Window).lightness() < 128;
-}
+QColor whiteAt(double a) { return QColor::fromRgbF(1, 1, 1, float(a)); }
+QColor blackAt(double a) { return QColor::fromRgbF(0, 0, 0, float(a)); }
 } // namespace
 
 ScrubberBar::ScrubberBar(QWidget *parent) : QWidget(parent)
@@ -23,7 +26,6 @@ ScrubberBar::ScrubberBar(QWidget *parent) : QWidget(parent)
     setFixedHeight(14);
     setMouseTracking(true);
     setAttribute(Qt::WA_Hover);
-    m_accent = palette().color(QPalette::Highlight);
 }
 
 void ScrubberBar::setCurrentTime(double s)
@@ -45,6 +47,8 @@ void ScrubberBar::setAccent(const QColor &c)
     m_accent = c;
     update();
 }
+QColor ScrubberBar::accent() const { return m_accent.value_or(LinearPalette::of(this).accent()); }
+
 void ScrubberBar::setMarkers(const QList<double> &markers)
 {
     m_markers = markers;
@@ -114,46 +118,118 @@ void ScrubberBar::paintEvent(QPaintEvent *)
     const double h = trackHeight(m_hovering);
     const double y = (height() - h) / 2;
     p.setPen(Qt::NoPen);
-    p.setBrush(isDark(this) ? QColor(255, 255, 255, int(0.16 * 255)) : QColor(0, 0, 0, int(0.12 * 255)));
+    const LinearPalette lp = LinearPalette::of(this);
+    const QColor accentColor = accent();
+    p.setBrush(lp.isDark() ? whiteAt(0.16) : blackAt(0.12));
     p.drawRoundedRect(QRectF(0, y, w, h), h / 2, h / 2);
     const double progress = std::max(0.0, w * fraction(m_currentTime, m_duration));
-    p.setBrush(m_accent);
+    p.setBrush(accentColor);
     p.drawRoundedRect(QRectF(0, y, progress, h), h / 2, h / 2);
     if (m_duration > 0) {
         const double s = tickSize(m_hovering);
         for (double m : m_markers) {
             const double x = tickX(m, m_duration, w);
             p.setBrush(Qt::white);
-            p.setPen(QPen(m_accent, 1.5));
+            p.setPen(QPen(accentColor, 1.5));
             p.drawEllipse(QRectF(x, (height() - s) / 2, s, s));
         }
     }
     if (m_hovering) {
         const double x = knobX(m_currentTime, m_duration, w);
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 0, int(0.35 * 255)));
+        p.setBrush(blackAt(0.35));
         p.drawEllipse(QRectF(x, (height() - 10) / 2 + 1, 10, 10));
         p.setBrush(Qt::white);
         p.drawEllipse(QRectF(x, (height() - 10) / 2, 10, 10));
     }
 }
 
+namespace {
+// One tag: its text in a capsule on the window colour with a faint outline.
+class TagChip : public QWidget {
+public:
+    TagChip(const QString &text, QWidget *parent) : QWidget(parent), m_text(text)
+    {
+        setObjectName(QStringLiteral("tagChip"));
+        setFont(LinearTheme::font(10, QFont::Medium));
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    QString text() const { return m_text; }
+    QSize sizeHint() const override
+    {
+        const QFontMetricsF fm(font());
+        return QSizeF(std::ceil(fm.horizontalAdvance(m_text)) + 2 * 7, std::ceil(fm.height() + 2 * 2.5)).toSize();
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const LinearPalette lp = LinearPalette::of(this);
+        const QRectF r = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
+        const qreal radius = r.height() / 2;
+        p.setBrush(lp.windowBackground());
+        QColor stroke = lp.separator();
+        stroke.setAlphaF(stroke.alphaF() * 0.65f);
+        p.setPen(QPen(stroke, 0.5));
+        p.drawRoundedRect(r, radius, radius);
+        p.setPen(lp.label());
+        p.drawText(rect(), Qt::AlignCenter, m_text);
+    }
+
+private:
+    QString m_text;
+};
+
+// Scrolls the row sideways without a bar; the wheel moves it sideways too.
+class SidewaysScrollArea : public QScrollArea {
+public:
+    explicit SidewaysScrollArea(QWidget *parent) : QScrollArea(parent) {}
+
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        const QPoint d = event->angleDelta();
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (d.x() != 0 ? d.x() : d.y()) / 2);
+        event->accept();
+    }
+};
+} // namespace
+
 FlowTagsView::FlowTagsView(QWidget *parent) : QWidget(parent)
 {
     auto *outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidgetResizable(true);
+    m_scroll = new SidewaysScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->viewport()->setAutoFillBackground(false);
     m_row = new QWidget;
+    m_row->setAutoFillBackground(false);
     auto *row = new QHBoxLayout(m_row);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(5);
     row->addStretch();
-    scroll->setWidget(m_row);
-    outer->addWidget(scroll);
+    m_scroll->setWidget(m_row);
+    outer->addWidget(m_scroll);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QSize FlowTagsView::sizeHint() const { return {0, m_row->sizeHint().height()}; }
+QSize FlowTagsView::minimumSizeHint() const { return sizeHint(); }
+
+QList<QWidget *> FlowTagsView::chips() const
+{
+    QList<QWidget *> out;
+    auto *row = m_row->layout();
+    for (int i = 0; i < row->count(); ++i)
+        if (QWidget *w = row->itemAt(i)->widget())
+            out.append(w);
+    return out;
 }
 
 void FlowTagsView::setTags(const QStringList &tags)
@@ -165,15 +241,8 @@ void FlowTagsView::setTags(const QStringList &tags)
         delete item->widget();
         delete item;
     }
-    for (int i = 0; i < tags.size(); ++i) {
-        auto *chip = new QLabel(tags[i], m_row);
-        chip->setObjectName(QStringLiteral("tagChip"));
-        QFont f = chip->font();
-        f.setPointSizeF(10);
-        f.setWeight(QFont::Medium);
-        chip->setFont(f);
-        chip->setStyleSheet(QStringLiteral("QLabel#tagChip { padding: 2px 7px; border-radius: 8px;"
-                                           " background: palette(window); border: 0.5px solid palette(mid); }"));
-        row->insertWidget(i, chip);
-    }
+    for (int i = 0; i < tags.size(); ++i)
+        row->insertWidget(i, new TagChip(tags[i], m_row));
+    m_scroll->setFixedHeight(m_row->sizeHint().height());
+    updateGeometry();
 }

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QWidget>
 
+class QScrollArea;
+
 #include <functional>
 #include <optional>
 
@@ -18,10 +20,13 @@ public:
 
     void setCurrentTime(double seconds);
     void setDuration(double seconds);
+    // Unset, the bar uses the scheme's accent.
     void setAccent(const QColor &accent);
+    QColor accent() const;
     void setMarkers(const QList<double> &markers);
     double currentTime() const { return m_currentTime; }
     double duration() const { return m_duration; }
+    QList<double> markers() const { return m_markers; }
     bool isHovering() const { return m_hovering; }
 
     // Layout arithmetic, in points.
@@ -49,7 +54,7 @@ private:
     void seekAt(double x);
     double m_currentTime = 0;
     double m_duration = 0;
-    QColor m_accent;
+    std::optional<QColor> m_accent;
     QList<double> m_markers;
     bool m_hovering = false;
 };
@@ -61,8 +66,14 @@ public:
     explicit FlowTagsView(QWidget *parent = nullptr);
     void setTags(const QStringList &tags);
     QStringList tags() const { return m_tags; }
+    // The chips in order, for layout checks.
+    QList<QWidget *> chips() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 private:
     QStringList m_tags;
+    QScrollArea *m_scroll = nullptr;
     QWidget *m_row = nullptr;
 };

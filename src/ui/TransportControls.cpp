@@ -7,9 +7,12 @@
 #include "media/VideoPlayerController.h"
 
 #include <QHBoxLayout>
-#include <QIcon>
+#include <QEvent>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -34,17 +37,87 @@ QString playbackRateLabel(float rate)
     return QString::fromLatin1(buf, int(res.ptr - buf)) + QStringLiteral("×");
 }
 
-namespace {
-QToolButton *iconButton(QWidget *parent, const QString &icon, const QString &fallbackText)
+// ---- PlayerSymbolButton ----
+
+PlayerSymbolButton::PlayerSymbolButton(const QString &symbol, qreal size, Color color, QWidget *parent)
+    : QToolButton(parent), m_symbol(symbol), m_size(size), m_color(std::move(color))
 {
-    auto *b = new QToolButton(parent);
-    b->setAutoRaise(true);
-    b->setIcon(QIcon::fromTheme(icon));
-    if (b->icon().isNull())
-        b->setText(fallbackText);
-    b->setFocusPolicy(Qt::NoFocus);
-    return b;
+    LinearTheme::initialize();
+    setAutoRaise(true);
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
+
+void PlayerSymbolButton::setSymbol(const QString &name)
+{
+    if (m_symbol == name)
+        return;
+    m_symbol = name;
+    update();
+}
+
+void PlayerSymbolButton::setColor(Color color)
+{
+    m_color = std::move(color);
+    update();
+}
+
+QColor PlayerSymbolButton::currentColor() const { return m_color ? m_color(LinearPalette::of(this)) : QColor(); }
+
+void PlayerSymbolButton::setTextLook(const QFont &font, qreal padX, qreal padY, qreal radius, Color fill)
+{
+    m_textLook = true;
+    m_textFont = font;
+    m_padX = padX;
+    m_padY = padY;
+    m_radius = radius;
+    m_fill = std::move(fill);
+    updateGeometry();
+    update();
+}
+
+void PlayerSymbolButton::setFrameSide(int side)
+{
+    m_frameSide = side;
+    updateGeometry();
+}
+
+QSize PlayerSymbolButton::sizeHint() const
+{
+    if (m_textLook) {
+        const QFontMetricsF fm(m_textFont);
+        return QSizeF(fm.horizontalAdvance(text()) + 2 * m_padX, fm.height() + 2 * m_padY).toSize() + QSize(1, 0);
+    }
+    const int side = std::max(m_frameSide, int(std::ceil(m_size)) + 6);
+    return {side, side};
+}
+
+void PlayerSymbolButton::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (isDown())
+        p.setOpacity(0.6);
+    const LinearPalette lp = LinearPalette::of(this);
+    const QColor color = currentColor();
+    if (m_textLook) {
+        const QSizeF hint = sizeHint();
+        const QRectF box((width() - hint.width()) / 2, (height() - hint.height()) / 2, hint.width(), hint.height());
+        if (m_fill)
+            p.fillPath(LinearTheme::roundedRect(box, m_radius), m_fill(lp));
+        p.setFont(m_textFont);
+        p.setPen(color);
+        p.drawText(box, Qt::AlignCenter, text());
+        return;
+    }
+    const QRectF glyph((width() - m_size) / 2, (height() - m_size) / 2, m_size, m_size);
+    LinearTheme::drawSymbol(p, glyph, m_symbol, color);
+}
+
+namespace {
+QColor labelOf(const LinearPalette &p) { return p.label(); }
+QColor secondaryOf(const LinearPalette &p) { return p.secondaryLabel(); }
 } // namespace
 
 TransportControls::TransportControls(VideoPlayerController *controller, QWidget *parent)
@@ -56,23 +129,21 @@ TransportControls::TransportControls(VideoPlayerController *controller, QWidget 
     m_scrubber = new ScrubberBar(this);
     column->addWidget(m_scrubber);
     auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(7);
     column->addLayout(row);
 
-    m_play = iconButton(this, QStringLiteral("media-playback-start"), QStringLiteral("▶"));
-    m_back = iconButton(this, QStringLiteral("media-seek-backward"), QStringLiteral("−10"));
-    m_forward = iconButton(this, QStringLiteral("media-seek-forward"), QStringLiteral("+10"));
+    m_play = new PlayerSymbolButton(QStringLiteral("play.fill"), 12, labelOf, this);
+    m_play->setFrameSide(24);
+    m_back = new PlayerSymbolButton(QStringLiteral("gobackward.10"), 11.5, secondaryOf, this);
+    m_forward = new PlayerSymbolButton(QStringLiteral("goforward.10"), 11.5, secondaryOf, this);
     m_time = new QLabel(this);
-    QFont mono = m_time->font();
-    mono.setPointSizeF(10.5);
-    mono.setStyleHint(QFont::Monospace);
-    m_time->setFont(mono);
-    m_time->setForegroundRole(QPalette::PlaceholderText);
-    m_subtitles = iconButton(this, QStringLiteral("media-view-subtitles-symbolic"), QStringLiteral("CC"));
-    m_rate = new QToolButton(this);
-    m_rate->setAutoRaise(true);
+    m_time->setFont(LinearTheme::font(10.5, QFont::Medium));
+    m_subtitles = new PlayerSymbolButton(QStringLiteral("captions.bubble"), 11, secondaryOf, this);
+    m_rate = new PlayerSymbolButton(QString(), 0, {}, this);
+    m_rate->setTextLook(LinearTheme::font(10.5, QFont::DemiBold, LinearTheme::Design::monospaced), 5, 2, 4,
+                        [](const LinearPalette &p) { return p.neutral(0.06, 0.045); });
     m_rate->setPopupMode(QToolButton::InstantPopup);
-    m_rate->setFocusPolicy(Qt::NoFocus);
     auto *menu = new QMenu(m_rate);
     for (float r : playbackRates())
         menu->addAction(playbackRateLabel(r), this, [this, r] {
@@ -80,11 +151,11 @@ TransportControls::TransportControls(VideoPlayerController *controller, QWidget 
                 m_controller->setPlaybackRate(r);
         });
     m_rate->setMenu(menu);
-    m_loop = iconButton(this, QStringLiteral("media-playlist-repeat"), QStringLiteral("⟳"));
+    m_loop = new PlayerSymbolButton(QStringLiteral("repeat"), 11, {}, this);
     m_loop->setCheckable(true);
-    m_mute = iconButton(this, QStringLiteral("audio-volume-high"), QStringLiteral("🔊"));
-    m_fullscreen = iconButton(this, QStringLiteral("view-fullscreen"), QStringLiteral("⛶"));
-    m_fullscreen->setToolTip(L10n::text(QStringLiteral("inspector.fullscreen")));
+    m_mute = new PlayerSymbolButton(QStringLiteral("speaker.wave.2.fill"), 11, secondaryOf, this);
+    m_fullscreen = new PlayerSymbolButton(QStringLiteral("arrow.up.left.and.arrow.down.right"), 10.5, secondaryOf, this);
+    setLanguage(AppLanguage::en);
 
     row->addWidget(m_play);
     row->addWidget(m_back);
@@ -137,6 +208,11 @@ TransportControls::TransportControls(VideoPlayerController *controller, QWidget 
     refresh();
 }
 
+void TransportControls::setLanguage(AppLanguage language)
+{
+    m_fullscreen->setToolTip(L10n::text(QStringLiteral("inspector.fullscreen"), language));
+}
+
 void TransportControls::setFallbackDuration(double seconds)
 {
     m_fallbackDuration = std::isfinite(seconds) ? seconds : 0;
@@ -150,8 +226,19 @@ double TransportControls::shownDuration() const
     return std::max(m_controller ? m_controller->duration() : 0.0, m_fallbackDuration);
 }
 
+void TransportControls::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        refresh();
+}
+
 void TransportControls::refresh()
 {
+    const LinearPalette lp = LinearPalette::of(this);
+    QPalette timePal = m_time->palette();
+    timePal.setColor(QPalette::WindowText, lp.secondaryLabel());
+    m_time->setPalette(timePal);
     if (!m_controller)
         return;
     const VideoPlayerController &c = *m_controller;
@@ -159,23 +246,18 @@ void TransportControls::refresh()
     m_scrubber->setCurrentTime(c.currentTime());
     m_scrubber->setDuration(shown);
     m_time->setText(formatDuration(c.currentTime()) + QStringLiteral(" / ") + formatDuration(shown));
-    const bool playing = c.isPlaying();
-    m_play->setIcon(QIcon::fromTheme(playing ? QStringLiteral("media-playback-pause")
-                                             : QStringLiteral("media-playback-start")));
-    if (m_play->icon().isNull())
-        m_play->setText(playing ? QStringLiteral("❚❚") : QStringLiteral("▶"));
-    m_play->setToolTip(playing ? QStringLiteral("pause") : QStringLiteral("play"));
+    m_play->setSymbol(c.isPlaying() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
     m_subtitles->setVisible(c.isUsingMPV());
-    m_rate->setText(playbackRateLabel(c.playbackRate()));
-    QPalette ratePal = m_rate->palette();
-    ratePal.setColor(QPalette::ButtonText, c.playbackRate() != 1.0f ? palette().color(QPalette::Highlight)
-                                                                    : palette().color(QPalette::PlaceholderText));
-    m_rate->setPalette(ratePal);
-    m_loop->setChecked(c.isLooping());
+    const float rate = c.playbackRate();
+    if (m_rate->text() != playbackRateLabel(rate)) {
+        m_rate->setText(playbackRateLabel(rate));
+        m_rate->updateGeometry();
+    }
+    m_rate->setColor([rate](const LinearPalette &p) { return rate != 1.0f ? p.accent() : p.secondaryLabel(); });
+    const bool looping = c.isLooping();
+    m_loop->setChecked(looping);
+    m_loop->setColor([looping](const LinearPalette &p) { return looping ? p.accent() : p.tertiaryLabel(); });
     const bool muted = c.isMuted();
-    m_mute->setIcon(QIcon::fromTheme(muted ? QStringLiteral("audio-volume-muted")
-                                           : QStringLiteral("audio-volume-high")));
-    if (m_mute->icon().isNull())
-        m_mute->setText(muted ? QStringLiteral("🔇") : QStringLiteral("🔊"));
-    m_mute->setToolTip(muted ? QStringLiteral("muted") : QStringLiteral("sound"));
+    m_mute->setSymbol(muted ? QStringLiteral("speaker.slash.fill") : QStringLiteral("speaker.wave.2.fill"));
+    m_mute->setColor([muted](const LinearPalette &p) { return muted ? p.systemRed() : p.secondaryLabel(); });
 }

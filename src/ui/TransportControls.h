@@ -1,14 +1,18 @@
 #pragma once
 
+#include "library/L10n.h"
+#include "ui/LinearTheme.h"
+
+#include <QFont>
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QToolButton>
 #include <QWidget>
 
 #include <functional>
 
 class QLabel;
-class QToolButton;
 class ScrubberBar;
 class VideoPlayerController;
 
@@ -16,6 +20,41 @@ class VideoPlayerController;
 const QList<float> &playbackRates();
 // "0.5×", "1×", "1.2×" (for 1.25), "1.5×", "2×".
 QString playbackRateLabel(float rate);
+
+// A flat player button that draws one symbol, or a short text on a rounded fill (the rate
+// label), in colours of the scheme it is drawn in. Dimmed while pressed.
+class PlayerSymbolButton : public QToolButton {
+    Q_OBJECT
+public:
+    using Color = std::function<QColor(const LinearPalette &)>;
+    PlayerSymbolButton(const QString &symbol, qreal size, Color color, QWidget *parent = nullptr);
+
+    void setSymbol(const QString &name);
+    QString symbol() const { return m_symbol; }
+    void setColor(Color color);
+    // The colour the button draws with now.
+    QColor currentColor() const;
+    // Text instead of a symbol, padded on a rounded fill.
+    void setTextLook(const QFont &font, qreal padX, qreal padY, qreal radius, Color fill);
+    // A fixed square frame larger than the symbol (the play button).
+    void setFrameSide(int side);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_symbol;
+    qreal m_size;
+    Color m_color;
+    Color m_fill;
+    QFont m_textFont;
+    qreal m_padX = 0, m_padY = 0, m_radius = 0;
+    bool m_textLook = false;
+    int m_frameSide = 0;
+};
 
 // The transport block under the inspector's picture: a scrubber over one row of compact
 // controls (play/pause, ±10 s, time, subtitles while libmpv plays, rate, loop, mute,
@@ -28,31 +67,38 @@ public:
     // The duration the facts know before the player reports one (0 when unknown).
     void setFallbackDuration(double seconds);
     void setMarkers(const QList<double> &markers);
+    void setLanguage(AppLanguage language);
     double shownDuration() const;
 
     ScrubberBar *scrubber() const { return m_scrubber; }
-    QToolButton *playButton() const { return m_play; }
-    QToolButton *subtitleButton() const { return m_subtitles; }
-    QToolButton *rateButton() const { return m_rate; }
-    QToolButton *loopButton() const { return m_loop; }
-    QToolButton *muteButton() const { return m_mute; }
+    PlayerSymbolButton *playButton() const { return m_play; }
+    PlayerSymbolButton *backButton() const { return m_back; }
+    PlayerSymbolButton *forwardButton() const { return m_forward; }
+    PlayerSymbolButton *subtitleButton() const { return m_subtitles; }
+    PlayerSymbolButton *rateButton() const { return m_rate; }
+    PlayerSymbolButton *loopButton() const { return m_loop; }
+    PlayerSymbolButton *muteButton() const { return m_mute; }
+    PlayerSymbolButton *fullscreenButton() const { return m_fullscreen; }
     QLabel *timeLabel() const { return m_time; }
 
 signals:
     void fullscreenRequested();
+
+protected:
+    void changeEvent(QEvent *event) override;
 
 private:
     void refresh();
     QPointer<VideoPlayerController> m_controller;
     double m_fallbackDuration = 0;
     ScrubberBar *m_scrubber = nullptr;
-    QToolButton *m_play = nullptr;
-    QToolButton *m_back = nullptr;
-    QToolButton *m_forward = nullptr;
+    PlayerSymbolButton *m_play = nullptr;
+    PlayerSymbolButton *m_back = nullptr;
+    PlayerSymbolButton *m_forward = nullptr;
     QLabel *m_time = nullptr;
-    QToolButton *m_subtitles = nullptr;
-    QToolButton *m_rate = nullptr;
-    QToolButton *m_loop = nullptr;
-    QToolButton *m_mute = nullptr;
-    QToolButton *m_fullscreen = nullptr;
+    PlayerSymbolButton *m_subtitles = nullptr;
+    PlayerSymbolButton *m_rate = nullptr;
+    PlayerSymbolButton *m_loop = nullptr;
+    PlayerSymbolButton *m_mute = nullptr;
+    PlayerSymbolButton *m_fullscreen = nullptr;
 };

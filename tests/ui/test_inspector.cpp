@@ -10,6 +10,8 @@
 #include "ui/InspectorSections.h"
 #include "ui/InspectorWidgets.h"
 #include "ui/LinearTheme.h"
+#include "ui/ScrubberBar.h"
+#include "ui/TransportControls.h"
 
 #include <gtest/gtest.h>
 
@@ -557,4 +559,77 @@ TEST_F(InspectorTest, TextsFollowTheLanguage)
     auto *label = view->mediaInfoGrid()->findChild<QWidget *>("meta-row:meta.duration")->findChild<QLabel *>("label");
     EXPECT_EQ(label->text(), L10n::text("meta.duration", AppLanguage::ja));
     EXPECT_EQ(gridValue("meta.modified"), formatDateTime(video("native.mp4").modifiedDate, uiLocale(AppLanguage::ja)));
+}
+
+TEST_F(InspectorTest, TransportControlsDriveTheInspectorsController)
+{
+    const VideoFile native = video("native.mp4");
+    ASSERT_TRUE(selectAndWait("native.mp4"));
+    TransportControls *t = view->transportControls();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(view->playerCard()->transportControls(), t);
+    EXPECT_TRUE(t->isVisibleTo(view.get()));
+    // Before the player knows the length, the facts' length is shown.
+    EXPECT_NEAR(t->shownDuration(), 3.0, 0.1);
+    EXPECT_TRUE(t->subtitleButton()->isHidden());
+
+    t->playButton()->click();
+    EXPECT_TRUE(controller()->isPlaying());
+    EXPECT_EQ(t->playButton()->symbol(), "pause.fill");
+    t->playButton()->click();
+    EXPECT_FALSE(controller()->isPlaying());
+    t->muteButton()->click();
+    EXPECT_TRUE(controller()->isMuted());
+    EXPECT_EQ(t->muteButton()->symbol(), "speaker.slash.fill");
+    EXPECT_EQ(t->muteButton()->currentColor(), LinearPalette::of(t->muteButton()).systemRed());
+    t->loopButton()->click();
+    EXPECT_TRUE(controller()->isLooping());
+    EXPECT_EQ(t->loopButton()->currentColor(), LinearPalette::of(t->loopButton()).accent());
+    ASSERT_TRUE(waitFor([&] { return controller()->duration() > 2.5; }));
+    t->forwardButton()->click();
+    EXPECT_NEAR(controller()->currentTime(), controller()->duration(), 0.01);
+    t->backButton()->click();
+    EXPECT_NEAR(controller()->currentTime(), std::max(0.0, controller()->duration() - 10), 0.01);
+
+    // The full-screen button opens the window for the selected video.
+    t->fullscreenButton()->click();
+    ASSERT_EQ(presented.size(), 1);
+    EXPECT_EQ(presented[0].video.id, native.id);
+    EXPECT_TRUE(view->isFullscreenActive());
+    view->toggleFullscreen();
+    EXPECT_FALSE(view->isFullscreenActive());
+
+    state->setLanguage(AppLanguage::de);
+    EXPECT_EQ(t->fullscreenButton()->toolTip(), L10n::text("inspector.fullscreen", AppLanguage::de));
+}
+
+TEST_F(InspectorTest, ScrubberMarksTheMatchedMomentsOnlyInVisualSearch)
+{
+    const VideoFile native = video("native.mp4");
+    ASSERT_TRUE(selectAndWait("native.mp4"));
+    ScrubberBar *bar = view->transportControls()->scrubber();
+    EXPECT_TRUE(bar->markers().isEmpty());
+    state->setIsAISearchMode(true);
+    state->setSearchQuery("car");
+    SearchHitMap hits;
+    hits.insert(native.id, VisualSearchHit{0.9, 1.0, {{2.0, 0.9, false}, {0.5, 0.4, true}}, false, false});
+    state->setAiSearchHits(hits);
+    EXPECT_EQ(bar->markers(), (QList<double>{2.0, 0.5})); // stored order
+    // Another video without a hit has no markers.
+    state->selectVideo(video("other.mkv"));
+    settle();
+    EXPECT_TRUE(bar->markers().isEmpty());
+    state->selectVideo(native);
+    settle();
+    EXPECT_EQ(bar->markers(), (QList<double>{2.0, 0.5}));
+    // Hits that outlive the mode give no markers.
+    state->setIsAISearchMode(false);
+    state->setAiSearchHits(hits);
+    EXPECT_TRUE(bar->markers().isEmpty()) << "markers outside visual-search mode";
+}
+
+TEST_F(InspectorTest, LibmpvFileShowsTheSubtitleButton)
+{
+    ASSERT_TRUE(selectAndWait("other.mkv"));
+    EXPECT_TRUE(view->transportControls()->subtitleButton()->isVisibleTo(view.get()));
 }

@@ -2,6 +2,7 @@
 #include "library/Models.h"
 #include "ui/InspectorMediaInfo.h"
 #include "ui/InspectorSections.h"
+#include "ui/ScrubberBar.h"
 #include "ui/InspectorWidgets.h"
 
 #include <gtest/gtest.h>
@@ -163,12 +164,19 @@ TEST(AIInsightsSection, OCRRowAndTagsFollowTheEntry)
     EXPECT_EQ(section.ocrText().size(), 160);
     EXPECT_EQ(section.tags().size(), 8);
     EXPECT_EQ(section.engineText(), "CLIP + OpenCV");
+    // The tags are the shared chip row, one chip per tag, shown under the header.
+    ASSERT_NE(section.tagsView(), nullptr);
+    EXPECT_TRUE(section.tagsView()->isVisibleTo(&section));
+    EXPECT_EQ(section.tagsView()->tags(), section.tags());
+    EXPECT_EQ(section.tagsView()->chips().size(), 8);
+    EXPECT_GT(section.tagsView()->sizeHint().height(), 0);
 
     entry.ocrText.clear();
     entry.labelsEN.clear();
     section.setEntry(entry, AppLanguage::en);
     EXPECT_FALSE(section.hasOCRRow());
     EXPECT_TRUE(section.tags().isEmpty());
+    EXPECT_FALSE(section.tagsView()->isVisibleTo(&section));
 }
 
 TEST(MatchedMomentsSection, ChipsInStoredOrderWithTheirOwnIcons)

@@ -1,10 +1,9 @@
-// Scrubber arithmetic, rate labels, the full-screen window's keys and the preview
-// widget's hand-over to full screen and back.
+// Scrubber arithmetic, rate labels and the full-screen window's keys (the hand-over to
+// full screen and back is tested with the inspector).
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
 #include "ui/FullscreenPlayerWindow.h"
-#include "ui/PlayerPreviewWidget.h"
-#include "ui/PlayerSurfaces.h"
+#include "ui/LinearTheme.h"
 #include "ui/ScrubberBar.h"
 #include "ui/TransportControls.h"
 
@@ -19,33 +18,6 @@
 #include <functional>
 #include <optional>
 
-namespace {
-bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
-double litFraction(const QImage &image)
-{
-    if (image.isNull())
-        return 0;
-    const QImage img = image.convertToFormat(QImage::Format_RGB32);
-    qint64 lit = 0, all = 0;
-    for (int y = 0; y < img.height(); y += 3)
-        for (int x = 0; x < img.width(); x += 3, ++all) {
-            const QRgb p = img.pixel(x, y);
-            lit += qRed(p) + qGreen(p) + qBlue(p) > 60;
-        }
-    return all ? double(lit) / all : 0;
-}
-} // namespace
 
 TEST(ScrubberBar, Formulas)
 {
@@ -181,47 +153,60 @@ TEST_F(FullscreenKeys, PresentingTwiceKeepsOneWindowAndTheSecondDismissHandler)
     EXPECT_EQ(second, 1);
 }
 
-TEST(PlayerPreview, FullscreenRoundTripKeepsThePicture)
+TEST(TransportControls, ColoursFollowTheStateAndTheScheme)
 {
-    const QString path = lktest::sandboxRoot() + "/preview/clip.mkv";
-    ASSERT_TRUE(lktest::makeClip(path, 6, 320, 240, {"-c:v", "libx264", "-pix_fmt", "yuv420p"}));
-    PlayerPreviewWidget preview;
-    preview.resize(360, 280);
-    preview.show();
-    QTest::qWaitForWindowExposed(&preview);
-    preview.setVideo(VideoFile::fromFile(path));
-    preview.controller()->play();
-    auto inspectorLit = [&] { return litFraction(preview.surface()->grabPicture()) > 0.3; };
-    ASSERT_TRUE(waitFor(inspectorLit));
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
-        preview.presentFullscreen();
-        ASSERT_TRUE(preview.isFullscreenActive());
-        auto *window = FullscreenPlayerWindowManager::shared().window();
-        ASSERT_NE(window, nullptr);
-        auto *overlay = window->findChild<FullscreenPlayerOverlay *>();
-        ASSERT_NE(overlay, nullptr);
-        EXPECT_TRUE(waitFor([&] { return litFraction(overlay->surface()->grabPicture()) > 0.3; }));
-        FullscreenPlayerWindowManager::shared().dismiss(true);
-        EXPECT_FALSE(preview.isFullscreenActive());
-        EXPECT_TRUE(waitFor(inspectorLit)) << "the inspector's picture stayed black";
-        EXPECT_TRUE(preview.controller()->isPlaying());
+    VideoPlayerController c;
+    for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
+        SCOPED_TRACE(int(scheme));
+        TransportControls t(&c);
+        t.setPalette(LinearTheme::palette(scheme));
+        const LinearPalette lp(scheme);
+        c.setPlaybackRate(1.0f);
+        EXPECT_EQ(t.rateButton()->text(), "1×");
+        EXPECT_EQ(t.rateButton()->currentColor(), lp.secondaryLabel());
+        c.setPlaybackRate(1.25f);
+        EXPECT_EQ(t.rateButton()->text(), "1.2×");
+        EXPECT_EQ(t.rateButton()->currentColor(), lp.accent());
+        c.setPlaybackRate(1.0f);
+        EXPECT_EQ(t.muteButton()->symbol(), "speaker.wave.2.fill");
+        EXPECT_EQ(t.muteButton()->currentColor(), lp.secondaryLabel());
+        c.toggleMute();
+        EXPECT_EQ(t.muteButton()->symbol(), "speaker.slash.fill");
+        EXPECT_EQ(t.muteButton()->currentColor(), lp.systemRed());
+        c.toggleMute();
+        EXPECT_EQ(t.loopButton()->currentColor(), lp.tertiaryLabel());
+        EXPECT_EQ(t.playButton()->currentColor(), lp.label());
+        EXPECT_EQ(t.timeLabel()->palette().color(QPalette::WindowText), lp.secondaryLabel());
+        EXPECT_EQ(t.scrubber()->accent(), lp.accent());
     }
 }
 
-TEST(PlayerPreview, HidingKeepsTheControllerAndItsPlayRequest)
+TEST(TransportControls, EverySymbolDraws)
 {
-    const QString path = lktest::sandboxRoot() + "/preview/hidden.mkv";
-    ASSERT_TRUE(lktest::makeClip(path, 6, 160, 120, {"-c:v", "libx264", "-pix_fmt", "yuv420p"}));
-    PlayerPreviewWidget preview;
-    preview.show();
-    QTest::qWaitForWindowExposed(&preview);
-    VideoPlayerController *controller = preview.controller();
-    preview.hide();
-    preview.setVideo(VideoFile::fromFile(path));
-    controller->play();
-    EXPECT_EQ(preview.controller(), controller);
-    ASSERT_TRUE(waitFor([&] { return controller->currentTime() > 0.5; })) << "the play request made while hidden was lost";
-    preview.show();
-    EXPECT_TRUE(controller->isPlaying());
+    for (const char *name : {"play.fill", "pause.fill", "gobackward.10", "goforward.10", "captions.bubble", "repeat",
+                             "speaker.wave.2.fill", "speaker.slash.fill", "arrow.up.left.and.arrow.down.right",
+                             "arrow.down.right.and.arrow.up.left"}) {
+        SCOPED_TRACE(name);
+        const QImage img = LinearTheme::symbolPixmap(name, 16, Qt::black).toImage();
+        int inked = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) inked += qAlpha(img.pixel(x, y)) > 0;
+        EXPECT_GT(inked, 8);
+    }
+}
+
+TEST(FlowTagsView, OneChipPerTagAndAnEmptyRowForNone)
+{
+    FlowTagsView tags;
+    tags.setTags({"sports car", "road", "sky"});
+    ASSERT_EQ(tags.chips().size(), 3);
+    EXPECT_GT(tags.sizeHint().height(), 10);
+    // Chips keep the order they were given in and do not overlap.
+    tags.resize(400, tags.sizeHint().height());
+    tags.show();
+    QTest::qWait(10);
+    EXPECT_LT(tags.chips()[0]->geometry().right(), tags.chips()[1]->geometry().left());
+    tags.setTags({});
+    EXPECT_TRUE(tags.chips().isEmpty());
+    EXPECT_TRUE(tags.tags().isEmpty());
 }
