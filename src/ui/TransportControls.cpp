@@ -89,7 +89,7 @@ QSize PlayerSymbolButton::sizeHint() const
         const QFontMetricsF fm(m_textFont);
         return QSizeF(fm.horizontalAdvance(text()) + 2 * m_padX, fm.height() + 2 * m_padY).toSize() + QSize(1, 0);
     }
-    const int side = std::max(m_frameSide, int(std::ceil(m_size)) + 6);
+    const int side = std::max(m_frameSide, int(std::ceil(m_size * 1.25)) + 6);
     return {side, side};
 }
 
@@ -111,7 +111,9 @@ void PlayerSymbolButton::paintEvent(QPaintEvent *)
         p.drawText(box, Qt::AlignCenter, text());
         return;
     }
-    const QRectF glyph((width() - m_size) / 2, (height() - m_size) / 2, m_size, m_size);
+    // A symbol of a point size is drawn somewhat larger than that size, as text glyphs are.
+    const qreal side = m_size * 1.25;
+    const QRectF glyph((width() - side) / 2, (height() - side) / 2, side, side);
     LinearTheme::drawSymbol(p, glyph, m_symbol, color);
 }
 
