@@ -22,8 +22,12 @@ static void initIconResources() { Q_INIT_RESOURCE(icons); }
 
 LinearPalette LinearPalette::of(const QWidget *widget)
 {
-    const QPalette p = widget ? widget->palette() : QGuiApplication::palette();
-    return LinearPalette(p.color(QPalette::Window).lightness() < 128 ? ColorScheme::dark : ColorScheme::light);
+    return of(widget ? widget->palette() : QGuiApplication::palette());
+}
+
+LinearPalette LinearPalette::of(const QPalette &palette)
+{
+    return LinearPalette(palette.color(QPalette::Window).lightness() < 128 ? ColorScheme::dark : ColorScheme::light);
 }
 
 static QColor withAlpha(QColor c, double opacity)
@@ -45,6 +49,7 @@ QColor LinearPalette::secondaryLabel() const { return pick(withAlpha(Qt::white, 
 QColor LinearPalette::tertiaryLabel() const { return pick(withAlpha(Qt::white, 0.28), withAlpha(Qt::black, 0.28)); }
 QColor LinearPalette::separator() const { return pick(withAlpha(Qt::white, 0.12), withAlpha(Qt::black, 0.11)); }
 QColor LinearPalette::windowBackground() const { return pick(QColor(0x26, 0x26, 0x28), QColor(0xf3, 0xf3, 0xf5)); }
+QColor LinearPalette::controlBackground() const { return pick(QColor(0x1e, 0x1e, 0x20), QColor(0xff, 0xff, 0xff)); }
 
 QColor LinearPalette::accent() const
 {
@@ -226,7 +231,7 @@ QPalette palette(ColorScheme scheme)
     QPalette p;
     const bool dark = scheme == ColorScheme::dark;
     const QColor window = lp.windowBackground();
-    const QColor base = dark ? QColor(0x1e, 0x1e, 0x20) : QColor(0xff, 0xff, 0xff);
+    const QColor base = lp.controlBackground();
     const QColor text = dark ? QColor(0xea, 0xea, 0xec) : QColor(0x1d, 0x1d, 0x1f);
     const QColor disabledText = dark ? QColor(0x6e, 0x6e, 0x73) : QColor(0xa1, 0xa1, 0xa6);
     const QColor button = dark ? QColor(0x3a, 0x3a, 0x3d) : QColor(0xfb, 0xfb, 0xfd);

@@ -29,6 +29,7 @@ public:
     explicit LinearPalette(ColorScheme s) : scheme(s) {}
     // The scheme a widget is drawn in, from the lightness of its window colour.
     static LinearPalette of(const QWidget *widget);
+    static LinearPalette of(const QPalette &palette);
 
     bool isDark() const { return scheme == ColorScheme::dark; }
     QColor pick(const QColor &dark, const QColor &light) const { return isDark() ? dark : light; }
@@ -48,6 +49,8 @@ public:
     QColor tertiaryLabel() const;
     QColor separator() const;
     QColor windowBackground() const;
+    // Behind text fields and thumbnails (the palette's base colour).
+    QColor controlBackground() const;
     // The desktop's highlight colour.
     QColor accent() const;
 

@@ -2,7 +2,6 @@
 
 #include "ui/LinearTheme.h"
 
-#include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
@@ -13,9 +12,8 @@
 #include <cmath>
 #include <functional>
 
-PaneColors PaneColors::fromPalette(const QPalette &palette)
+PaneColors PaneColors::fromTheme(const LinearPalette &lp)
 {
-    const LinearPalette lp(palette.color(QPalette::Window).lightness() < 128 ? ColorScheme::dark : ColorScheme::light);
     PaneColors c;
     c.dark = lp.isDark();
     c.accent = lp.accent();
@@ -24,16 +22,10 @@ PaneColors PaneColors::fromPalette(const QPalette &palette)
     c.tertiaryLabel = lp.tertiaryLabel();
     c.separator = lp.separator();
     c.windowBackground = lp.windowBackground();
-    // The theme has no control background; text fields and thumbnails sit on it.
-    c.controlBackground = c.dark ? QColor(0x1e, 0x1e, 0x20) : QColor(255, 255, 255);
+    c.controlBackground = lp.controlBackground();
     c.orange = lp.systemOrange();
     c.red = lp.systemRed();
     return c;
-}
-
-PaneColors PaneColors::forWidget(const QWidget *widget)
-{
-    return fromPalette(widget ? widget->palette() : QGuiApplication::palette());
 }
 
 namespace PaneStyle {

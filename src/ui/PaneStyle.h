@@ -7,12 +7,14 @@
 #include <QRectF>
 #include <QString>
 
+#include "ui/LinearTheme.h"
+
 class QPainter;
 class QWidget;
 
 // Colours, fonts and glyphs of the tree pane and its rows. Sizes are in device-independent
-// pixels; the colours stand in for the system colours of the design (label, secondary,
-// tertiary, separator, control and window backgrounds) in a light and a dark variant.
+// pixels. The colours are a snapshot of the app's LinearPalette, so the pane and the other
+// windows share one light/dark table and one accent.
 struct PaneColors {
     bool dark = false;
     QColor accent;
@@ -25,12 +27,14 @@ struct PaneColors {
     QColor orange;
     QColor red;
 
-    // Dark when the window colour of the palette is dark; the accent is the highlight colour.
-    static PaneColors fromPalette(const QPalette &palette);
-    static PaneColors forWidget(const QWidget *widget);
+    static PaneColors fromTheme(const LinearPalette &theme);
+    // The scheme follows LinearPalette::of (lightness of the window colour).
+    static PaneColors fromPalette(const QPalette &palette) { return fromTheme(LinearPalette::of(palette)); }
+    static PaneColors forWidget(const QWidget *widget) { return fromTheme(LinearPalette::of(widget)); }
 
-    QColor accentFill() const { return alpha(accent, dark ? 0.18 : 0.11); }
-    QColor hoverFill() const { return dark ? QColor(255, 255, 255, qRound(0.06 * 255)) : QColor(0, 0, 0, qRound(0.045 * 255)); }
+    LinearPalette theme() const { return LinearPalette(dark ? ColorScheme::dark : ColorScheme::light); }
+    QColor accentFill() const { return theme().accentFill(); }
+    QColor hoverFill() const { return theme().hoverFill(); }
     QColor outline() const { return alpha(separator, 0.65); }
 
     static QColor alpha(QColor c, double opacity)
@@ -47,7 +51,9 @@ namespace PaneStyle {
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal, bool monospace = false);
 
 // Draws the named symbol into `rect` in `color`. The names are the design's symbol names
-// ("play.fill", "folder", "magnifyingglass", ...); an unknown name draws nothing.
+// ("play.fill", "folder", "magnifyingglass", ...). The pane's own line drawings win where it
+// has one (the theme's desktop icons look different at row sizes); every other name goes
+// to LinearTheme::drawSymbol. An unknown name draws nothing.
 void drawGlyph(QPainter &painter, const QString &name, const QRectF &rect, const QColor &color);
 bool hasGlyph(const QString &name);
 
