@@ -1157,9 +1157,11 @@ TEST_F(AppStateTest, VideosLeavingTheScopeLeaveTheList)
     s->setVideosPendingMove({a});
     s->moveSelected(QUrl::fromLocalFile(outside));
     EXPECT_EQ(ids(s->allVideos()), QStringList{b.id});
-    for (const TreeRow &row : s->flattenedRows())
-        if (row.isFolder())
+    for (const TreeRow &row : s->flattenedRows()) {
+        if (row.isFolder()) {
             EXPECT_TRUE(row.folder().id.startsWith(root)) << row.folder().id.toStdString();
+        }
+    }
     s->undoLastOperation();
     EXPECT_EQ(ids(s->allVideos()), (QStringList{b.id, a.id}));
 

@@ -328,9 +328,9 @@ TEST_F(WindowTest, KeyTableAnswersAsWritten)
         const int play = state->playbackToggleSignal(), full = state->fullscreenRequestSignal();
         QKeyEvent event(QEvent::KeyPress, c.key, Qt::NoModifier, c.text);
         EXPECT_EQ(content()->handleKey(&event), c.handled) << c.name;
-        if (c.handled && c.key == Qt::Key_Space) EXPECT_EQ(state->playbackToggleSignal(), play + 1) << c.name;
-        if (c.handled && c.key == Qt::Key_F) EXPECT_EQ(state->fullscreenRequestSignal(), full + 1) << c.name;
-        if (c.key == Qt::Key_Space || c.key == Qt::Key_F) EXPECT_EQ(state->showInspector(), c.handled) << c.name;
+        if (c.handled && c.key == Qt::Key_Space) { EXPECT_EQ(state->playbackToggleSignal(), play + 1) << c.name; }
+        if (c.handled && c.key == Qt::Key_F) { EXPECT_EQ(state->fullscreenRequestSignal(), full + 1) << c.name; }
+        if (c.key == Qt::Key_Space || c.key == Qt::Key_F) { EXPECT_EQ(state->showInspector(), c.handled) << c.name; }
         if (!c.handled) {
             EXPECT_EQ(state->playbackToggleSignal(), play) << c.name;
             EXPECT_EQ(state->fullscreenRequestSignal(), full) << c.name;
