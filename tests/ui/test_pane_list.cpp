@@ -56,8 +56,9 @@ TEST(TreeList, RowOffsetsAndHitTestingFollowTheRowHeights)
         EXPECT_EQ(list.rowAt(QPoint(10, int(y) + 1)), i);
         y += qint64(TreeListView::rowHeight(rows.at(i))) + 1;
         // The one-point gap between rows belongs to no row.
-        if (i + 1 < rows.size())
+        if (i + 1 < rows.size()) {
             EXPECT_EQ(list.rowAt(QPoint(10, int(y) - 1)), -1);
+        }
     }
     EXPECT_EQ(list.contentHeight(), y - 1 + TreeListView::kBottomPadding);
     EXPECT_EQ(list.rowAt(QPoint(10, 3)), -1); // top padding

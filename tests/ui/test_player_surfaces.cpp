@@ -90,7 +90,7 @@ struct Stage {
         layout->addWidget(surface);
         window.resize(320, 240);
         window.show();
-        QTest::qWaitForWindowExposed(&window);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
 };
 
