@@ -21,17 +21,7 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs = 8000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+using lktest::waitFor;
 
 class ControllerClips : public ::testing::Test {
 protected:

@@ -8,7 +8,11 @@
 #include <QHash>
 #include <QLockFile>
 #include <QMutex>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QProcess>
+#include <QThread>
 #include <QRandomGenerator>
 
 #include <cstdio>
@@ -157,6 +161,20 @@ bool ffmpegOutput(const QString &path, const QStringList &args)
     return cachedFile(path, recipe, [&](const QString &out) {
         return runProgram("ffmpeg", QStringList{"-y", "-v", "error"} + args + QStringList{out}) == 0;
     });
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(5);
+    }
+    return true;
 }
 
 } // namespace lktest

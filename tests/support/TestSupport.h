@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include <functional>
+
 namespace lktest {
 
 // The temporary folder that HOME and every XDG folder point into for this test program.
@@ -34,5 +36,8 @@ bool cachedFile(const QString &path, const QByteArray &recipe, const std::functi
 
 // `<program> -version` output, read once per process; empty when it cannot run.
 QByteArray programVersion(const QString &program);
+
+// Runs the event loop until `condition` holds; false when `timeoutMs` passes first.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
 
 } // namespace lktest

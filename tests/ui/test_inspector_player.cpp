@@ -25,16 +25,7 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+using lktest::waitFor;
 
 // Share of pixels that are clearly not black.
 double litFraction(const QImage &image)
