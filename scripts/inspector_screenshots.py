@@ -13,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 
+from screenshots import sandbox_env
+
 CLIPS = [
     ("native", "Videos/Holidays/Beach.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]),
     ("libmpv", "Videos/Holidays/Harbour.mkv", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]),
@@ -45,17 +47,7 @@ def main() -> int:
         os.makedirs(config, exist_ok=True)
         with open(os.path.join(config, "Lumenkite.conf"), "w") as f:
             f.write("[General]\nLumenkite.language=en\nLumenkite.hasCompletedOnboarding=true\n")
-        env = dict(os.environ)
-        env.update({
-            "HOME": home,
-            "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-            "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
-            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
-            "XDG_VIDEOS_DIR": os.path.join(home, "Videos"),
-            "LANG": "C.UTF-8",
-            "QT_QPA_PLATFORM": "xcb",
-        })
-        env.pop("LUMENKITE_CAPTURE_DIR", None)
+        env = sandbox_env(home)
         failures = 0
         for name, rel, _ in CLIPS:
             for theater in (False, True):

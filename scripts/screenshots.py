@@ -58,6 +58,22 @@ def make_library(home: str) -> int:
     return total
 
 
+def sandbox_env(home: str) -> dict:
+    """The environment that runs the app on the fixture home only, on the X display."""
+    env = dict(os.environ)
+    env.update({
+        "HOME": home,
+        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "XDG_VIDEOS_DIR": os.path.join(home, "Videos"),
+        "LANG": "C.UTF-8",
+        "QT_QPA_PLATFORM": "xcb",
+    })
+    env.pop("LUMENKITE_CAPTURE_DIR", None)
+    return env
+
+
 def write_settings(config_home: str, language: str) -> None:
     folder = os.path.join(config_home, "Lumenkite")
     os.makedirs(folder, exist_ok=True)
@@ -80,17 +96,7 @@ def main() -> int:
         failures = 0
         for language in LANGUAGES:
             for appearance in APPEARANCES:
-                env = dict(os.environ)
-                env.update({
-                    "HOME": home,
-                    "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-                    "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
-                    "XDG_CACHE_HOME": os.path.join(home, ".cache"),
-                    "XDG_VIDEOS_DIR": os.path.join(home, "Videos"),
-                    "LANG": "C.UTF-8",
-                    "QT_QPA_PLATFORM": "xcb",
-                })
-                env.pop("LUMENKITE_CAPTURE_DIR", None)
+                env = sandbox_env(home)
                 write_settings(env["XDG_CONFIG_HOME"], language)
                 png = os.path.join(out, f"main-{language}-{appearance}.png")
                 if os.path.exists(png):
