@@ -9,12 +9,22 @@
 #include <QStringList>
 
 #include <optional>
+#include <span>
+#include <vector>
 
 // An embedding stored as signed 8-bit values with one scale.
 struct QuantizedEmbedding {
     float scale = 0;
     QList<qint8> data;
     bool operator==(const QuantizedEmbedding &other) const = default;
+
+    // One step of maxAbs/127 (at least 1e-6); components rounded half away from zero.
+    static QuantizedEmbedding fromVector(std::span<const float> vector);
+    // scale x sum(query[i] x data[i]). Vectors of different lengths come from different
+    // models and never score: 0, and nothing past either end is read.
+    float dot(std::span<const float> query) const;
+    // The stored values times the scale.
+    std::vector<float> dequantized() const;
 };
 
 // One indexed keyframe.

@@ -1,0 +1,156 @@
+#pragma once
+
+// Internals shared by the files that implement AppState, one file per concern.
+
+#include "AppState.h"
+
+#include <QDateTime>
+#include <QSettings>
+#include <QTimer>
+#include <QElapsedTimer>
+
+namespace AppStateDetail {
+
+
+inline QSettings appSettings() { return QSettings(QStringLiteral("Lumenkite"), QStringLiteral("Lumenkite")); }
+
+inline const QString kLanguageKey = QStringLiteral("Lumenkite.language");
+inline const QString kOnboardingKey = QStringLiteral("Lumenkite.hasCompletedOnboarding");
+inline const QString kRecentDestinationsKey = QStringLiteral("Lumenkite.recentMoveDestinations");
+inline const QString kLastCustomScopeKey = QStringLiteral("Lumenkite.lastCustomScopePath");
+
+inline QString trimmed(const QString &s) { return s.trimmed(); }
+
+inline bool isUnder(const QString &path, const QString &root)
+{
+    if (root == QLatin1String("/"))
+        return true;
+    return path == root || (path.startsWith(root) && path.size() > root.size() && path.at(root.size()) == '/');
+}
+
+// A video entering the library at `url`: size and dates as the caller gives them.
+inline VideoFile videoForOutput(const QUrl &url, qint64 size, const QDateTime &modified,
+                         const std::optional<QDateTime> &created)
+{
+    const QString path = standardizedPath(url.toLocalFile());
+    const int slash = path.lastIndexOf('/');
+    VideoFile v;
+    v.id = path;
+    v.url = QUrl::fromLocalFile(path);
+    v.name = path.mid(slash + 1);
+    const int dot = v.name.lastIndexOf('.');
+    v.fileExtension = dot > 0 && dot < v.name.size() - 1 ? v.name.mid(dot + 1).toUpper() : QString();
+    v.directoryPath = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    v.fileSize = size;
+    v.modifiedDate = modified;
+    v.createdDate = created;
+    return v;
+}
+
+inline QString joinedFailures(const QStringList &lines) { return lines.mid(0, 3).join('\n'); }
+
+
+} // namespace AppStateDetail
+
+using namespace AppStateDetail;
+
+
+// A change made to the library by a file operation or an edit result, so that the same
+// change can be applied to a cached record when the library itself is not complete.
+struct LibraryChange {
+    QSet<QString> removed;              // ids that leave
+    QHash<QString, VideoFile> replaced; // old id -> new video, at the same position
+    QList<VideoFile> appended;          // added at the end (replacing any entry of the same id)
+
+    QList<VideoFile> applied(const QList<VideoFile> &videos) const
+    {
+        QSet<QString> appendedIDs;
+        for (const VideoFile &v : appended)
+            appendedIDs.insert(v.id);
+        QList<VideoFile> out;
+        out.reserve(videos.size() + appended.size());
+        for (const VideoFile &v : videos) {
+            if (removed.contains(v.id) || appendedIDs.contains(v.id))
+                continue;
+            const auto it = replaced.constFind(v.id);
+            out.append(it == replaced.cend() ? v : it.value());
+        }
+        out.append(appended);
+        return out;
+    }
+};
+
+struct AppState::Private {
+    Services services;
+    ScanStarter starter;
+    std::unique_ptr<ScopeCacheWriter> writer;
+
+    // The running scan's consumer.
+    struct Consumer {
+        quint64 token = 0;
+        ScanScope scope;
+        bool includePhotosLibrary = true;
+        QString key;
+        QSet<QString> ids;
+        QSet<QString> denied;
+        ScanJob job;
+    };
+    std::optional<Consumer> consumer;
+    quint64 nextConsumerToken = 1;
+
+    // The key of the scope the library shows, and whether it holds that scope's complete
+    // scan (a cache hit or a completed scan) rather than a partial one.
+    QString libraryKey;
+    bool libraryComplete = false;
+
+    // Coalesced tree rebuilds while scan batches arrive.
+    QTimer scanRebuildTimer;
+    QElapsedTimer sinceScanRebuild;
+    qint64 lastRebuildMs = 0;
+
+    // Toast dismissal and the notice that follows the current toast.
+    QTimer toastTimer;
+    std::optional<ToastMessage> followUpToast;
+
+    // ---- derived caches ----
+    bool lookupValid = false;
+    QHash<QString, qsizetype> indexByID; // first position of each id in allVideos
+
+    bool filteredValid = false;
+    QList<VideoFile> filtered;
+    QDateTime filteredAt;
+
+    bool countsValid = false;
+    qint64 totalBytes = 0;
+    QHash<QString, int> countByExtension;
+    bool extensionListValid = false;
+    QList<ExtensionCount> extensionList;
+
+    bool indexedValid = false;
+    int indexedCount = 0;
+
+    bool primaryValid = false;
+    std::optional<VideoFile> primary;
+
+    bool selectionValid = false;
+    QList<VideoFile> selected;
+    qint64 selectedBytes = 0;
+
+    // Case-folded search keys, made once per video.
+    struct SearchKey {
+        QString name, folder, extension;
+    };
+    QHash<QString, SearchKey> searchKeys;
+    QHash<QString, QString> foldedFolders;
+
+    const SearchKey &searchKey(const VideoFile &v)
+    {
+        auto it = searchKeys.find(v.id);
+        if (it != searchKeys.end())
+            return it.value();
+        auto folder = foldedFolders.find(v.directoryPath);
+        if (folder == foldedFolders.end())
+            folder = foldedFolders.insert(v.directoryPath, v.directoryPath.toCaseFolded());
+        return searchKeys.insert(v.id, {v.name.toCaseFolded(), folder.value(), v.fileExtension.toCaseFolded()}).value();
+    }
+};

@@ -1,0 +1,327 @@
+#include "AppStatePrivate.h"
+
+#include "BookmarkService.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+
+
+QString AppState::scopeCacheKey() const { return keyFor(m_activeScope, m_includePhotosLibrary); }
+
+QString AppState::keyFor(const ScanScope &scope, bool includePhotosLibrary)
+{
+    return scope.id() + QStringLiteral("#photos=") + (includePhotosLibrary ? QLatin1Char('1') : QLatin1Char('0'));
+}
+
+void AppState::selectScope(const ScanScope &scopeArgument)
+{
+    const ScanScope scope = scopeArgument;
+    if (scope == m_activeScope && !m_allVideos.isEmpty())
+        return;
+    setActiveScope(scope);
+    setActiveExtensionFilter(std::nullopt);
+    applyActiveScope();
+}
+
+void AppState::cancelConsumer()
+{
+    m_scanTask.cancel();
+    d->scanRebuildTimer.stop();
+    if (d->consumer) {
+        d->consumer->job.cancel();
+        d->consumer.reset();
+    }
+}
+
+void AppState::applyActiveScope()
+{
+    const QString key = scopeCacheKey();
+    const auto hit = m_scopeCache.constFind(key);
+    if (hit == m_scopeCache.cend()) {
+        startScan();
+        return;
+    }
+    const CachedScopeScan record = hit.value();
+    cancelConsumer();
+    setIsScanning(false);
+    setScanStatusPath(std::nullopt);
+    setLibrary(record.videos);
+    d->libraryKey = key;
+    d->libraryComplete = true;
+    QStringList denied = record.deniedFolders;
+    denied.removeAll(QStringLiteral("Guest"));
+    setDeniedFolders(denied);
+    setLastScanDate(record.scannedAt);
+    setIsShowingCachedScan(true);
+    setExpandedFolderIDs({});
+    setSelectedVideoIDs({});
+    setPrimarySelectedVideoID(std::nullopt);
+    rebuildTree(true);
+    selectFirstVideoRow();
+    if (m_isAISearchMode && !m_searchQuery.isEmpty())
+        scheduleAISearch();
+}
+
+void AppState::selectFirstVideoRow()
+{
+    for (const TreeRow &row : std::as_const(m_flattenedRows)) {
+        if (row.isVideo()) {
+            selectVideo(row.video());
+            return;
+        }
+    }
+}
+
+void AppState::startScan()
+{
+    cancelConsumer();
+    setIsScanning(true);
+    setIsShowingCachedScan(false);
+    switch (m_activeScope.kind) {
+    case ScanScope::Kind::volume:
+    case ScanScope::Kind::customFolder:
+        setScanStatusPath(m_activeScope.url.toLocalFile());
+        break;
+    case ScanScope::Kind::homeDirectory:
+        setScanStatusPath(L10n::text(QStringLiteral("scope.users.sub"), m_language));
+        break;
+    case ScanScope::Kind::entireMacDeep:
+        setScanStatusPath(L10n::text(QStringLiteral("scope.allmac.sub"), m_language));
+        break;
+    }
+    setDeniedFolders({});
+    setLibrary({});
+    setTreeRoots({});
+    setFlattenedRows({});
+    setExpandedFolderIDs({});
+    setSelectedVideoIDs({});
+    setPrimarySelectedVideoID(std::nullopt);
+
+    Private::Consumer consumer;
+    consumer.token = d->nextConsumerToken++;
+    consumer.scope = m_activeScope;
+    consumer.includePhotosLibrary = m_includePhotosLibrary;
+    consumer.key = scopeCacheKey();
+    d->libraryKey = consumer.key;
+    d->libraryComplete = false;
+    d->sinceScanRebuild.invalidate();
+    const quint64 token = consumer.token;
+    d->consumer = std::move(consumer);
+    m_scanTask = TaskHandle::make();
+
+    const TaskHandle task = m_scanTask;
+    auto onEvent = [this, token, task](const ScanEvent &event) {
+        if (task.isCancelled() || !d->consumer || d->consumer->token != token)
+            return;
+        handle(event);
+    };
+    ScanJob job = d->starter
+        ? d->starter(d->consumer->scope, d->consumer->includePhotosLibrary, this, onEvent)
+        : m_scanner.scan(d->consumer->scope, d->consumer->includePhotosLibrary, this, onEvent);
+    // The starter may already have delivered events (and ended the scan).
+    if (d->consumer && d->consumer->token == token)
+        d->consumer->job = std::move(job);
+}
+
+void AppState::stopScan()
+{
+    const bool pendingRebuild = d->scanRebuildTimer.isActive();
+    cancelConsumer();
+    setIsScanning(false);
+    setScanStatusPath(std::nullopt);
+    // The videos received so far stay, and the tree shows all of them.
+    if (pendingRebuild)
+        rebuildTree(m_expandedFolderIDs.isEmpty());
+}
+
+void AppState::handle(const ScanEvent &event)
+{
+    if (!d->consumer)
+        return;
+    Private::Consumer &c = *d->consumer;
+    switch (event.kind) {
+    case ScanEvent::Kind::batch: {
+        ensureLookup();
+        QList<VideoFile> fresh;
+        for (const VideoFile &v : event.videos) {
+            if (c.ids.contains(v.id))
+                continue;
+            c.ids.insert(v.id);
+            // A video the library already holds (put there by a move, an undo or an edit
+            // during the scan) is not added twice.
+            if (d->indexByID.contains(v.id))
+                continue;
+            fresh.append(v);
+        }
+        setScanStatusPath(event.scannedPath);
+        if (!fresh.isEmpty()) {
+            // Additions to the current library, so changes made during the scan survive.
+            appendVideos(fresh);
+            scheduleScanRebuild();
+        }
+        break;
+    }
+    case ScanEvent::Kind::permissionDenied: {
+        if (c.denied.contains(event.folderName))
+            break;
+        c.denied.insert(event.folderName);
+        QStringList names(c.denied.cbegin(), c.denied.cend());
+        std::sort(names.begin(), names.end());
+        setDeniedFolders(names);
+        break;
+    }
+    case ScanEvent::Kind::completed: {
+        const QString key = c.key;
+        cancelConsumer();
+        setIsScanning(false);
+        setScanStatusPath(std::nullopt);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        setLastScanDate(now);
+        setIsShowingCachedScan(false);
+        rebuildTree(true);
+        if (!m_primarySelectedVideoID)
+            selectFirstVideoRow();
+        d->libraryKey = key;
+        d->libraryComplete = true;
+        ScopeCache cache = m_scopeCache;
+        cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
+        setScopeCache(cache);
+        writeScopeCache();
+        break;
+    }
+    case ScanEvent::Kind::failed: {
+        const bool pendingRebuild = d->scanRebuildTimer.isActive();
+        cancelConsumer();
+        setIsScanning(false);
+        setScanStatusPath(std::nullopt);
+        if (pendingRebuild)
+            rebuildTree(m_expandedFolderIDs.isEmpty());
+        showToast(event.message, true, false);
+        break;
+    }
+    }
+}
+
+void AppState::scheduleScanRebuild()
+{
+    if (d->scanRebuildTimer.isActive())
+        return;
+    // Large trees take long to build: space rebuilds so the window stays responsive.
+    const qint64 interval = std::max<qint64>(kScanRebuildIntervalMs, 2 * d->lastRebuildMs);
+    const qint64 since = d->sinceScanRebuild.isValid() ? d->sinceScanRebuild.elapsed() : interval;
+    if (since >= interval)
+        runScanRebuild();
+    else
+        d->scanRebuildTimer.start(int(interval - since));
+}
+
+void AppState::runScanRebuild()
+{
+    if (!d->consumer)
+        return;
+    rebuildTree(m_expandedFolderIDs.isEmpty());
+    d->sinceScanRebuild.restart();
+}
+
+void AppState::addCustomFolder()
+{
+    if (!d->services.folderChooser)
+        return;
+    const std::optional<QUrl> url = d->services.folderChooser->chooseFolder(
+        L10n::text(QStringLiteral("sidebar.addFolder"), m_language),
+        L10n::text(QStringLiteral("move.chooseFolder"), m_language));
+    if (!url || url->isEmpty())
+        return;
+    addCustomFolder(*url);
+}
+
+void AppState::addCustomFolder(const QUrl &folder)
+{
+    BookmarkService::shared().addFolder(folder);
+    const QString path = standardizedPath(folder.toLocalFile());
+    ScanScope scope = ScanScope::customFolder(QUrl::fromLocalFile(path));
+    const auto listed = std::find_if(m_customScopes.cbegin(), m_customScopes.cend(), [&](const ScanScope &s) {
+        const std::optional<QUrl> root = s.rootURL();
+        return root && standardizedPath(root->toLocalFile()) == path;
+    });
+    if (listed == m_customScopes.cend()) {
+        QList<ScanScope> scopes = m_customScopes;
+        scopes.append(scope);
+        setCustomScopes(scopes);
+    } else {
+        scope = *listed; // the row already shown
+    }
+    appSettings().setValue(kLastCustomScopeKey, path);
+    selectScope(scope);
+}
+
+void AppState::removeCustomScope(const ScanScope &scopeArgument)
+{
+    const ScanScope scope = scopeArgument; // may refer into customScopes
+    if (scope.kind == ScanScope::Kind::customFolder)
+        BookmarkService::shared().removeFolder(scope.url);
+    QList<ScanScope> scopes = m_customScopes;
+    scopes.removeAll(scope);
+    setCustomScopes(scopes);
+    if (m_activeScope == scope)
+        selectScope(ScanScope::homeDirectory());
+}
+
+void AppState::saveScopeCache()
+{
+    const QString key = scopeCacheKey();
+    // Only a complete library is a scan of its scope; a partial one is never cached.
+    if (!d->libraryComplete || d->libraryKey != key)
+        return;
+    ScopeCache cache = m_scopeCache;
+    cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders,
+                                      m_lastScanDate.value_or(QDateTime::currentDateTimeUtc())});
+    setScopeCache(cache);
+    writeScopeCache();
+}
+
+void AppState::commitLibraryChange(const LibraryChange &change)
+{
+    if (d->libraryComplete && d->libraryKey == scopeCacheKey()) {
+        saveScopeCache();
+        return;
+    }
+    // The library is partial (a scan runs or was stopped): the completed record of the
+    // scope, when there is one, takes the same change.
+    const auto it = m_scopeCache.constFind(d->libraryKey);
+    if (it == m_scopeCache.cend())
+        return;
+    CachedScopeScan record = it.value();
+    record.videos = change.applied(record.videos);
+    ScopeCache cache = m_scopeCache;
+    cache.insert(d->libraryKey, record);
+    setScopeCache(cache);
+    writeScopeCache();
+}
+
+void AppState::writeScopeCache() { d->writer->submit(m_scopeCache); }
+
+void AppState::waitForCacheWrites() { d->writer->waitForIdle(); }
+
+bool AppState::isInsideActiveScope(const QString &directoryPath) const
+{
+    const std::optional<QUrl> root = m_activeScope.rootURL();
+    if (!root)
+        return true;
+    if (isUnder(directoryPath, standardizedPath(root->toLocalFile())))
+        return true;
+    // The home scope also walks the user's own home where it lies outside the users folder.
+    return m_activeScope.kind == ScanScope::Kind::homeDirectory &&
+           isUnder(directoryPath, standardizedPath(QDir::homePath()));
+}
+
+// ---- the library and its derived values ----

@@ -1,0 +1,133 @@
+#include "AppStatePrivate.h"
+
+#include "BookmarkService.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+
+
+// ---- model status and cached indexes ----
+
+OnDeviceAIEngineStatus AppState::computeEngineStatus() const
+{
+    OnDeviceSearchServices &s = *d->services.onDeviceSearch;
+    if (s.hasMobileCLIPService())
+        return OnDeviceAIEngineStatus::mobileCLIPAndVision(s.isSystemLanguageModelAvailable());
+    return OnDeviceAIEngineStatus::appleVisionOnly();
+}
+
+void AppState::refreshAIModelStatus()
+{
+    OnDeviceSearchServices &s = *d->services.onDeviceSearch;
+    const bool installed = s.isModelInstalled();
+    setIsMobileCLIPInstalled(installed || s.hasMobileCLIPService());
+    std::optional<QString> sizeText;
+    if (installed) {
+        const qint64 bytes = s.installedSizeBytes();
+        if (bytes > 0)
+            sizeText = formatByteCount(bytes);
+    }
+    setAiModelInstalledSizeText(sizeText);
+    setAiEngineStatus(computeEngineStatus());
+}
+
+void AppState::loadCachedIndexes()
+{
+    // The services may read their files first: ask them off the GUI thread.
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    QPointer<AppState> self(this);
+    QThreadPool::globalInstance()->start([services, self] {
+        VisualIndexMap index = services->visualIndex();
+        TranscriptMap transcripts = services->transcripts();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, index, transcripts] {
+            if (!self)
+                return;
+            self->setAiIndexEntries(index);
+            self->setSpeechTranscripts(transcripts);
+        }, Qt::QueuedConnection);
+    });
+}
+
+// ---- on-device search: what a machine without models or index does ----
+
+void AppState::scheduleAISearch()
+{
+    m_aiSearchTask.cancel();
+    // Without an index no video matches a query.
+    setAiSearchScores({});
+    setAiSearchHits({});
+    setIsAISearchRunning(false);
+    rebuildTree(false);
+}
+
+void AppState::setAISearchMode(bool on)
+{
+    if (on) {
+        if (m_aiIndexEntries.isEmpty() && !m_allVideos.isEmpty() && !m_isAIIndexing && m_isMobileCLIPInstalled)
+            startAIIndexingIfNeeded();
+        scheduleAISearch();
+        return;
+    }
+    m_aiSearchTask.cancel();
+    setAiSearchScores({});
+    setAiSearchHits({});
+    rebuildTree(false);
+}
+
+void AppState::startAIIndexingIfNeeded()
+{
+    if (m_allVideos.isEmpty())
+        return;
+    m_aiIndexTask.cancel();
+    setAiEngineStatus(computeEngineStatus());
+    // There is no indexer here yet: the run ends at once having indexed nothing.
+    m_aiIndexTask = TaskHandle::make();
+    setAiVideosPerSecond(0);
+    setAiSkippedICloudCount(0);
+    setAiSkippedUnreadableCount(0);
+    setAiETAText(std::nullopt);
+    setIsAIIndexing(false);
+}
+
+void AppState::stopAIIndexing()
+{
+    m_aiIndexTask.cancel();
+    setIsAIIndexing(false);
+    setAiETAText(std::nullopt);
+}
+
+void AppState::downloadAIModel()
+{
+    if (m_isDownloadingAIModel)
+        return;
+    m_modelDownloadTask.cancel();
+    m_modelDownloadTask = TaskHandle::make();
+    // No model downloader is available in this build.
+    setIsDownloadingAIModel(false);
+    setAiModelDownloadProgress(0);
+    setAiModelDownloadStage(QString());
+}
+
+void AppState::cancelAIModelDownload()
+{
+    m_modelDownloadTask.cancel();
+    m_modelDownloadTask = TaskHandle();
+    setIsDownloadingAIModel(false);
+    setAiModelDownloadProgress(0);
+    setAiModelDownloadStage(QString());
+}
+
+void AppState::transcribeSelected(const VideoFile &video)
+{
+    // No speech recogniser is available here: nothing starts.
+    Q_UNUSED(video);
+}
