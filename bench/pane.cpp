@@ -6,7 +6,7 @@
 #include "library/AppState.h"
 #include "library/LumenkiteBuilder.h"
 #include "media/MediaMetadataService.h"
-#include "ui/TreeListView.h"
+#include "ui/tree/TreeListView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
-#include "ui/InspectorPane.h"
-#include "ui/LumenkitePane.h"
-#include "ui/LumenkiteApp.h"
+#include "ui/inspector/InspectorPane.h"
+#include "ui/tree/LumenkitePane.h"
+#include "ui/window/LumenkiteApp.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -3,7 +3,7 @@
 // Small painted controls the window and the sidebar share: text that takes its colour from
 // the scheme it is drawn in, and plain buttons made of a symbol, a text and a fill.
 
-#include "LinearTheme.h"
+#include "ui/LinearTheme.h"
 
 #include <QAbstractButton>
 #include <QMarginsF>

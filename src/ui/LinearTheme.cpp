@@ -1,4 +1,4 @@
-#include "LinearTheme.h"
+#include "ui/LinearTheme.h"
 
 #include <QApplication>
 #include <QEnterEvent>

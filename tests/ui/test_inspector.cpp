@@ -4,14 +4,14 @@
 #include "media/MediaMetadataService.h"
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
-#include "ui/InspectorMediaInfo.h"
-#include "ui/InspectorPlayerCard.h"
-#include "ui/InspectorPlayerView.h"
-#include "ui/InspectorSections.h"
-#include "ui/InspectorWidgets.h"
+#include "ui/inspector/InspectorMediaInfo.h"
+#include "ui/inspector/InspectorPlayerCard.h"
+#include "ui/inspector/InspectorPlayerView.h"
+#include "ui/inspector/InspectorSections.h"
+#include "ui/inspector/InspectorWidgets.h"
 #include "ui/LinearTheme.h"
-#include "ui/ScrubberBar.h"
-#include "ui/TransportControls.h"
+#include "ui/player/ScrubberBar.h"
+#include "ui/player/TransportControls.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 #include "library/AppState.h"
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
-#include "ui/ContentView.h"
-#include "ui/InspectorPane.h"
-#include "ui/InspectorPlayerView.h"
+#include "ui/window/ContentView.h"
+#include "ui/inspector/InspectorPane.h"
+#include "ui/inspector/InspectorPlayerView.h"
 
 #include <gtest/gtest.h>
 

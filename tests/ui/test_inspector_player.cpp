@@ -5,12 +5,12 @@
 #include "media/LibMPVLibrary.h"
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
-#include "ui/FullscreenPlayerWindow.h"
-#include "ui/InspectorPlayerCard.h"
-#include "ui/InspectorPlayerView.h"
-#include "ui/MPVOpenGLLayer.h"
-#include "ui/PlayerSurfaces.h"
-#include "ui/TransportControls.h"
+#include "ui/player/FullscreenPlayerWindow.h"
+#include "ui/inspector/InspectorPlayerCard.h"
+#include "ui/inspector/InspectorPlayerView.h"
+#include "ui/player/MPVOpenGLLayer.h"
+#include "ui/player/PlayerSurfaces.h"
+#include "ui/player/TransportControls.h"
 
 #include <gtest/gtest.h>
 

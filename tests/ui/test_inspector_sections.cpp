@@ -1,9 +1,9 @@
 // The inspector's cards on their own: facts rows, matched moments, visual index, transcript.
 #include "library/Models.h"
-#include "ui/InspectorMediaInfo.h"
-#include "ui/InspectorSections.h"
-#include "ui/ScrubberBar.h"
-#include "ui/InspectorWidgets.h"
+#include "ui/inspector/InspectorMediaInfo.h"
+#include "ui/inspector/InspectorSections.h"
+#include "ui/player/ScrubberBar.h"
+#include "ui/inspector/InspectorWidgets.h"
 
 #include <gtest/gtest.h>
 

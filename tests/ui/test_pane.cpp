@@ -4,9 +4,9 @@
 #include "PaneFixture.h"
 
 #include "ui/LinearTheme.h"
-#include "ui/LumenkitePane.h"
-#include "ui/PaneWidgets.h"
-#include "ui/TreeListView.h"
+#include "ui/tree/LumenkitePane.h"
+#include "ui/tree/PaneWidgets.h"
+#include "ui/tree/TreeListView.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include "PaneFixture.h"
 
-#include "ui/LumenkiteRowView.h"
-#include "ui/TreeListView.h"
+#include "ui/tree/LumenkiteRowView.h"
+#include "ui/tree/TreeListView.h"
 
 #include <gtest/gtest.h>
 

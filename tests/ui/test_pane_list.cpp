@@ -3,7 +3,7 @@
 
 #include "PaneFixture.h"
 
-#include "ui/TreeListView.h"
+#include "ui/tree/TreeListView.h"
 
 #include <gtest/gtest.h>
 

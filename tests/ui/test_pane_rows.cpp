@@ -3,9 +3,9 @@
 
 #include "PaneFixture.h"
 
-#include "ui/FolderRowPainter.h"
-#include "ui/LumenkiteRowView.h"
-#include "ui/TreeRowPainting.h"
+#include "ui/tree/FolderRowPainter.h"
+#include "ui/tree/LumenkiteRowView.h"
+#include "ui/tree/TreeRowPainting.h"
 
 #include <gtest/gtest.h>
 

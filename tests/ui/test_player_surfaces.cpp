@@ -5,8 +5,8 @@
 #include "media/MPVPlayerEngine.h"
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
-#include "ui/MPVOpenGLLayer.h"
-#include "ui/PlayerSurfaces.h"
+#include "ui/player/MPVOpenGLLayer.h"
+#include "ui/player/PlayerSurfaces.h"
 
 #include <gtest/gtest.h>
 

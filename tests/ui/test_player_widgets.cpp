@@ -2,10 +2,10 @@
 // full screen and back is tested with the inspector).
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
-#include "ui/FullscreenPlayerWindow.h"
+#include "ui/player/FullscreenPlayerWindow.h"
 #include "ui/LinearTheme.h"
-#include "ui/ScrubberBar.h"
-#include "ui/TransportControls.h"
+#include "ui/player/ScrubberBar.h"
+#include "ui/player/TransportControls.h"
 
 #include <gtest/gtest.h>
 

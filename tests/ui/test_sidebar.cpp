@@ -1,6 +1,6 @@
 #include "UiFixture.h"
-#include "ui/SidebarView.h"
-#include "ui/TreeRowViews.h"
+#include "ui/window/SidebarView.h"
+#include "ui/tree/TreeRowViews.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "UiFixture.h"
-#include "ui/LumenkiteApp.h"
-#include "ui/Notifications.h"
+#include "ui/window/LumenkiteApp.h"
+#include "ui/window/Notifications.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // the folder tree expanded, a search with its filter chips, an empty state, and visual
 // search without a model. usage: pane_pictures OUT_DIR   (under an X server)
 #include "library/AppState.h"
-#include "ui/ContentView.h"
+#include "ui/window/ContentView.h"
 #include "ui/LinearTheme.h"
-#include "ui/LumenkiteApp.h"
-#include "ui/LumenkitePane.h"
+#include "ui/window/LumenkiteApp.h"
+#include "ui/tree/LumenkitePane.h"
 
 #include <QApplication>
 #include <QDir>

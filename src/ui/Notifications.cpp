@@ -1,7 +1,0 @@
-#include "Notifications.h"
-
-Notifications &Notifications::center()
-{
-    static Notifications *instance = new Notifications;
-    return *instance;
-}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "library/L10n.h"
+#include "library/LumenkiteBuilder.h"
+#include "ui/tree/PaneStyle.h"
+#include "ui/tree/TreeRowViews.h"
+
+#include <QRectF>
+#include <QString>
+
+class AppState;
+class QMenu;
+class QPainter;
+class QWidget;
+
+// The folder line of the tree list, drawn by the list itself: chevron, folder icon, name,
+// count capsule, hover buttons and the total size. FolderTreeRowView is the same row as a
+// widget; a list of a million rows cannot hold a widget per row, so this paints it with
+// the widget's measures.
+class FolderRowPainter {
+public:
+    static constexpr double kHeight = FolderTreeRowView::kRowHeight;
+    static constexpr double kSizeMinWidth = 66;
+
+    enum class Part { none, row, moveButton, revealButton };
+
+    struct Input {
+        const TreeRow *row = nullptr;
+        bool isHovered = false;
+        Part hoveredPart = Part::none;
+    };
+
+    struct Layout {
+        QRectF background, chevron, icon, name, count, moveButton, revealButton, size;
+        QString nameText, countText, sizeText;
+    };
+
+    static Layout layout(const QRectF &rect, const Input &input);
+    static void paint(QPainter &painter, const QRectF &rect, const Input &input, const PaneColors &colors);
+    static Part hitTest(const Layout &layout, const QPointF &point);
+    static QString toolTip(Part part, AppLanguage language);
+
+    // A click anywhere but on a hover button opens or closes the folder.
+    static void click(AppState &state, const VideoFolderNode &folder);
+    static void moveFolderVideos(AppState &state, const VideoFolderNode &folder);
+    static void reveal(const VideoFolderNode &folder);
+    static QMenu *makeContextMenu(AppState &state, const VideoFolderNodePtr &folder, bool isExpanded, QWidget *parent);
+};

@@ -1,0 +1,84 @@
+#include "ui/tree/TreeRowPainting.h"
+
+#include "ui/tree/TreeRowViews.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace TreeRowPainting {
+
+bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNextSibling)
+{
+    if (column < 0 || column >= depth - 1)
+        return false;
+    return TreeGuideLines::columnHasLine(ancestorHasNextSibling, column);
+}
+
+void paintGuides(QPainter &painter, const QRectF &rowRect, int depth, const QList<bool> &ancestorHasNextSibling,
+                 bool isLastInParent, bool dark, double indentWidth)
+{
+    // The same guides the folder row widgets draw, so both kinds of row join up.
+    if (depth <= 0)
+        return;
+    TreeGuideLines::paint(painter, rowRect.topLeft(), rowRect.height(), depth, ancestorHasNextSibling, isLastInParent,
+                          indentWidth, LinearPalette(dark ? ColorScheme::dark : ColorScheme::light));
+}
+
+namespace {
+const QFont &badgeFont()
+{
+    static const QFont f = PaneStyle::font(9.5, QFont::DemiBold, true);
+    return f;
+}
+} // namespace
+
+QSizeF formatBadgeSize(const QString &ext)
+{
+    static const QFontMetricsF fm(badgeFont());
+    const QString text = ext.isEmpty() ? QStringLiteral("VID") : ext;
+    return QSizeF(std::ceil(fm.horizontalAdvance(text)) + 10, std::ceil(fm.height()) + 3);
+}
+
+void paintFormatBadge(QPainter &painter, const QPointF &topLeft, const QString &ext, const PaneColors &colors)
+{
+    const QString text = ext.isEmpty() ? QStringLiteral("VID") : ext;
+    const QRectF r(topLeft, formatBadgeSize(ext));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colors.dark ? QColor(255, 255, 255, qRound(0.08 * 255)) : QColor(0, 0, 0, qRound(0.055 * 255)));
+    painter.drawRoundedRect(r, 4, 4);
+    painter.setFont(badgeFont());
+    painter.setPen(colors.secondaryLabel);
+    painter.drawText(r, Qt::AlignCenter, text);
+}
+
+void paintIconButton(QPainter &painter, const QRectF &rect, const QString &symbol, bool hovered, bool active,
+                     bool destructive, const PaneColors &colors)
+{
+    QColor fill = Qt::transparent;
+    if (destructive && hovered)
+        fill = PaneColors::alpha(colors.red, colors.dark ? 0.16 : 0.10);
+    else if (active)
+        fill = colors.accentFill();
+    else if (hovered)
+        fill = colors.hoverFill();
+    QColor fg = colors.secondaryLabel;
+    if (destructive && hovered)
+        fg = colors.red;
+    else if (destructive)
+        fg = colors.secondaryLabel;
+    else if (active)
+        fg = colors.accent;
+    else if (hovered)
+        fg = colors.label;
+    if (fill.alpha() > 0) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(rect, 6, 6);
+    }
+    const double glyph = 13;
+    PaneStyle::drawGlyph(painter, symbol,
+                         QRectF(rect.center().x() - glyph / 2, rect.center().y() - glyph / 2, glyph, glyph), fg);
+}
+
+} // namespace TreeRowPainting

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ui/tree/PaneStyle.h"
+
+#include <QList>
+#include <QRectF>
+
+class QPainter;
+
+// Drawing pieces shared by the folder and video rows of the tree list.
+namespace TreeRowPainting {
+
+inline constexpr double kIndentWidth = 20;
+inline constexpr double kRowSpacing = 1;   // between two rows of the list
+inline constexpr double kIconButtonSize = 26;
+
+// The indentation guides of a row: one `indentWidth` column per level; ancestor columns
+// carry a full-height line while the enclosing folder one level deeper has a following
+// sibling, and the row's own column its elbow (stopping at mid-height for a last child).
+void paintGuides(QPainter &painter, const QRectF &rowRect, int depth, const QList<bool> &ancestorHasNextSibling,
+                 bool isLastInParent, bool dark, double indentWidth = kIndentWidth);
+// Whether ancestor column `column` of such a row draws its line.
+bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNextSibling);
+
+// The extension badge: the text (or "VID"), semibold monospaced, on a rounded fill.
+QSizeF formatBadgeSize(const QString &ext);
+void paintFormatBadge(QPainter &painter, const QPointF &topLeft, const QString &ext, const PaneColors &colors);
+
+// A square icon button in its resting or hovered look.
+void paintIconButton(QPainter &painter, const QRectF &rect, const QString &symbol, bool hovered, bool active,
+                     bool destructive, const PaneColors &colors);
+
+} // namespace TreeRowPainting
