@@ -16,6 +16,16 @@ import tempfile
 import time
 
 LANGUAGES = ["en", "ja", "de"]
+
+# (name, language, appearance, what the program opens over its window)
+SURFACES = [
+    ("palette-en-light", "en", "light", "palette"),
+    ("palette-en-dark", "en", "dark", "palette:kyoto"),
+    ("settings-en-light", "en", "light", "settings"),
+    ("settings-ja-dark", "ja", "dark", "settings"),
+    ("welcome-en-light", "en", "light", "welcome"),
+    ("welcome-de-dark", "de", "dark", "welcome"),
+]
 APPEARANCES = ["light", "dark"]
 
 # (folder, count, extensions) below the XDG videos folder and a few other home folders.
@@ -106,6 +116,17 @@ def main() -> int:
                 ok = result.returncode == 0 and os.path.exists(png)
                 print(("wrote " if ok else "FAILED ") + png)
                 failures += not ok
+        for name, language, appearance, surface in SURFACES:
+            env = sandbox_env(home)
+            write_settings(env["XDG_CONFIG_HOME"], language)
+            png = os.path.join(out, f"{name}.png")
+            if os.path.exists(png):
+                os.remove(png)
+            result = subprocess.run([program, "--capture-window", png, "--appearance", appearance, "--show", surface],
+                                    env=env, timeout=120)
+            ok = result.returncode == 0 and os.path.exists(png)
+            print(("wrote " if ok else "FAILED ") + png)
+            failures += not ok
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

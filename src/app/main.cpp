@@ -1,19 +1,41 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
+#include "ui/palette/CommandPaletteView.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/sheets/welcome/OnboardingView.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QScreen>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <clocale>
 
 // Grabs the main window to a PNG once the library has loaded, then quits. Used to make
 // the pictures the window is reviewed by.
+// The picture a user sees: the settings window when it is open, otherwise the main window
+// with any sheet over it (a sheet is a window of its own, so the screen is read).
+static QPixmap grabFront(LumenkiteApp &app)
+{
+    if (QWidget *settings = app.settingsWindow(); settings && settings->isVisible()) return settings->grab();
+    MainWindow *window = app.mainWindow();
+    if (!window) return {};
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const bool sheetOpen = std::any_of(windows.cbegin(), windows.cend(), [window](QWidget *w) {
+        return w != window && w->isVisible() && w->parentWidget() == window;
+    });
+    if (sheetOpen)
+        if (QScreen *screen = window->screen()) return screen->grabWindow(0, window->x(), window->y(), window->width(), window->height());
+    return window->grab();
+}
+
 static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs)
 {
     auto *clock = new QElapsedTimer;
@@ -26,7 +48,7 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
         if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
         timer->stop();
         QTimer::singleShot(settleMs, &app, [&app, path] {
-            if (app.mainWindow()) app.mainWindow()->grab().save(path);
+            grabFront(app).save(path);
             QCoreApplication::exit(0);
         });
     });
@@ -52,13 +74,17 @@ int main(int argc, char **argv)
     selectVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption theater("theater");
     theater.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater});
+    QCommandLineOption showSurface("show", "", "palette|settings|welcome|move|duplicates|insights|compress");
+    showSurface.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater, showSurface});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
     parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
     parts.inspector = makeInspectorPane;
-    LumenkiteApp app(parts);
+    parts.commandPalette = makeCommandPalette;
+    parts.onboarding = makeOnboardingView;
+    LumenkiteApp app(parts, makeSettingsView);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
@@ -72,6 +98,34 @@ int main(int argc, char **argv)
                 poll->stop();
                 app.state()->selectVideo(*v);
                 if (wide) app.state()->setIsTheaterMode(true);
+            }
+        });
+        poll->start(50);
+    }
+    // For pictures: a palette, sheet or window opened once the library has loaded.
+    if (parser.isSet(showSurface)) {
+        const QString which = parser.value(showSurface);
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, which] {
+            AppState *s = app.state();
+            if (s->isScanning() || s->allVideos().isEmpty()) return;
+            poll->stop();
+            if (which.startsWith("palette")) {
+                s->setShowCommandPalette(true);
+                // "palette:TEXT" types TEXT into its field.
+                if (auto *field = app.mainWindow()->findChild<QLineEdit *>("paletteSearchField"))
+                    field->setText(which.section(':', 1));
+            }
+            else if (which == "settings") app.showSettings();
+            else if (which == "welcome") s->setShowOnboarding(true);
+            else if (which == "move") {
+                s->setVideosPendingMove(s->selectedVideos());
+                s->setShowMoveSheet(true);
+            } else if (which == "duplicates") s->setShowDuplicatesSheet(true);
+            else if (which == "insights") s->setShowStorageInsightsSheet(true);
+            else if (which == "compress") {
+                s->setVideosPendingCompression(s->selectedVideos());
+                s->setShowBatchCompressSheet(true);
             }
         });
         poll->start(50);

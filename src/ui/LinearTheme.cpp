@@ -143,7 +143,7 @@ const QHash<QString, SymbolSource> &symbolTable()
         {"scissors", {"edit-cut-symbolic", nullptr}},
         {"film", {"video-x-generic-symbolic", "film.stack"}},
         {"sidebar.right", {"sidebar-show-right-symbolic", nullptr}},
-        {"gearshape", {"emblem-system-symbolic", nullptr}},
+        {"gearshape", {"emblem-system-symbolic", "gearshape"}},
     };
     return table;
 }

@@ -1,5 +1,7 @@
 #include "ui/window/SidebarView.h"
 
+#include "ui/window/ModelRemoval.h"
+
 #include "library/AppState.h"
 #include "library/L10n.h"
 #include "platform/DesktopServices.h"
@@ -465,13 +467,7 @@ SidebarView::SidebarView(AppState *state, QWidget *parent)
     m_footerHost->setContentsMargins(0, 0, 0, 0);
     body->addWidget(footerHost);
 
-    m_modelRemover = [](AppState *s) -> std::optional<QString> {
-        // The models folder inside the support folder.
-        const QString folder = (s ? s->supportFolder() : QString()) + "/Models";
-        QDir dir(folder);
-        if (dir.exists() && !dir.removeRecursively()) return QStringLiteral("Could not remove %1").arg(folder);
-        return std::nullopt;
-    };
+    m_modelRemover = defaultModelRemover();
 
     rebuild();
     if (!state) return;
@@ -1186,14 +1182,5 @@ void SidebarView::addFolderAction()
 
 void SidebarView::removeAIModelAction()
 {
-    if (!m_state) return;
-    m_state->stopAIIndexing();
-    if (m_modelRemover) {
-        if (const auto error = m_modelRemover(m_state)) {
-            m_state->showToast(*error, true, false);
-            return;
-        }
-    }
-    m_state->refreshAIModelStatus();
-    m_state->showToast("MobileCLIP-S2 removed", false, false);
+    removeInstalledModels(m_state, m_modelRemover);
 }

@@ -5,6 +5,7 @@
 
 #include "ui/Controls.h"
 #include "ui/LinearTheme.h"
+#include "ui/window/ModelRemoval.h"
 #include "library/AppState.h"
 #include "library/Models.h"
 
@@ -71,7 +72,7 @@ class SidebarView : public VisualEffectBackground {
     Q_OBJECT
 public:
     // Removes the installed search models; an error text on failure.
-    using ModelRemover = std::function<std::optional<QString>(AppState *state)>;
+    using ModelRemover = ::ModelRemover;
 
     explicit SidebarView(AppState *state, QWidget *parent = nullptr);
 
