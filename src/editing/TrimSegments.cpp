@@ -65,8 +65,9 @@ static std::optional<QUuid> earliest(const QList<VideoClipSegment> &segments)
     return s.isEmpty() ? std::nullopt : std::optional<QUuid>(s.first().id);
 }
 
-bool remove(QList<VideoClipSegment> &segments, const QUuid &id, std::optional<QUuid> &selection)
+bool remove(QList<VideoClipSegment> &segments, const QUuid &idArgument, std::optional<QUuid> &selection)
 {
+    const QUuid id = idArgument; // may refer into the list, which changes here
     if (segments.size() < 2) return false;
     const qsizetype removed = segments.removeIf([&](const VideoClipSegment &s) { return s.id == id; });
     if (removed == 0) return false;
