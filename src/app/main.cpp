@@ -1,6 +1,7 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
+#include "ui/sheets/editor/VideoEditorSheet.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -14,7 +15,7 @@
 
 // Grabs the main window to a PNG once the library has loaded, then quits. Used to make
 // the pictures the window is reviewed by.
-static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs)
+static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs, bool sheet = false)
 {
     auto *clock = new QElapsedTimer;
     clock->start();
@@ -25,8 +26,11 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
         const bool loaded = !s->isScanning() && !s->allVideos().isEmpty();
         if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
         timer->stop();
-        QTimer::singleShot(settleMs, &app, [&app, path] {
-            if (app.mainWindow()) app.mainWindow()->grab().save(path);
+        QTimer::singleShot(settleMs, &app, [&app, path, sheet] {
+            // A sheet is grabbed on its own: it is a window of its own.
+            QWidget *modal = sheet ? QApplication::activeModalWidget() : nullptr;
+            if (modal) modal->grab().save(path);
+            else if (app.mainWindow()) app.mainWindow()->grab().save(path);
             QCoreApplication::exit(0);
         });
     });
@@ -52,12 +56,15 @@ int main(int argc, char **argv)
     selectVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption theater("theater");
     theater.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater});
+    QCommandLineOption editVideo("edit-video", "", "path");
+    editVideo.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater, editVideo});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
     parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
     parts.inspector = makeInspectorPane;
+    parts.editorSheet = &VideoEditorSheet::create;
     LumenkiteApp app(parts);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
@@ -76,6 +83,21 @@ int main(int argc, char **argv)
         });
         poll->start(50);
     }
-    if (parser.isSet(capture)) scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), 800);
+    // For pictures of the trim editor: the video to open it on once the library has loaded.
+    if (parser.isSet(editVideo)) {
+        const QString id = standardizedPath(parser.value(editVideo));
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id] {
+            if (const auto v = app.state()->videoWithID(id)) {
+                poll->stop();
+                app.state()->selectVideo(*v);
+                app.state()->setVideoPendingEdit(*v);
+            }
+        });
+        poll->start(50);
+    }
+    if (parser.isSet(capture))
+        scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), parser.isSet(editVideo) ? 2500 : 800,
+                        parser.isSet(editVideo));
     return qapp.exec();
 }
