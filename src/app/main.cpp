@@ -21,7 +21,7 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
     clock->start();
     auto *timer = new QTimer(&app);
     timer->setInterval(100);
-    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer] {
+    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet] {
         AppState *s = app.state();
         const bool loaded = !s->isScanning() && !s->allVideos().isEmpty();
         if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
