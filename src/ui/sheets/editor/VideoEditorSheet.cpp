@@ -428,7 +428,7 @@ void VideoEditorSheet::build()
     connect(m_reset, &QAbstractButton::clicked, this, &VideoEditorSheet::resetSegments);
     for (QAbstractButton *b : {m_split, m_add, m_remove, m_reset}) controls->addWidget(b);
     controls->addStretch(1);
-    m_previewToggle = new QCheckBox(tr_("editor.previewKept"), this);
+    m_previewToggle = new QCheckBox(tr_("editor.previewKept").replace("&", "&&"), this);
     m_previewToggle->setObjectName("previewKept");
     m_previewToggle->setFont(LinearTheme::font(11.5, QFont::Medium));
     m_previewToggle->setChecked(m_previewKeptOnly);
@@ -600,7 +600,9 @@ void VideoEditorSheet::refresh()
     m_timeline->setSelectedSegmentID(m_selected);
 
     m_segmentsHeader->setText(tr_("editor.segmentsHeader") + " (" + QString::number(m_segments.size()) + ")");
-    m_export->setText(m_segments.size() < 2 ? tr_("editor.trimExport") : tr_("editor.mergeExport"));
+    // A button reads '&' as a shortcut marker; the texts are shown as they stand.
+    m_export->setText(QString(m_segments.size() < 2 ? tr_("editor.trimExport") : tr_("editor.mergeExport"))
+                          .replace("&", "&&"));
     m_export->setEnabled(!m_segments.isEmpty() && m_totalDuration > 0);
     m_footer->setCurrentIndex(m_isExporting ? 1 : 0);
     m_progress->setValue(int(std::lround(std::clamp(m_exportProgress, 0.0, 1.0) * 1000)));
