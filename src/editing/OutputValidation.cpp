@@ -17,7 +17,12 @@ StreamFacts probeStreams(const QString &path)
     AVFormatContext *ctx = nullptr;
     const QByteArray native = QFile::encodeName(path);
     if (avformat_open_input(&ctx, native.constData(), nullptr, nullptr) < 0) return facts;
-    if (avformat_find_stream_info(ctx, nullptr) < 0) {
+    // Most containers name their streams and duration in the header; reading packets to
+    // learn them is only needed when they do not.
+    bool headerKnown = ctx->nb_streams > 0 && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0;
+    for (unsigned i = 0; headerKnown && i < ctx->nb_streams; ++i)
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_UNKNOWN) headerKnown = false;
+    if (!headerKnown && avformat_find_stream_info(ctx, nullptr) < 0) {
         avformat_close_input(&ctx);
         return facts;
     }
