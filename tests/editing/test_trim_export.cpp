@@ -473,3 +473,18 @@ TEST(OutputValidation, ToleranceIsFifteenPercentOrOnePointTwoSeconds)
     QFile(dir + "/empty.mp4").resize(0);
     EXPECT_EQ(OutputValidation::validate(dir + "/empty.mp4", 1).message, "The exported file is empty.");
 }
+
+TEST(Filmstrip, FramesInProcessAndThroughTheProgram)
+{
+    const QString dir = lktest::sandboxRoot() + "/strip";
+    const QString clip = dir + "/Clip.mkv";
+    ASSERT_TRUE(makeSource(clip, false));
+    const QList<QImage> frames = filmstripFrames(clip, 10, 14);
+    ASSERT_EQ(frames.size(), 14);
+    EXPECT_LE(frames[0].width(), 180);
+    EXPECT_LE(frames[0].height(), 110);
+    EXPECT_EQ(ffmpegFilmstrip(clip, 10, 3).size(), 3);
+    EXPECT_TRUE(ffmpegFilmstrip(clip, 10, 3, QString()).isEmpty()); // no ffmpeg
+    EXPECT_TRUE(filmstripFrames(dir + "/missing.mp4", 10, 14).isEmpty());
+    EXPECT_TRUE(filmstripFrames(clip, 10, 14, [] { return true; }).isEmpty()); // a closed sheet wants none
+}

@@ -19,6 +19,9 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 #include <gtest/gtest.h>
 
@@ -196,4 +199,62 @@ TEST(TrimEditorWindow, FromTheContextMenuToANewFileInTheLibrary)
     EXPECT_EQ(state->primarySelectedVideoID(), std::optional<QString>(standardizedPath(output)));
     ASSERT_TRUE(state->activeToast());
     EXPECT_FALSE(state->activeToast()->isError);
+}
+
+namespace {
+
+// Real file steps whose first rename waits until the test lets it go.
+class HeldSteps : public SafeReplace::FileSteps {
+public:
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    bool rename(const QString &from, const QString &to, QString *error) override
+    {
+        entered = true;
+        while (!release) QThread::msleep(5);
+        return FileSteps::rename(from, to, error);
+    }
+};
+
+} // namespace
+
+TEST(TrimEditorSheet, AResultPutInPlaceAfterTheUserCancelledStillReachesTheLibrary)
+{
+    const QString folder = lktest::sandboxRoot() + "/home/Videos/Late";
+    const QString clip = folder + "/Late.mkv";
+    ASSERT_TRUE(lktest::makeClip(clip, 6, 320, 240, {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+    QSettings().setValue("Lumenkite.language", "en");
+    AppState state;
+    state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
+    const VideoFile source = *VideoFile::fromFile(clip);
+    state.setAllVideos({source});
+    state.rebuildTree(true);
+    state.setVideoPendingEdit(source);
+
+    auto steps = std::make_shared<HeldSteps>();
+    TrimExportOptions options;
+    options.fileSteps = steps;
+    auto *sheet = new VideoEditorSheet(&state, source, nullptr, options);
+    sheet->show();
+    ASSERT_TRUE(lktest::waitFor([&] { return sheet->totalDuration() > 0; }, 20000));
+
+    // A shorter duration learned later cuts the ranges to it.
+    sheet->applyDuration(4);
+    ASSERT_EQ(sheet->segments().size(), 1);
+    EXPECT_DOUBLE_EQ(sheet->segments()[0].end, 4);
+    EXPECT_EQ(sheet->selectedSegmentID(), sheet->segments()[0].id);
+
+    sheet->startExport();
+    EXPECT_DOUBLE_EQ(sheet->exportProgress(), 0.02);
+    EXPECT_EQ(sheet->exportStage(), "Exporting…");
+    ASSERT_TRUE(lktest::waitFor([&] { return steps->entered.load(); }, 120000));
+    sheet->cancelExport(); // too late: the file is being put in place
+    EXPECT_FALSE(sheet->isExporting());
+    steps->release = true;
+
+    const QString output = standardizedPath(folder + "/Late_trimmed.mp4");
+    ASSERT_TRUE(lktest::waitFor([&] { return state.videoWithID(output).has_value(); }, 20000));
+    EXPECT_TRUE(QFileInfo::exists(output));
+    EXPECT_FALSE(state.videoPendingEdit().has_value());
+    delete sheet;
 }
