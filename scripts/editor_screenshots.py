@@ -43,13 +43,13 @@ def main() -> int:
             with open(os.path.join(config, "Lumenkite.conf"), "w") as f:
                 f.write(f"[General]\nLumenkite.language={language}\nLumenkite.hasCompletedOnboarding=true\n")
             for appearance in ("light", "dark"):
-                if language != "en" and appearance == "dark":
-                    continue
                 png = os.path.join(out, f"editor-{language}-{appearance}.png")
                 if os.path.exists(png):
                     os.remove(png)
+                # Light: the clip as it opens; dark: cut into a merge of three ranges.
+                extra = ["--edit-cuts", "4,7,11,13,16"] if appearance == "dark" else []
                 result = subprocess.run([program, "--capture-window", png, "--appearance", appearance,
-                                         "--edit-video", clip], env=sandbox_env(home), timeout=120)
+                                         "--edit-video", clip, *extra], env=sandbox_env(home), timeout=120)
                 ok = result.returncode == 0 and os.path.exists(png)
                 print(("wrote " if ok else "FAILED ") + png)
                 failures += not ok

@@ -58,7 +58,11 @@ int main(int argc, char **argv)
     theater.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption editVideo("edit-video", "", "path");
     editVideo.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, editVideo});
+    // With --edit-video: cut the clip at these times and drop every second piece
+    // ("5,9,14"), so the picture shows a merge.
+    QCommandLineOption editCuts("edit-cuts", "", "seconds");
+    editCuts.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -86,13 +90,28 @@ int main(int argc, char **argv)
     // For pictures of the trim editor: the video to open it on once the library has loaded.
     if (parser.isSet(editVideo)) {
         const QString id = standardizedPath(parser.value(editVideo));
+        QList<double> cuts;
+        for (const QString &c : parser.value(editCuts).split(',', Qt::SkipEmptyParts)) cuts << c.toDouble();
         auto *poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id] {
-            if (const auto v = app.state()->videoWithID(id)) {
-                poll->stop();
-                app.state()->selectVideo(*v);
-                app.state()->setVideoPendingEdit(*v);
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, cuts] {
+            if (!app.state()->videoPendingEdit()) {
+                if (const auto v = app.state()->videoWithID(id)) {
+                    app.state()->selectVideo(*v);
+                    app.state()->setVideoPendingEdit(*v);
+                }
+                return;
             }
+            auto *sheet = app.mainWindow() ? app.mainWindow()->findChild<VideoEditorSheet *>() : nullptr;
+            if (!sheet || sheet->totalDuration() <= 0) return;
+            poll->stop();
+            for (double t : cuts) {
+                sheet->seek(t);
+                sheet->splitAtPlayhead();
+            }
+            const QList<VideoClipSegment> pieces = sheet->sortedSegments();
+            for (int i = 1; i < pieces.size(); i += 2) sheet->removeSegment(pieces[i].id);
+            if (!sheet->sortedSegments().isEmpty()) sheet->selectSegment(sheet->sortedSegments().first());
+            sheet->seek(cuts.isEmpty() ? 0 : cuts.first() / 2);
         });
         poll->start(50);
     }

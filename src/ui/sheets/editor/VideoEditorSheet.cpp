@@ -42,7 +42,9 @@ public:
         setText(title);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
+    QSize minimumSizeHint() const override { return sizeHint(); }
     void setSymbol(const QString &s) { m_symbol = s; update(); }
     QSize sizeHint() const override
     {
@@ -94,6 +96,37 @@ protected:
 private:
     QString m_symbol;
     bool m_prominent, m_destructive;
+};
+
+// A switch whose label gives way when the row is too narrow (longer languages): it is cut
+// with an ellipsis and the whole text stays in the tooltip.
+class ElidingCheckBox : public QCheckBox {
+public:
+    ElidingCheckBox(const QString &text, QWidget *parent) : QCheckBox(parent), m_full(text)
+    {
+        setToolTip(text);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        QCheckBox::setText(m_full);
+    }
+    QString fullText() const { return m_full; }
+    QSize sizeHint() const override
+    {
+        QSize s = QCheckBox::sizeHint();
+        s.setWidth(fontMetrics().horizontalAdvance(m_full) + 28);
+        return s;
+    }
+    QSize minimumSizeHint() const override { return {60, QCheckBox::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QCheckBox::resizeEvent(event);
+        const QString shown = fontMetrics().elidedText(m_full, Qt::ElideRight, std::max(0, width() - 28));
+        QCheckBox::setText(QString(shown).replace("&", "&&"));
+    }
+
+private:
+    QString m_full;
 };
 
 // A round button drawn over the picture while it is paused.
@@ -428,7 +461,7 @@ void VideoEditorSheet::build()
     connect(m_reset, &QAbstractButton::clicked, this, &VideoEditorSheet::resetSegments);
     for (QAbstractButton *b : {m_split, m_add, m_remove, m_reset}) controls->addWidget(b);
     controls->addStretch(1);
-    m_previewToggle = new QCheckBox(tr_("editor.previewKept").replace("&", "&&"), this);
+    m_previewToggle = new ElidingCheckBox(tr_("editor.previewKept"), this);
     m_previewToggle->setObjectName("previewKept");
     m_previewToggle->setFont(LinearTheme::font(11.5, QFont::Medium));
     m_previewToggle->setChecked(m_previewKeptOnly);
@@ -589,6 +622,7 @@ void VideoEditorSheet::refresh()
     play->setText(playing ? tr_("editor.pause") : tr_("editor.play"));
     play->setFixedSize(play->sizeHint());
 
+    fitControlsRow();
     m_split->setEnabled(m_totalDuration > 0.6);
     m_add->setEnabled(m_totalDuration > 0.6);
     m_remove->setEnabled(m_selected.has_value() && m_segments.size() >= 2);
@@ -607,6 +641,31 @@ void VideoEditorSheet::refresh()
     m_footer->setCurrentIndex(m_isExporting ? 1 : 0);
     m_progress->setValue(int(std::lround(std::clamp(m_exportProgress, 0.0, 1.0) * 1000)));
     m_stageLabel->setText(m_exportStage);
+}
+
+void VideoEditorSheet::fitControlsRow()
+{
+    // Longer languages do not fit the row: the editing buttons give up their titles, longest
+    // first, until it does (each keeps its title as its tooltip).
+    const QList<QAbstractButton *> editing{m_split, m_add, m_remove, m_reset};
+    for (QAbstractButton *b : editing) {
+        b->setText(b->toolTip());
+        b->setFixedSize(b->sizeHint());
+    }
+    auto needed = [&] {
+        int w = 2 * 18 + 18 + 9 * 8 + 4 * 4 + 140; // margins, divider, spacings, a readable switch
+        for (QAbstractButton *b : {m_back5, m_back1, m_play, m_fwd1, m_fwd5, m_split, m_add, m_remove, m_reset})
+            w += b->sizeHint().width();
+        return w;
+    };
+    QList<QAbstractButton *> byLength = editing;
+    std::sort(byLength.begin(), byLength.end(),
+              [](QAbstractButton *a, QAbstractButton *b) { return a->sizeHint().width() > b->sizeHint().width(); });
+    for (QAbstractButton *b : byLength) {
+        if (needed() <= width()) break;
+        b->setText(QString());
+        b->setFixedSize(b->sizeHint());
+    }
 }
 
 void VideoEditorSheet::rebuildChips()

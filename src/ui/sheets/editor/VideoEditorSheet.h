@@ -106,6 +106,7 @@ private:
     void teardown();
     void refresh();
     void rebuildChips();
+    void fitControlsRow();
     void segmentsChanged();
     QString tr_(const char *key) const;
 
