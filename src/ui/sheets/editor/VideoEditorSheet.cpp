@@ -341,11 +341,14 @@ VideoEditorSheet::VideoEditorSheet(AppState *state, const VideoFile &video, QWid
     build();
     connect(m_controller, &VideoPlayerController::currentTimeChanged, this, [this](double t) {
         previewKeptTick(t);
-        refresh();
+        // Only what follows the playhead: this runs on every tick of playback.
+        m_timeBadge->setText(formatDuration(m_controller->currentTime()) + " / " + formatDuration(m_totalDuration));
+        m_timeline->setCurrentTime(m_controller->currentTime());
     });
     connect(m_controller, &VideoPlayerController::durationChanged, this, &VideoEditorSheet::durationChanged);
     connect(m_controller, &VideoPlayerController::isPlayingChanged, this, &VideoEditorSheet::refresh);
     if (m_state) connect(m_state, &AppState::languageChanged, this, [this] { refresh(); rebuildChips(); });
+    fitControlsRow();
     refresh();
     rebuildChips();
     loadVideo();
@@ -622,7 +625,6 @@ void VideoEditorSheet::refresh()
     play->setText(playing ? tr_("editor.pause") : tr_("editor.play"));
     play->setFixedSize(play->sizeHint());
 
-    fitControlsRow();
     m_split->setEnabled(m_totalDuration > 0.6);
     m_add->setEnabled(m_totalDuration > 0.6);
     m_remove->setEnabled(m_selected.has_value() && m_segments.size() >= 2);
