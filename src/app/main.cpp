@@ -4,6 +4,7 @@
 #include "ui/palette/CommandPaletteView.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/sheets/welcome/OnboardingView.h"
+#include "ui/sheets/editor/VideoEditorSheet.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -36,19 +37,22 @@ static QPixmap grabFront(LumenkiteApp &app)
     return window->grab();
 }
 
-static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs)
+static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs, bool sheet = false)
 {
     auto *clock = new QElapsedTimer;
     clock->start();
     auto *timer = new QTimer(&app);
     timer->setInterval(100);
-    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer] {
+    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet] {
         AppState *s = app.state();
         const bool loaded = !s->isScanning() && !s->allVideos().isEmpty();
         if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
         timer->stop();
-        QTimer::singleShot(settleMs, &app, [&app, path] {
-            grabFront(app).save(path);
+        QTimer::singleShot(settleMs, &app, [&app, path, sheet] {
+            // The trim editor is grabbed on its own: it is a window of its own.
+            QWidget *modal = sheet ? QApplication::activeModalWidget() : nullptr;
+            if (modal) modal->grab().save(path);
+            else grabFront(app).save(path);
             QCoreApplication::exit(0);
         });
     });
@@ -74,9 +78,15 @@ int main(int argc, char **argv)
     selectVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption theater("theater");
     theater.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption editVideo("edit-video", "", "path");
+    editVideo.setFlags(QCommandLineOption::HiddenFromHelp);
+    // With --edit-video: cut the clip at these times and drop every second piece
+    // ("5,9,14"), so the picture shows a merge.
+    QCommandLineOption editCuts("edit-cuts", "", "seconds");
+    editCuts.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption showSurface("show", "", "palette|settings|welcome|move|duplicates|insights|compress");
     showSurface.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, showSurface});
+    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -84,6 +94,7 @@ int main(int argc, char **argv)
     parts.inspector = makeInspectorPane;
     parts.commandPalette = makeCommandPalette;
     parts.onboarding = makeOnboardingView;
+    parts.editorSheet = &VideoEditorSheet::create;
     LumenkiteApp app(parts, makeSettingsView);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
@@ -130,6 +141,36 @@ int main(int argc, char **argv)
         });
         poll->start(50);
     }
-    if (parser.isSet(capture)) scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), 800);
+    // For pictures of the trim editor: the video to open it on once the library has loaded.
+    if (parser.isSet(editVideo)) {
+        const QString id = standardizedPath(parser.value(editVideo));
+        QList<double> cuts;
+        for (const QString &c : parser.value(editCuts).split(',', Qt::SkipEmptyParts)) cuts << c.toDouble();
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, cuts] {
+            if (!app.state()->videoPendingEdit()) {
+                if (const auto v = app.state()->videoWithID(id)) {
+                    app.state()->selectVideo(*v);
+                    app.state()->setVideoPendingEdit(*v);
+                }
+                return;
+            }
+            auto *sheet = app.mainWindow() ? app.mainWindow()->findChild<VideoEditorSheet *>() : nullptr;
+            if (!sheet || sheet->totalDuration() <= 0) return;
+            poll->stop();
+            for (double t : cuts) {
+                sheet->seek(t);
+                sheet->splitAtPlayhead();
+            }
+            const QList<VideoClipSegment> pieces = sheet->sortedSegments();
+            for (int i = 1; i < pieces.size(); i += 2) sheet->removeSegment(pieces[i].id);
+            if (!sheet->sortedSegments().isEmpty()) sheet->selectSegment(sheet->sortedSegments().first());
+            sheet->seek(cuts.isEmpty() ? 0 : cuts.first() / 2);
+        });
+        poll->start(50);
+    }
+    if (parser.isSet(capture))
+        scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), parser.isSet(editVideo) ? 2500 : 800,
+                        parser.isSet(editVideo));
     return qapp.exec();
 }

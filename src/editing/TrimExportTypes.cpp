@@ -1,0 +1,76 @@
+#include "TrimExportTypes.h"
+
+#include <QHash>
+
+size_t qHash(const VideoClipSegment &segment, size_t seed)
+{
+    return qHashMulti(seed, segment.id, segment.start, segment.end);
+}
+
+const QList<TrimExportPreset> &TrimExportPresetInfo::allCases()
+{
+    static const QList<TrimExportPreset> all{TrimExportPreset::passthrough, TrimExportPreset::hevcHigh,
+                                             TrimExportPreset::h2641080p};
+    return all;
+}
+
+QString TrimExportPresetInfo::rawValue(TrimExportPreset preset)
+{
+    switch (preset) {
+    case TrimExportPreset::passthrough: return QStringLiteral("passthrough");
+    case TrimExportPreset::hevcHigh: return QStringLiteral("hevcHigh");
+    case TrimExportPreset::h2641080p: return QStringLiteral("h2641080p");
+    }
+    return {};
+}
+
+std::optional<TrimExportPreset> TrimExportPresetInfo::fromRawValue(const QString &raw)
+{
+    for (TrimExportPreset p : allCases())
+        if (rawValue(p) == raw) return p;
+    return std::nullopt;
+}
+
+QStringList TrimExportPresetInfo::ffmpegVideoArguments(TrimExportPreset preset)
+{
+    // Software encoders stand in for the hardware ones; the quality levels aim at the
+    // same places: near-transparent for "original quality", smaller for HEVC.
+    switch (preset) {
+    case TrimExportPreset::passthrough:
+        return {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p"};
+    case TrimExportPreset::hevcHigh:
+        return {"-c:v", "libx265", "-preset", "fast", "-crf", "24", "-pix_fmt", "yuv420p", "-tag:v", "hvc1",
+                "-x265-params", "log-level=error"};
+    case TrimExportPreset::h2641080p:
+        return {"-c:v", "libx264", "-preset", "veryfast", "-crf", "21", "-pix_fmt", "yuv420p"};
+    }
+    return {};
+}
+
+double TrimExportPresetInfo::estimatedSizeFactor(TrimExportPreset preset)
+{
+    switch (preset) {
+    case TrimExportPreset::passthrough: return 1.0;
+    case TrimExportPreset::hevcHigh: return 0.62;
+    case TrimExportPreset::h2641080p: return 0.78;
+    }
+    return 1.0;
+}
+
+const QList<TrimSaveMode> &TrimSaveModeInfo::allCases()
+{
+    static const QList<TrimSaveMode> all{TrimSaveMode::saveAsNew, TrimSaveMode::replaceOriginal};
+    return all;
+}
+
+QString TrimSaveModeInfo::rawValue(TrimSaveMode mode)
+{
+    return mode == TrimSaveMode::saveAsNew ? QStringLiteral("saveAsNew") : QStringLiteral("replaceOriginal");
+}
+
+std::optional<TrimSaveMode> TrimSaveModeInfo::fromRawValue(const QString &raw)
+{
+    for (TrimSaveMode m : allCases())
+        if (rawValue(m) == raw) return m;
+    return std::nullopt;
+}

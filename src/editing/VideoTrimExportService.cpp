@@ -1,0 +1,465 @@
+#include "VideoTrimExportService.h"
+
+#include "editing/OutputValidation.h"
+#include "media/ExternalTools.h"
+#include "media/FFmpegMedia.h"
+#include "media/MediaMetadataService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringDecoder>
+#include <QUuid>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+// ---- the consumer's end ----
+
+struct TrimExportJob::Shared {
+    std::mutex mutex;
+    TrimExportJob *receiver = nullptr;
+    std::atomic<bool> cancelled{false};
+
+    void post(const std::function<void(TrimExportJob *)> &call)
+    {
+        std::lock_guard lock(mutex);
+        if (!receiver) return;
+        TrimExportJob *r = receiver;
+        QMetaObject::invokeMethod(r, [r, call] { call(r); }, Qt::QueuedConnection);
+    }
+};
+
+struct TrimExportJobAccess {
+    static void markFinished(TrimExportJob *job) { job->m_finished = true; }
+};
+
+TrimExportJob::TrimExportJob(QObject *parent) : QObject(parent), m_shared(std::make_shared<Shared>())
+{
+    m_shared->receiver = this;
+}
+
+TrimExportJob::~TrimExportJob()
+{
+    m_shared->cancelled = true;
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->receiver = nullptr;
+}
+
+void TrimExportJob::cancel() { m_shared->cancelled = true; }
+bool TrimExportJob::isCancelled() const { return m_shared->cancelled; }
+
+namespace VideoTrimExportService {
+
+const QString kNoValidRange = QStringLiteral("En az bir geçerli video aralığı seçmelisiniz.");
+const QString kFailurePrefix = QStringLiteral("Dışa aktarma hatası: ");
+
+namespace {
+
+const QString kStageCopyPrepare = QStringLiteral("Aralıklar birleştiriliyor...");
+const QString kStageCopyExport = QStringLiteral("Exporting video…");
+const QString kStageCopySaving = QStringLiteral("Saving…");
+const QString kStageJoin = QStringLiteral("Aralıklar ffmpeg ile birleştiriliyor...");
+const QString kStageEncode = QStringLiteral("Donanım hızlandırmalı kodlama sürüyor...");
+const QString kStageSaving = QStringLiteral("Kaydediliyor...");
+const QString kNoFFmpeg = QStringLiteral("Bu format (MKV/WEBM/AVI) için ffmpeg bulunamadı.");
+
+struct Failure {
+    TrimExportError error;
+    bool keepFinished = false;
+};
+
+struct FFmpegRun {
+    bool started = false;
+    QString launchError;
+    bool crashed = false;
+    int exitCode = -1;
+    QByteArray errorOutput;
+    bool succeeded() const { return started && !crashed && exitCode == 0; }
+};
+
+// Runs ffmpeg with `-progress pipe:1` among its arguments, turning the reported output
+// time into a fraction of `total` seconds.
+FFmpegRun runFFmpeg(const QString &program, const QStringList &arguments, double total,
+                    const std::function<void(double)> &onFraction)
+{
+    FFmpegRun run;
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(15000)) {
+        run.launchError = process.errorString();
+        process.kill();
+        process.waitForFinished(2000);
+        return run;
+    }
+    run.started = true;
+    QByteArray pending;
+    double lastFraction = -1;
+    auto readProgress = [&] {
+        pending += process.readAllStandardOutput();
+        qsizetype newline;
+        while ((newline = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(newline).trimmed();
+            pending.remove(0, newline + 1);
+            // out_time_us and (despite its name) out_time_ms are both microseconds.
+            if (!(line.startsWith("out_time_us=") || line.startsWith("out_time_ms="))) continue;
+            bool ok = false;
+            const qint64 us = line.mid(line.indexOf('=') + 1).toLongLong(&ok);
+            if (!ok || us < 0 || !(total > 0)) continue;
+            const double f = std::clamp(double(us) / 1e6 / total, 0.0, 1.0);
+            if (f > lastFraction + 0.004 && onFraction) {
+                lastFraction = f;
+                onFraction(f);
+            }
+        }
+    };
+    while (process.state() != QProcess::NotRunning) {
+        process.waitForFinished(100);
+        readProgress();
+        run.errorOutput += process.readAllStandardError();
+    }
+    readProgress();
+    run.errorOutput += process.readAllStandardError();
+    run.crashed = process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitCode();
+    return run;
+}
+
+// The message of a run that failed for good.
+TrimExportError ffmpegError(const FFmpegRun &run)
+{
+    TrimExportError error;
+    if (!run.started) {
+        error.code = 10;
+        error.message = QStringLiteral("Could not start ffmpeg: ") +
+                        (run.launchError.isEmpty() ? QStringLiteral("unknown error") : run.launchError);
+        return error;
+    }
+    error.code = run.crashed ? -1 : run.exitCode;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = QString(decoder(run.errorOutput)).trimmed();
+    if (decoder.hasError())
+        error.message = QStringLiteral("ffmpeg hatası");
+    else if (!text.isEmpty())
+        error.message = text;
+    else if (run.crashed)
+        error.message = QStringLiteral("ffmpeg stopped unexpectedly twice without an error message.");
+    else
+        error.message = QStringLiteral("ffmpeg failed twice (exit status ") + QString::number(run.exitCode) +
+                        QStringLiteral(") without an error message.");
+    return error;
+}
+
+QStringList progressArguments() { return {"-nostats", "-progress", "pipe:1"}; }
+
+} // namespace
+
+QList<VideoClipSegment> validatedSegments(const QList<VideoClipSegment> &segments)
+{
+    QList<VideoClipSegment> kept;
+    for (const VideoClipSegment &s : segments)
+        if (s.end - s.start >= 0.15) kept.append(s); // not-a-number fails the test
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const VideoClipSegment &a, const VideoClipSegment &b) { return a.start < b.start; });
+    return kept;
+}
+
+QString secondsText(double seconds, int decimals)
+{
+    // QString::number ignores the locale, so "1.500" never becomes "1,500".
+    return QString::number(seconds, 'f', decimals);
+}
+
+QString filterGraph(const QList<VideoClipSegment> &segments, bool withAudio)
+{
+    QStringList chains;
+    QString inputs;
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const QString range = QStringLiteral("start=") + secondsText(segments[i].start) + QStringLiteral(":end=") +
+                              secondsText(segments[i].end);
+        const QString n = QString::number(i);
+        chains << QStringLiteral("[0:v]trim=") + range + QStringLiteral(",setpts=PTS-STARTPTS[v") + n + "]";
+        inputs += QStringLiteral("[v") + n + "]";
+        if (withAudio) {
+            chains << QStringLiteral("[0:a]atrim=") + range + QStringLiteral(",asetpts=PTS-STARTPTS[a") + n + "]";
+            inputs += QStringLiteral("[a") + n + "]";
+        }
+    }
+    const QString count = QString::number(segments.size());
+    const QString concat = withAudio ? QStringLiteral("concat=n=") + count + QStringLiteral(":v=1:a=1[outv][outa]")
+                                     : QStringLiteral("concat=n=") + count + QStringLiteral(":v=1:a=0[outv]");
+    return chains.join(QLatin1Char(';')) + QLatin1Char(';') + inputs + concat;
+}
+
+QStringList encodeArguments(const QString &input, const QList<VideoClipSegment> &segments, const QString &output,
+                            TrimExportPreset preset, bool withAudio, bool tolerant)
+{
+    QStringList args{"-hide_banner", "-loglevel", "error", "-y"};
+    args << progressArguments();
+    // The second attempt forgives damaged input: fresh timestamps, corrupt packets dropped.
+    if (tolerant) args << "-fflags" << "+genpts+discardcorrupt" << "-err_detect" << "ignore_err";
+    args << "-i" << input << "-filter_complex" << filterGraph(segments, withAudio) << "-map" << "[outv]";
+    if (withAudio) args << "-map" << "[outa]";
+    args << TrimExportPresetInfo::ffmpegVideoArguments(preset);
+    if (withAudio) args << "-c:a" << "aac" << "-b:a" << "192k";
+    args << "-movflags" << "+faststart" << output;
+    return args;
+}
+
+QStringList copyArguments(const QString &input, const VideoClipSegment &segment, const QString &output)
+{
+    QStringList args{"-hide_banner", "-loglevel", "error", "-y"};
+    args << progressArguments();
+    args << "-ss" << secondsText(segment.start) << "-i" << input << "-t"
+         << secondsText(std::max(0.0, segment.end - segment.start)) << "-map" << "0:v:0" << "-map" << "0:a?"
+         << "-c" << "copy" << "-avoid_negative_ts" << "make_zero" << "-movflags" << "+faststart" << output;
+    return args;
+}
+
+QString temporaryFileName()
+{
+    return QStringLiteral(".Lumenkite-Trim-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+           QStringLiteral(".mp4");
+}
+
+QString saveAsNewTarget(const QString &folder, const QString &base)
+{
+    const QDir dir(folder);
+    QString candidate = dir.filePath(base + QStringLiteral("_trimmed.mp4"));
+    for (qint64 n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = dir.filePath(base + QStringLiteral("_trimmed (") + QString::number(n) + QStringLiteral(").mp4"));
+    return candidate;
+}
+
+QString replaceTarget(const QString &folder, const QString &base, const QString &sourcePath)
+{
+    const QString ext = QFileInfo(sourcePath).suffix().toLower() == QLatin1String("mov") ? QStringLiteral("mov")
+                                                                                        : QStringLiteral("mp4");
+    const QDir dir(folder);
+    const QString source = standardizedPath(sourcePath);
+    QString candidate = dir.filePath(base + QLatin1Char('.') + ext);
+    for (qint64 n = 2; QFileInfo::exists(candidate) && standardizedPath(candidate) != source; ++n)
+        candidate = dir.filePath(base + QStringLiteral(" (") + QString::number(n) + QStringLiteral(").") + ext);
+    return candidate;
+}
+
+double expectedDuration(const QList<VideoClipSegment> &segments, double sourceDuration)
+{
+    double total = 0;
+    for (const VideoClipSegment &s : segments) {
+        double start = std::max(0.0, s.start), end = s.end;
+        if (sourceDuration > 0) {
+            start = std::min(start, sourceDuration);
+            end = std::min(end, sourceDuration);
+        }
+        total += std::max(0.0, end - start);
+    }
+    return total;
+}
+
+void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument, TrimExportPreset preset,
+         TrimSaveMode saveMode, const QString &outputDirectory, const EventSink &sink,
+         const std::function<bool()> &cancelledArgument, const TrimExportOptions &options)
+{
+    auto cancelled = [&] { return cancelledArgument && cancelledArgument(); };
+    const QList<VideoClipSegment> segments = validatedSegments(segmentsArgument);
+    if (segments.isEmpty()) {
+        sink(TrimExportEvent::failed(kNoValidRange));
+        return;
+    }
+
+    const QString sourcePath = video.url.toLocalFile();
+    const QFileInfo sourceInfo(sourcePath);
+    const QString sourceFolder = sourceInfo.absolutePath();
+    const QString folder = outputDirectory.isEmpty() ? sourceFolder : outputDirectory;
+    const QString base = sourceInfo.completeBaseName();
+    const QString temporary = QDir(folder).filePath(temporaryFileName());
+    std::shared_ptr<SafeReplace::FileSteps> steps = options.fileSteps ? options.fileSteps : SafeReplace::realFileSteps();
+
+    std::optional<QString> ffmpeg = options.ffmpegPath ? options.ffmpegPath : MediaMetadataService::ffmpegPath();
+    if (ffmpeg && ffmpeg->isEmpty()) ffmpeg.reset();
+
+    bool keepTemporary = false;
+    auto fail = [&](const TrimExportError &error) {
+        if (!cancelled()) sink(TrimExportEvent::failed(kFailurePrefix + error.message));
+    };
+    auto finish = [&] {
+        if (!keepTemporary) QFile::remove(temporary);
+    };
+
+    // What the source holds decides the audio graph: a source with sound keeps it.
+    const OutputValidation::StreamFacts facts = OutputValidation::probeStreams(sourcePath);
+    if (!facts.readable || !facts.hasVideo) {
+        fail({QStringLiteral("VideoTrimExport"), 1, QStringLiteral("Video kanalı bulunamadı.")});
+        return;
+    }
+    const double expected = expectedDuration(segments, facts.duration);
+    if (expected < 0.08) {
+        fail({QStringLiteral("VideoTrimExport"), 4, QStringLiteral("Selected clip duration is too short.")});
+        return;
+    }
+
+    std::optional<TrimExportError> error;
+    bool done = false;
+
+    // A single range in original quality from a native format: copied as it is, kept only
+    // when its duration matches.
+    const bool native = VideoFile::nativeVideoExtensions().contains(video.fileExtension.toLower());
+    if (native && segments.size() == 1 && preset == TrimExportPreset::passthrough && ffmpeg) {
+        sink(TrimExportEvent::progress(0.05, kStageCopyPrepare));
+        sink(TrimExportEvent::progress(0.12, kStageCopyExport));
+        const FFmpegRun copy = runFFmpeg(*ffmpeg, copyArguments(sourcePath, segments.first(), temporary), expected,
+                                         [&](double p) {
+                                             sink(TrimExportEvent::progress(
+                                                 0.12 + 0.85 * p, QStringLiteral("Exporting… (") +
+                                                                      QString::number(std::lround(p * 100)) +
+                                                                      QStringLiteral("%)")));
+                                         });
+        if (copy.succeeded() && OutputValidation::validate(temporary, expected).ok) {
+            sink(TrimExportEvent::progress(0.99, kStageCopySaving));
+            done = true;
+        } else {
+            QFile::remove(temporary);
+        }
+    }
+
+    if (!done) {
+        if (!ffmpeg) {
+            fail({QStringLiteral("VideoTrimExport"), 10, kNoFFmpeg});
+            finish();
+            return;
+        }
+        sink(TrimExportEvent::progress(0.15, kStageJoin));
+        auto onFraction = [&](double p) { sink(TrimExportEvent::progress(0.55 + 0.42 * p, kStageEncode)); };
+        bool reportedEncode = false;
+        FFmpegRun last;
+        for (int attempt = 0; attempt < 2 && !done; ++attempt) {
+            last = runFFmpeg(*ffmpeg,
+                             encodeArguments(sourcePath, segments, temporary, preset, facts.hasAudio, attempt == 1),
+                             expected, [&](double p) {
+                                 if (!reportedEncode) {
+                                     reportedEncode = true;
+                                     sink(TrimExportEvent::progress(0.55, kStageEncode));
+                                 }
+                                 onFraction(p);
+                             });
+            if (!last.started) break; // a program that cannot start will not start again
+            if (!reportedEncode) {
+                reportedEncode = true;
+                sink(TrimExportEvent::progress(0.55, kStageEncode));
+            }
+            done = last.succeeded();
+        }
+        if (!done) {
+            error = ffmpegError(last);
+        } else {
+            sink(TrimExportEvent::progress(0.98, kStageSaving));
+        }
+    }
+
+    if (!error) {
+        const OutputValidation::Check check = OutputValidation::validate(temporary, expected);
+        if (!check.ok) error = TrimExportError{QStringLiteral("VideoTrimExport"), 11, check.message};
+    }
+    if (error) {
+        fail(*error);
+        finish();
+        return;
+    }
+
+    // Finalisation. A job cancelled before this point leaves nothing behind; from here on
+    // it completes, because the user's files are about to change.
+    if (cancelled()) {
+        finish();
+        return;
+    }
+    SafeReplace::Outcome outcome;
+    if (saveMode == TrimSaveMode::saveAsNew) {
+        outcome = SafeReplace::placeNew(temporary, saveAsNewTarget(folder, base), *steps);
+    } else {
+        outcome = SafeReplace::replaceOriginal(temporary, sourcePath, replaceTarget(sourceFolder, base, sourcePath),
+                                               *steps);
+    }
+    if (!outcome.ok) {
+        keepTemporary = outcome.keepFinished;
+        sink(TrimExportEvent::failed(kFailurePrefix + outcome.message));
+        finish();
+        return;
+    }
+    const QFileInfo result(outcome.outputPath);
+    if (!result.exists()) {
+        sink(TrimExportEvent::failed(kFailurePrefix + QStringLiteral("The exported file is missing at ") +
+                                     outcome.outputPath + QStringLiteral(".")));
+        finish();
+        return;
+    }
+    sink(TrimExportEvent::completed(QUrl::fromLocalFile(standardizedPath(outcome.outputPath)), result.size(),
+                                    saveMode == TrimSaveMode::replaceOriginal, outcome.remark));
+    finish();
+}
+
+TrimExportJob *start(const VideoFile &video, const QList<VideoClipSegment> &segments, TrimExportPreset preset,
+                     TrimSaveMode saveMode, QObject *parent, const TrimExportOptions &options)
+{
+    auto *job = new TrimExportJob(parent);
+    std::shared_ptr<TrimExportJob::Shared> shared = job->shared();
+    std::thread([video, segments, preset, saveMode, options, shared] {
+        run(video, segments, preset, saveMode, QString(),
+            [shared](const TrimExportEvent &e) {
+                shared->post([e](TrimExportJob *j) { emit j->eventArrived(e); });
+            },
+            [shared] { return shared->cancelled.load(); }, options);
+        shared->post([](TrimExportJob *j) {
+            TrimExportJobAccess::markFinished(j);
+            emit j->finished();
+        });
+    }).detach();
+    return job;
+}
+
+static double frameTime(double duration, int i, int count, double endMargin)
+{
+    double t = duration * (i + 0.5) / count;
+    t = std::min(t, std::max(duration - endMargin, 0.0));
+    return std::max(t, 0.0);
+}
+
+QList<QImage> filmstripFrames(const QString &path, double duration, int count, const std::function<bool()> &stop)
+{
+    QList<QImage> frames;
+    if (!(duration > 0) || count <= 0) return frames;
+    for (int i = 0; i < count; ++i) {
+        if (stop && stop()) break;
+        const QImage image = lkmedia::decodeFrame(path, frameTime(duration, i, count, 0.05), 180, 110, stop);
+        if (!image.isNull()) frames.append(image);
+    }
+    return frames;
+}
+
+QStringList ffmpegFilmstripArguments(const QString &path, double seconds)
+{
+    return {"-hide_banner", "-loglevel", "error", "-ss", secondsText(seconds, 2), "-i", path, "-frames:v", "1",
+            "-vf", "scale=160:-2", "-f", "image2pipe", "-vcodec", "mjpeg", "pipe:1"};
+}
+
+QList<QImage> ffmpegFilmstrip(const QString &path, double duration, int count,
+                              const std::optional<QString> &ffmpegPath, const std::function<bool()> &stop)
+{
+    QList<QImage> frames;
+    const std::optional<QString> program = ffmpegPath ? ffmpegPath : MediaMetadataService::ffmpegPath();
+    if (!program || program->isEmpty() || !(duration > 0) || count <= 0) return frames;
+    for (int i = 0; i < count; ++i) {
+        if (stop && stop()) break;
+        const lkmedia::ToolRun r =
+            lkmedia::runTool(*program, ffmpegFilmstripArguments(path, frameTime(duration, i, count, 0.1)), 30000, stop);
+        QImage image;
+        if (r.started && image.loadFromData(r.output)) frames.append(image);
+    }
+    return frames;
+}
+
+} // namespace VideoTrimExportService

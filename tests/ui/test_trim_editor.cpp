@@ -1,0 +1,260 @@
+// The trim editor in the window: the timeline's drags and clicks, and the whole road from
+// the row's context menu to a new file in the library.
+
+#include "editing/TrimSegments.h"
+#include "library/AppState.h"
+#include "media/VideoPlayerController.h"
+#include "support/TestSupport.h"
+#include "ui/sheets/editor/FilmstripTimelineView.h"
+#include "ui/sheets/editor/VideoEditorSheet.h"
+#include "ui/tree/LumenkitePane.h"
+#include "ui/tree/LumenkiteRowView.h"
+#include "ui/window/ContentView.h"
+#include "ui/window/LumenkiteApp.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Timeline {
+    FilmstripTimelineView view;
+    QList<double> seeks;
+    Timeline(const QList<VideoClipSegment> &segments, double total = 10)
+    {
+        view.resize(1000, 76);
+        view.setTotalDuration(total);
+        view.setSegments(segments);
+        QObject::connect(&view, &FilmstripTimelineView::seekRequested, [this](double t) { seeks << t; });
+        view.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+    QPoint at(double seconds, int y = 38) const { return {int(std::lround(view.xForTime(seconds))), y}; }
+    void drag(QPoint from, QPoint to)
+    {
+        QTest::mousePress(&view, Qt::LeftButton, {}, from);
+        QTest::mouseMove(&view, QPoint((from.x() + to.x()) / 2, to.y()));
+        QTest::mouseMove(&view, to);
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, to);
+    }
+    const VideoClipSegment &range(const QUuid &id) const
+    {
+        for (const VideoClipSegment &s : view.segments())
+            if (s.id == id) return s;
+        static VideoClipSegment none;
+        return none;
+    }
+};
+
+} // namespace
+
+TEST(FilmstripTimeline, HandleDragsStopAtNeighboursAndTheMinimumLength)
+{
+    // Stored out of time order: B [6, 8] first, A [2, 4] second; 100 px per second.
+    const VideoClipSegment B = VideoClipSegment::make(6, 8), A = VideoClipSegment::make(2, 4);
+    struct Case { const char *what; int index; bool endHandle; double to; QUuid id; double start, end; };
+    const Case cases[] = {
+        {"A end right, into B", 1, true, 9.5, A.id, 2, 6},
+        {"B start left, into A", 0, false, 1, B.id, 4, 8},
+        {"A start right, past its end", 1, false, 9, A.id, 3.75, 4},
+        {"B end left, past its start", 0, true, 0, B.id, 6, 6.25},
+        {"B end right, past the end", 0, true, 12, B.id, 6, 10},
+        {"A start left, past 0", 1, false, -1, A.id, 0, 4},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Timeline t({B, A});
+        const QRectF handle = c.endHandle ? t.view.endHandle(c.index) : t.view.startHandle(c.index);
+        t.drag(handle.center().toPoint(), t.at(c.to));
+        EXPECT_EQ(t.view.selectedSegmentID(), c.id);
+        EXPECT_NEAR(t.range(c.id).start, c.start, 0.011);
+        EXPECT_NEAR(t.range(c.id).end, c.end, 0.011);
+        ASSERT_FALSE(t.seeks.isEmpty());
+        EXPECT_NEAR(t.seeks.last(), c.endHandle ? c.end : c.start, 0.011); // the player follows the edge
+        for (const VideoClipSegment &s : t.view.segments()) EXPECT_LT(s.start, s.end);
+    }
+}
+
+TEST(FilmstripTimeline, ClicksSeekOnRemovedPartsAndSelectOnRanges)
+{
+    const VideoClipSegment A = VideoClipSegment::make(2, 4), B = VideoClipSegment::make(6, 8);
+    Timeline t({A, B});
+    QTest::mouseClick(&t.view, Qt::LeftButton, {}, t.at(5));
+    ASSERT_EQ(t.seeks.size(), 1);
+    EXPECT_NEAR(t.seeks[0], 5, 0.01);
+    t.drag(t.at(5), QPoint(-50, 38)); // past the start: 0
+    EXPECT_DOUBLE_EQ(t.seeks.last(), 0);
+    t.drag(t.at(9), QPoint(2000, 38)); // past the end: the total
+    EXPECT_DOUBLE_EQ(t.seeks.last(), 10);
+
+    t.seeks.clear();
+    QSignalSpy edited(&t.view, &FilmstripTimelineView::segmentsEdited);
+    QTest::mouseClick(&t.view, Qt::LeftButton, {}, t.at(7));
+    EXPECT_EQ(t.view.selectedSegmentID(), B.id);
+    EXPECT_TRUE(t.seeks.isEmpty());
+    EXPECT_EQ(edited.count(), 0);
+
+    // The range goes while its handle is held: the drag writes nothing.
+    QTest::mousePress(&t.view, Qt::LeftButton, {}, t.view.endHandle(0).center().toPoint());
+    t.view.setSegments({B});
+    QTest::mouseMove(&t.view, t.at(5));
+    QTest::mouseRelease(&t.view, Qt::LeftButton, {}, t.at(5));
+    ASSERT_EQ(t.view.segments().size(), 1);
+    EXPECT_EQ(t.view.segments()[0], B);
+
+    // No duration yet: nothing to press.
+    Timeline empty({}, 0);
+    QTest::mouseClick(&empty.view, Qt::LeftButton, {}, QPoint(500, 38));
+    EXPECT_TRUE(empty.seeks.isEmpty());
+}
+
+TEST(TrimEditorWindow, FromTheContextMenuToANewFileInTheLibrary)
+{
+    const QString folder = lktest::sandboxRoot() + "/home/Videos/Trips";
+    const QString clip = folder + "/Harbour.mp4";
+    ASSERT_TRUE(lktest::makeClip(clip, 10, 320, 240,
+                                 {"-c:v", "libx264", "-preset", "ultrafast", "-g", "50", "-pix_fmt", "yuv420p",
+                                  "-c:a", "aac"},
+                                 true));
+    QSettings().setValue("Lumenkite.language", "en");
+    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
+
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    parts.editorSheet = &VideoEditorSheet::create;
+    LumenkiteApp app(parts);
+    AppState *state = app.state();
+    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
+    const VideoFile source = *VideoFile::fromFile(clip);
+    state->setAllVideos({source});
+    state->rebuildTree(true);
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+
+    std::unique_ptr<QMenu> menu(LumenkiteRowView::makeContextMenu(*state, source, nullptr));
+    QAction *trim = menu->findChild<QAction *>("ctx.trim");
+    ASSERT_TRUE(trim);
+    trim->trigger();
+    VideoEditorSheet *sheet = nullptr;
+    ASSERT_TRUE(lktest::waitFor([&] {
+        sheet = app.mainWindow()->findChild<VideoEditorSheet *>();
+        return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
+    }, 20000));
+    ASSERT_EQ(sheet->segments().size(), 1);
+    EXPECT_NEAR(sheet->segments()[0].end, 10, 0.1);
+    EXPECT_EQ(sheet->exportButton()->text(), "Trim && Export");
+    EXPECT_FALSE(sheet->removeRangeButton()->isEnabled());
+
+    // +5 s, split; back 2 × 1 s, split; pick the middle range and remove it.
+    auto click = [](QAbstractButton *b) { QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center()); };
+    auto tooltip = [&](const QString &tip) {
+        for (QAbstractButton *b : sheet->findChildren<QAbstractButton *>())
+            if (b->toolTip() == tip) return b;
+        return static_cast<QAbstractButton *>(nullptr);
+    };
+    click(tooltip("+5s"));
+    ASSERT_TRUE(lktest::waitFor([&] { return std::abs(sheet->controller()->currentTime() - 5) < 0.05; }));
+    click(sheet->splitButton());
+    click(tooltip("-1s"));
+    click(tooltip("-1s"));
+    ASSERT_TRUE(lktest::waitFor([&] { return std::abs(sheet->controller()->currentTime() - 3) < 0.05; }));
+    click(sheet->splitButton());
+    ASSERT_EQ(sheet->segments().size(), 3);
+    EXPECT_EQ(sheet->exportButton()->text(), "Merge && Export");
+    const QList<QWidget *> chips = sheet->segmentChips();
+    ASSERT_EQ(chips.size(), 3);
+    click(static_cast<QAbstractButton *>(chips[1]));
+    ASSERT_TRUE(sheet->selectedSegmentID());
+    click(sheet->removeRangeButton());
+    const QList<VideoClipSegment> kept = sheet->sortedSegments();
+    ASSERT_EQ(kept.size(), 2);
+    EXPECT_NEAR(kept[0].end, 3, 0.05);
+    EXPECT_NEAR(kept[1].start, 5, 0.05);
+    EXPECT_NEAR(sheet->keptDuration(), 8, 0.1);
+    EXPECT_TRUE(sheet->summaryText().startsWith("0:10 \u2192 0:08")) << sheet->summaryText().toStdString();
+
+    click(sheet->exportButton());
+    EXPECT_TRUE(sheet->isExporting());
+    EXPECT_FALSE(sheet->closeButton()->isEnabled());
+    ASSERT_TRUE(lktest::waitFor([&] { return !state->videoPendingEdit().has_value(); }, 120000));
+
+    const QString output = folder + "/Harbour_trimmed.mp4";
+    ASSERT_TRUE(QFileInfo::exists(output));
+    QString duration;
+    lktest::runProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", output},
+                       &duration);
+    EXPECT_NEAR(duration.trimmed().toDouble(), 8, 0.3);
+    EXPECT_TRUE(state->videoWithID(standardizedPath(output)).has_value());
+    EXPECT_TRUE(state->videoWithID(source.id).has_value()); // a new file: the source stays
+    EXPECT_EQ(state->primarySelectedVideoID(), std::optional<QString>(standardizedPath(output)));
+    ASSERT_TRUE(state->activeToast());
+    EXPECT_FALSE(state->activeToast()->isError);
+}
+
+namespace {
+
+// Real file steps whose first rename waits until the test lets it go.
+class HeldSteps : public SafeReplace::FileSteps {
+public:
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    bool rename(const QString &from, const QString &to, QString *error) override
+    {
+        entered = true;
+        while (!release) QThread::msleep(5);
+        return FileSteps::rename(from, to, error);
+    }
+};
+
+} // namespace
+
+TEST(TrimEditorSheet, AResultPutInPlaceAfterTheUserCancelledStillReachesTheLibrary)
+{
+    const QString folder = lktest::sandboxRoot() + "/home/Videos/Late";
+    const QString clip = folder + "/Late.mkv";
+    ASSERT_TRUE(lktest::makeClip(clip, 6, 320, 240, {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+    QSettings().setValue("Lumenkite.language", "en");
+    AppState state;
+    state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
+    const VideoFile source = *VideoFile::fromFile(clip);
+    state.setAllVideos({source});
+    state.rebuildTree(true);
+    state.setVideoPendingEdit(source);
+
+    auto steps = std::make_shared<HeldSteps>();
+    TrimExportOptions options;
+    options.fileSteps = steps;
+    auto *sheet = new VideoEditorSheet(&state, source, nullptr, options);
+    sheet->show();
+    ASSERT_TRUE(lktest::waitFor([&] { return sheet->totalDuration() > 0; }, 20000));
+
+    // A shorter duration learned later cuts the ranges to it.
+    sheet->applyDuration(4);
+    ASSERT_EQ(sheet->segments().size(), 1);
+    EXPECT_DOUBLE_EQ(sheet->segments()[0].end, 4);
+    EXPECT_EQ(sheet->selectedSegmentID(), sheet->segments()[0].id);
+
+    sheet->startExport();
+    EXPECT_DOUBLE_EQ(sheet->exportProgress(), 0.02);
+    EXPECT_EQ(sheet->exportStage(), "Exporting…");
+    ASSERT_TRUE(lktest::waitFor([&] { return steps->entered.load(); }, 120000));
+    sheet->cancelExport(); // too late: the file is being put in place
+    EXPECT_FALSE(sheet->isExporting());
+    steps->release = true;
+
+    const QString output = standardizedPath(folder + "/Late_trimmed.mp4");
+    ASSERT_TRUE(lktest::waitFor([&] { return state.videoWithID(output).has_value(); }, 20000));
+    EXPECT_TRUE(QFileInfo::exists(output));
+    EXPECT_FALSE(state.videoPendingEdit().has_value());
+    delete sheet;
+}
