@@ -32,10 +32,12 @@ struct SimilarVideoGroup {
     QString id;                    // member ids in member order, joined with "|"
     double averageSimilarity = 0;  // mean of the linked pairs, at most 0.99
     QList<VideoFile> videos;
-    // Members whose own similarity with videos[0] reaches the threshold. Others belong to
-    // the group only through a chain of other members.
-    QSet<QString> linkedToFirst;
+    // The member pairs whose own similarity reaches the threshold (ids, in member order).
+    // Other pairs belong together only through a chain of members.
+    QList<std::pair<QString, QString>> links;
     bool operator==(const SimilarVideoGroup &other) const = default;
+    // The members directly linked to `id`.
+    QSet<QString> linkedTo(const QString &id) const;
 };
 
 struct DuplicateScanEvent {

@@ -293,7 +293,12 @@ QList<SimilarVideoGroup> DuplicateVideoService::similarGroups(const SimilarityPa
         }
         g.id = ids.join(QLatin1Char('|'));
         g.averageSimilarity = std::min(double(sum / float(count)), 0.99);
-        for (const auto &[other, s] : links[size_t(ordered.front())]) g.linkedToFirst.insert(pairs.videos[other].id);
+        QHash<int, int> position;
+        for (size_t x = 0; x < ordered.size(); ++x) position.insert(ordered[x], int(x));
+        for (size_t x = 0; x < ordered.size(); ++x)
+            for (const auto &[other, s] : links[size_t(ordered[x])])
+                if (position.value(other) > int(x))
+                    g.links.append({pairs.videos[ordered[x]].id, pairs.videos[other].id});
         groups.append(g);
     }
     std::stable_sort(groups.begin(), groups.end(), &DuplicateVideoService::similarGroupPrecedes);
@@ -304,6 +309,16 @@ QList<SimilarVideoGroup> DuplicateVideoService::findSimilarVideos(const QList<Vi
                                                                   const VisualIndexMap &entries, float threshold)
 {
     return similarGroups(similarPairs(videos, entries, threshold), threshold);
+}
+
+QSet<QString> SimilarVideoGroup::linkedTo(const QString &id) const
+{
+    QSet<QString> out;
+    for (const auto &[a, b] : links) {
+        if (a == id) out.insert(b);
+        if (b == id) out.insert(a);
+    }
+    return out;
 }
 
 bool DuplicateVideoService::similarGroupPrecedes(const SimilarVideoGroup &a, const SimilarVideoGroup &b)

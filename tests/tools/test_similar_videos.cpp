@@ -62,7 +62,8 @@ TEST(SimilarVideos, ChainsFormOneGroupButOnlyDirectLinksCountForTheKeptVideo)
     // Largest first; equal sizes keep the input order (C before B).
     EXPECT_EQ(names(groups[0].videos), QStringList({"A", "C", "B"}));
     EXPECT_EQ(groups[0].id, a.id + "|" + c.id + "|" + b.id);
-    EXPECT_EQ(groups[0].linkedToFirst, QSet<QString>({b.id}));
+    EXPECT_EQ(groups[0].linkedTo(a.id), QSet<QString>({b.id}));
+    EXPECT_EQ(groups[0].linkedTo(b.id), QSet<QString>({a.id, c.id}));
     const float ab = similarity(entries[a.id], entries[b.id]), bc = similarity(entries[b.id], entries[c.id]);
     EXPECT_DOUBLE_EQ(groups[0].averageSimilarity, double((ab + bc + ab + bc) / 4.0f));
 
