@@ -1,6 +1,7 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
+#include "ui/sheets/duplicates/DuplicatesSheetView.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -58,6 +59,7 @@ int main(int argc, char **argv)
     ContentViewParts parts;
     parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
     parts.inspector = makeInspectorPane;
+    parts.duplicatesSheet = makeDuplicatesSheet;
     LumenkiteApp app(parts);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
