@@ -287,6 +287,8 @@ DuplicatesSheetView::DuplicatesSheetView(AppState *state, QWidget *parent) : QDi
     titles->setSpacing(2);
     m_title = new ThemedLabel({}, sheetFont(15, QFont::DemiBold), Tone::label, this);
     m_subtitle = new ThemedLabel({}, sheetFont(11.5), Tone::secondary, this);
+    // Beside a wide summary badge the subtitle takes a second line rather than losing words.
+    m_subtitle->setWordWrap(true, 2);
     titles->addWidget(m_title);
     titles->addWidget(m_subtitle);
     header->addLayout(titles);
@@ -837,11 +839,13 @@ void DuplicatesSheetView::retranslate()
     setWindowTitle(t("dup.title"));
     m_title->setText(t("dup.title"));
     m_subtitle->setText(t("dup.subtitle"));
+    m_subtitle->setMinimumWidth(300);
     m_tabExact->setText(t("dup.tabExact"));
     m_tabSimilar->setText(t("dup.tabSimilar"));
     m_scanningText->setText(t("dup.scanning"));
     m_similarScanningText->setText(t("dup.scanning"));
     m_needIndexText->setText(t("dup.needIndex"));
+    m_needIndexText->setFixedHeight(m_needIndexText->heightForWidth(380));
     m_indexNow->setText(t("ai.indexNow"));
     m_autoSelect->setText(t("dup.autoSelect"));
     m_done->setText(t("dup.done"));
