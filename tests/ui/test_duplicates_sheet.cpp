@@ -64,7 +64,16 @@ protected:
         state->setAllVideos(videos);
         state->rebuildTree(true);
         app->show();
-        state->setShowDuplicatesSheet(true);
+        // Opened as a user opens it: the sidebar's tool row.
+        SidebarView *sidebar = app->mainWindow()->contentView()->sidebar();
+        ASSERT_NE(sidebar, nullptr);
+        sidebar->rebuild();
+        auto *tool = sidebar->control<SidebarItemRow>("tool:duplicates");
+        ASSERT_NE(tool, nullptr);
+        ASSERT_TRUE(tool->isEnabled());
+        tool->click();
+        spin(10);
+        ASSERT_TRUE(state->showDuplicatesSheet());
         sheet = qobject_cast<DuplicatesSheetView *>(app->mainWindow()->contentView()->openSheet());
         ASSERT_NE(sheet, nullptr);
     }

@@ -140,13 +140,20 @@ int main(int argc, char **argv)
         if (!QTest::qWaitForWindowExposed(&window)) return 1;
         // After the start-up copy of the (empty) stored index.
         QTest::qWait(100);
-        state.setAiIndexEntries(entries);
-        state.setShowDuplicatesSheet(true);
+        // Opened from the sidebar's tool row, as a user opens it.
+        window.contentView()->sidebar()->rebuild();
+        if (auto *tool = window.contentView()->sidebar()->control<SidebarItemRow>("tool:duplicates")) tool->click();
+        QTest::qWait(50);
         auto *sheet = qobject_cast<DuplicatesSheetView *>(window.contentView()->openSheet());
         if (!sheet) return 1;
         if (!waitFor([&] { return sheet->contentState() == "list"; })) ++failures;
         failures += !capture(&window, sheet, out + "/duplicates-exact-" + scheme + ".png");
 
+        // The similar tab before anything is indexed, then with the index.
+        sheet->setActiveTab(DuplicateTab::similar);
+        failures += !capture(&window, sheet, out + "/duplicates-need-index-" + scheme + ".png");
+        sheet->setActiveTab(DuplicateTab::exact);
+        state.setAiIndexEntries(entries);
         sheet->setActiveTab(DuplicateTab::similar);
         if (!waitFor([&] { return sheet->contentState() == "list"; })) ++failures;
         failures += !capture(&window, sheet, out + "/duplicates-similar-" + scheme + ".png");
