@@ -34,7 +34,10 @@ struct DuplicateScanJob::Control {
 void DuplicateScanJob::cancel()
 {
     if (!m_control) return;
-    m_control->cancelled = true;
+    {
+        std::lock_guard lock(m_control->mutex);
+        m_control->cancelled = true;
+    }
     m_control->stop.request_stop();
 }
 
@@ -430,7 +433,10 @@ DuplicateScanJob DuplicateVideoService::startScan(const QList<VideoFile> &videos
     auto handler = std::make_shared<EventHandler>(std::move(onEvent));
     std::thread([control, target, handler, videos] {
         auto sink = [&](const DuplicateScanEvent &event) {
-            if (!target) return;
+            // Posted under the lock cancel() takes: once cancel() has returned nothing more
+            // is posted, so a consumer that cancels before it goes away is never reached.
+            std::lock_guard lock(control->mutex);
+            if (control->cancelled || !target) return;
             QMetaObject::invokeMethod(
                 target.data(),
                 [control, handler, event] {

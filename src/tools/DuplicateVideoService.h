@@ -68,6 +68,7 @@ public:
     bool isValid() const { return bool(m_control); }
     // Stops the scan at its next check (before each file, and every MiB inside one).
     // Called on the consumer's thread: no event of this job reaches the handler afterwards.
+    // A consumer cancels its job before its context object is destroyed.
     void cancel();
     bool isCancelled() const;
     bool isFinished() const;

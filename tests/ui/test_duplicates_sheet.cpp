@@ -135,6 +135,14 @@ TEST_F(DuplicatesSheetTest, ExactCopiesAreFoundMarkedAndTrashedButNeverEveryCopy
     ASSERT_TRUE(state->lastUndoRecord().has_value());
     EXPECT_EQ(state->lastUndoRecord()->trashedItems.size(), 2);
     EXPECT_EQ(sheet->cards().size(), 1);
+
+    // A member that leaves the library by other means leaves its group: one is left, so
+    // the group goes and no duplicates remain.
+    QList<VideoFile> rest = state->allVideos();
+    rest.removeIf([](const VideoFile &v) { return v.name == "keep copy.mp4"; });
+    state->setAllVideos(rest);
+    EXPECT_TRUE(sheet->exactGroups().isEmpty());
+    EXPECT_EQ(sheet->contentState(), "empty");
 }
 
 TEST_F(DuplicatesSheetTest, NoDuplicatesIsOnlyClaimedWhenEveryCandidateWasRead)

@@ -17,7 +17,6 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QStackedWidget>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -553,9 +552,12 @@ void DuplicatesSheetView::cancelScan() { m_scanJob.cancel(); }
 void DuplicatesSheetView::applyScanEvent(const DuplicateScanEvent &event)
 {
     if (event.kind == DuplicateScanEvent::Kind::progress) {
+        // Many of these arrive while files are read: only the bar and the stage line change.
         m_scanProgress = event.fraction;
         m_scanStage = event.stage;
-        refresh();
+        m_progress->setValue(int(std::lround(m_scanProgress * 1000)));
+        m_stageText->setText(m_scanStage);
+        m_stageText->setVisible(!m_scanStage.isEmpty());
         return;
     }
     m_exactGroups = event.groups;
@@ -592,7 +594,9 @@ void DuplicatesSheetView::startSimilarScan()
         for (const VideoFile &v : m_state->allVideos()) present.insert(v.id);
     QPointer<DuplicatesSheetView> self(this);
     auto pairs = m_pairs;
-    QThreadPool::globalInstance()->start([self, pairs, threshold, present, generation] {
+    // A thread of its own: it may wait a while for the pairs, and must not hold up the
+    // shared pool (thumbnails, metadata) meanwhile.
+    std::thread([self, pairs, threshold, present, generation] {
         const auto computed = pairs.get();
         QList<SimilarVideoGroup> groups = DuplicateVideoService::similarGroups(
             *computed, threshold, [&](const VideoFile &v) { return present.contains(v.id); });
@@ -602,7 +606,7 @@ void DuplicatesSheetView::startSimilarScan()
                 if (self) self->applySimilarResult(generation, std::move(groups));
             },
             Qt::QueuedConnection);
-    });
+    }).detach();
     refresh();
 }
 
