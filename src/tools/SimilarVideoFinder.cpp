@@ -26,6 +26,7 @@ struct VectorSet {
     std::vector<float> scale;     // per member
     std::vector<float> norm;      // ||u||
     std::vector<float> residual;  // ||u - scale x q||
+    std::vector<qint32> columnSum; // sum of each member's quantized values
 };
 
 // The similarity as recorded: single precision, summed in component order.
@@ -63,6 +64,37 @@ __attribute__((target("avx2"))) void dotRowAvx2(const qint8 *a, const qint8 *b, 
     }
 }
 
+// The same with byte products summed four at a time. The instruction takes one unsigned
+// side: the row is biased by 128 (xor 0x80), and 128 x the column's sum is taken off again.
+__attribute__((target("avx2,avxvnni"))) void dotRowVnni(const qint8 *a, const qint8 *b, const qint32 *bSums, int count,
+                                                         int padded, qint32 *out)
+{
+    const __m256i bias = _mm256_set1_epi8(char(0x80));
+    int j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const qint8 *b0 = b + size_t(j) * padded, *b1 = b0 + padded, *b2 = b1 + padded, *b3 = b2 + padded;
+        __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
+        for (int k = 0; k < padded; k += 32) {
+            const __m256i va = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + k)), bias);
+            s0 = _mm256_dpbusd_avx_epi32(s0, va, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b0 + k)));
+            s1 = _mm256_dpbusd_avx_epi32(s1, va, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b1 + k)));
+            s2 = _mm256_dpbusd_avx_epi32(s2, va, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b2 + k)));
+            s3 = _mm256_dpbusd_avx_epi32(s3, va, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b3 + k)));
+        }
+        const __m256i h01 = _mm256_hadd_epi32(s0, s1), h23 = _mm256_hadd_epi32(s2, s3);
+        const __m256i h = _mm256_hadd_epi32(h01, h23);
+        __m128i r = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+        r = _mm_sub_epi32(r, _mm_slli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bSums + j)), 7));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + j), r);
+    }
+    for (; j < count; ++j) {
+        const qint8 *bj = b + size_t(j) * padded;
+        qint32 s = 0;
+        for (int k = 0; k < padded; ++k) s += qint32(a[k]) * qint32(bj[k]);
+        out[j] = s;
+    }
+}
+
 void dotRowPlain(const qint8 *a, const qint8 *b, int count, int padded, qint32 *out)
 {
     for (int j = 0; j < count; ++j) {
@@ -83,6 +115,7 @@ void pairsOf(const VectorSet &set, float threshold, std::vector<SimilarityPairs:
     if (m < 2) return;
     constexpr int kRowBlock = 32, kColBlock = 128;
     const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool vnni = avx2 && __builtin_cpu_supports("avxvnni");
     const int padded = set.padded;
     // Slack for the rounding of the exact sum and of the bound itself.
     const double slack = 1e-4 + 1e-6 * set.dimension;
@@ -103,7 +136,9 @@ void pairsOf(const VectorSet &set, float threshold, std::vector<SimilarityPairs:
                     if (js >= j1) continue;
                     const qint8 *a = set.quantized.data() + size_t(i) * padded;
                     const qint8 *b = set.quantized.data() + size_t(js) * padded;
-                    if (avx2)
+                    if (vnni)
+                        dotRowVnni(a, b, set.columnSum.data() + js, j1 - js, padded, dots.data());
+                    else if (avx2)
                         dotRowAvx2(a, b, j1 - js, padded, dots.data());
                     else
                         dotRowPlain(a, b, j1 - js, padded, dots.data());
@@ -221,6 +256,9 @@ SimilarityPairs DuplicateVideoService::similarPairs(const QList<VideoFile> &vide
                 const double e = double(v) - double(scale) * qi;
                 residual += e * e;
             }
+            qint32 sum = 0;
+            for (int k = 0; k < set.dimension; ++k) sum += q[k];
+            set.columnSum.push_back(sum);
             set.scale[r] = scale;
             // Rounded up a little so the bound stays a bound in single precision.
             set.norm[r] = float(std::sqrt(norm) * (1 + 1e-6));
