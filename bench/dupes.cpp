@@ -116,6 +116,7 @@ void buildIndex(int count, QList<VideoFile> &videos, VisualIndexMap &entries)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QTemporaryDir dir(QDir::tempPath() + "/lumenkite-bench-dupes-XXXXXX");
     const QString root = dir.path() + "/tree";
     int planted = 0;

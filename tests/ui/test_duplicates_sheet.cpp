@@ -136,10 +136,11 @@ TEST_F(DuplicatesSheetTest, ExactCopiesAreFoundMarkedAndTrashedButNeverEveryCopy
     EXPECT_EQ(state->lastUndoRecord()->trashedItems.size(), 2);
     EXPECT_EQ(sheet->cards().size(), 1);
 
-    // A member that leaves the library by other means leaves its group: one is left, so
-    // the group goes and no duplicates remain.
+    // A member the library now records with another size (replaced by an edited result)
+    // is no copy any more: one is left, so the group goes and no duplicates remain.
     QList<VideoFile> rest = state->allVideos();
-    rest.removeIf([](const VideoFile &v) { return v.name == "keep copy.mp4"; });
+    for (VideoFile &v : rest)
+        if (v.name == "keep copy.mp4") v.fileSize = 123;
     state->setAllVideos(rest);
     EXPECT_TRUE(sheet->exactGroups().isEmpty());
     EXPECT_EQ(sheet->contentState(), "empty");

@@ -185,13 +185,18 @@ QList<QSet<QString>> copiesToMark(const QList<DuplicateVideoGroup> &groups)
 
 int roundPercent(double fraction) { return int(std::round(fraction * 100.0)); }
 
-template <typename Group> QList<Group> keepPresent(const QList<Group> &groups, const QSet<QString> &present)
+// The members still in the library. A member whose file the library now records with
+// another size (replaced by a trimmed or compressed result) is no copy of the others.
+template <typename Group>
+QList<Group> keepPresent(const QList<Group> &groups, const QHash<QString, qint64> &present, bool sameSize)
 {
     QList<Group> out;
     for (Group g : groups) {
         QList<VideoFile> kept;
-        for (const VideoFile &v : g.videos)
-            if (present.contains(v.id)) kept.append(v);
+        for (const VideoFile &v : g.videos) {
+            const auto it = present.constFind(v.id);
+            if (it != present.cend() && (!sameSize || *it == v.fileSize)) kept.append(v);
+        }
         if (kept.size() < 2) continue;
         g.videos = kept;
         out.append(g);
@@ -754,10 +759,10 @@ void DuplicatesSheetView::trashSelected()
 void DuplicatesSheetView::applyAgainstLibrary()
 {
     if (!m_state) return;
-    QSet<QString> present;
-    for (const VideoFile &v : m_state->allVideos()) present.insert(v.id);
-    const auto exact = keepPresent(m_exactGroups, present);
-    auto similar = keepPresent(m_similarGroups, present);
+    QHash<QString, qint64> present;
+    for (const VideoFile &v : m_state->allVideos()) present.insert(v.id, v.fileSize);
+    const auto exact = keepPresent(m_exactGroups, present, true);
+    auto similar = keepPresent(m_similarGroups, present, false);
     for (SimilarVideoGroup &g : similar) {
         QList<std::pair<QString, QString>> links;
         for (const auto &l : g.links)
