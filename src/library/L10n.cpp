@@ -205,6 +205,12 @@ constexpr Row kRows[] = {
      "Indiziere deine Videos zuerst mit der visuellen Suche, um ähnliche Clips zu erkennen."},
     {"dup.similarNone", "No Visually Similar Videos Found", "見た目が似た動画は見つかりませんでした",
      "Keine visuell ähnlichen Videos gefunden"},
+    // Shown after a count: files the duplicate scan could not read, copies the Trash refused.
+    {"dup.unreadable", "videos could not be read", "本の動画を読み取れませんでした", "Videos konnten nicht gelesen werden"},
+    {"dup.noneAmongReadable", "No Duplicates Among the Readable Videos", "読み取れた動画に重複はありません",
+     "Keine Duplikate unter den lesbaren Videos"},
+    {"dup.trashFailed", "videos could not be moved to the Trash", "本の動画をゴミ箱に入れられませんでした",
+     "Videos konnten nicht in den Papierkorb gelegt werden"},
 
     // move
     {"move.titleSingle", "Move Video", "動画を移動", "Video bewegen"},

@@ -1,0 +1,163 @@
+// Pictures of the duplicates sheet over the main window, for review: the exact tab after a
+// real scan of generated files, and the similar tab over a hand-made visual index, in both
+// schemes. usage: duplicates_pictures OUT_DIR   (under an X server)
+#include "library/AppState.h"
+#include "support/TestSupport.h"
+#include "ui/LinearTheme.h"
+#include "ui/sheets/duplicates/DuplicatesSheetView.h"
+#include "ui/tree/LumenkitePane.h"
+#include "ui/window/ContentView.h"
+#include "ui/window/LumenkiteApp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Sparse files: copies of one size are byte-identical, which is all the scan needs.
+QList<VideoFile> fixtureLibrary(const QString &home)
+{
+    const struct {
+        const char *path;
+        qint64 size;
+        int ageDays;
+    } files[] = {
+        {"Videos/Holidays/Kyoto Temple.mp4", 1'240'000'000, 300},
+        {"Downloads/Kyoto Temple copy.mp4", 1'240'000'000, 20},
+        {"Desktop/Kyoto Temple (2).mp4", 1'240'000'000, 5},
+        {"Videos/Family/Birthday 2024.mov", 812'300'000, 200},
+        {"Videos/Family/Old/Birthday 2024.mov", 812'300'000, 150},
+        {"Videos/Screen Recordings/Demo.webm", 96'400'000, 40},
+        {"Downloads/Demo (1).webm", 96'400'000, 2},
+        {"Videos/Drone/Coast Flight.mkv", 2'310'000'000, 90},
+        {"Videos/Drone/Coast Flight Edit.mkv", 1'870'000'000, 60},
+        {"Videos/Drone/Coast Flight Short.mp4", 640'000'000, 50},
+        {"Videos/Holidays/Alps Sunrise.mov", 455'000'000, 100},
+        {"Videos/Holidays/Alps Sunrise 4K.mov", 1'020'000'000, 99},
+        {"Videos/Projects/Interview.mp4", 333'000'000, 10},
+    };
+    QList<VideoFile> videos;
+    for (const auto &f : files) {
+        const QString path = home + "/" + f.path;
+        lktest::writeSizedFile(path, f.size);
+        videos.append(*VideoFile::make(path, f.size, QDateTime(QDate(2026, 11, 28), QTime(10, 0)).addDays(-f.ageDays),
+                                       std::nullopt));
+    }
+    return videos;
+}
+
+QuantizedEmbedding towards(double degrees, double lift)
+{
+    std::vector<float> v(32, 0.0f);
+    v[0] = float(std::cos(degrees * M_PI / 180));
+    v[1] = float(std::sin(degrees * M_PI / 180));
+    v[2] = float(lift);
+    return QuantizedEmbedding::fromVector(v);
+}
+
+bool waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 30000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// The window with the sheet over it, as a user sees them.
+bool capture(QWidget *window, QWidget *sheet, const QString &path)
+{
+    QTest::qWait(300);
+    QImage image = window->grab().toImage();
+    {
+        QPainter p(&image);
+        p.fillRect(image.rect(), QColor(0, 0, 0, 60));
+        const QPoint at((image.width() / image.devicePixelRatio() - sheet->width()) / 2, 28);
+        p.drawPixmap(at, sheet->grab());
+    }
+    const bool ok = image.save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir sandbox(QDir::tempPath() + "/lumenkite-dup-pictures-XXXXXX");
+    const QString home = sandbox.path() + "/home";
+    QDir().mkpath(home);
+    qputenv("HOME", home.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home + "/.local/share").toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (home + "/.cache").toLocal8Bit());
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Lumenkite");
+    QApplication::setApplicationName("Lumenkite");
+    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
+    QDir().mkpath(out);
+    QSettings().setValue("Lumenkite.language", "en");
+    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
+    LinearTheme::initialize();
+    const QList<VideoFile> library = fixtureLibrary(home);
+
+    int failures = 0;
+    for (const QString scheme : {"light", "dark"}) {
+        AppState state;
+        state.setAppearance(scheme == "dark" ? AppAppearance::dark : AppAppearance::light);
+        state.setShowOnboarding(false);
+        state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(home)));
+        state.setAllVideos(library);
+        state.rebuildTree(true);
+        // Drone and Alps clips look alike; the Kyoto copies are identical anyway.
+        VisualIndexMap entries;
+        const struct {
+            int index;
+            double degrees, lift;
+        } looks[] = {{7, 0, 0}, {8, 14, 0.05}, {9, 28, 0.1}, {10, 120, 0}, {11, 122, 0.05}, {0, 240, 0},
+                     {1, 240, 0}, {2, 240, 0}, {12, 300, 0}, {3, 60, 0}};
+        for (const auto &l : looks) {
+            VideoVisualIndexEntry e;
+            e.videoID = library[l.index].id;
+            e.clipEmbeddings = {towards(l.degrees, l.lift), towards(l.degrees + 2, l.lift)};
+            entries.insert(e.videoID, e);
+        }
+
+        ContentViewParts parts;
+        parts.treePane = [](AppState *s, QWidget *parent) { return new LumenkitePane(s, parent); };
+        parts.duplicatesSheet = makeDuplicatesSheet;
+        MainWindow window(&state, parts);
+        LinearTheme::applyColorScheme(&window, scheme == "dark" ? ColorScheme::dark : ColorScheme::light);
+        window.resize(1280, 800);
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window)) return 1;
+        // After the start-up copy of the (empty) stored index.
+        QTest::qWait(100);
+        // Opened from the sidebar's tool row, as a user opens it.
+        window.contentView()->sidebar()->rebuild();
+        if (auto *tool = window.contentView()->sidebar()->control<SidebarItemRow>("tool:duplicates")) tool->click();
+        QTest::qWait(50);
+        auto *sheet = qobject_cast<DuplicatesSheetView *>(window.contentView()->openSheet());
+        if (!sheet) return 1;
+        if (!waitFor([&] { return sheet->contentState() == "list"; })) ++failures;
+        failures += !capture(&window, sheet, out + "/duplicates-exact-" + scheme + ".png");
+
+        // The similar tab before anything is indexed, then with the index.
+        sheet->setActiveTab(DuplicateTab::similar);
+        failures += !capture(&window, sheet, out + "/duplicates-need-index-" + scheme + ".png");
+        sheet->setActiveTab(DuplicateTab::exact);
+        state.setAiIndexEntries(entries);
+        sheet->setActiveTab(DuplicateTab::similar);
+        if (!waitFor([&] { return sheet->contentState() == "list"; })) ++failures;
+        failures += !capture(&window, sheet, out + "/duplicates-similar-" + scheme + ".png");
+        sheet->closeSheet();
+    }
+    return failures ? 1 : 0;
+}

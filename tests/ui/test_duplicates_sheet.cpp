@@ -1,0 +1,223 @@
+#include "UiFixture.h"
+#include "ui/sheets/duplicates/DuplicatesSheetView.h"
+#include "ui/window/LumenkiteApp.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSlider>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <cmath>
+
+using namespace uifx;
+
+namespace {
+
+QByteArray bytes(int size, char seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) b[i] = char(seed * 31 + i * 7 + (i >> 9));
+    return b;
+}
+
+VideoFile realVideo(const QString &relative, const QByteArray &content, int ageDays = 10)
+{
+    const QString path = home() + "/Dupes/" + relative;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    f.close();
+    return video(path, content.size(), ageDays);
+}
+
+QuantizedEmbedding towards(double degrees)
+{
+    std::vector<float> v(16, 0.0f);
+    v[0] = float(std::cos(degrees * M_PI / 180));
+    v[1] = float(std::sin(degrees * M_PI / 180));
+    return QuantizedEmbedding::fromVector(v);
+}
+
+QStringList names(const QSet<QString> &ids)
+{
+    QStringList out;
+    for (const QString &id : ids) out << QFileInfo(id).fileName();
+    out.sort();
+    return out;
+}
+
+class DuplicatesSheetTest : public ::testing::Test {
+protected:
+    void open(const QList<VideoFile> &videos)
+    {
+        ContentViewParts parts;
+        parts.duplicatesSheet = makeDuplicatesSheet;
+        app = std::make_unique<LumenkiteApp>(parts);
+        state = app->state();
+        state->setShowOnboarding(false);
+        state->setAllVideos(videos);
+        state->rebuildTree(true);
+        app->show();
+        // Opened as a user opens it: the sidebar's tool row.
+        SidebarView *sidebar = app->mainWindow()->contentView()->sidebar();
+        ASSERT_NE(sidebar, nullptr);
+        sidebar->rebuild();
+        auto *tool = sidebar->control<SidebarItemRow>("tool:duplicates");
+        ASSERT_NE(tool, nullptr);
+        ASSERT_TRUE(tool->isEnabled());
+        tool->click();
+        spin(10);
+        ASSERT_TRUE(state->showDuplicatesSheet());
+        sheet = qobject_cast<DuplicatesSheetView *>(app->mainWindow()->contentView()->openSheet());
+        ASSERT_NE(sheet, nullptr);
+    }
+    bool settle(const char *content) { return waitFor([&] { return sheet->contentState() == content; }, 10000); }
+    void TearDown() override
+    {
+        if (sheet) sheet->closeSheet();
+        spin(10);
+        app.reset();
+    }
+
+    std::unique_ptr<LumenkiteApp> app;
+    AppState *state = nullptr;
+    QPointer<DuplicatesSheetView> sheet;
+};
+
+} // namespace
+
+TEST_F(DuplicatesSheetTest, ExactCopiesAreFoundMarkedAndTrashedButNeverEveryCopy)
+{
+    const QByteArray big = bytes(300'000, 1), small = bytes(200'000, 2);
+    open({realVideo("keep.mp4", big), realVideo("sub/keep copy.mp4", big), realVideo("a.mp4", small, 30),
+          realVideo("a (2).mp4", small, 20), realVideo("a copy.mp4", small, 10), realVideo("unique.mp4", bytes(1234, 3))});
+    // The first frame already shows the scan, with nothing to act on yet.
+    EXPECT_EQ(sheet->contentState(), "exactScanning");
+    EXPECT_FALSE(sheet->autoSelectButton()->isVisible());
+    EXPECT_FALSE(sheet->trashButton()->isVisible());
+    ASSERT_TRUE(settle("list"));
+
+    const auto cards = sheet->cards();
+    ASSERT_EQ(cards.size(), 2);
+    EXPECT_EQ(cards[0]->title(), "3\u00d7 200 KB");
+    EXPECT_EQ(cards[0]->detail(), "+400 KB reclaimable");
+    EXPECT_EQ(cards[0]->roleTexts(), QStringList({"Keep", "Copy", "Copy"}));
+    EXPECT_EQ(cards[1]->title(), "2\u00d7 300 KB");
+    EXPECT_EQ(sheet->summaryText(), "2 duplicate groups \u00b7 700 KB reclaimable");
+    EXPECT_EQ(names(sheet->selectedForTrash()), QStringList({"a (2).mp4", "a copy.mp4", "keep copy.mp4"}));
+    EXPECT_EQ(sheet->trashButtonText(), "Move Selected to Trash (3 \u00b7 700 KB)");
+    EXPECT_TRUE(sheet->trashButton()->isVisible());
+
+    // Every copy of the small group marked by hand; one marked copy vanishes from disk
+    // before the Trash move, so that one move fails.
+    cards[0]->checkBoxes()[0]->click();
+    EXPECT_EQ(sheet->selectedForTrash().size(), 4);
+    ASSERT_TRUE(QFile::remove(home() + "/Dupes/sub/keep copy.mp4"));
+    sheet->trashButton()->click();
+    spin(20);
+
+    // The kept copy of the small group is still there; its group is gone (one member left).
+    EXPECT_TRUE(QFile::exists(home() + "/Dupes/a.mp4"));
+    EXPECT_TRUE(state->videoWithID(home() + "/Dupes/a.mp4").has_value());
+    EXPECT_FALSE(QFile::exists(home() + "/Dupes/a (2).mp4"));
+    EXPECT_FALSE(state->videoWithID(home() + "/Dupes/a copy.mp4").has_value());
+    // The failed copy stays in its group, and the failure is said.
+    ASSERT_EQ(sheet->exactGroups().size(), 1);
+    EXPECT_EQ(sheet->exactGroups()[0].videos.size(), 2);
+    EXPECT_EQ(sheet->trashFailureCount(), 1);
+    EXPECT_TRUE(sheet->selectedForTrash().isEmpty());
+    ASSERT_TRUE(state->lastUndoRecord().has_value());
+    EXPECT_EQ(state->lastUndoRecord()->trashedItems.size(), 2);
+    EXPECT_EQ(sheet->cards().size(), 1);
+
+    // A member the library now records with another size (replaced by an edited result)
+    // is no copy any more: one is left, so the group goes and no duplicates remain.
+    QList<VideoFile> rest = state->allVideos();
+    for (VideoFile &v : rest)
+        if (v.name == "keep copy.mp4") v.fileSize = 123;
+    state->setAllVideos(rest);
+    EXPECT_TRUE(sheet->exactGroups().isEmpty());
+    EXPECT_EQ(sheet->contentState(), "empty");
+}
+
+TEST_F(DuplicatesSheetTest, NoDuplicatesIsOnlyClaimedWhenEveryCandidateWasRead)
+{
+    const QByteArray content = bytes(50'000, 5);
+    VideoFile real = realVideo("real.mp4", content);
+    const QString pipe = home() + "/Dupes/pipe.mp4";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+    VideoFile fifo = video(pipe, content.size());
+    struct {
+        QList<VideoFile> library;
+        const char *title;
+        const char *subtitle;
+    } cases[] = {
+        {{real, fifo}, "No Duplicates Among the Readable Videos", "1 videos could not be read"},
+        {{real, realVideo("other.mp4", bytes(777, 6))}, "No Duplicate Videos Found",
+         "Your current video library has no identical copies."},
+    };
+    for (const auto &c : cases) {
+        open(c.library);
+        ASSERT_TRUE(settle("empty"));
+        EXPECT_EQ(sheet->emptyTitle(), c.title);
+        EXPECT_EQ(sheet->emptySubtitle(), c.subtitle);
+        EXPECT_FALSE(sheet->autoSelectButton()->isVisible());
+        sheet->closeSheet();
+        spin(10);
+        app.reset();
+    }
+}
+
+TEST_F(DuplicatesSheetTest, SimilarTabMarksOnlyVideosLinkedToTheKeptOneAndShowsTheNewestSearch)
+{
+    // A-B and B-C are 20 degrees apart (about 0.94), A-C 40 degrees; D is far away.
+    const VideoFile a = realVideo("A.mp4", bytes(4000, 7)), b = realVideo("B.mp4", bytes(3000, 8)),
+                    c = realVideo("C.mp4", bytes(2000, 9)), d = realVideo("D.mp4", bytes(1000, 10));
+    open({a, b, c, d});
+    ASSERT_TRUE(settle("empty"));
+
+    // Without an index the tab asks for one (no button while the models are missing).
+    sheet->setActiveTab(DuplicateTab::similar);
+    EXPECT_EQ(sheet->contentState(), "needIndex");
+    EXPECT_FALSE(sheet->indexNowButton()->isVisible());
+    sheet->setActiveTab(DuplicateTab::exact);
+    spin(10);
+
+    VisualIndexMap entries;
+    const double degrees[] = {0, 20, 40, 90};
+    const VideoFile all[] = {a, b, c, d};
+    for (int i = 0; i < 4; ++i) {
+        VideoVisualIndexEntry e;
+        e.videoID = all[i].id;
+        e.clipEmbeddings = {towards(degrees[i]), towards(degrees[i] + 1)};
+        entries.insert(all[i].id, e);
+    }
+    state->setAiIndexEntries(entries);
+    sheet->setActiveTab(DuplicateTab::similar);
+    EXPECT_EQ(sheet->contentState(), "similarScanning");
+    EXPECT_EQ(sheet->similarityLabelText(), "Similarity: 90%");
+    ASSERT_TRUE(settle("list"));
+    ASSERT_EQ(sheet->similarGroups().size(), 1);
+    EXPECT_EQ(sheet->similarGroups()[0].videos.size(), 3);
+    EXPECT_EQ(sheet->cards()[0]->detail(), "+5 KB reclaimable");
+    // C belongs to the group only through B.
+    EXPECT_EQ(names(sheet->selectedForTrash()), QStringList({"B.mp4"}));
+
+    // Two slider moves in a row: only the later one's result shows.
+    sheet->slider()->setValue(96);
+    sheet->slider()->setValue(90);
+    EXPECT_TRUE(sheet->isScanningSimilar());
+    ASSERT_TRUE(settle("list"));
+    spin(50);
+    EXPECT_EQ(sheet->contentState(), "list");
+    sheet->slider()->setValue(96);
+    ASSERT_TRUE(settle("empty"));
+    EXPECT_EQ(sheet->emptyTitle(), "No Visually Similar Videos Found");
+    EXPECT_EQ(sheet->similarityLabelText(), "Similarity: 96%");
+}
