@@ -27,6 +27,7 @@ bench: build
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
 	@bash scripts/pane-screenshots.sh $(BUILD)
+	@bash scripts/sheet-screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,6 +1,8 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
+#include "ui/sheets/insights/StorageInsightsSheetView.h"
+#include "ui/sheets/move/MoveSheetView.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -58,6 +60,10 @@ int main(int argc, char **argv)
     ContentViewParts parts;
     parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
     parts.inspector = makeInspectorPane;
+    parts.moveSheet = [](AppState *state, QWidget *parent) -> QDialog * { return new MoveSheetView(state, parent); };
+    parts.storageInsightsSheet = [](AppState *state, QWidget *parent) -> QDialog * {
+        return new StorageInsightsSheetView(state, parent);
+    };
     LumenkiteApp app(parts);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
