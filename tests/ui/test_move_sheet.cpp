@@ -240,15 +240,20 @@ TEST_F(MoveToFullDisk, FailedCopyLeavesTheSourceAndNoPartialFileAndSaysWhy)
     EXPECT_EQ(videoNamed("huge.mp4").id, huge.id);
     state->dismissToast();
 
-    // One fits, one does not: the one moves, and a notice after the move's own names the
-    // other with its reason.
+    // One fits, one does not: the one moves (beside a file of its name, which it leaves
+    // alone), and a notice after the move's own names the other with its reason.
+    ASSERT_TRUE(writeBytes(mountPoint + "/a.mp4", "kept"));
     sheet = openSheetFor({a, huge});
     ASSERT_NE(sheet, nullptr);
     chooseInDialog(sheet, mountPoint);
     ASSERT_TRUE(sheetClosed());
     ASSERT_TRUE(state->activeToast().has_value());
     EXPECT_EQ(state->activeToast()->message, "1 \u2192 small-disk");
-    EXPECT_EQ(filesBelow(mountPoint), "a.mp4");
+    EXPECT_EQ(filesBelow(mountPoint), "a (2).mp4, a.mp4");
+    QFile kept(mountPoint + "/a.mp4");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "kept");
+    EXPECT_EQ(QFileInfo(mountPoint + "/a (2).mp4").size(), 4000);
     EXPECT_FALSE(QFile::exists(a.id));
     EXPECT_EQ(QFileInfo(huge.id).size(), 3 * 1024 * 1024);
     state->dismissToast();

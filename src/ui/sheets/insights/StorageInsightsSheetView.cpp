@@ -286,7 +286,10 @@ StorageInsightsSheetView::StorageInsightsSheetView(AppState *state, QWidget *par
     column->addLayout(bottom);
 
     if (m_state) {
-        connect(m_state, &AppState::allVideosChanged, this, &StorageInsightsSheetView::recompute);
+        connect(m_state, &AppState::allVideosChanged, this, [this] {
+            recompute();
+            retitle();
+        });
         connect(m_state, &AppState::languageChanged, this, [this] {
             retitle();
             rebuildCards();
@@ -342,8 +345,12 @@ void StorageInsightsSheetView::retitle()
     const AppLanguage lang = m_state ? m_state->language() : AppLanguage::en;
     m_title->setText(L10n::text("insights.title", lang));
     m_subtitle->setText(L10n::text("insights.subtitle", lang));
-    m_total->setText(formatByteCount(m_stats.totalBytes));
-    m_count->setText(count(m_stats.videoCount) + " " + L10n::text("toolbar.videos", lang));
+    // The header reads the state's own totals: right at once, also before the worker's
+    // figures arrive.
+    const qint64 total = m_state ? m_state->totalVideoBytes() : m_stats.totalBytes;
+    const qsizetype videos = m_state ? m_state->allVideos().size() : m_stats.videoCount;
+    m_total->setText(formatByteCount(total));
+    m_count->setText(count(videos) + " " + L10n::text("toolbar.videos", lang));
     m_duplicates->setText(L10n::text("sidebar.duplicates", lang));
     m_compressLargest->setText(L10n::text("sidebar.compress", lang));
     m_done->setText(L10n::text("dup.done", lang));
