@@ -263,3 +263,33 @@ TEST_F(MoveToFullDisk, FailedCopyLeavesTheSourceAndNoPartialFileAndSaysWhy)
     // The destination became a recent one only through the move that happened.
     EXPECT_EQ(state->recentMoveDestinations().first(), QUrl::fromLocalFile(mountPoint));
 }
+
+TEST(MoveSheetCandidates, FirstTwentyFourInPreOrderOrEveryMatchOfTheTrimmedFilter)
+{
+    // 30 folders: /r/Movies/m00../m14 and /r/Other/o00../o14, two videos each place.
+    QList<VideoFile> videos;
+    for (int i = 0; i < 14; ++i) {
+        videos << video(QString("/r/Movies/m%1/a.mp4").arg(i, 2, 10, QChar('0')));
+        videos << video(QString("/r/Other/o%1/a.mp4").arg(i, 2, 10, QChar('0')));
+    }
+    videos << video("/r/Movies/x.mp4") << video("/r/Other/y.mp4");
+    const QList<VideoFolderNodePtr> roots = LumenkiteBuilder::buildTree(videos, QString("/r"), true, VideoSortOrder::nameAsc);
+    QList<VideoFolderNodePtr> all;
+    LumenkiteBuilder::allFolders(roots, all);
+    ASSERT_EQ(all.size(), 30);
+
+    const auto ids = [](const QList<VideoFolderNodePtr> &nodes) {
+        QStringList out;
+        for (const VideoFolderNodePtr &n : nodes) out << n->id;
+        return out;
+    };
+    QStringList firstIds = ids(all);
+    EXPECT_EQ(ids(MoveSheetView::folderCandidates(roots, {})), firstIds.mid(0, 24));
+    EXPECT_EQ(ids(MoveSheetView::folderCandidates(roots, " \t ")), firstIds.mid(0, 24));
+    // A match on the path below a matching folder counts too, and there is no cut.
+    const QList<VideoFolderNodePtr> movies = MoveSheetView::folderCandidates(roots, "  movies ");
+    EXPECT_EQ(movies.size(), 15);
+    for (const VideoFolderNodePtr &n : movies) EXPECT_TRUE(n->id.startsWith("/r/Movies")) << n->id.toStdString();
+    EXPECT_EQ(MoveSheetView::folderCandidates(roots, "/R/").size(), 30);
+    EXPECT_TRUE(MoveSheetView::folderCandidates(roots, "nothing like it").isEmpty());
+}
