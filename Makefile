@@ -28,6 +28,7 @@ screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
 	@bash scripts/pane-screenshots.sh $(BUILD)
 	@bash scripts/duplicates-screenshots.sh $(BUILD)
+	@bash scripts/sheet-screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -5,6 +5,8 @@
 #include "ui/settings/SettingsView.h"
 #include "ui/sheets/duplicates/DuplicatesSheetView.h"
 #include "ui/sheets/editor/VideoEditorSheet.h"
+#include "ui/sheets/insights/StorageInsightsSheetView.h"
+#include "ui/sheets/move/MoveSheetView.h"
 #include "ui/sheets/welcome/OnboardingView.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
@@ -97,6 +99,10 @@ int main(int argc, char **argv)
     parts.onboarding = makeOnboardingView;
     parts.editorSheet = &VideoEditorSheet::create;
     parts.duplicatesSheet = makeDuplicatesSheet;
+    parts.moveSheet = [](AppState *state, QWidget *parent) -> QDialog * { return new MoveSheetView(state, parent); };
+    parts.storageInsightsSheet = [](AppState *state, QWidget *parent) -> QDialog * {
+        return new StorageInsightsSheetView(state, parent);
+    };
     LumenkiteApp app(parts, makeSettingsView);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);

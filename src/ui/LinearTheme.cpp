@@ -120,6 +120,7 @@ const QHash<QString, SymbolSource> &symbolTable()
         {"externaldrive", {"drive-removable-media-symbolic", "internaldrive"}},
         {"film.stack", {nullptr, "film.stack"}},
         {"clock", {nullptr, "clock"}},
+        {"clock.arrow.circlepath", {nullptr, "clock.arrow.circlepath"}},
         {"scalemass", {nullptr, "scalemass"}},
         {"play.rectangle", {nullptr, "play.rectangle"}},
         {"doc.badge.gearshape", {nullptr, "doc.badge.gearshape"}},
