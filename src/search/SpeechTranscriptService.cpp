@@ -1,0 +1,125 @@
+#include "SpeechTranscriptService.h"
+
+#include "SpeechAudio.h"
+#include "SpeechRecognizer.h"
+#include "TranscriptFile.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cmath>
+
+TranscriptError TranscriptError::make(Code code)
+{
+    switch (code) {
+    case notAuthorized:
+        return {code, QStringLiteral("Speech Recognition permission is required in System Settings → Privacy & Security.")};
+    case recognizerUnavailable:
+        return {code, QStringLiteral("On-device pocketsphinx recognizer is not available for this language.")};
+    case noAudioTrack: return {code, QStringLiteral("This video has no audio track.")};
+    case extractionUnavailable: return {code, QStringLiteral("Could not extract audio track.")};
+    case extractionFailed: return {code, QStringLiteral("Audio extraction failed.")};
+    case cancelled: return {code, QStringLiteral("Transcription was cancelled.")};
+    }
+    return {code, QString()};
+}
+
+QString SpeechTranscriptService::defaultFolder()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty()) base = QDir::tempPath();
+    return QDir(base).filePath(QStringLiteral("Lumenkite"));
+}
+
+std::shared_ptr<SpeechTranscriptService> SpeechTranscriptService::shared()
+{
+    static const std::shared_ptr<SpeechTranscriptService> instance =
+        std::make_shared<SpeechTranscriptService>(defaultFolder());
+    return instance;
+}
+
+SpeechTranscriptService::SpeechTranscriptService(const QString &folder)
+    : m_path(QDir(folder).filePath(QStringLiteral("speech_transcripts_v1.json"))),
+      m_writer([path = m_path](const TranscriptMap &snapshot) { return TranscriptFile::save(snapshot, path); })
+{
+    QDir().mkpath(folder);
+    TranscriptFile::Decoded loaded = TranscriptFile::load(m_path);
+    m_entries = std::move(loaded.entries);
+    m_skipped = loaded.skippedEntries;
+}
+
+TranscriptMap SpeechTranscriptService::entries() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_entries;
+}
+
+void SpeechTranscriptService::store(const VideoTranscriptEntry &entry)
+{
+    TranscriptMap snapshot;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_entries.insert(entry.videoID, entry);
+        snapshot = m_entries;
+        // Submitted under the lock, so snapshots reach the writer in the order they were made.
+        m_writer.submit(std::move(snapshot));
+    }
+}
+
+QList<TranscriptSegment> SpeechTranscriptService::groupSegments(const std::vector<RecognizedWord> &words)
+{
+    QList<TranscriptSegment> segments;
+    QStringList group;
+    double groupStart = 0;
+    for (const RecognizedWord &w : words) {
+        if (!group.isEmpty() && w.start - groupStart >= 4.0) {
+            segments.append({groupStart, group.join(' ')});
+            group.clear();
+        }
+        if (group.isEmpty()) groupStart = w.start;
+        group.append(w.text);
+    }
+    if (!group.isEmpty()) segments.append({groupStart, group.join(' ')});
+    return segments;
+}
+
+SpeechTranscriptService::Result SpeechTranscriptService::transcribe(const VideoFile &video, AppLanguage language,
+                                                                    const std::optional<QString> &ffmpegPath,
+                                                                    const Cancelled &cancelled)
+{
+    // The one recogniser here is English; another language gets no English transcript.
+    if (language != AppLanguage::en) return TranscriptError::make(TranscriptError::recognizerUnavailable);
+    std::unique_ptr<SpeechRecognizer> recognizer = SpeechRecognizer::createEnglish();
+    if (!recognizer) return TranscriptError::make(TranscriptError::recognizerUnavailable);
+
+    qint64 fed = 0;
+    const std::optional<SpeechAudio::Failure> failure = SpeechAudio::decode(
+        video.url.toLocalFile(), ffmpegPath,
+        [&](const int16_t *samples, size_t count) {
+            if (cancelled && cancelled()) return false;
+            recognizer->feed(samples, count);
+            fed += qint64(count);
+            return true;
+        },
+        cancelled);
+    if (failure) {
+        switch (*failure) {
+        case SpeechAudio::Failure::noAudioTrack: return TranscriptError::make(TranscriptError::noAudioTrack);
+        case SpeechAudio::Failure::extractionFailed: return TranscriptError::make(TranscriptError::extractionFailed);
+        case SpeechAudio::Failure::cancelled: return TranscriptError::make(TranscriptError::cancelled);
+        }
+    }
+    if (fed == 0) return TranscriptError::make(TranscriptError::noAudioTrack);
+    const std::vector<RecognizedWord> words = recognizer->finish();
+
+    VideoTranscriptEntry entry;
+    entry.videoID = video.id;
+    entry.fileSize = video.fileSize;
+    entry.modifiedTimestamp = std::round(double(video.modifiedDate.toMSecsSinceEpoch()) / 1000.0);
+    entry.localeIdentifier = SpeechRecognizer::localeIdentifier();
+    entry.segments = groupSegments(words);
+    QStringList all;
+    for (const RecognizedWord &w : words) all.append(w.text);
+    entry.fullText = all.join(' ');
+    return entry;
+}

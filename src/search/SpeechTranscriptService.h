@@ -1,0 +1,73 @@
+#pragma once
+
+// The stored transcripts of spoken words, and the on-device transcription that makes them.
+// One service per process owns the file; transcription touches none of its state.
+
+#include "library/L10n.h"
+#include "library/Models.h"
+#include "library/OnDeviceSearchTypes.h"
+#include "library/SnapshotWriter.h"
+
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <variant>
+
+struct RecognizedWord;
+
+// A transcription that did not give a transcript: the code and the fixed English text.
+struct TranscriptError {
+    enum Code {
+        notAuthorized = 1,
+        recognizerUnavailable = 2,
+        noAudioTrack = 3,
+        extractionUnavailable = 4,
+        extractionFailed = 5,
+        cancelled = 6,
+    };
+    int code = 0;
+    QString message;
+    bool operator==(const TranscriptError &other) const = default;
+    static TranscriptError make(Code code);
+};
+
+class SpeechTranscriptService
+{
+public:
+    // Reads `speech_transcripts_v1.json` from `folder` (created when missing).
+    explicit SpeechTranscriptService(const QString &folder);
+    // The file in the support folder.
+    static std::shared_ptr<SpeechTranscriptService> shared();
+    static QString defaultFolder();
+
+    QString cacheFilePath() const { return m_path; }
+    TranscriptMap entries() const;
+    // Entries that could not be read when the file was loaded.
+    int skippedEntries() const { return m_skipped; }
+
+    // Replaces the video's transcript and saves the whole set in the background; saves are
+    // written in order and the newest always wins.
+    void store(const VideoTranscriptEntry &entry);
+    void waitForSaves() { m_writer.waitForIdle(); }
+
+    using Cancelled = std::function<bool()>;
+    using Result = std::variant<VideoTranscriptEntry, TranscriptError>;
+    // Transcribes the video's sound for the interface language. Only English has an
+    // on-device recogniser here: other languages fail with `recognizerUnavailable` rather
+    // than getting an English transcript. Does not store the result.
+    static Result transcribe(const VideoFile &video, AppLanguage language, const std::optional<QString> &ffmpegPath,
+                             const Cancelled &cancelled = {});
+
+    // Words into segments: a segment closes when a word starts 4 s or more after its first.
+    static QList<TranscriptSegment> groupSegments(const std::vector<RecognizedWord> &words);
+
+private:
+    QString m_path;
+    mutable QMutex m_mutex;
+    TranscriptMap m_entries;
+    int m_skipped = 0;
+    SnapshotWriter<TranscriptMap> m_writer;
+};
