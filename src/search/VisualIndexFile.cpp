@@ -177,12 +177,12 @@ public:
                 } else {
                     // One bad record costs only itself, as long as the text around it
                     // still parses.
-                    ++result.skippedEntries;
                     p = valueStart;
                     if (!skipValue(1)) {
                         result.damaged = true;
                         return result;
                     }
+                    ++result.skippedEntries;
                 }
                 if (expect(','))
                     continue;
