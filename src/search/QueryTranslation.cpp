@@ -153,12 +153,6 @@ QStringList VisualSearchService::translateQuery(const QString &query, const Quer
     const bool isKey = isKeyOf(localTurkishDictionary(), normalized) || isKeyOf(localJapaneseGermanDictionary(), normalized);
     if (code == u"en" && !isKey)
         return {trimmed};
-    // A short English query often cannot be placed ("evening sky"); unless it shows signs
-    // of another language it stays English, or the Turkish prefixes would rewrite it
-    // ("ev..." into "house home interior sky").
-    if (!code && !isKey && !looksForeign(trimmed, normalized))
-        return {trimmed};
-
     // The platform's offline translation.
     QStringList candidates;
     for (const QString &c : {code.value_or(QString()), QStringLiteral("ja"), QStringLiteral("de"), QStringLiteral("tr")})
@@ -186,6 +180,13 @@ QStringList VisualSearchService::translateQuery(const QString &query, const Quer
         }
     }
 
+    // The local tables know Turkish, German and Japanese. A short English query is often
+    // not placed at all ("evening sky") or placed elsewhere ("dagger"): unless it shows
+    // signs of those languages it stays as it is, or the Turkish prefixes would rewrite
+    // it ("ev..." into "house home interior sky").
+    const bool tableLanguage = code == u"tr" || code == u"de" || code == u"ja";
+    if (!tableLanguage && !isKey && !looksForeign(trimmed, normalized))
+        return {trimmed};
     return localTranslation(trimmed, normalized);
 }
 
