@@ -3,10 +3,12 @@
 #include "SpeechAudio.h"
 #include "SpeechRecognizer.h"
 #include "TranscriptFile.h"
+#include "VisualSearchService.h"
 
 #include <QDir>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 
 TranscriptError TranscriptError::make(Code code)
@@ -40,7 +42,7 @@ std::shared_ptr<SpeechTranscriptService> SpeechTranscriptService::shared()
 
 SpeechTranscriptService::SpeechTranscriptService(const QString &folder)
     : m_path(QDir(folder).filePath(QStringLiteral("speech_transcripts_v1.json"))),
-      m_writer([path = m_path](const TranscriptMap &snapshot) { return TranscriptFile::save(snapshot, path); })
+      m_writer(m_path, [](const TranscriptMap &snapshot, const QString &path) { TranscriptFile::save(snapshot, path); })
 {
     QDir().mkpath(folder);
     TranscriptFile::Decoded loaded = TranscriptFile::load(m_path);
@@ -122,4 +124,65 @@ SpeechTranscriptService::Result SpeechTranscriptService::transcribe(const VideoF
     for (const RecognizedWord &w : words) all.append(w.text);
     entry.fullText = all.join(' ');
     return entry;
+}
+
+double SpeechTranscriptService::termCoverage(const QStringList &terms, const QString &normalizedText)
+{
+    if (terms.isEmpty()) return 0;
+    qsizetype found = 0;
+    for (const QString &t : terms)
+        if (normalizedText.contains(t)) ++found;
+    return double(found) / double(terms.size());
+}
+
+SearchHitMap SpeechTranscriptService::search(const QString &rawQuery, const QList<VideoFile> &videos) const
+{
+    constexpr double kCoverage = 0.75;
+    constexpr double kMomentSpacing = 2.5;
+    constexpr int kMaxMoments = 6;
+    SearchHitMap hits;
+    const QString query = rawQuery.trimmed();
+    if (query.isEmpty()) return hits;
+    const QString normalizedQuery = VisualSearchService::normalize(query);
+    const QStringList terms = VisualSearchService::tokens(query);
+    // Terms of four or more characters (as a reader counts them) may match a segment alone.
+    QStringList longTerms;
+    for (const QString &t : terms)
+        if (t.toUcs4().size() >= 4) longTerms.append(t);
+
+    QMutexLocker lock(&m_mutex);
+    for (const VideoFile &video : videos) {
+        const auto it = m_entries.constFind(video.id);
+        if (it == m_entries.cend() || it->fullText.isEmpty()) continue;
+        const QString text = VisualSearchService::normalize(it->fullText);
+        const bool whole = text.contains(normalizedQuery);
+        if (!whole && termCoverage(terms, text) < kCoverage) continue;
+        const double score = whole ? 0.96 : 0.9;
+
+        QList<VisualSearchMoment> moments;
+        for (const TranscriptSegment &segment : it->segments) {
+            const QString seg = VisualSearchService::normalize(segment.text);
+            bool matches = seg.contains(normalizedQuery);
+            if (!matches && !terms.isEmpty()) {
+                matches = std::all_of(terms.cbegin(), terms.cend(), [&](const QString &t) { return seg.contains(t); }) ||
+                          std::any_of(longTerms.cbegin(), longTerms.cend(), [&](const QString &t) { return seg.contains(t); });
+            }
+            if (!matches) continue;
+            const bool tooClose = std::any_of(moments.cbegin(), moments.cend(), [&](const VisualSearchMoment &m) {
+                return std::fabs(m.timestamp - segment.start) < kMomentSpacing;
+            });
+            if (tooClose) continue;
+            moments.append({segment.start, score, false});
+        }
+        if (moments.size() > kMaxMoments) moments.resize(kMaxMoments);
+
+        VisualSearchHit hit;
+        hit.score = score;
+        if (!moments.isEmpty()) hit.bestTimestamp = moments.first().timestamp;
+        hit.moments = moments;
+        hit.isOCRMatch = false;
+        hit.isSpeechMatch = true;
+        hits.insert(video.id, hit);
+    }
+    return hits;
 }

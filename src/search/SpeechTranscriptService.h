@@ -61,6 +61,12 @@ public:
     static Result transcribe(const VideoFile &video, AppLanguage language, const std::optional<QString> &ffmpegPath,
                              const Cancelled &cancelled = {});
 
+    // The given videos whose transcript holds the query (whole, or three quarters of its
+    // terms), with up to six moments where matching segments begin, as speech hits.
+    SearchHitMap search(const QString &query, const QList<VideoFile> &videos) const;
+    // The share of `terms` that `normalizedText` contains; 0 for no terms.
+    static double termCoverage(const QStringList &terms, const QString &normalizedText);
+
     // Words into segments: a segment closes when a word starts 4 s or more after its first.
     static QList<TranscriptSegment> groupSegments(const std::vector<RecognizedWord> &words);
 

@@ -112,7 +112,7 @@ TEST(TranscriptFileTest, ADamagedFileKeepsWhatWasReadAndIsMovedAsideBeforeTheNex
     SpeechTranscriptService service(dir.path());
     EXPECT_EQ(service.entries().size(), 1);
     // The damaged file is kept under another name; the next save does not overwrite it.
-    const QStringList aside = QDir(dir.path()).entryList({"speech_transcripts_v1.unreadable-*"});
+    const QStringList aside = QDir(dir.path()).entryList({"speech_transcripts_v1.damaged-*"});
     ASSERT_EQ(aside.size(), 1);
     service.store(entry("/v/c.mp4"));
     service.waitForSaves();
@@ -195,4 +195,61 @@ TEST(Transcription, FailuresGiveTheirCodeAndLeaveNoTemporaryFile)
         EXPECT_EQ(std::get<TranscriptError>(result).code, c.code);
         EXPECT_TRUE(speechTemporaryFiles().isEmpty());
     }
+}
+
+namespace {
+
+VideoTranscriptEntry spoken(const QString &id, const QList<TranscriptSegment> &segments)
+{
+    VideoTranscriptEntry e = entry(id);
+    QStringList all;
+    for (const TranscriptSegment &s : segments) all.append(s.text);
+    e.fullText = all.join(' ');
+    e.segments = segments;
+    return e;
+}
+
+} // namespace
+
+TEST(TranscriptSearch, WholeQueriesTermCoverageAndMoments)
+{
+    QTemporaryDir dir;
+    SpeechTranscriptService service(dir.path());
+    const VideoFile a = *VideoFile::make("/v/a.mp4", 1, QDateTime::currentDateTime(), std::nullopt);
+    const VideoFile b = *VideoFile::make("/v/b.mp4", 1, QDateTime::currentDateTime(), std::nullopt);
+    const VideoFile c = *VideoFile::make("/v/c.mp4", 1, QDateTime::currentDateTime(), std::nullopt);
+    const VideoFile unlisted = *VideoFile::make("/v/unlisted.mp4", 1, QDateTime::currentDateTime(), std::nullopt);
+    service.store(spoken(a.id, {{10.0, "the red boat sails"}, {12.0, "a red boat again"}, {12.5, "red boat once more"},
+                                {30.0, "nothing here"}}));
+    QList<TranscriptSegment> nine;
+    for (int i = 0; i < 9; ++i) nine.append({100.0 + 10 * i, "harbour lights"});
+    service.store(spoken(b.id, nine));
+    service.store(spoken(c.id, {{1.0, "apples pears plums"}, {6.0, "cherries"}}));
+    service.store(spoken(unlisted.id, {{1.0, "red boat"}}));
+    const QList<VideoFile> listed{a, b, c};
+
+    EXPECT_TRUE(service.search("   ", listed).isEmpty());
+
+    // Whole match: 0.96; moments 2.5 s apart at least.
+    SearchHitMap hits = service.search("red boat", listed);
+    ASSERT_EQ(hits.keys(), QStringList{a.id});
+    EXPECT_DOUBLE_EQ(hits[a.id].score, 0.96);
+    QList<double> at;
+    for (const VisualSearchMoment &m : hits[a.id].moments) at.append(m.timestamp);
+    EXPECT_EQ(at, (QList<double>{10.0, 12.5}));
+    EXPECT_EQ(hits[a.id].bestTimestamp, std::optional<double>(10.0));
+    EXPECT_TRUE(hits[a.id].isSpeechMatch);
+    EXPECT_FALSE(hits[a.id].isOCRMatch);
+
+    // Nine matching segments far apart: six moments, the earliest first.
+    hits = service.search("harbour lights", listed);
+    ASSERT_TRUE(hits.contains(b.id));
+    EXPECT_EQ(hits[b.id].moments.size(), 6);
+    EXPECT_EQ(hits[b.id].bestTimestamp, std::optional<double>(100.0));
+
+    // Three of four terms: found at 0.9; two of four: not found.
+    hits = service.search("apples pears plums grapes", listed);
+    ASSERT_TRUE(hits.contains(c.id));
+    EXPECT_DOUBLE_EQ(hits[c.id].score, 0.9);
+    EXPECT_FALSE(service.search("apples pears grapes melons", listed).contains(c.id));
 }

@@ -1,0 +1,5 @@
+#include "AppOnDeviceSearchServices.h"
+
+#include "VisualSearchService.h"
+
+VisualIndexMap AppOnDeviceSearchServices::visualIndex() { return VisualSearchService::shared().indexByVideoID(); }

@@ -1,0 +1,12 @@
+#pragma once
+
+// The on-device search services as the application state reads them.
+
+#include "library/AppServices.h"
+
+class AppOnDeviceSearchServices : public OnDeviceSearchServices
+{
+public:
+    // The index of the shared visual search service (its first use loads the file).
+    VisualIndexMap visualIndex() override;
+};
