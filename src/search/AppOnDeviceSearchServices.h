@@ -9,4 +9,8 @@ class AppOnDeviceSearchServices : public OnDeviceSearchServices
 public:
     // The index of the shared visual search service (its first use loads the file).
     VisualIndexMap visualIndex() override;
+    // The transcripts of the shared transcript service (its first use loads the file).
+    TranscriptMap transcripts() override;
+    SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) override;
+    SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) override;
 };

@@ -6,6 +6,7 @@
 #include "VisualSearchService.h"
 
 #include <QDir>
+#include <QStringMatcher>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -48,6 +49,8 @@ SpeechTranscriptService::SpeechTranscriptService(const QString &folder)
     TranscriptFile::Decoded loaded = TranscriptFile::load(m_path);
     m_entries = std::move(loaded.entries);
     m_skipped = loaded.skippedEntries;
+    m_normalized.reserve(m_entries.size());
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) m_normalized.insert(it.key(), normalized(it.value()));
 }
 
 TranscriptMap SpeechTranscriptService::entries() const
@@ -62,6 +65,7 @@ void SpeechTranscriptService::store(const VideoTranscriptEntry &entry)
     {
         QMutexLocker lock(&m_mutex);
         m_entries.insert(entry.videoID, entry);
+        m_normalized.insert(entry.videoID, normalized(entry));
         snapshot = m_entries;
         // Submitted under the lock, so snapshots reach the writer in the order they were made.
         m_writer.submit(std::move(snapshot));
@@ -126,6 +130,21 @@ SpeechTranscriptService::Result SpeechTranscriptService::transcribe(const VideoF
     return entry;
 }
 
+SpeechTranscriptService::Normalized SpeechTranscriptService::normalized(const VideoTranscriptEntry &entry)
+{
+    Normalized n;
+    n.fullText = VisualSearchService::normalize(entry.fullText);
+    n.segmentStarts.reserve(entry.segments.size());
+    n.segmentTimes.reserve(entry.segments.size());
+    for (const TranscriptSegment &s : entry.segments) {
+        n.segmentTimes.append(s.start);
+        n.segmentStarts.append(n.segments.size());
+        n.segments += VisualSearchService::normalize(s.text).replace(u'\n', u' ');
+        n.segments += u'\n';
+    }
+    return n;
+}
+
 double SpeechTranscriptService::termCoverage(const QStringList &terms, const QString &normalizedText)
 {
     if (terms.isEmpty()) return 0;
@@ -145,36 +164,70 @@ SearchHitMap SpeechTranscriptService::search(const QString &rawQuery, const QLis
     if (query.isEmpty()) return hits;
     const QString normalizedQuery = VisualSearchService::normalize(query);
     const QStringList terms = VisualSearchService::tokens(query);
+    const QStringMatcher queryMatcher(normalizedQuery);
+    QList<QStringMatcher> termMatchers;
+    for (const QString &t : terms) termMatchers.append(QStringMatcher(t));
     // Terms of four or more characters (as a reader counts them) may match a segment alone.
-    QStringList longTerms;
+    QList<QStringMatcher> longTerms;
     for (const QString &t : terms)
-        if (t.toUcs4().size() >= 4) longTerms.append(t);
+        if (t.toUcs4().size() >= 4) longTerms.append(QStringMatcher(t));
+    // A segment can match only where one of these occurs: the query, a long term, or the
+    // first term (every term must be there for the all-terms rule).
+    QList<const QStringMatcher *> clues{&queryMatcher};
+    for (const QStringMatcher &m : longTerms) clues.append(&m);
+    if (!termMatchers.isEmpty()) clues.append(&termMatchers.first());
 
+    const qsizetype needed = qsizetype(std::ceil(kCoverage * double(terms.size())));
     QMutexLocker lock(&m_mutex);
     for (const VideoFile &video : videos) {
-        const auto it = m_entries.constFind(video.id);
-        if (it == m_entries.cend() || it->fullText.isEmpty()) continue;
-        const QString text = VisualSearchService::normalize(it->fullText);
-        const bool whole = text.contains(normalizedQuery);
-        if (!whole && termCoverage(terms, text) < kCoverage) continue;
+        const auto nit = m_normalized.constFind(video.id);
+        if (nit == m_normalized.cend() || nit->fullText.isEmpty()) continue;
+        const Normalized &n = *nit;
+        // Every term is a piece of the normalised query, so a text that misses too many
+        // terms cannot hold the whole query either: the cheaper test goes first.
+        qsizetype found = 0, missed = 0;
+        for (const QString &t : terms) {
+            if (n.fullText.contains(t)) ++found;
+            else if (++missed > terms.size() - needed) break;
+        }
+        if (found < needed) continue;
+        const bool whole = found == terms.size() && n.fullText.contains(normalizedQuery);
+        // With no terms only the whole query can match.
+        if (!whole && terms.isEmpty()) continue;
         const double score = whole ? 0.96 : 0.9;
 
+        // One walk through the segments: each clue's next occurrence only moves forward, so
+        // a segment without any is passed over without being searched.
         QList<VisualSearchMoment> moments;
-        for (const TranscriptSegment &segment : it->segments) {
-            const QString seg = VisualSearchService::normalize(segment.text);
-            bool matches = seg.contains(normalizedQuery);
+        constexpr qsizetype kUnsearched = -2; // -1: no occurrence left
+        QList<qsizetype> next(clues.size(), kUnsearched);
+        const qsizetype count = n.segmentStarts.size();
+        for (qsizetype i = 0; i < count && moments.size() < kMaxMoments; ++i) {
+            const qsizetype begin = n.segmentStarts[i];
+            const qsizetype end = i + 1 < count ? n.segmentStarts[i + 1] : n.segments.size();
+            bool clue = false;
+            for (qsizetype c = 0; c < clues.size(); ++c) {
+                if (next[c] == kUnsearched || (next[c] >= 0 && next[c] < begin))
+                    next[c] = clues[c]->indexIn(n.segments, begin);
+                if (next[c] >= begin && next[c] < end) clue = true;
+            }
+            if (!clue) continue;
+            const QStringView seg = QStringView(n.segments).mid(begin, end - begin - 1);
+            bool matches = queryMatcher.indexIn(seg) >= 0;
             if (!matches && !terms.isEmpty()) {
-                matches = std::all_of(terms.cbegin(), terms.cend(), [&](const QString &t) { return seg.contains(t); }) ||
-                          std::any_of(longTerms.cbegin(), longTerms.cend(), [&](const QString &t) { return seg.contains(t); });
+                matches = std::all_of(termMatchers.cbegin(), termMatchers.cend(),
+                                      [&](const QStringMatcher &m) { return m.indexIn(seg) >= 0; }) ||
+                          std::any_of(longTerms.cbegin(), longTerms.cend(),
+                                      [&](const QStringMatcher &m) { return m.indexIn(seg) >= 0; });
             }
             if (!matches) continue;
+            const double start = n.segmentTimes[i];
             const bool tooClose = std::any_of(moments.cbegin(), moments.cend(), [&](const VisualSearchMoment &m) {
-                return std::fabs(m.timestamp - segment.start) < kMomentSpacing;
+                return std::fabs(m.timestamp - start) < kMomentSpacing;
             });
             if (tooClose) continue;
-            moments.append({segment.start, score, false});
+            moments.append({start, score, false});
         }
-        if (moments.size() > kMaxMoments) moments.resize(kMaxMoments);
 
         VisualSearchHit hit;
         hit.score = score;

@@ -71,9 +71,21 @@ public:
     static QList<TranscriptSegment> groupSegments(const std::vector<RecognizedWord> &words);
 
 private:
+    // Texts as the search compares them, made once per stored transcript.
+    struct Normalized {
+        QString fullText;
+        // The segments' texts one after another, each followed by a line break that no
+        // normalised query holds, and where each one starts.
+        QString segments;
+        QList<qsizetype> segmentStarts;
+        QList<double> segmentTimes;
+    };
+    static Normalized normalized(const VideoTranscriptEntry &entry);
+
     QString m_path;
     mutable QMutex m_mutex;
     TranscriptMap m_entries;
+    QHash<QString, Normalized> m_normalized;
     int m_skipped = 0;
     SnapshotWriter<TranscriptMap> m_writer;
 };
