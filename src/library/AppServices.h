@@ -4,6 +4,7 @@
 // information, on-device search, the folder chooser). The application installs real ones;
 // until it does, the defaults answer as a machine with no models and no index would.
 
+#include "Models.h"
 #include "OnDeviceSearchTypes.h"
 
 #include <QString>
@@ -37,6 +38,10 @@ public:
     // services load their files, so the state calls them off the GUI thread.
     virtual VisualIndexMap visualIndex() { return {}; }
     virtual TranscriptMap transcripts() { return {}; }
+    // The searches of the visual search mode, run off the GUI thread over a snapshot of
+    // the library; none throws, and no index or transcripts find nothing.
+    virtual SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) { return {}; }
+    virtual SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) { return {}; }
 };
 
 // The modal folder chooser of "add folder".

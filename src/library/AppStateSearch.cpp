@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <future>
 #include <cmath>
 
 
@@ -57,16 +58,50 @@ void AppState::loadCachedIndexes()
     });
 }
 
-// ---- on-device search: what a machine without models or index does ----
+// ---- on-device search ----
 
 void AppState::scheduleAISearch()
 {
     m_aiSearchTask.cancel();
-    // Without an index no video matches a query.
-    setAiSearchScores({});
-    setAiSearchHits({});
-    setIsAISearchRunning(false);
-    rebuildTree(false);
+    const QString query = trimmed(m_searchQuery);
+    if (query.isEmpty()) {
+        setAiSearchScores({});
+        setAiSearchHits({});
+        setIsAISearchRunning(false);
+        rebuildTree(false);
+        return;
+    }
+    setIsAISearchRunning(true);
+    const TaskHandle task = TaskHandle::make();
+    m_aiSearchTask = task;
+    const QList<VideoFile> snapshot = m_allVideos;
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    QPointer<AppState> self(this);
+    // One search per typing pause: a newer keystroke cancels this one before it starts.
+    QTimer::singleShot(160, this, [self, task, query, snapshot, services] {
+        if (!self || task.isCancelled())
+            return;
+        QThreadPool::globalInstance()->start([self, task, query, snapshot, services] {
+            // Both searches at once; the transcript one on a thread of its own.
+            auto speech = std::async(std::launch::async, [&] { return services->transcriptSearch(query, snapshot); });
+            SearchHitMap visual = services->visualSearch(query, snapshot);
+            const SearchHitMap spoken = speech.get();
+            SearchHitMap merged = mergeSearchHits(std::move(visual), spoken);
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, task, merged] {
+                // A search superseded meanwhile never publishes.
+                if (!self || task.isCancelled())
+                    return;
+                ScoreMap scores;
+                scores.reserve(merged.size());
+                for (auto it = merged.cbegin(); it != merged.cend(); ++it)
+                    scores.insert(it.key(), it.value().score);
+                self->setAiSearchHits(merged);
+                self->setAiSearchScores(scores);
+                self->setIsAISearchRunning(false);
+                self->rebuildTree(false);
+            }, Qt::QueuedConnection);
+        });
+    });
 }
 
 void AppState::setAISearchMode(bool on)
@@ -80,6 +115,7 @@ void AppState::setAISearchMode(bool on)
     m_aiSearchTask.cancel();
     setAiSearchScores({});
     setAiSearchHits({});
+    setIsAISearchRunning(false);
     rebuildTree(false);
 }
 

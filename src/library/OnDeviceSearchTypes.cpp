@@ -38,3 +38,25 @@ std::vector<float> QuantizedEmbedding::dequantized() const
         out[size_t(i)] = scale * float(data[i]);
     return out;
 }
+
+SearchHitMap mergeSearchHits(SearchHitMap visual, const SearchHitMap &speech)
+{
+    constexpr qsizetype kMaxMoments = 6;
+    for (auto it = speech.cbegin(); it != speech.cend(); ++it) {
+        auto found = visual.find(it.key());
+        if (found == visual.end()) {
+            visual.insert(it.key(), it.value());
+            continue;
+        }
+        VisualSearchHit &hit = found.value();
+        const VisualSearchHit &spoken = it.value();
+        hit.score = std::max(hit.score, spoken.score);
+        if (spoken.bestTimestamp) hit.bestTimestamp = spoken.bestTimestamp;
+        hit.moments.append(spoken.moments);
+        std::stable_sort(hit.moments.begin(), hit.moments.end(),
+                         [](const VisualSearchMoment &a, const VisualSearchMoment &b) { return a.timestamp < b.timestamp; });
+        if (hit.moments.size() > kMaxMoments) hit.moments.resize(kMaxMoments);
+        hit.isSpeechMatch = true;
+    }
+    return visual;
+}

@@ -103,3 +103,8 @@ using VisualIndexMap = QHash<QString, VideoVisualIndexEntry>;
 using TranscriptMap = QHash<QString, VideoTranscriptEntry>;
 using SearchHitMap = QHash<QString, VisualSearchHit>;
 using ScoreMap = QHash<QString, double>;
+
+// Speech hits folded into visual hits per video: the larger score, the transcript's best
+// time where it has one, the six earliest moments of both (visual first at equal times),
+// and the speech mark. Videos found by one search alone keep that search's hit.
+SearchHitMap mergeSearchHits(SearchHitMap visual, const SearchHitMap &speech);

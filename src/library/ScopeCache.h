@@ -1,15 +1,14 @@
 #pragma once
 
 #include "Models.h"
+#include "SnapshotWriter.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QStringList>
-#include <QWaitCondition>
 
 #include <optional>
 
@@ -39,29 +38,14 @@ ScopeCache load(const QString &path);
 bool save(const ScopeCache &cache, const QString &path);
 } // namespace ScopeCacheCodec
 
-// The one writer of the cache file. Snapshots are written off the calling thread, one at a
-// time, in the order submitted; a snapshot that is still waiting when a newer one arrives
-// is dropped, so the newest always reaches the disk last.
-class ScopeCacheWriter
+// The one writer of the cache file (see SnapshotWriter).
+class ScopeCacheWriter : public SnapshotWriter<ScopeCache>
 {
 public:
-    explicit ScopeCacheWriter(QString path);
-    ~ScopeCacheWriter(); // waits for the write in progress
-
-    void submit(const ScopeCache &snapshot);
-    // Blocks until nothing is queued or being written.
-    void waitForIdle();
-    // Completed file writes (for tests of the coalescing).
-    int writesDone() const;
-    QString path() const { return m_path; }
-
-private:
-    void drain();
-
-    const QString m_path;
-    mutable QMutex m_mutex;
-    QWaitCondition m_idle;
-    std::optional<ScopeCache> m_pending;
-    bool m_running = false;
-    int m_writesDone = 0;
+    explicit ScopeCacheWriter(QString path)
+        : SnapshotWriter(std::move(path), [](const ScopeCache &cache, const QString &file) {
+              ScopeCacheCodec::save(cache, file);
+          })
+    {
+    }
 };

@@ -4,6 +4,7 @@
 #include "library/AppState.h"
 #include "library/L10n.h"
 #include "platform/DesktopServices.h"
+#include "search/AppOnDeviceSearchServices.h"
 
 #include <QAction>
 #include <QDir>
@@ -262,6 +263,7 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
     LinearTheme::initialize();
     AppState::Services services;
     services.folderChooser = std::make_shared<FileDialogFolderChooser>();
+    services.onDeviceSearch = std::make_shared<AppOnDeviceSearchServices>();
     m_state->setServices(services);
     if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(QIcon(":/lumenkite/icons/app.svg"));
     connect(m_state, &AppState::appearanceChanged, this, [this] {

@@ -1,0 +1,16 @@
+#pragma once
+
+// The on-device search services as the application state reads them.
+
+#include "library/AppServices.h"
+
+class AppOnDeviceSearchServices : public OnDeviceSearchServices
+{
+public:
+    // The index of the shared visual search service (its first use loads the file).
+    VisualIndexMap visualIndex() override;
+    // The transcripts of the shared transcript service (its first use loads the file).
+    TranscriptMap transcripts() override;
+    SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) override;
+    SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) override;
+};
