@@ -250,10 +250,17 @@ TEST(VisualSearchScoring, EmbeddingsOfAnotherLengthDoNotScore)
     VideoVisualIndexEntry other = indexed("other.mp4", std::nullopt);
     other.clipEmbeddings = {{1.0f, {127, 127}}, {1.0f, {127, 127, 127, 127, 127, 127, 127, 127}}};
     other.frameMoments = {{2.0, QuantizedEmbedding{1.0f, {127, 127, 127, 127, 127, 127, 127, 127}}, ""}};
-    const SearchHitMap alone = score("zebra", {indexed("v.mp4", 0.26f)});
-    const SearchHitMap mixed = score("zebra", {indexed("v.mp4", 0.26f), other});
+    QList<VideoVisualIndexEntry> entries;
+    const QList<float> sims{0.30f, 0.26f, 0.26f, 0.26f, 0.26f, 0.26f, 0.20f, 0.20f, 0.20f, 0.20f, 0.20f};
+    for (qsizetype i = 0; i < sims.size(); ++i)
+        entries.append(indexed(QString("v%1.mp4").arg(i), sims[i]));
+    const SearchHitMap alone = score("zebra", entries);
+    VideoVisualIndexEntry second = other;
+    second.videoID = "/lib/other2.mp4";
+    const SearchHitMap mixed = score("zebra", entries + QList{other, second});
     EXPECT_FALSE(mixed.contains("/lib/other.mp4"));
-    EXPECT_EQ(mixed["/lib/v.mp4"], alone["/lib/v.mp4"]);
+    EXPECT_EQ(mixed, alone);
+    EXPECT_TRUE(mixed.contains("/lib/v1.mp4")); // eleven similarities, not thirteen
 
     // Found by its labels, the video still gets no moment from the mismatched frame.
     other.labelsEN = {{"zebra", 0.8f}};
