@@ -71,3 +71,18 @@ std::vector<float> QuantizedEmbedding::dequantized() const
         out[size_t(i)] = scale * float(data[i]);
     return out;
 }
+
+QStringList VideoVisualIndexEntry::topLabels() const
+{
+    QList<std::pair<QString, float>> kept;
+    for (auto it = labelsEN.cbegin(); it != labelsEN.cend(); ++it)
+        if (it.value() >= 0.22f)
+            kept.append({it.key(), it.value()});
+    std::sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) {
+        return a.second != b.second ? a.second > b.second : a.first < b.first;
+    });
+    QStringList out;
+    for (qsizetype i = 0; i < kept.size() && i < 8; ++i)
+        out.append(QString(kept[i].first).replace(u'_', u' '));
+    return out;
+}
