@@ -28,6 +28,26 @@ def make_clip(path: str, codec_args: list) -> bool:
     return subprocess.run(args).returncode == 0
 
 
+def write_visual_index(folder: str, video_id: str) -> None:
+    """An index file with a sound record for `video_id` and a record that lacks a member."""
+    import base64
+    import json
+    embedding = {"scale": 0.0078125, "data": base64.b64encode(bytes(range(64))).decode()}
+    entry = {
+        "videoID": video_id, "fileSize": os.path.getsize(video_id), "modifiedTimestamp": 1700000000,
+        "clipEmbeddings": [embedding],
+        "frameMoments": [{"timestamp": 1.0, "clipEmbedding": embedding, "ocrText": "GATE 12"}],
+        "labelsEN": {"beach": 0.91, "sea_shore": 0.64, "outdoor": 0.4, "sky": 0.3, "boat": 0.2},
+        "displayTagsTR": ["plaj", "deniz"], "captionTR": "Plajda bir gün", "ocrText": "GATE 12 BOARDING",
+        "detectedFaces": 0, "engineUsed": "MobileCLIP-S2 + Live Text",
+    }
+    broken = dict(entry, videoID="/elsewhere/broken.mp4")
+    del broken["captionTR"]
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "visual_index_v4.json"), "w") as f:
+        json.dump({"/elsewhere/broken.mp4": broken, video_id: entry}, f, ensure_ascii=False)
+
+
 def main() -> int:
     build, out = sys.argv[1], sys.argv[2]
     program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
@@ -64,6 +84,18 @@ def main() -> int:
                     ok = result.returncode == 0 and os.path.exists(png)
                     print(("wrote " if ok else "FAILED ") + png)
                     failures += not ok
+        # The visual index as a previous run left it, one record damaged: the others load
+        # and the inspector shows their labels and on-screen text.
+        beach = os.path.normpath(os.path.join(home, CLIPS[0][1]))
+        write_visual_index(os.path.join(home, ".local", "share", "Lumenkite"), beach)
+        png = os.path.join(out, "inspector-indexed-light.png")
+        if os.path.exists(png):
+            os.remove(png)
+        result = subprocess.run([program, "--capture-window", png, "--appearance", "light", "--select-video", beach],
+                                env=env, timeout=120)
+        ok = result.returncode == 0 and os.path.exists(png)
+        print(("wrote " if ok else "FAILED ") + png)
+        failures += not ok
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

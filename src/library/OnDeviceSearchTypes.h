@@ -49,6 +49,10 @@ struct VideoVisualIndexEntry {
     int detectedFaces = 0;
     QString engineUsed;
     bool operator==(const VideoVisualIndexEntry &other) const = default;
+
+    // Up to 8 labels of confidence 0.22 or more, highest first (ties by name), each with
+    // "_" shown as a space.
+    QStringList topLabels() const;
 };
 
 struct VisualSearchMoment {

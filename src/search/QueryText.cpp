@@ -159,21 +159,6 @@ QList<QStringList> VisualSearchService::labelWordGroups(const QString &query, co
     return groups;
 }
 
-QStringList VisualSearchService::topLabels(const VideoVisualIndexEntry &entry)
-{
-    QList<std::pair<QString, float>> kept;
-    for (auto it = entry.labelsEN.cbegin(); it != entry.labelsEN.cend(); ++it)
-        if (it.value() >= 0.22f)
-            kept.append({it.key(), it.value()});
-    std::sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) {
-        return a.second != b.second ? a.second > b.second : a.first < b.first;
-    });
-    QStringList out;
-    for (qsizetype i = 0; i < kept.size() && i < 8; ++i)
-        out.append(QString(kept[i].first).replace(u'_', u' '));
-    return out;
-}
-
 // ---- tables ----
 
 const QSet<QString> &VisualSearchService::stopWords()

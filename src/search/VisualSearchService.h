@@ -73,9 +73,6 @@ public:
     // Where the unreadable file was moved by the first save; empty when none was.
     QString movedAsidePath() const;
 
-    // Up to 8 labels of confidence 0.22 or more, highest first, "_" shown as spaces.
-    static QStringList topLabels(const VideoVisualIndexEntry &entry);
-
     // ---- text toolkit ----
 
     // Turkish lower-casing, then Turkish letters folded to ASCII.

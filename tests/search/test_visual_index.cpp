@@ -1,3 +1,5 @@
+#include "library/AppState.h"
+#include "search/AppOnDeviceSearchServices.h"
 #include "search/VisualIndexFile.h"
 #include "search/VisualSearchService.h"
 #include "support/TestSupport.h"
@@ -6,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace {
@@ -205,7 +208,7 @@ TEST(VisualSearchService, UpsertKeepsTheLaterEntryAndSavesEndWithTheNewestSnapsh
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"visual_index_v4.json"});
 }
 
-TEST(VisualSearchService, TopLabels)
+TEST(VisualIndexEntry, TopLabels)
 {
     struct Row {
         QHash<QString, float> labels;
@@ -227,6 +230,23 @@ TEST(VisualSearchService, TopLabels)
     for (const Row &row : rows) {
         VideoVisualIndexEntry e;
         e.labelsEN = row.labels;
-        EXPECT_EQ(VisualSearchService::topLabels(e), row.expected);
+        EXPECT_EQ(e.topLabels(), row.expected);
     }
+}
+
+// The application state copies the index the service loaded from the data folder.
+TEST(VisualSearchService, TheApplicationStateReadsTheLoadedIndex)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+    QDir().mkpath(folder);
+    const VideoVisualIndexEntry a = entry("/v/a.mp4");
+    ASSERT_TRUE(writeFile(folder + "/visual_index_v4.json", "{" + entryJson(a) + "," +
+                                                                entryJson(entry("/v/bad.mp4")).replace("\"fileSize\"", "\"size\"") + "}"));
+    AppState::Services services;
+    services.onDeviceSearch = std::make_shared<AppOnDeviceSearchServices>();
+    AppState state(services);
+    ASSERT_TRUE(lktest::waitFor([&] { return !state.aiIndexEntries().isEmpty(); }));
+    EXPECT_EQ(state.aiIndexEntries(), (VisualIndexMap{{"/v/a.mp4", a}}));
+    EXPECT_EQ(&VisualSearchService::shared(), &VisualSearchService::shared());
+    EXPECT_EQ(VisualSearchService::shared().cacheFilePath(), folder + "/visual_index_v4.json");
 }

@@ -72,21 +72,7 @@ QHBoxLayout *headerRow(int spacing)
 
 } // namespace
 
-QStringList topLabels(const VideoVisualIndexEntry &entry)
-{
-    QList<std::pair<QString, float>> labels;
-    for (auto it = entry.labelsEN.constBegin(); it != entry.labelsEN.constEnd(); ++it)
-        labels.append({it.key(), it.value()});
-    std::sort(labels.begin(), labels.end(), [](const auto &a, const auto &b) {
-        return a.second != b.second ? a.second > b.second : a.first < b.first;
-    });
-    QStringList out;
-    for (const auto &[label, confidence] : labels) {
-        if (out.size() == kMaxTagChips) break;
-        out.append(QString(label).replace('_', ' '));
-    }
-    return out;
-}
+QStringList topLabels(const VideoVisualIndexEntry &entry) { return entry.topLabels().mid(0, kMaxTagChips); }
 
 QString leadingGraphemes(const QString &text, int count)
 {

@@ -79,20 +79,7 @@ std::optional<SearchMatchBadge> LumenkiteRowView::searchBadge(const VisualSearch
     return b;
 }
 
-QStringList LumenkiteRowView::topLabels(const VideoVisualIndexEntry &entry)
-{
-    QList<QPair<QString, float>> labels;
-    for (auto it = entry.labelsEN.cbegin(); it != entry.labelsEN.cend(); ++it)
-        labels.append({it.key(), it.value()});
-    // Ties by name, so the first label does not depend on hash order.
-    std::sort(labels.begin(), labels.end(), [](const auto &a, const auto &b) {
-        return a.second != b.second ? a.second > b.second : a.first < b.first;
-    });
-    QStringList out;
-    for (int i = 0; i < labels.size() && i < 8; ++i)
-        out.append(QString(labels[i].first).replace(QLatin1Char('_'), QLatin1Char(' ')));
-    return out;
-}
+QStringList LumenkiteRowView::topLabels(const VideoVisualIndexEntry &entry) { return entry.topLabels(); }
 
 LumenkiteRowView::Layout LumenkiteRowView::layout(const QRectF &rect, const Input &input)
 {
