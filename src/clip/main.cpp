@@ -62,7 +62,11 @@ Towers load(const Options &o, bool fold)
     const QString path = QString::fromStdString(o.get("model"));
     Towers t;
     TensorFile image, text;
-    if (QFileInfo(path).isDir()) {
+    if (o.has("image-file") || o.has("text-file")) {
+        // The installed items, each where it was found.
+        if (o.has("image-file")) image = readSafeTensors(o.get("image-file"));
+        if (o.has("text-file")) text = readSafeTensors(o.get("text-file"));
+    } else if (QFileInfo(path).isDir()) {
         const QDir dir(path);
         if (dir.exists(kImageFile)) image = readSafeTensors(dir.filePath(kImageFile).toStdString());
         if (dir.exists(kTextFile)) text = readSafeTensors(dir.filePath(kTextFile).toStdString());
@@ -345,7 +349,7 @@ int main(int argc, char **argv)
         if (o.command == "tokenize" && o.has("vocab") && o.has("text")) return tokenize(o);
         if (o.command == "embed" && o.has("model")) return embed(o);
         if (o.command == "fuse" && o.has("model")) return fuse(o);
-        if (o.command == "serve" && o.has("model")) return serve(o);
+        if (o.command == "serve" && (o.has("model") || o.has("image-file") || o.has("text-file"))) return serve(o);
     } catch (const std::exception &e) {
         fail(e.what());
     }
@@ -354,6 +358,6 @@ int main(int argc, char **argv)
                  "                       (--image PNG | --text TEXT | --ids \"49406 ...\")\n"
                  "  lumenkite-clip tokenize --vocab FILE --text TEXT\n"
                  "  lumenkite-clip fuse --model TRAINING-FILE --out DIR [--heads N]\n"
-                 "  lumenkite-clip serve --model DIR-OR-FILE [--heads N] [--threads N]\n";
+                 "  lumenkite-clip serve (--model DIR-OR-FILE | --image-file F --text-file F) [--heads N] [--threads N]\n";
     return 64;
 }

@@ -5,6 +5,12 @@
 
 #include "support/TestSupport.h"
 
+#include "search/MobileCLIPModelManager.h"
+#include "search/MobileCLIPService.h"
+
+#include <QFileInfo>
+#include <QDateTime>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -66,6 +72,48 @@ inline double cosine(const std::vector<float> &a, const std::vector<float> &b)
         bb += double(b[i]) * b[i];
     }
     return ab / std::sqrt(aa * bb);
+}
+
+// Runs the helper; stdout in `out`, stderr in `err`. Exit code, or -1 when it did not finish.
+inline int runHelper(const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr,
+                     const QByteArray &input = {})
+{
+    QProcess p;
+    p.start(MobileCLIPService::helperProgram(), args);
+    if (!p.waitForStarted(10000)) return -1;
+    if (!input.isEmpty()) p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (out) *out = p.readAllStandardOutput();
+    if (err) *err = p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// Installs the tiny model as the app installs the published one (folded per-tower files
+// and the merges file) into `dir`. The folded files are kept in the shared fixture cache.
+inline bool installTinyModels(const QString &dir)
+{
+    QDir().mkpath(dir);
+    const QFileInfo helper(MobileCLIPService::helperProgram());
+    const QByteArray stamp = "clip-fuse\n" + QByteArray::number(helper.size()) + "\n" +
+                             QByteArray::number(helper.lastModified().toMSecsSinceEpoch());
+    for (const char *name : {MobileCLIPModelManager::kImageModelName, MobileCLIPModelManager::kTextModelName}) {
+        const bool ok = lktest::cachedFile(dir + "/" + name, stamp + name, [&](const QString &out) {
+            const QString temp = out + ".dir";
+            const bool fused = runHelper({"fuse", "--model", tinyModel(), "--heads", QString::number(kTinyHeads),
+                                          "--out", temp}) == 0 &&
+                               QFile::rename(temp + "/" + name, out);
+            QDir(temp).removeRecursively();
+            return fused;
+        });
+        if (!ok) return false;
+    }
+    QFile::remove(dir + "/" + MobileCLIPModelManager::kVocabName);
+    return QFile::copy(vocabulary(), dir + "/" + MobileCLIPModelManager::kVocabName);
 }
 
 } // namespace clipfix
