@@ -32,8 +32,16 @@ bool CLIPHelperConnection::start(const QString &program, const QStringList &argu
     std::vector<char *> argv;
     for (QByteArray &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // Torch's OpenMP workers spin between operations by default; beside the app's own work
+    // (decoding, indexing several videos) that spinning starves everyone, so they sleep.
+    QList<QByteArray> env;
+    for (char **e = environ; *e; ++e) env.append(QByteArray(*e));
+    if (!qEnvironmentVariableIsSet("OMP_WAIT_POLICY")) env.append("OMP_WAIT_POLICY=PASSIVE");
+    std::vector<char *> envp;
+    for (QByteArray &e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (spawned != 0) {

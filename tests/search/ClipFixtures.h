@@ -79,6 +79,9 @@ inline int runHelper(const QStringList &args, QByteArray *out = nullptr, QByteAr
                      const QByteArray &input = {})
 {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("OMP_WAIT_POLICY", "PASSIVE"); // as the service starts it
+    p.setProcessEnvironment(env);
     p.start(MobileCLIPService::helperProgram(), args);
     if (!p.waitForStarted(10000)) return -1;
     if (!input.isEmpty()) p.write(input);
