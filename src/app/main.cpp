@@ -1,5 +1,6 @@
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
+#include "search/OnDeviceSearchBackend.h"
 #include "ui/inspector/InspectorPane.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
@@ -59,6 +60,11 @@ int main(int argc, char **argv)
     parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
     parts.inspector = makeInspectorPane;
     LumenkiteApp app(parts);
+    // The on-device search runs on the installed CLIP models through the helper program.
+    AppState::Services services = app.state()->services();
+    services.onDeviceSearch = std::make_shared<OnDeviceSearchBackend>();
+    app.state()->setServices(services);
+    app.state()->refreshAIModelStatus();
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();

@@ -302,7 +302,7 @@ int serve(const Options &o)
             torch::Tensor out;
             if (kind == clipproto::kImages) {
                 if (!towers->image) { if (!answer(clipproto::kBadRequest)) return 0; continue; }
-                out = towers->image->forward(imagesFromBytes(payload.data(), count));
+                out = towers->image->forwardBatch(imagesFromBytes(payload.data(), count));
             } else {
                 if (!towers->text) { if (!answer(clipproto::kBadRequest)) return 0; continue; }
                 torch::Tensor ids = torch::from_blob(payload.data(), {int64_t(count), clipproto::kTextLength}, torch::kInt32)

@@ -63,6 +63,13 @@ TEST(CLIPImagePreprocessing, ScalesTheShorterSideAndCutsTheCentre)
         EXPECT_EQ(QPoint(clipimage::cropOffset(scaled.width()), clipimage::cropOffset(scaled.height())), c.crop);
     }
     EXPECT_TRUE(clipimage::preprocess(QImage()).isEmpty());
+    // A single pixel fills the whole input.
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(QColor(200, 10, 90));
+    const QByteArray filled = clipimage::preprocess(dot);
+    ASSERT_EQ(filled.size(), 256 * 256 * 3);
+    for (int i : {0, 3 * (128 * 256 + 128), 256 * 256 * 3 - 3})
+        EXPECT_EQ(QColor(uchar(filled[i]), uchar(filled[i + 1]), uchar(filled[i + 2])), QColor(200, 10, 90)) << i;
 }
 
 // The pixels of a non-square source match the reference preprocessing within one level.
