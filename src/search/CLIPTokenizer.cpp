@@ -149,19 +149,19 @@ CLIPTokenizer::Ids CLIPTokenizer::encode(const QString &text) const
     Ids ids{};
     ids[0] = m_startId;
     int next = 1;
-    for (const QString &token : preTokenize(cleaned)) {
-        const QByteArray utf8 = token.toUtf8();
+    const QStringList tokens = preTokenize(cleaned);
+    for (qsizetype t = 0; t < tokens.size() && next <= kMaxContentIds; ++t) {
+        const QByteArray utf8 = tokens[t].toUtf8();
         QString symbols;
         symbols.reserve(utf8.size());
         for (char byte : utf8)
             symbols.append(m_byteEncoder[uchar(byte)]);
         for (const QString &piece : bpe(symbols)) {
-            if (next > kMaxContentIds) goto full;
+            if (next > kMaxContentIds) break;
             const auto found = m_encoder.constFind(piece);
             if (found != m_encoder.cend()) ids[next++] = *found;
         }
     }
-full:
     ids[next] = m_endId;
     return ids;
 }

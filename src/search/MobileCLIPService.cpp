@@ -145,9 +145,13 @@ std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::run(uin
 {
     QMutexLocker locker(&m_helperLock);
     const QStringList args{"serve", "--image-file", m_paths.imageModel, "--text-file", m_paths.textModel};
-    // A helper that died (or was never started) is started again, once per request.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!m_helper.isRunning() && !m_helper.start(m_program, args, kStartTimeoutMs)) continue;
+    // A helper that died is started again, once per request; one that could not load its
+    // towers is not started again by this instance.
+    for (int attempt = 0; attempt < 2 && !m_helperFailedToStart; ++attempt) {
+        if (!m_helper.isRunning() && !m_helper.start(m_program, args, kStartTimeoutMs)) {
+            m_helperFailedToStart = true;
+            break;
+        }
         const auto answer = m_helper.exchange(kind, count, payload, kAnswerTimeoutMs);
         if (!answer) continue;
         const uint32_t expected = kind == clipproto::kImages ? m_helper.imageDimension() : m_helper.textDimension();

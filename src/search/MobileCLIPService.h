@@ -73,6 +73,7 @@ private:
     std::unique_ptr<CLIPTokenizer> m_tokenizer;
     QMutex m_helperLock; // one exchange with the helper at a time
     CLIPHelperConnection m_helper;
+    bool m_helperFailedToStart = false; // towers that cannot load are not tried again
     QMutex m_textCacheLock;
     QHash<QString, Vector> m_textEmbeddingCache;
 };
