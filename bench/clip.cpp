@@ -95,6 +95,7 @@ double seconds(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e9; 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // progress lines as they come
     const QString shapesPath = argc > 1 ? QString::fromLocal8Bit(argv[1])
                                         : QStringLiteral(LK_SOURCE_DIR "/../shared/clip-fixtures/mobileclip-s2-shapes.txt");
     const QList<Shape> shapes = readShapes(shapesPath);
