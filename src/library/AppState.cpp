@@ -118,6 +118,8 @@ void AppState::setServices(Services services)
     d->services = std::move(services);
 }
 
+const AppState::Services &AppState::services() const { return d->services; }
+
 void AppState::setScanStarter(ScanStarter starter) { d->starter = std::move(starter); }
 
 void AppState::restoreCustomScopes()

@@ -319,6 +319,7 @@ public:
     const QString &supportFolder() const { return m_supportFolder; }
 
     void setServices(Services services);
+    const Services &services() const;
     void setScanStarter(ScanStarter starter);
 
     // ---- start-up, settings, toasts ----

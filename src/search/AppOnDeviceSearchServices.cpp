@@ -1,7 +1,42 @@
 #include "AppOnDeviceSearchServices.h"
 
+#include "MobileCLIPModelManager.h"
+#include "MobileCLIPService.h"
+#include "QueryTextEmbedder.h"
 #include "SpeechTranscriptService.h"
 #include "VisualSearchService.h"
+
+namespace {
+
+// The shared CLIP service as the visual search's query encoder.
+class CLIPQueryEmbedder : public QueryTextEmbedder
+{
+public:
+    explicit CLIPQueryEmbedder(std::shared_ptr<MobileCLIPService> service) : m_service(std::move(service)) {}
+    std::optional<std::vector<float>> textEmbedding(const QStringList &texts) override
+    {
+        return m_service->textEmbedding(texts);
+    }
+
+private:
+    std::shared_ptr<MobileCLIPService> m_service;
+};
+
+} // namespace
+
+AppOnDeviceSearchServices::AppOnDeviceSearchServices()
+{
+    // Asked at each search, so a model installed or removed meanwhile is followed.
+    VisualSearchService::shared().setTextEmbedderProvider([]() -> std::shared_ptr<QueryTextEmbedder> {
+        std::shared_ptr<MobileCLIPService> service = MobileCLIPService::shared();
+        if (!service) return nullptr;
+        return std::make_shared<CLIPQueryEmbedder>(std::move(service));
+    });
+}
+
+bool AppOnDeviceSearchServices::hasMobileCLIPService() { return MobileCLIPService::shared() != nullptr; }
+bool AppOnDeviceSearchServices::isModelInstalled() { return MobileCLIPModelManager::isInstalled(); }
+qint64 AppOnDeviceSearchServices::installedSizeBytes() { return MobileCLIPModelManager::installedSizeBytes(); }
 
 VisualIndexMap AppOnDeviceSearchServices::visualIndex() { return VisualSearchService::shared().indexByVideoID(); }
 

@@ -1,12 +1,18 @@
 #pragma once
 
-// The on-device search services as the application state reads them.
+// The on-device search services as the application state reads them: the shared CLIP
+// service and the installed models, the visual index and the transcripts.
 
 #include "library/AppServices.h"
 
 class AppOnDeviceSearchServices : public OnDeviceSearchServices
 {
 public:
+    // Makes the shared CLIP service the visual search's text encoder.
+    AppOnDeviceSearchServices();
+    bool hasMobileCLIPService() override;
+    bool isModelInstalled() override;
+    qint64 installedSizeBytes() override;
     // The index of the shared visual search service (its first use loads the file).
     VisualIndexMap visualIndex() override;
     // The transcripts of the shared transcript service (its first use loads the file).

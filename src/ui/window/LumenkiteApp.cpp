@@ -265,6 +265,8 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
     services.folderChooser = std::make_shared<FileDialogFolderChooser>();
     services.onDeviceSearch = std::make_shared<AppOnDeviceSearchServices>();
     m_state->setServices(services);
+    // The installed models as the real services see them.
+    m_state->refreshAIModelStatus();
     if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(QIcon(":/lumenkite/icons/app.svg"));
     connect(m_state, &AppState::appearanceChanged, this, [this] {
         if (m_settings && m_window)
