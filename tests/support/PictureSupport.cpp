@@ -105,7 +105,8 @@ bool setTrackRotation(const QString &path, int clockwiseDegrees)
 QImage ffmpegFrame(const QString &path, double seconds)
 {
     const QString png = QDir::tempPath() + QStringLiteral("/lk-frame-%1.png").arg(qHash(path + QString::number(seconds)));
-    if (!ffmpegOutput(png, {"-ss", QString::number(seconds, 'f', 3), "-i", path, "-frames:v", "1"}))
+    // Seeking after the input decodes from the start: slow, but it finds the frame in any file.
+    if (!ffmpegOutput(png, {"-i", path, "-ss", QString::number(seconds, 'f', 3), "-frames:v", "1"}))
         return {};
     QImage image(png);
     QFile::remove(png);
