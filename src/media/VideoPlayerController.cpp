@@ -346,6 +346,8 @@ void VideoPlayerController::loadMPV(const QUrl &url, bool autoplay, double start
     setUsingMPV(true);
     setCanPlay(true);
     pushStateToEngine();
+    // Until libmpv says the new file is open, its time and duration are the old file's.
+    m_mpvFileOpen = !m_mpvEngine->lib()->hasEvents();
     m_mpvEngine->load(url, autoplay);
     if (start > 0.25) {
         m_mpvPendingStart = start;
@@ -377,6 +379,7 @@ void VideoPlayerController::onMPVFileLoaded(const QString &path)
 {
     if (!m_isUsingMPV || !mpvPathIsCurrent(path))
         return;
+    m_mpvFileOpen = true;
     setCanPlay(true);
     if (m_mpvPendingStart > 0) {
         const double t = m_mpvPendingStart;
@@ -409,7 +412,7 @@ void VideoPlayerController::pollMPV()
         m_mpvPoll.stop();
         return;
     }
-    if (m_mpvEngine->isResuming())
+    if (m_mpvEngine->isResuming() || !m_mpvFileOpen)
         return;
     // The requested start stays on show until the file has loaded and gone there.
     if (m_mpvPendingStart <= 0) {
