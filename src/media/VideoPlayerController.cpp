@@ -5,6 +5,7 @@
 #include "FFmpegMedia.h"
 #include "NativeDecodability.h"
 #include "library/Models.h"
+#include "platform/MemoryTuning.h"
 
 #include <QAudioOutput>
 #include <QFileInfo>
@@ -21,6 +22,7 @@ constexpr int kNativeTickMs = 80;
 constexpr int kDecodePollMs = 100;
 constexpr int kDecodePollLimit = 15;
 constexpr int kMPVPollMs = 100;
+constexpr int kReleaseMemoryDelayMs = 1000;
 
 void selectGStreamerBackend()
 {
@@ -65,6 +67,9 @@ VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
     m_nativeTick.start();
     m_decodeCheck.setInterval(kDecodePollMs);
     connect(&m_decodeCheck, &QTimer::timeout, this, &VideoPlayerController::decodeCheckStep);
+    m_releaseMemory.setSingleShot(true);
+    m_releaseMemory.setInterval(kReleaseMemoryDelayMs);
+    connect(&m_releaseMemory, &QTimer::timeout, this, [] { releaseFreeMemorySoon(); });
     m_mpvPoll.setInterval(kMPVPollMs);
     connect(&m_mpvPoll, &QTimer::timeout, this, &VideoPlayerController::pollMPV);
 }
@@ -158,6 +163,9 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
     setDuration(0);
     m_currentURL = url;
     m_lastFrame = QVideoFrame();
+    // The previous file's decoders and frames are gone a moment after the switch; their
+    // pages go back to the system then instead of staying with the heap.
+    m_releaseMemory.start();
     m_still = QImage();
     ++m_stillGeneration;
     m_stillTarget.reset();
