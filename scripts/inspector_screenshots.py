@@ -23,8 +23,15 @@ CLIPS = [
 
 def make_clip(path: str, codec_args: list) -> bool:
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    args = ["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=8",
-            "-f", "lavfi", "-i", "sine=frequency=440:duration=8", *codec_args, "-shortest", path]
+    # Colour bars with a label in the top-left corner: a picture shown upside down or
+    # mirrored is plain to see.
+    font = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+    label = f",drawtext=fontfile={font}:text=TOP LEFT:fontcolor=black:fontsize=h/8:x=w/30:y=h/30" \
+        if os.path.exists(font) else ""
+    args = ["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "smptebars=size=1280x720:rate=25:duration=8",
+            "-f", "lavfi", "-i", "sine=frequency=440:duration=8",
+            "-vf", "drawbox=x=0:y=0:w=iw/3:h=ih/4:color=white:t=fill" + label,
+            *codec_args, "-shortest", path]
     return subprocess.run(args).returncode == 0
 
 

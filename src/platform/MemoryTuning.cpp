@@ -7,7 +7,7 @@
 
 void tuneMemoryForLargeLibraries()
 {
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
     mallopt(M_ARENA_MAX, 4);
 }

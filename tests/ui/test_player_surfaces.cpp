@@ -159,8 +159,10 @@ TEST_P(MPVSurfaces, PictureIsUprightInEveryViewAndTurnedAsTheFileSays)
         Stage stage(c);
         c.load(QUrl::fromLocalFile(path), true, false);
         ASSERT_TRUE(waitFor([&] { return c.duration() > 5; }));
-        ASSERT_NO_FATAL_FAILURE(playAndPause(c));
         ASSERT_TRUE(stage.surface->showsMPV());
+        // The paused picture before playing, then a played one.
+        expectShowsFrameOf(*stage.surface, c, path);
+        ASSERT_NO_FATAL_FAILURE(playAndPause(c));
         expectShowsFrameOf(*stage.surface, c, path);
 
         // The full-screen window shows the same picture the same way up.
