@@ -423,7 +423,10 @@ TEST_F(MediaMetadataTest, ThumbnailsShowThePictureAsFfmpegShowsIt)
     ASSERT_TRUE(lktest::makeMarkedClip(clip("turned.mp4"), 3, 320, 180, x264));
     ASSERT_TRUE(lktest::setTrackRotation(clip("turned.mp4"), 90));
     ASSERT_TRUE(lktest::makeMarkedClip(clip("onekey.ts"), 8, 320, 180, oneKeyFrame));
-    for (const char *file : {"upright.mp4", "turned.mp4", "onekey.ts"}) {
+    // As a phone writes it: HEVC in a QuickTime file.
+    ASSERT_TRUE(lktest::makeMarkedClip(clip("phone.mov"), 3, 320, 180, {"-c:v", "libx265", "-tag:v", "hvc1", "-pix_fmt", "yuv420p"}));
+    ASSERT_TRUE(lktest::setTrackRotation(clip("phone.mov"), 90));
+    for (const char *file : {"upright.mp4", "turned.mp4", "onekey.ts", "phone.mov"}) {
         SCOPED_TRACE(file);
         const QImage truth = lktest::ffmpegFrame(clip(file), 1.5);
         ASSERT_FALSE(truth.isNull());
