@@ -76,6 +76,8 @@ int main(int argc, char **argv)
         });
         poll->start(50);
     }
-    if (parser.isSet(capture)) scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), 800);
+    // A selected video's picture comes from its player, which needs a moment to open the file.
+    if (parser.isSet(capture))
+        scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), parser.isSet(selectVideo) ? 2500 : 800);
     return qapp.exec();
 }

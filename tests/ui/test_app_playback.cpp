@@ -179,3 +179,4 @@ TEST_F(AppPlayback, UnreadableFileShowsNoneOfThePreviousFilesFacts)
             EXPECT_FALSE(row.value.contains("0:06")) << row.labelKey.toStdString() << " " << row.value.toStdString();
     }
 }
+
