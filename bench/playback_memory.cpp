@@ -1,5 +1,6 @@
 // Memory of playback in the real window: selects and plays a 3840x2160 clip, then a
-// 160x120 one, 20 times, and prints the resident memory after each round and
+// 160x120 one, 20 times (the large clip alternately an MP4 for the native player and an
+// MKV for libmpv), and prints the resident memory after each round and
 // "RSS growth round 2 -> 20: N MB" (goal N <= 150). Runs under Xvfb (started here when no
 // display is set), in a temporary home.
 #include "library/AppState.h"
@@ -97,8 +98,10 @@ int main(int argc, char **argv)
     const QString videos = home.path() + "/Videos";
     QDir().mkpath(videos);
     const QString large = videos + "/large-4k.mp4";
+    const QString largeMPV = videos + "/large-4k.mkv";
     const QString small = videos + "/small.mkv";
-    if (!makeClip(large, 3840, 2160, "libx264") || !makeClip(small, 160, 120, "libx264")) {
+    if (!makeClip(large, 3840, 2160, "libx264") || !makeClip(small, 160, 120, "libx264")
+        || !QFile::copy(large, largeMPV)) {
         std::fprintf(stderr, "ffmpeg could not make the clips\n");
         return 1;
     }
@@ -112,7 +115,7 @@ int main(int argc, char **argv)
     AppState *state = lumenkite.state();
     state->setShowOnboarding(false);
     QList<VideoFile> files;
-    for (const QString &path : {large, small})
+    for (const QString &path : {large, small, largeMPV})
         files.append(*VideoFile::make(path, QFileInfo(path).size(), QFileInfo(path).lastModified(), std::nullopt));
     state->setAllVideos(files);
     state->rebuildTree(true);
@@ -138,7 +141,7 @@ int main(int argc, char **argv)
     double last = 0;
     std::printf("idle RSS: %.0f MB\n", residentMB());
     for (int round = 1; round <= kRounds; ++round) {
-        const bool playedLarge = playClip(files[0], 1.0);
+        const bool playedLarge = playClip(files[round % 2 ? 0 : 2], 1.0);
         const bool playedSmall = playClip(files[1], 0.5);
         spin(1500); // what is given back is given back a moment after a switch
         last = residentMB();
