@@ -2,8 +2,8 @@
 """Pictures of the inspector with a selected clip for review.
 
 Makes a small library of real clips with ffmpeg inside a temporary HOME, then starts the
-real program with one clip selected: a natively played MP4 and an MKV played by libmpv,
-each in light and dark, and both again in the theater layout.
+real program with one clip selected: a natively played MP4, an MKV played by libmpv and a
+phone clip turned by its track header, each in light and dark, and again in the theater layout.
 
 usage: inspector_screenshots.py BUILD_DIR OUT_DIR   (run under an X server, e.g. xvfb-run)
 """
@@ -18,14 +18,34 @@ from screenshots import sandbox_env
 CLIPS = [
     ("native", "Videos/Holidays/Beach.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]),
     ("libmpv", "Videos/Holidays/Harbour.mkv", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]),
+    # A phone clip: the picture stored on its side, the track header turns it upright.
+    ("phone", "Videos/Holidays/Portrait.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p", "turned"]),
 ]
 
 
 def make_clip(path: str, codec_args: list) -> bool:
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    args = ["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=8",
-            "-f", "lavfi", "-i", "sine=frequency=440:duration=8", *codec_args, "-shortest", path]
-    return subprocess.run(args).returncode == 0
+    # Colour bars with a label in the top-left corner: a picture shown upside down or
+    # mirrored is plain to see.
+    font = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+    label = f",drawtext=fontfile={font}:text=TOP LEFT:fontcolor=black:fontsize=h/8:x=w/30:y=h/30" \
+        if os.path.exists(font) else ""
+    args = ["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "smptebars=size=1280x720:rate=25:duration=8",
+            "-f", "lavfi", "-i", "sine=frequency=440:duration=8",
+            "-vf", "drawbox=x=0:y=0:w=iw/3:h=ih/4:color=white:t=fill" + label,
+            *[a for a in codec_args if a != "turned"], "-shortest", path]
+    if subprocess.run(args).returncode != 0:
+        return False
+    if "turned" not in codec_args:
+        return True
+    # A display matrix of -90, as phones write: the rotation goes into the track header on
+    # a copy (this ffmpeg drops it when encoding).
+    flat = path + ".flat.mp4"
+    os.replace(path, flat)
+    ok = subprocess.run(["ffmpeg", "-y", "-v", "error", "-i", flat, "-c", "copy", "-metadata:s:v:0", "rotate=-90",
+                         path]).returncode == 0
+    os.remove(flat)
+    return ok
 
 
 def write_visual_index(folder: str, video_id: str) -> None:

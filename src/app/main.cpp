@@ -177,8 +177,9 @@ int main(int argc, char **argv)
         });
         poll->start(50);
     }
+    // A selected video's picture comes from its player, which needs a moment to open the file.
     if (parser.isSet(capture))
-        scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)), parser.isSet(editVideo) ? 2500 : 800,
-                        parser.isSet(editVideo));
+        scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)),
+                        parser.isSet(editVideo) || parser.isSet(selectVideo) ? 2500 : 800, parser.isSet(editVideo));
     return qapp.exec();
 }

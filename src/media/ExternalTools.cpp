@@ -12,14 +12,17 @@
 
 namespace lkmedia {
 
-QStringList ffmpegThumbnailArguments(const QString &filePath, const QSizeF &size)
+QStringList ffmpegThumbnailArguments(const QString &filePath, const QSizeF &size, bool fromStart)
 {
     // 96 pixels is the floor so that tiny requests still give a usable picture.
     const double doubled = std::clamp(2.0 * size.width(), 0.0, double(std::numeric_limits<int>::max()));
     const int width = std::max(int(doubled), 96);
-    return {"-hide_banner", "-loglevel", "error", "-ss", "2", "-i", filePath,
-            "-frames:v", "1", "-vf", QStringLiteral("scale=") + QString::number(width) + QStringLiteral(":-2"),
-            "-f", "image2pipe", "-vcodec", "mjpeg", "pipe:1"};
+    QStringList args{"-hide_banner", "-loglevel", "error", "-ss", "2", "-i", filePath,
+                     "-frames:v", "1", "-vf", QStringLiteral("scale=") + QString::number(width) + QStringLiteral(":-2"),
+                     "-f", "image2pipe", "-vcodec", "mjpeg", "pipe:1"};
+    if (fromStart)
+        args.remove(3, 2);
+    return args;
 }
 
 QStringList ffprobeArguments(const QString &filePath)

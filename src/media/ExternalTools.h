@@ -14,7 +14,8 @@
 // The ffmpeg and ffprobe command lines, their runs and the reading of their output.
 namespace lkmedia {
 
-QStringList ffmpegThumbnailArguments(const QString &filePath, const QSizeF &size);
+// The frame 2 s in; `fromStart`: the first frame, for files where seeking finds none.
+QStringList ffmpegThumbnailArguments(const QString &filePath, const QSizeF &size, bool fromStart = false);
 QStringList ffprobeArguments(const QString &filePath);
 
 // Facts from ffprobe's JSON; no value when the text is not a JSON object.

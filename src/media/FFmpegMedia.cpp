@@ -227,42 +227,61 @@ QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHei
     std::unique_ptr<AVFrame, FrameFree> last(av_frame_alloc());
     AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     const int64_t halfFrame = rate.num > 0 && rate.den > 0 ? int64_t(0.5 / av_q2d(rate) / av_q2d(st->time_base)) : 0;
+    // Decodes from where the file was positioned until a frame comes out; false when stopped.
     bool gotFrame = false;
-    bool flushed = false;
-    int packets = 0;
-    while (!gotFrame) {
-        if (stopped())
-            return {};
-        if (!flushed) {
-            const bool more = av_read_frame(fmt.get(), pkt.get()) >= 0;
-            if (!more || ++packets > 2000) {
-                av_packet_unref(pkt.get());
-                flushed = true;
-                avcodec_send_packet(dec.get(), nullptr);
-            } else {
-                if (pkt->stream_index == st->index)
-                    avcodec_send_packet(dec.get(), pkt.get());
-                av_packet_unref(pkt.get());
+    auto decodeOn = [&] {
+        bool flushed = false;
+        int packets = 0;
+        while (!gotFrame) {
+            if (stopped())
+                return false;
+            if (!flushed) {
+                const bool more = av_read_frame(fmt.get(), pkt.get()) >= 0;
+                if (!more || ++packets > 2000) {
+                    av_packet_unref(pkt.get());
+                    flushed = true;
+                    avcodec_send_packet(dec.get(), nullptr);
+                } else {
+                    if (pkt->stream_index == st->index)
+                        avcodec_send_packet(dec.get(), pkt.get());
+                    av_packet_unref(pkt.get());
+                }
             }
-        }
-        const int rc = avcodec_receive_frame(dec.get(), frame.get());
-        if (rc == 0) {
-            gotFrame = true;
-            // An exact picture decodes on from the key frame to the wanted time; the
-            // last frame of the file stands for a time past its end.
-            const int64_t pts = frame->best_effort_timestamp;
-            if (exact && pts != AV_NOPTS_VALUE && pts < target - halfFrame) {
-                av_frame_unref(last.get());
-                av_frame_move_ref(last.get(), frame.get());
-                gotFrame = false;
-            }
-        } else if (flushed) {
-            if (last->width > 0) {
-                av_frame_move_ref(frame.get(), last.get());
+            const int rc = avcodec_receive_frame(dec.get(), frame.get());
+            if (rc == 0) {
                 gotFrame = true;
+                // An exact picture decodes on from the key frame to the wanted time; the
+                // last frame of the file stands for a time past its end.
+                const int64_t pts = frame->best_effort_timestamp;
+                if (exact && pts != AV_NOPTS_VALUE && pts < target - halfFrame) {
+                    av_frame_unref(last.get());
+                    av_frame_move_ref(last.get(), frame.get());
+                    gotFrame = false;
+                }
+            } else if (flushed) {
+                if (last->width > 0) {
+                    av_frame_move_ref(frame.get(), last.get());
+                    gotFrame = true;
+                }
+                break;
             }
-            break;
         }
+        return true;
+    };
+    if (!decodeOn())
+        return {};
+    if (!gotFrame && seconds > 0) {
+        // Seeking can land past the only key frame (an MPEG-TS clip with one at its start,
+        // say), and then nothing decodes: read the file from its start instead.
+        avcodec_flush_buffers(dec.get());
+        const bool byBytes = fmt->iformat && !(fmt->iformat->flags & AVFMT_NO_BYTE_SEEK);
+        if (byBytes)
+            av_seek_frame(fmt.get(), -1, 0, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_BACKWARD);
+        else
+            av_seek_frame(fmt.get(), st->index, st->start_time != AV_NOPTS_VALUE ? st->start_time : 0,
+                          AVSEEK_FLAG_BACKWARD);
+        if (!decodeOn())
+            return {};
     }
     if (!gotFrame || frame->width <= 0 || frame->height <= 0)
         return {};

@@ -356,11 +356,18 @@ struct MediaMetadataService::Impl {
 
     QImage ffmpegThumbnail(const JobPtr &job)
     {
-        const lkmedia::ToolRun run = runProgram(*ffmpeg, lkmedia::ffmpegThumbnailArguments(job->filePath, job->size),
-                                                opt.frameTimeoutMs, job);
-        if (!run.completed() || run.output.isEmpty())
-            return {};
-        return QImage::fromData(run.output);
+        // Seeking 2 s in can land past a file's only key frame (MPEG-TS, say) and yield
+        // nothing: then the first frame stands in.
+        for (const bool fromStart : {false, true}) {
+            const lkmedia::ToolRun run = runProgram(
+                *ffmpeg, lkmedia::ffmpegThumbnailArguments(job->filePath, job->size, fromStart), opt.frameTimeoutMs, job);
+            if (run.completed() && !run.output.isEmpty())
+                return QImage::fromData(run.output);
+            // Only a run that went well and found no frame is worth the second one.
+            if (!run.completed() || run.exitCode != 0 || shouldStop(job))
+                return {};
+        }
+        return {};
     }
 
     // ---- facts ----

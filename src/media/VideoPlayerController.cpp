@@ -5,6 +5,7 @@
 #include "FFmpegMedia.h"
 #include "NativeDecodability.h"
 #include "library/Models.h"
+#include "platform/MemoryTuning.h"
 
 #include <QAudioOutput>
 #include <QFileInfo>
@@ -21,6 +22,7 @@ constexpr int kNativeTickMs = 80;
 constexpr int kDecodePollMs = 100;
 constexpr int kDecodePollLimit = 15;
 constexpr int kMPVPollMs = 100;
+constexpr int kReleaseMemoryDelayMs = 1000;
 
 void selectGStreamerBackend()
 {
@@ -65,6 +67,9 @@ VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
     m_nativeTick.start();
     m_decodeCheck.setInterval(kDecodePollMs);
     connect(&m_decodeCheck, &QTimer::timeout, this, &VideoPlayerController::decodeCheckStep);
+    m_releaseMemory.setSingleShot(true);
+    m_releaseMemory.setInterval(kReleaseMemoryDelayMs);
+    connect(&m_releaseMemory, &QTimer::timeout, this, [] { releaseFreeMemorySoon(); });
     m_mpvPoll.setInterval(kMPVPollMs);
     connect(&m_mpvPoll, &QTimer::timeout, this, &VideoPlayerController::pollMPV);
 }
@@ -158,6 +163,9 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
     setDuration(0);
     m_currentURL = url;
     m_lastFrame = QVideoFrame();
+    // The previous file's decoders and frames are gone a moment after the switch; their
+    // pages go back to the system then instead of staying with the heap.
+    m_releaseMemory.start();
     m_still = QImage();
     ++m_stillGeneration;
     m_stillTarget.reset();
@@ -346,6 +354,8 @@ void VideoPlayerController::loadMPV(const QUrl &url, bool autoplay, double start
     setUsingMPV(true);
     setCanPlay(true);
     pushStateToEngine();
+    // Until libmpv says the new file is open, its time and duration are the old file's.
+    m_mpvFileOpen = !m_mpvEngine->lib()->hasEvents();
     m_mpvEngine->load(url, autoplay);
     if (start > 0.25) {
         m_mpvPendingStart = start;
@@ -377,6 +387,7 @@ void VideoPlayerController::onMPVFileLoaded(const QString &path)
 {
     if (!m_isUsingMPV || !mpvPathIsCurrent(path))
         return;
+    m_mpvFileOpen = true;
     setCanPlay(true);
     if (m_mpvPendingStart > 0) {
         const double t = m_mpvPendingStart;
@@ -409,7 +420,7 @@ void VideoPlayerController::pollMPV()
         m_mpvPoll.stop();
         return;
     }
-    if (m_mpvEngine->isResuming())
+    if (m_mpvEngine->isResuming() || !m_mpvFileOpen)
         return;
     // The requested start stays on show until the file has loaded and gone there.
     if (m_mpvPendingStart <= 0) {

@@ -151,6 +151,8 @@ private:
     bool m_decodeHasVideoTrack = false;
     // libmpv: polling, and the start time still to apply once the file has loaded.
     QTimer m_mpvPoll;
+    QTimer m_releaseMemory;
     double m_mpvPendingStart = 0;
+    bool m_mpvFileOpen = false; // libmpv reported the current file open
     quint64 m_loadGeneration = 0;
 };

@@ -1,5 +1,6 @@
 #include "media/ExternalTools.h"
 #include "media/MediaMetadataService.h"
+#include "support/PictureSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -254,6 +255,9 @@ TEST(MediaMetadataNames, ProgramArgumentsAreExact)
                   (QStringList{"-hide_banner", "-loglevel", "error", "-ss", "2", "-i", "/v/a.mp4", "-frames:v", "1",
                                "-vf", row.scale, "-f", "image2pipe", "-vcodec", "mjpeg", "pipe:1"}))
             << row.scale;
+    EXPECT_EQ(lkmedia::ffmpegThumbnailArguments("/v/a.mp4", {96, 56}, true),
+              (QStringList{"-hide_banner", "-loglevel", "error", "-i", "/v/a.mp4", "-frames:v", "1", "-vf",
+                           "scale=192:-2", "-f", "image2pipe", "-vcodec", "mjpeg", "pipe:1"}));
 }
 
 TEST(MediaMetadataNames, FFprobeOutputTable)
@@ -406,6 +410,41 @@ TEST_F(MediaMetadataTest, RotatedFrameIsUpright)
     };
     const QImage upsideDown = ours.transformed(QTransform().rotate(180));
     EXPECT_LT(distance(ours, theirs) * 3, distance(upsideDown, theirs));
+}
+
+// Row thumbnails against ffmpeg's own frame: a phone-style clip turned by its track
+// header, and an MPEG-TS clip with a single key frame at its start, where seeking to the
+// thumbnail's time finds no frame and the picture must come from the start instead.
+TEST_F(MediaMetadataTest, ThumbnailsShowThePictureAsFfmpegShowsIt)
+{
+    const QStringList x264{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast"};
+    const QStringList oneKeyFrame = x264 + QStringList{"-g", "1000", "-keyint_min", "1000", "-sc_threshold", "0"};
+    ASSERT_TRUE(lktest::makeMarkedClip(clip("upright.mp4"), 3, 320, 180, x264));
+    ASSERT_TRUE(lktest::makeMarkedClip(clip("turned.mp4"), 3, 320, 180, x264));
+    ASSERT_TRUE(lktest::setTrackRotation(clip("turned.mp4"), 90));
+    ASSERT_TRUE(lktest::makeMarkedClip(clip("onekey.ts"), 8, 320, 180, oneKeyFrame));
+    // As a phone writes it: HEVC in a QuickTime file.
+    ASSERT_TRUE(lktest::makeMarkedClip(clip("phone.mov"), 3, 320, 180, {"-c:v", "libx265", "-tag:v", "hvc1", "-pix_fmt", "yuv420p"}));
+    ASSERT_TRUE(lktest::setTrackRotation(clip("phone.mov"), 90));
+    for (const char *file : {"upright.mp4", "turned.mp4", "onekey.ts", "phone.mov"}) {
+        SCOPED_TRACE(file);
+        const QImage truth = lktest::ffmpegFrame(clip(file), 1.5);
+        ASSERT_FALSE(truth.isNull());
+        MediaMetadataService service(noPrograms());
+        const QImage ours = thumbOf(service, clipUrl(file), {160, 90});
+        EXPECT_GT(lktest::pictureCorrelation(ours, truth), 0.9);
+        EXPECT_NEAR(lktest::aspectOf(ours), lktest::aspectOf(truth), 0.05);
+        // The ffmpeg program: the frame 2 s in, else the first one.
+        QByteArray jpeg;
+        for (const bool fromStart : {false, true}) {
+            if (jpeg.isEmpty())
+                jpeg = lkmedia::runTool("ffmpeg", lkmedia::ffmpegThumbnailArguments(clip(file), {160, 90}, fromStart),
+                                        20000).output;
+        }
+        const QImage theirs = QImage::fromData(jpeg);
+        EXPECT_GT(lktest::pictureCorrelation(theirs, truth), 0.9);
+        EXPECT_NEAR(lktest::aspectOf(theirs), lktest::aspectOf(truth), 0.05);
+    }
 }
 
 TEST_F(MediaMetadataTest, ThumbnailCacheOfTheDesktopComesFirst)
@@ -695,6 +734,19 @@ TEST_F(MediaMetadataTest, MissingThumbnailIsRememberedUntilTheFileChanges)
     service->invalidate(url);
     thumbOf(*service, url, {96, 56});
     EXPECT_EQ(lineCount(runs), 5);
+}
+
+TEST_F(MediaMetadataTest, ProgramThatFindsNoFrameAfterSeekingIsAskedForTheFirstOne)
+{
+    // Succeeds with no output when told to seek, as ffmpeg does on a one-key-frame MPEG-TS.
+    const QString ffmpeg = writeScript("ffmpeg-seekless", "echo \"$*\" >> '" + runs + "'\ncase \"$*\" in *'-ss 2'*) exit 0;; esac\ncat '" +
+                                                              lktest::sandboxRoot() + "/red.jpg'");
+    auto service = serviceWith(ffmpeg, QString());
+    const QString path = lktest::sandboxRoot() + "/unreadable-here.ts";
+    writeAll(path, QByteArray(4096, 'x'));
+    const QImage image = thumbOf(*service, QUrl::fromLocalFile(path), {96, 56});
+    EXPECT_EQ(image.size(), QSize(40, 20));
+    EXPECT_EQ(lineCount(runs), 2);
 }
 
 // ---- requests ----

@@ -4,7 +4,9 @@
 #include "media/LibMPVLibrary.h"
 #include "media/MPVPlayerEngine.h"
 #include "media/VideoPlayerController.h"
+#include "support/PictureSupport.h"
 #include "support/TestSupport.h"
+#include "ui/player/FullscreenPlayerWindow.h"
 #include "ui/player/MPVOpenGLLayer.h"
 #include "ui/player/PlayerSurfaces.h"
 
@@ -56,6 +58,12 @@ struct Clips {
              && lktest::makeClip(dir + "/clip.webm", 6, 320, 240, {"-c:v", "libvpx-vp9", "-b:v", "300k"})
              && lktest::makeClip(dir + "/vp9.mp4", 8, 320, 240, {"-c:v", "libvpx-vp9", "-b:v", "300k"})
              && lktest::makeClip(dir + "/h264.mp4", 8, 320, 240, h264);
+        // Pictures that tell up from down: a plain one and a phone-style one turned by its
+        // track header (the file holds the picture lying on its side).
+        ok = ok && lktest::makeMarkedClip(dir + "/marked.mkv", 6, 320, 180, h264)
+             && lktest::makeMarkedClip(dir + "/marked.mp4", 6, 320, 180, h264)
+             && lktest::makeMarkedClip(dir + "/turned.mp4", 6, 320, 180, h264)
+             && lktest::setTrackRotation(dir + "/turned.mp4", 90);
         QFile bad(dir + "/broken.mkv");
         ok = ok && bad.open(QIODevice::WriteOnly) && bad.write(QByteArray(4096, 'x')) == 4096;
     }
@@ -83,6 +91,32 @@ struct Stage {
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
 };
+
+// The picture a surface shows, paused, against ffmpeg's frame of the same time: the same
+// way up and the same shape.
+void expectShowsFrameOf(UnifiedVideoSurface &surface, VideoPlayerController &c, const QString &path)
+{
+    QImage shown;
+    QImage truth;
+    double score = -1;
+    // The surface may still show an earlier frame for a moment after the pause.
+    waitFor([&] {
+        shown = lktest::withoutBlackBorders(surface.grabPicture());
+        truth = lktest::ffmpegFrame(path, c.currentTime());
+        score = lktest::pictureCorrelation(shown, truth);
+        return score > 0.9;
+    }, 6000);
+    EXPECT_GT(score, 0.9) << "shown " << shown.width() << "x" << shown.height() << " at " << c.currentTime();
+    EXPECT_NEAR(lktest::aspectOf(shown), lktest::aspectOf(truth), 0.1);
+}
+
+void playAndPause(VideoPlayerController &c, double past = 1.0)
+{
+    c.play();
+    ASSERT_TRUE(waitFor([&] { return c.currentTime() > past; })) << "time " << c.currentTime();
+    c.pause();
+    QTest::qWait(200);
+}
 
 class MPVSurfaces : public ::testing::TestWithParam<bool> {
 protected:
@@ -113,6 +147,38 @@ TEST_P(MPVSurfaces, MkvAndWebmPlayThroughLibmpvWithAPicture)
         EXPECT_NEAR(c.duration(), 6.0, 0.2);
         EXPECT_TRUE(stage.surface->showsMPV());
         EXPECT_TRUE(showsPicture(*stage.surface)) << litFraction(stage.surface->grabPicture());
+    }
+}
+
+TEST_P(MPVSurfaces, PictureIsUprightInEveryViewAndTurnedAsTheFileSays)
+{
+    for (const char *name : {"marked.mkv", "turned.mp4"}) {
+        SCOPED_TRACE(name);
+        const QString path = clips().dir + "/" + name;
+        VideoPlayerController c;
+        Stage stage(c);
+        c.load(QUrl::fromLocalFile(path), true, false);
+        ASSERT_TRUE(waitFor([&] { return c.duration() > 5; }));
+        ASSERT_TRUE(stage.surface->showsMPV());
+        // The paused picture before playing, then a played one.
+        expectShowsFrameOf(*stage.surface, c, path);
+        ASSERT_NO_FATAL_FAILURE(playAndPause(c));
+        expectShowsFrameOf(*stage.surface, c, path);
+
+        // The full-screen window shows the same picture the same way up.
+        stage.surface->hide();
+        FullscreenPlayerWindowManager::shared().present(*VideoFile::make(path, 1, QDateTime::currentDateTime(), {}),
+                                                         &c, AppLanguage::en, {}, {});
+        QWidget *window = FullscreenPlayerWindowManager::shared().window();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        auto *fullscreen = window->findChild<UnifiedVideoSurface *>();
+        ASSERT_NE(fullscreen, nullptr);
+        c.refreshSurface();
+        ASSERT_NO_FATAL_FAILURE(playAndPause(c, c.currentTime() + 0.5));
+        expectShowsFrameOf(*fullscreen, c, path);
+        FullscreenPlayerWindowManager::shared().dismiss(false);
+        stage.surface->show();
     }
 }
 
@@ -170,6 +236,22 @@ TEST_P(MPVSurfaces, FailedLoadIsReportedAsNotPlayable)
     EXPECT_TRUE(c.canPlayCurrentFile());
     ASSERT_TRUE(waitFor([&] { return c.currentTime() > 0.3; }));
     EXPECT_TRUE(c.canPlayCurrentFile());
+}
+
+TEST_P(MPVSurfaces, UnreadableFileAfterAReadableOneKeepsNoneOfItsFacts)
+{
+    for (const bool playing : {false, true}) {
+        SCOPED_TRACE(playing ? "playing" : "paused");
+        VideoPlayerController c;
+        Stage stage(c);
+        c.load(clips().url("clip.mkv"), false, playing);
+        ASSERT_TRUE(waitFor([&] { return c.duration() > 5 && (!playing || c.currentTime() > 0.5); }));
+        c.load(clips().url("broken.mkv"), false, false);
+        ASSERT_TRUE(waitFor([&] { return !c.canPlayCurrentFile(); }));
+        QTest::qWait(300); // a late reading of the old file would land here
+        EXPECT_EQ(c.duration(), 0);
+        EXPECT_EQ(c.currentTime(), 0);
+    }
 }
 
 TEST_P(MPVSurfaces, StartTimeIsAppliedOnceTheFileHasLoaded)
@@ -287,4 +369,23 @@ TEST_P(MPVSurfaces, TransportReachesLibmpv)
     c.play();
     ASSERT_TRUE(waitFor([&] { return c.currentTime() < 1.0 && c.currentTime() > 0; }, 8000));
     EXPECT_TRUE(c.isPlaying());
+}
+
+TEST(NativeSurface, StillAndPlayedPictureAreUprightAndTurnedAsTheFileSays)
+{
+    ASSERT_TRUE(clips().ok);
+    for (const char *name : {"marked.mp4", "turned.mp4"}) {
+        SCOPED_TRACE(name);
+        const QString path = clips().dir + "/" + name;
+        VideoPlayerController c;
+        Stage stage(c);
+        c.load(QUrl::fromLocalFile(path), false, false, false, 2.0);
+        ASSERT_FALSE(c.isUsingMPV());
+        // Before playing: the still decoded at the start position.
+        ASSERT_TRUE(waitFor([&] { return !c.stillImage().isNull(); }));
+        expectShowsFrameOf(*stage.surface, c, path);
+        // Played (by libmpv instead where the native player cannot start here).
+        ASSERT_NO_FATAL_FAILURE(playAndPause(c, 3.0));
+        expectShowsFrameOf(*stage.surface, c, path);
+    }
 }

@@ -12,10 +12,12 @@
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QTimer>
+#include <QTransform>
 
 #include <mpv/render_gl.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 bool g_forceSoftware = false;
@@ -196,7 +198,9 @@ bool MPVOpenGLLayer::render(QImage &into)
     if (!m_fbo || m_fbo->size() != m_targetSize)
         m_fbo = std::make_unique<QOpenGLFramebufferObject>(m_targetSize);
     mpv_opengl_fbo fbo{int(m_fbo->handle()), m_targetSize.width(), m_targetSize.height(), 0};
-    int flipY = 1; // GL rows run bottom-up; toImage() turns them round
+    // Into a framebuffer object libmpv draws the picture's top row first, the order a
+    // QImage keeps its rows in: neither side may flip, or the picture shows upside down.
+    int flipY = 0;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
@@ -212,6 +216,7 @@ MPVSoftwareLayer::MPVSoftwareLayer(MPVPlayerEngine *engine) : MPVRenderLayerBase
 
 bool MPVSoftwareLayer::createContext()
 {
+    m_engine->setString("video-rotate", QStringLiteral("no")); // turned by render()
     char apiType[] = MPV_RENDER_API_TYPE_SW;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context *rc = nullptr;
@@ -223,18 +228,34 @@ bool MPVSoftwareLayer::createContext()
 
 bool MPVSoftwareLayer::render(QImage &into)
 {
-    if (into.size() != m_targetSize || into.format() != QImage::Format_RGB32)
-        into = QImage(m_targetSize, QImage::Format_RGB32);
-    int swSize[2] = {m_targetSize.width(), m_targetSize.height()};
+    // libmpv's software renderer aborts the process when it has to turn the picture or
+    // letterbox some shapes. So it draws the file's picture as stored, at its own shape,
+    // and the picture is turned here; the views letterbox it.
+    const double w = m_engine->getDouble("video-out-params/dw").value_or(0);
+    const double h = m_engine->getDouble("video-out-params/dh").value_or(0);
+    const int turns = int(std::lround(m_engine->getDouble("current-tracks/video/demux-rotation").value_or(0) / 90.0)) & 3;
+    QSize size = m_targetSize;
+    if (w >= 1 && h >= 1) {
+        const QSizeF shown = turns % 2 ? QSizeF(h, w) : QSizeF(w, h);
+        size = shown.scaled(QSizeF(m_targetSize), Qt::KeepAspectRatio).toSize().expandedTo(QSize(1, 1));
+        if (turns % 2)
+            size.transpose();
+    }
+    if (m_stored.size() != size)
+        m_stored = QImage(size, QImage::Format_RGB32);
+    int swSize[2] = {size.width(), size.height()};
     // Format_RGB32 is B, G, R, X in memory on this little-endian machine.
     char format[] = "bgr0";
-    size_t stride = size_t(into.bytesPerLine());
+    size_t stride = size_t(m_stored.bytesPerLine());
     mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, swSize},
                                  {MPV_RENDER_PARAM_SW_FORMAT, format},
                                  {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                                 {MPV_RENDER_PARAM_SW_POINTER, into.bits()},
+                                 {MPV_RENDER_PARAM_SW_POINTER, m_stored.bits()},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
-    return m_engine->lib()->mpvRenderContextRender(m_renderContext, params) >= 0;
+    if (m_engine->lib()->mpvRenderContextRender(m_renderContext, params) < 0)
+        return false;
+    into = turns ? m_stored.transformed(QTransform().rotate(90.0 * turns)) : m_stored.copy();
+    return true;
 }
 
 // ---------------------------------------------------------------- view

@@ -94,6 +94,9 @@ public:
 protected:
     bool createContext() override;
     bool render(QImage &into) override;
+
+private:
+    QImage m_stored; // libmpv draws here, the picture as the file stores it
 };
 
 // A view of an engine's picture: paints the engine layer's latest frame, fitted, on
