@@ -5,6 +5,7 @@
 #include "ui/settings/SettingsView.h"
 #include "ui/sheets/welcome/OnboardingView.h"
 #include "ui/sheets/editor/VideoEditorSheet.h"
+#include "ui/sheets/compressor/BatchCompressSheetView.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -95,6 +96,7 @@ int main(int argc, char **argv)
     parts.commandPalette = makeCommandPalette;
     parts.onboarding = makeOnboardingView;
     parts.editorSheet = &VideoEditorSheet::create;
+    parts.batchCompressSheet = &BatchCompressSheetView::create;
     LumenkiteApp app(parts, makeSettingsView);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
