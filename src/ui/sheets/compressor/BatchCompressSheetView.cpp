@@ -357,7 +357,11 @@ void BatchCompressSheetView::build()
         auto *label = new ThemedLabel(QString(), LinearTheme::font(10, QFont::DemiBold), Tone::tertiary, options);
         label->setObjectName(name);
         picker = new QComboBox(options);
-        picker->setFixedWidth(width);
+        // Longer languages: the pickers give way before the estimate does.
+        picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        picker->setMinimumContentsLength(12);
+        picker->setMaximumWidth(width);
+        picker->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         column->addWidget(label);
         column->addWidget(picker);
         optionsRow->addLayout(column);
@@ -372,7 +376,6 @@ void BatchCompressSheetView::build()
             [this](int i) { setPreset(CompressionPresetInfo::allCases().value(i)); });
     connect(m_savePicker, &QComboBox::activated, this,
             [this](int i) { setSaveMode(CompressionSaveModeInfo::allCases().value(i)); });
-    optionsRow->addStretch(1);
     auto *estimateColumn = new QVBoxLayout;
     estimateColumn->setSpacing(1);
     m_estimate = new ThemedLabel(QString(), LinearTheme::font(13.5, QFont::Bold, LinearTheme::Design::monospaced),
