@@ -25,6 +25,9 @@ SURFACES = [
     ("settings-ja-dark", "ja", "dark", "settings"),
     ("welcome-en-light", "en", "light", "welcome"),
     ("welcome-de-dark", "de", "dark", "welcome"),
+    ("compress-en-light", "en", "light", "compress"),
+    ("compress-ja-dark", "ja", "dark", "compress"),
+    ("compress-de-light", "de", "light", "compress"),
 ]
 APPEARANCES = ["light", "dark"]
 

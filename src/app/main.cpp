@@ -5,6 +5,7 @@
 #include "ui/settings/SettingsView.h"
 #include "ui/sheets/duplicates/DuplicatesSheetView.h"
 #include "ui/sheets/editor/VideoEditorSheet.h"
+#include "ui/sheets/compressor/BatchCompressSheetView.h"
 #include "ui/sheets/insights/StorageInsightsSheetView.h"
 #include "ui/sheets/move/MoveSheetView.h"
 #include "ui/sheets/welcome/OnboardingView.h"
@@ -98,11 +99,15 @@ int main(int argc, char **argv)
     parts.commandPalette = makeCommandPalette;
     parts.onboarding = makeOnboardingView;
     parts.editorSheet = &VideoEditorSheet::create;
+<<<<<<< HEAD
     parts.duplicatesSheet = makeDuplicatesSheet;
     parts.moveSheet = [](AppState *state, QWidget *parent) -> QDialog * { return new MoveSheetView(state, parent); };
     parts.storageInsightsSheet = [](AppState *state, QWidget *parent) -> QDialog * {
         return new StorageInsightsSheetView(state, parent);
     };
+=======
+    parts.batchCompressSheet = &BatchCompressSheetView::create;
+>>>>>>> i18
     LumenkiteApp app(parts, makeSettingsView);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);

@@ -33,7 +33,10 @@ StreamFacts probeStreams(const QString &path)
         const AVCodecParameters *par = st->codecpar;
         if (par->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
             facts.hasVideo = true;
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO) facts.hasAudio = true;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && !facts.hasAudio) {
+            facts.hasAudio = true;
+            facts.audioCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
+        }
         if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
             longest = std::max(longest, double(st->duration) * av_q2d(st->time_base));
     }

@@ -12,6 +12,7 @@ struct StreamFacts {
     bool hasVideo = false;
     bool hasAudio = false;
     double duration = 0; // seconds, 0 when unknown
+    QString audioCodec;  // the first audio stream's codec name ("aac", "opus"...), empty without one
 };
 StreamFacts probeStreams(const QString &path);
 

@@ -1,5 +1,6 @@
 #include "VideoTrimExportService.h"
 
+#include "editing/FFmpegProcess.h"
 #include "editing/OutputValidation.h"
 #include "media/ExternalTools.h"
 #include "media/FFmpegMedia.h"
@@ -8,8 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStringDecoder>
 #include <QUuid>
 
 #include <algorithm>
@@ -72,61 +71,12 @@ struct Failure {
     bool keepFinished = false;
 };
 
-struct FFmpegRun {
-    bool started = false;
-    QString launchError;
-    bool crashed = false;
-    int exitCode = -1;
-    QByteArray errorOutput;
-    bool succeeded() const { return started && !crashed && exitCode == 0; }
-};
+using FFmpegRun = FFmpegProcess::Run;
 
-// Runs ffmpeg with `-progress pipe:1` among its arguments, turning the reported output
-// time into a fraction of `total` seconds.
 FFmpegRun runFFmpeg(const QString &program, const QStringList &arguments, double total,
                     const std::function<void(double)> &onFraction)
 {
-    FFmpegRun run;
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted(15000)) {
-        run.launchError = process.errorString();
-        process.kill();
-        process.waitForFinished(2000);
-        return run;
-    }
-    run.started = true;
-    QByteArray pending;
-    double lastFraction = -1;
-    auto readProgress = [&] {
-        pending += process.readAllStandardOutput();
-        qsizetype newline;
-        while ((newline = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(newline).trimmed();
-            pending.remove(0, newline + 1);
-            // out_time_us and (despite its name) out_time_ms are both microseconds.
-            if (!(line.startsWith("out_time_us=") || line.startsWith("out_time_ms="))) continue;
-            bool ok = false;
-            const qint64 us = line.mid(line.indexOf('=') + 1).toLongLong(&ok);
-            if (!ok || us < 0 || !(total > 0)) continue;
-            const double f = std::clamp(double(us) / 1e6 / total, 0.0, 1.0);
-            if (f > lastFraction + 0.004 && onFraction) {
-                lastFraction = f;
-                onFraction(f);
-            }
-        }
-    };
-    while (process.state() != QProcess::NotRunning) {
-        process.waitForFinished(100);
-        readProgress();
-        run.errorOutput += process.readAllStandardError();
-    }
-    readProgress();
-    run.errorOutput += process.readAllStandardError();
-    run.crashed = process.exitStatus() != QProcess::NormalExit;
-    run.exitCode = process.exitCode();
-    return run;
+    return FFmpegProcess::run(program, arguments, total, onFraction);
 }
 
 // The message of a run that failed for good.
@@ -140,9 +90,9 @@ TrimExportError ffmpegError(const FFmpegRun &run)
         return error;
     }
     error.code = run.crashed ? -1 : run.exitCode;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = QString(decoder(run.errorOutput)).trimmed();
-    if (decoder.hasError())
+    bool valid = true;
+    const QString text = FFmpegProcess::errorText(run.errorOutput, &valid).trimmed();
+    if (!valid)
         error.message = QStringLiteral("ffmpeg hatası");
     else if (!text.isEmpty())
         error.message = text;
@@ -154,7 +104,7 @@ TrimExportError ffmpegError(const FFmpegRun &run)
     return error;
 }
 
-QStringList progressArguments() { return {"-nostats", "-progress", "pipe:1"}; }
+QStringList progressArguments() { return FFmpegProcess::progressArguments(); }
 
 } // namespace
 

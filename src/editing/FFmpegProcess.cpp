@@ -1,0 +1,73 @@
+#include "FFmpegProcess.h"
+
+#include <QProcess>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace FFmpegProcess {
+
+QStringList progressArguments() { return {"-nostats", "-progress", "pipe:1"}; }
+
+Run run(const QString &program, const QStringList &arguments, double total,
+        const std::function<void(double)> &onFraction, const std::function<bool()> &stop)
+{
+    Run result;
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(15000)) {
+        result.launchError = process.errorString();
+        process.kill();
+        process.waitForFinished(2000);
+        return result;
+    }
+    result.started = true;
+    QByteArray pending;
+    double lastFraction = -1;
+    auto readProgress = [&] {
+        pending += process.readAllStandardOutput();
+        qsizetype newline;
+        while ((newline = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(newline).trimmed();
+            pending.remove(0, newline + 1);
+            // out_time_us and (despite its name) out_time_ms are both microseconds.
+            if (!(line.startsWith("out_time_us=") || line.startsWith("out_time_ms="))) continue;
+            bool ok = false;
+            const qint64 us = line.mid(line.indexOf('=') + 1).toLongLong(&ok);
+            if (!ok || us < 0 || !(total > 0)) continue;
+            const double f = std::clamp(double(us) / 1e6 / total, 0.0, 1.0);
+            if (f > lastFraction + 0.004 && onFraction) {
+                lastFraction = f;
+                onFraction(f);
+            }
+        }
+    };
+    while (process.state() != QProcess::NotRunning) {
+        if (stop && stop()) {
+            // Ended at once: an encode can run for many minutes, and its output is useless.
+            process.kill();
+            process.waitForFinished(-1);
+            result.stopped = true;
+            break;
+        }
+        process.waitForFinished(40);
+        readProgress();
+        result.errorOutput += process.readAllStandardError();
+    }
+    if (!result.stopped) readProgress();
+    result.errorOutput += process.readAllStandardError();
+    result.crashed = process.exitStatus() != QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    return result;
+}
+
+QString errorText(const QByteArray &errorOutput, bool *valid)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(errorOutput);
+    if (valid) *valid = !decoder.hasError();
+    return decoder.hasError() ? QString() : text;
+}
+
+} // namespace FFmpegProcess
