@@ -1,6 +1,7 @@
 #include "AppStatePrivate.h"
 
 #include "BookmarkService.h"
+#include "FileNames.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -177,6 +178,19 @@ void AppState::handle(const ScanEvent &event)
         QStringList names(c.denied.cbegin(), c.denied.cend());
         std::sort(names.begin(), names.end());
         setDeniedFolders(names);
+        break;
+    }
+    case ScanEvent::Kind::folderUnreadable: {
+        // Listed with the folders that could not be read, and said once why.
+        if (c.denied.contains(event.folderName))
+            break;
+        c.denied.insert(event.folderName);
+        QStringList names(c.denied.cbegin(), c.denied.cend());
+        std::sort(names.begin(), names.end());
+        setDeniedFolders(names);
+        showToast(L10n::text(QStringLiteral("toast.folderUnreadable"), m_language) + QStringLiteral(": ")
+                      + FileNames::display(event.path) + QStringLiteral(" (") + event.message + QLatin1Char(')'),
+                  true, false);
         break;
     }
     case ScanEvent::Kind::completed: {

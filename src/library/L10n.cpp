@@ -236,6 +236,14 @@ constexpr Row kRows[] = {
     {"alert.permConfirm", "Delete Permanently", "完全に削除", "Endgültig löschen"},
     {"toast.undo", "Undo", "元に戻す", "Widerrufen"},
     {"toast.pathCopied", "Path copied to clipboard", "パスをコピーしました", "Pfad kopiert"},
+    {"toast.folderUnreadable", "A folder could not be read", "読み込めないフォルダがあります",
+     "Ein Ordner konnte nicht gelesen werden"},
+    {"error.notRegularFile", "This is not a regular video file", "通常の動画ファイルではありません",
+     "Dies ist keine normale Videodatei"},
+    {"error.readOnly", "The file system is read-only", "ファイルシステムは読み取り専用です",
+     "Das Dateisystem ist schreibgeschützt"},
+    {"error.notAFolder", "Choose a folder other than the root of the computer", "コンピュータのルート以外のフォルダを選んでください",
+     "Wählen Sie einen anderen Ordner als die Wurzel des Computers"},
 
     // onb
     {"onb.welcome", "Welcome to Lumenkite", "Lumenkite へようこそ", "Willkommen bei Lumenkite"},

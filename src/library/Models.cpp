@@ -1,5 +1,7 @@
 #include "Models.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonValue>
@@ -78,7 +80,7 @@ std::optional<VideoFile> VideoFile::make(const QString &path, qint64 size, const
 std::optional<VideoFile> VideoFile::fromFile(const QString &path)
 {
     struct statx sx {};
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = FileNames::encode(path);
     if (::statx(AT_FDCWD, native.constData(), AT_SYMLINK_NOFOLLOW,
                 STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &sx) != 0)
         return std::nullopt;
