@@ -92,7 +92,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     // 7. A missing or undecodable file gives an empty cache. Parsed on this thread: a
     // worker gains nothing over the few milliseconds of steps 4-6, and its fresh malloc
     // arena made the parse several times slower.
-    m_scopeCache = ScopeCacheCodec::load(cachePath);
+    m_scopeCache = ScopeCacheCodec::load(cachePath, m_externalVolumes);
 
     // 8-9.
     refreshAIModelStatus();

@@ -20,6 +20,9 @@ double toReferenceSeconds(const QDateTime &date)
 QDateTime fromReferenceSeconds(double seconds)
 {
     const double ms = (seconds + double(kReferenceDateOffset)) * 1000.0;
+    // Beyond this no calendar date is meant, and the conversion to 64 bits would overflow.
+    if (!std::isfinite(ms) || std::fabs(ms) > 1e17)
+        return QDateTime();
     return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(ms)), Qt::UTC);
 }
 

@@ -1,10 +1,15 @@
 #include "ScopeCache.h"
 
+#include "FileNames.h"
+#include "VideoScanner.h"
+
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QThreadPool>
 
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -26,12 +31,42 @@ public:
 
     void string(const QString &s)
     {
+        if (FileNames::hasRawBytes(s)) {
+            rawBytesString(s);
+            return;
+        }
         const QByteArray utf8 = s.toUtf8();
         string(utf8.constData(), utf8.size());
+    }
+    // A file name that is not UTF-8: its stray bytes are written as the escapes of the
+    // lone surrogates that stand for them, which the reader turns back into the bytes.
+    void rawBytesString(const QString &s)
+    {
+        m_buf.append('"');
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const char16_t c = s[i].unicode();
+            if (c < 0xDC80 || c > 0xDCFF || (i > 0 && s[i - 1].isHighSurrogate()))
+                continue;
+            const QByteArray utf8 = QStringView(s).mid(run, i - run).toUtf8();
+            escaped(utf8.constData(), utf8.size());
+            char esc[7];
+            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(c));
+            m_buf.append(esc, 6);
+            run = i + 1;
+        }
+        const QByteArray utf8 = QStringView(s).mid(run).toUtf8();
+        escaped(utf8.constData(), utf8.size());
+        m_buf.append('"');
     }
     void string(const char *p, qsizetype n)
     {
         m_buf.append('"');
+        escaped(p, n);
+        m_buf.append('"');
+    }
+    void escaped(const char *p, qsizetype n)
+    {
         qsizetype run = 0;
         for (qsizetype i = 0; i < n; ++i) {
             const unsigned char c = static_cast<unsigned char>(p[i]);
@@ -53,7 +88,6 @@ public:
             }
         }
         m_buf.append(p + run, n - run);
-        m_buf.append('"');
     }
     void number(qint64 v)
     {
@@ -146,9 +180,10 @@ template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
 
 // ---- reading ----
 
-// A strict JSON reader made for this file: it walks the text once, takes strings without
-// escapes straight from the buffer, and fails on the first missing or mistyped member of
-// any record. Unknown members are skipped whatever they hold.
+// A strict JSON reader made for this file: it walks the text once and takes strings
+// without escapes straight from the buffer. A record or entry with a missing or mistyped
+// member is left out; text that is not JSON fails the whole file. Unknown members are
+// skipped whatever they hold.
 class CacheReader
 {
 public:
@@ -164,9 +199,18 @@ public:
             for (;;) {
                 QString key;
                 CachedScopeScan record;
-                if (!text(key) || !expect(':') || !readRecord(record))
+                if (!text(key) || !expect(':'))
                     return std::nullopt;
-                cache.insert(key, std::move(record));
+                // A record with a missing or mistyped member is left out; the others
+                // stay. Only text that is not JSON at all fails the whole file.
+                const char *start = p;
+                if (readRecord(record)) {
+                    cache.insert(key, std::move(record));
+                } else {
+                    p = start;
+                    if (!skipValue(1))
+                        return std::nullopt;
+                }
                 if (expect(','))
                     continue;
                 if (peek('}'))
@@ -336,6 +380,10 @@ private:
                     if (!hex4(low) || low < 0xDC00 || low > 0xDFFF)
                         return false;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                } else if (cp >= 0xDC80 && cp < 0xDD00) {
+                    // A byte of a file name that is not UTF-8 (see the writer).
+                    m_scratch += char(cp - 0xDC00);
+                    break;
                 } else if (cp >= 0xDC00 && cp < 0xE000) {
                     return false;
                 }
@@ -353,7 +401,7 @@ private:
         bool escaped;
         if (!rawString(v, escaped))
             return false;
-        out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+        out = escaped ? FileNames::decode(v) : QString::fromUtf8(v.data(), qsizetype(v.size()));
         return true;
     }
     // Folders and extensions repeat across many videos: one string each.
@@ -364,7 +412,7 @@ private:
         if (!rawString(v, escaped))
             return false;
         if (escaped) {
-            out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+            out = FileNames::decode(v);
             return true;
         }
         auto it = table.find(v);
@@ -374,7 +422,9 @@ private:
         return true;
     }
 
-    bool number(double &out)
+    // `anyMagnitude`: a well-formed number out of the double's range also passes (when
+    // skipping a value, only its form matters).
+    bool number(double &out, bool anyMagnitude = false)
     {
         ws();
         const char *start = p;
@@ -387,7 +437,7 @@ private:
         while (p < e && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == '+' || *p == '-'))
             ++p;
         const auto r = std::from_chars(start, p, out);
-        return r.ec == std::errc() && r.ptr == p;
+        return (r.ec == std::errc() || (anyMagnitude && r.ec == std::errc::result_out_of_range)) && r.ptr == p;
     }
 
     // A whole number that fits 64 bits, also when written with a fraction or an exponent
@@ -452,7 +502,7 @@ private:
         case 'n': return literal("null");
         default: {
             double ignored;
-            return number(ignored);
+            return number(ignored, true);
         }
         }
     }
@@ -516,8 +566,12 @@ private:
                 return array([&] {
                     VideoFile v;
                     bool urlMadeFromID = false;
-                    if (!readVideo(v, urlMadeFromID))
-                        return false;
+                    const char *start = p;
+                    if (!readVideo(v, urlMadeFromID)) {
+                        // One mistyped entry costs only itself.
+                        p = start;
+                        return skipValue(2);
+                    }
                     // The file operations act on these fields: an entry whose fields
                     // disagree with its id could reach a file outside its folder.
                     if (isConsistent(v, urlMadeFromID))
@@ -649,6 +703,10 @@ private:
             url.find_first_of("%#?") == std::string_view::npos) {
             v.url = QUrl::fromLocalFile(v.id);
             urlMadeFromID = true;
+        } else if (FileNames::hasRawBytes(v.id)
+                   && QUrl::fromLocalFile(v.id).toEncoded() == QByteArray(url.data(), qsizetype(url.size()))) {
+            v.url = QUrl::fromLocalFile(v.id);
+            urlMadeFromID = true;
         } else {
             v.url = QUrl(QString::fromUtf8(url.data(), qsizetype(url.size())));
         }
@@ -681,19 +739,112 @@ std::optional<ScopeCache> decode(const QByteArray &json)
     return CacheReader(json.constData(), json.constData() + json.size()).read();
 }
 
-ScopeCache load(const QString &path)
+QStringList scopeRoots(const QString &key, const QList<ScanScope> &volumes)
+{
+    QString id = key;
+    if (id.endsWith(QLatin1String("#photos=0")) || id.endsWith(QLatin1String("#photos=1")))
+        id.chop(9);
+    for (const QLatin1String prefix : {QLatin1String("scope:custom:"), QLatin1String("scope:vol:")}) {
+        if (id.startsWith(prefix)) {
+            const QString root = id.mid(prefix.size());
+            if (root.startsWith(QLatin1Char('/')) && standardizedPath(root) == root)
+                return {root};
+            return {};
+        }
+    }
+    const bool everything = id == ScanScope::entireMacDeep().id();
+    if (id != ScanScope::homeDirectory().id() && !everything)
+        return {};
+    QStringList roots{standardizedPath(QString::fromLatin1(kUsersFolder)), standardizedPath(QDir::homePath())};
+    if (everything) {
+        for (const ScanScope &volume : volumes)
+            if (const std::optional<QUrl> url = volume.rootURL())
+                roots.append(standardizedPath(url->toLocalFile()));
+    }
+    return roots;
+}
+
+namespace {
+
+bool isSaneDate(const QDateTime &date)
+{
+    // Files carry no dates before the Windows epoch or past year 9999; anything out there
+    // is a damaged entry and would print as nonsense.
+    static const qint64 earliest = QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    static const qint64 latest = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    if (!date.isValid())
+        return false;
+    const qint64 ms = date.toMSecsSinceEpoch();
+    return ms >= earliest && ms < latest;
+}
+
+bool isBelow(const QString &path, const QString &root)
+{
+    return root == QLatin1String("/") || (path.size() > root.size() + 1 && path.startsWith(root)
+                                          && path[root.size()] == QLatin1Char('/'));
+}
+
+// Whether an entry is what a scan of the scope could have listed: a video file below one
+// of its roots, with a size and dates a file can have.
+bool isAcceptable(const VideoFile &v, const QStringList &roots)
+{
+    if (v.fileSize < 0 || !isSaneDate(v.modifiedDate) || (v.createdDate && !isSaneDate(*v.createdDate)))
+        return false;
+    const qsizetype dot = v.name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == v.name.size() - 1)
+        return false;
+    const QString ext = v.name.mid(dot + 1);
+    if (!VideoFile::knownVideoExtensions().contains(ext.toLower()) || v.fileExtension != ext.toUpper())
+        return false;
+    return std::any_of(roots.cbegin(), roots.cend(), [&](const QString &root) { return isBelow(v.id, root); });
+}
+
+} // namespace
+
+ScopeCache sanitized(ScopeCache cache, const QList<ScanScope> &volumes)
+{
+    for (auto it = cache.begin(); it != cache.end();) {
+        const QStringList roots = scopeRoots(it.key(), volumes);
+        if (roots.isEmpty()) {
+            it = cache.erase(it);
+            continue;
+        }
+        QList<VideoFile> &videos = it->videos;
+        videos.removeIf([&](const VideoFile &v) { return !isAcceptable(v, roots); });
+        if (!isSaneDate(it->scannedAt))
+            it->scannedAt = QDateTime();
+        ++it;
+    }
+    return cache;
+}
+
+ScopeCache load(const QString &path, const QList<ScanScope> &volumes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+    if (!file.exists())
         return {};
-    // Mapped, not copied: the reader walks the file's pages once.
-    if (uchar *mapped = file.map(0, file.size())) {
-        const char *begin = reinterpret_cast<const char *>(mapped);
-        ScopeCache cache = CacheReader(begin, begin + file.size()).read().value_or(ScopeCache{});
-        file.unmap(mapped);
-        return cache;
+    std::optional<ScopeCache> cache;
+    if (file.open(QIODevice::ReadOnly)) {
+        if (file.size() == 0)
+            return {};
+        // Mapped, not copied: the reader walks the file's pages once.
+        if (uchar *mapped = file.map(0, file.size())) {
+            const char *begin = reinterpret_cast<const char *>(mapped);
+            cache = CacheReader(begin, begin + file.size()).read();
+            file.unmap(mapped);
+        } else {
+            cache = decode(file.readAll());
+        }
+        file.close();
     }
-    return decode(file.readAll()).value_or(ScopeCache{});
+    if (!cache) {
+        // Kept for a look by hand: the next save replaces the file.
+        const QString aside = path + QStringLiteral(".unreadable");
+        QFile::remove(aside);
+        QFile::rename(path, aside);
+        return {};
+    }
+    return sanitized(std::move(*cache), volumes);
 }
 
 bool save(const ScopeCache &cache, const QString &path)
