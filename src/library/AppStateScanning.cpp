@@ -13,8 +13,21 @@
 #include <QThreadPool>
 
 #include <algorithm>
+
+#include <malloc.h>
+#include <sys/stat.h>
 #include <cmath>
 
+
+namespace {
+
+bool isAddableFolder(const QString &path)
+{
+    struct stat st {};
+    return folderPathIsAddable(path) && ::stat(FileNames::encode(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
 
 QString AppState::scopeCacheKey() const { return keyFor(m_activeScope, m_includePhotosLibrary); }
 
@@ -210,6 +223,9 @@ void AppState::handle(const ScanEvent &event)
         cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
         setScopeCache(cache);
         writeScopeCache();
+        // The scan's batches and the rebuilds in between leave freed heap behind that the
+        // high trim threshold (kept for fast rebuilds) would otherwise hold on to.
+        ::malloc_trim(0);
         break;
     }
     case ScanEvent::Kind::failed: {
@@ -260,8 +276,13 @@ void AppState::addCustomFolder()
 
 void AppState::addCustomFolder(const QUrl &folder)
 {
-    BookmarkService::shared().addFolder(folder);
+    // A file is no folder, and the computer's root is the whole-computer scope already.
     const QString path = standardizedPath(folder.toLocalFile());
+    if (!isAddableFolder(path)) {
+        showToast(L10n::text(QStringLiteral("error.notAFolder"), m_language), true, false);
+        return;
+    }
+    BookmarkService::shared().addFolder(folder);
     ScanScope scope = ScanScope::customFolder(QUrl::fromLocalFile(path));
     const auto listed = std::find_if(m_customScopes.cbegin(), m_customScopes.cend(), [&](const ScanScope &s) {
         const std::optional<QUrl> root = s.rootURL();

@@ -242,8 +242,8 @@ constexpr Row kRows[] = {
      "Dies ist keine normale Videodatei"},
     {"error.readOnly", "The file system is read-only", "ファイルシステムは読み取り専用です",
      "Das Dateisystem ist schreibgeschützt"},
-    {"error.notAFolder", "Choose a folder other than the root of the computer", "コンピュータのルート以外のフォルダを選んでください",
-     "Wählen Sie einen anderen Ordner als die Wurzel des Computers"},
+    {"error.notAFolder", "This cannot be added as a folder", "これはフォルダとして追加できません",
+     "Dies kann nicht als Ordner hinzugefügt werden"},
 
     // onb
     {"onb.welcome", "Welcome to Lumenkite", "Lumenkite へようこそ", "Willkommen bei Lumenkite"},

@@ -1,5 +1,6 @@
 #include "library/FileNames.h"
 #include "library/AppState.h"
+#include "library/BookmarkService.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -586,6 +587,32 @@ TEST_F(AppStateTest, RealScanOfACustomFolder)
     EXPECT_TRUE(s.customScopes().isEmpty());
     EXPECT_EQ(s.activeScope(), ScanScope::homeDirectory());
     s.stopScan();
+}
+
+// A file or the computer's root is refused as a custom folder, with a message; a stored
+// one is not offered again at the next start.
+TEST_F(AppStateTest, CustomFolderThatIsAFileOrTheRootIsRefused)
+{
+    disk("clip.mp4");
+    AppState s;
+    for (const QString &path : {root + "/clip.mp4", QString("/"), root + "/missing"}) {
+        s.setActiveToast(std::nullopt);
+        s.addCustomFolder(QUrl::fromLocalFile(path));
+        EXPECT_TRUE(s.customScopes().isEmpty()) << path.toStdString();
+        ASSERT_TRUE(s.activeToast()) << path.toStdString();
+        EXPECT_TRUE(s.activeToast()->isError);
+    }
+    EXPECT_TRUE(BookmarkService::shared().restoreFolders().isEmpty());
+    // Stored before the check existed, or a folder that has become a file since.
+    QDir().mkpath(root + "/was-folder");
+    BookmarkService::shared().addFolder(QUrl::fromLocalFile(root + "/was-folder"));
+    BookmarkService::shared().addFolder(QUrl::fromLocalFile("/"));
+    BookmarkService::shared().addFolder(QUrl::fromLocalFile(root));
+    QDir(root + "/was-folder").removeRecursively();
+    ASSERT_TRUE(lktest::writeSizedFile(root + "/was-folder", 10));
+    AppState restarted;
+    ASSERT_EQ(restarted.customScopes().size(), 1);
+    EXPECT_EQ(restarted.customScopes()[0].rootURL(), QUrl::fromLocalFile(root));
 }
 
 // ---- faults around scans and the cache ----
