@@ -106,12 +106,22 @@ bool hasRawBytes(QStringView text)
 
 QString display(const QString &text)
 {
-    if (!hasRawBytes(text))
+    const auto isControl = [](char16_t c) {
+        return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+    };
+    bool plain = true;
+    for (qsizetype i = 0; i < text.size() && plain; ++i)
+        plain = !isControl(text[i].unicode()) && !isRawByte(text, i);
+    if (plain)
         return text;
     QString out = text;
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (isRawByte(text, i))
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029)
+            out[i] = QChar(0x23CE);
+        else if (isControl(c) || isRawByte(text, i))
             out[i] = QChar(QChar::ReplacementCharacter);
+    }
     return out;
 }
 

@@ -19,7 +19,8 @@ QByteArray encode(QStringView path);
 
 // True when `text` holds bytes that are not UTF-8 (as made by `decode`).
 bool hasRawBytes(QStringView text);
-// The form to show: each raw byte drawn as U+FFFD.
+// The form to show on one line: each raw byte drawn as U+FFFD, each line break as "⏎" and
+// other control characters as U+FFFD (a name may hold any of them).
 QString display(const QString &text);
 
 // Opens `path` for reading without blocking (a FIFO or device would hang a reader) and
