@@ -238,8 +238,6 @@ constexpr Row kRows[] = {
     {"toast.pathCopied", "Path copied to clipboard", "パスをコピーしました", "Pfad kopiert"},
     {"toast.folderUnreadable", "A folder could not be read", "読み込めないフォルダがあります",
      "Ein Ordner konnte nicht gelesen werden"},
-    {"error.notRegularFile", "This is not a regular video file", "通常の動画ファイルではありません",
-     "Dies ist keine normale Videodatei"},
     {"error.readOnly", "The file system is read-only", "ファイルシステムは読み取り専用です",
      "Das Dateisystem ist schreibgeschützt"},
     {"error.notAFolder", "This cannot be added as a folder", "これはフォルダとして追加できません",

@@ -372,7 +372,7 @@ TEST_F(TrashTest, NamesThatAreNotUtf8GoAndComeBackExactly)
 {
     const QByteArray dir = FileNames::encode(sandboxFolder("trash-bytes"));
     QList<VideoFile> videos;
-    for (const QByteArray name : {QByteArray("dup\xff.mp4"), QByteArray("dup\xfe.mp4")}) {
+    for (const QByteArray &name : {QByteArray("dup\xff.mp4"), QByteArray("dup\xfe.mp4")}) {
         const QByteArray path = dir + "/" + name;
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         ASSERT_GE(fd, 0);
