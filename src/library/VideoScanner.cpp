@@ -289,11 +289,6 @@ private:
         Frame frame;
         frame.name = std::move(name);
         frame.pathLength = m_path.size();
-        struct stat st {};
-        if (::fstat(fd, &st) == 0) {
-            frame.device = st.st_dev;
-            frame.inode = st.st_ino;
-        }
         frame.dir = dir;
         frame.fd = ::dirfd(dir);
         m_stack.push_back(std::move(frame));
@@ -318,6 +313,12 @@ private:
 
     void close(Frame &f)
     {
+        // Its identity, to know it again when it is opened anew (only folders closed
+        // early ever are, so only they pay for it).
+        if (struct stat st {}; f.fd >= 0 && ::fstat(f.fd, &st) == 0) {
+            f.device = st.st_dev;
+            f.inode = st.st_ino;
+        }
         if (f.dir) {
             // Whatever the folder still holds is read now, as names and kinds.
             std::vector<Pending> rest;
@@ -338,8 +339,12 @@ private:
     void pop()
     {
         Frame &f = m_stack.back();
+        if (f.dir)
+            ::closedir(f.dir);
+        else if (f.fd >= 0)
+            ::close(f.fd);
         if (f.fd >= 0)
-            close(f);
+            --m_openFolders;
         m_stack.pop_back();
     }
 
