@@ -99,15 +99,12 @@ int main(int argc, char **argv)
     parts.commandPalette = makeCommandPalette;
     parts.onboarding = makeOnboardingView;
     parts.editorSheet = &VideoEditorSheet::create;
-<<<<<<< HEAD
     parts.duplicatesSheet = makeDuplicatesSheet;
     parts.moveSheet = [](AppState *state, QWidget *parent) -> QDialog * { return new MoveSheetView(state, parent); };
     parts.storageInsightsSheet = [](AppState *state, QWidget *parent) -> QDialog * {
         return new StorageInsightsSheetView(state, parent);
     };
-=======
     parts.batchCompressSheet = &BatchCompressSheetView::create;
->>>>>>> i18
     LumenkiteApp app(parts, makeSettingsView);
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);

@@ -1,6 +1,7 @@
 #include "AppStatePrivate.h"
 
 #include "BookmarkService.h"
+#include "FileNames.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -92,7 +95,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     // 7. A missing or undecodable file gives an empty cache. Parsed on this thread: a
     // worker gains nothing over the few milliseconds of steps 4-6, and its fresh malloc
     // arena made the parse several times slower.
-    m_scopeCache = ScopeCacheCodec::load(cachePath);
+    m_scopeCache = ScopeCacheCodec::load(cachePath, m_externalVolumes);
 
     // 8-9.
     refreshAIModelStatus();
@@ -125,8 +128,16 @@ void AppState::setScanStarter(ScanStarter starter) { d->starter = std::move(star
 void AppState::restoreCustomScopes()
 {
     QList<ScanScope> scopes;
-    for (const QUrl &url : BookmarkService::shared().restoreFolders())
+    for (const QUrl &url : BookmarkService::shared().restoreFolders()) {
+        // A stored path that is "/" or has become a file is not offered as a folder (a
+        // missing one may be an unplugged drive and stays).
+        const QString path = standardizedPath(url.toLocalFile());
+        struct stat st {};
+        if (!folderPathIsAddable(path)
+            || (::stat(FileNames::encode(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode)))
+            continue;
         scopes.append(ScanScope::customFolder(url));
+    }
     setCustomScopes(scopes);
 }
 

@@ -1,4 +1,5 @@
 #include "AppStatePrivate.h"
+#include "FileNames.h"
 
 #include "BookmarkService.h"
 
@@ -10,6 +11,8 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -178,7 +181,7 @@ void AppState::undoLastOperation()
     if (record.kind == UndoRecord::Kind::moved) {
         // Only the videos that really left their new place go; a failed item stays put.
         for (const MovedItemRecord &r : record.movedItems)
-            if (!QFileInfo::exists(r.newVideo.id))
+            if (struct stat st {}; ::lstat(FileNames::encode(r.newVideo.id).constData(), &st) != 0)
                 change.removed.insert(r.newVideo.id);
     }
     for (const VideoFile &v : std::as_const(restored))

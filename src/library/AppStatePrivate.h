@@ -154,3 +154,10 @@ struct AppState::Private {
         return searchKeys.insert(v.id, {v.name.toCaseFolded(), folder.value(), v.fileExtension.toCaseFolded()}).value();
     }
 };
+
+// A custom folder must be a real folder below the root: "/" is what the whole-computer
+// scope covers.
+inline bool folderPathIsAddable(const QString &standardized)
+{
+    return standardized.size() > 1 && standardized.startsWith(QLatin1Char('/'));
+}

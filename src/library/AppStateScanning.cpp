@@ -1,6 +1,7 @@
 #include "AppStatePrivate.h"
 
 #include "BookmarkService.h"
+#include "FileNames.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,8 +13,21 @@
 #include <QThreadPool>
 
 #include <algorithm>
+
+#include <malloc.h>
+#include <sys/stat.h>
 #include <cmath>
 
+
+namespace {
+
+bool isAddableFolder(const QString &path)
+{
+    struct stat st {};
+    return folderPathIsAddable(path) && ::stat(FileNames::encode(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
 
 QString AppState::scopeCacheKey() const { return keyFor(m_activeScope, m_includePhotosLibrary); }
 
@@ -179,6 +193,19 @@ void AppState::handle(const ScanEvent &event)
         setDeniedFolders(names);
         break;
     }
+    case ScanEvent::Kind::folderUnreadable: {
+        // Listed with the folders that could not be read, and said once why.
+        if (c.denied.contains(event.folderName))
+            break;
+        c.denied.insert(event.folderName);
+        QStringList names(c.denied.cbegin(), c.denied.cend());
+        std::sort(names.begin(), names.end());
+        setDeniedFolders(names);
+        showToast(L10n::text(QStringLiteral("toast.folderUnreadable"), m_language) + QStringLiteral(": ")
+                      + FileNames::display(event.path) + QStringLiteral(" (") + event.message + QLatin1Char(')'),
+                  true, false);
+        break;
+    }
     case ScanEvent::Kind::completed: {
         const QString key = c.key;
         cancelConsumer();
@@ -196,6 +223,9 @@ void AppState::handle(const ScanEvent &event)
         cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
         setScopeCache(cache);
         writeScopeCache();
+        // The scan's batches and the rebuilds in between leave freed heap behind that the
+        // high trim threshold (kept for fast rebuilds) would otherwise hold on to.
+        ::malloc_trim(0);
         break;
     }
     case ScanEvent::Kind::failed: {
@@ -246,8 +276,13 @@ void AppState::addCustomFolder()
 
 void AppState::addCustomFolder(const QUrl &folder)
 {
-    BookmarkService::shared().addFolder(folder);
+    // A file is no folder, and the computer's root is the whole-computer scope already.
     const QString path = standardizedPath(folder.toLocalFile());
+    if (!isAddableFolder(path)) {
+        showToast(L10n::text(QStringLiteral("error.notAFolder"), m_language), true, false);
+        return;
+    }
+    BookmarkService::shared().addFolder(folder);
     ScanScope scope = ScanScope::customFolder(QUrl::fromLocalFile(path));
     const auto listed = std::find_if(m_customScopes.cbegin(), m_customScopes.cend(), [&](const ScanScope &s) {
         const std::optional<QUrl> root = s.rootURL();

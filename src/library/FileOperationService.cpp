@@ -1,5 +1,8 @@
 #include "FileOperationService.h"
 
+#include "FileNames.h"
+#include "L10n.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,7 +44,7 @@ QString FileOperationError::localizedDescription() const
 
 namespace {
 
-QByteArray native(const QString &path) { return QFile::encodeName(path); }
+QByteArray native(const QString &path) { return FileNames::encode(path); }
 
 // lstat, so that a dangling link also counts as taken: the no-replace rename would refuse it.
 bool pathTaken(const QString &path)
@@ -50,7 +53,10 @@ bool pathTaken(const QString &path)
     return ::lstat(native(path).constData(), &st) == 0;
 }
 
-QString failureLine(const QString &name, int error) { return name + QStringLiteral(": ") + qt_error_string(error); }
+QString failureLine(const QString &name, int error)
+{
+    return FileNames::display(name) + QStringLiteral(": ") + qt_error_string(error);
+}
 
 QString parentPath(const QString &path)
 {
@@ -200,7 +206,7 @@ Placement copyThenRemove(const QString &from, const QString &name, const QString
         ::unlink(temp.constData());
         return {{}, error};
     }
-    const Placement placed = renameToFreeName(QFile::decodeName(temp), name, folder);
+    const Placement placed = renameToFreeName(FileNames::decode(temp), name, folder);
     if (placed.error != 0) {
         ::unlink(temp.constData());
         return placed;
@@ -221,6 +227,146 @@ QString trashInfoPath(const QString &trashedPath)
         return {};
     return parentPath(filesDir) + QStringLiteral("/info/") + QFileInfo(trashedPath).fileName()
         + QStringLiteral(".trashinfo");
+}
+
+// ---- the Trash ----
+
+// Not an errno: no Trash folder could be found or made for the file.
+constexpr int kNoTrashFolder = -1;
+
+// The file-system id of `path`'s device; -1 when it can't be read.
+dev_t deviceOf(const QByteArray &path)
+{
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 ? st.st_dev : dev_t(-1);
+}
+
+// The mount point that holds `path`: its highest ancestor on the same device.
+QByteArray topFolderOf(const QByteArray &path, dev_t device)
+{
+    QByteArray top = path;
+    for (;;) {
+        const int slash = top.lastIndexOf('/');
+        if (slash <= 0)
+            return deviceOf("/") == device ? QByteArray("/") : top;
+        const QByteArray parent = top.left(slash);
+        if (deviceOf(parent) != device)
+            return top;
+        top = parent;
+    }
+}
+
+int makeFolder(const QByteArray &path, mode_t mode)
+{
+    if (::mkdir(path.constData(), mode) == 0)
+        return 0;
+    const int error = errno;
+    struct stat st {};
+    if (error == EEXIST && ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return 0;
+    return error == EEXIST ? ENOTDIR : error;
+}
+
+// The Trash folder for a file on `device` (freedesktop layout): the user's own when it
+// lies on that device, else "<mount>/.Trash/<uid>" when the administrator made a shared
+// one, else "<mount>/.Trash-<uid>". Always an absolute path. 0 or the errno.
+int trashFolderFor(const QByteArray &source, dev_t device, QByteArray &trash)
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataHome.isEmpty() || !dataHome.startsWith(QLatin1Char('/')))
+        return ENOENT;
+    const QByteArray home = FileNames::encode(dataHome);
+    if (!QDir().mkpath(dataHome) && deviceOf(home) == dev_t(-1))
+        return errno ? errno : ENOENT;
+    if (deviceOf(home) == device) {
+        trash = home + "/Trash";
+        return makeFolder(trash, 0700);
+    }
+    const QByteArray top = topFolderOf(source, device);
+    const QByteArray base = top == "/" ? QByteArray() : top;
+    const QByteArray uid = QByteArray::number(qulonglong(::getuid()));
+    struct stat st {};
+    const QByteArray shared = base + "/.Trash";
+    if (::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
+        trash = shared + "/" + uid;
+        if (makeFolder(trash, 0700) == 0)
+            return 0;
+    }
+    trash = base + "/.Trash-" + uid;
+    return makeFolder(trash, 0700);
+}
+
+// "%"-escapes a path for a .trashinfo file, byte by byte.
+QByteArray trashInfoEscaped(const QByteArray &path)
+{
+    return path.toPercentEncoding("/");
+}
+
+// Moves the file at `source` into the Trash, recording where it came from. On success
+// `trashed` is where it now lies; on failure nothing is left behind.
+int moveToTrash(const QString &sourcePath, QString &trashed)
+{
+    const QByteArray source = FileNames::encode(sourcePath);
+    struct stat st {};
+    if (::lstat(source.constData(), &st) != 0)
+        return errno;
+    QByteArray trash;
+    if (const int error = trashFolderFor(source, st.st_dev, trash))
+        return error == EROFS ? error : kNoTrashFolder;
+    const QByteArray files = trash + "/files";
+    const QByteArray info = trash + "/info";
+    if (const int error = makeFolder(files, 0700))
+        return error;
+    if (const int error = makeFolder(info, 0700))
+        return error;
+
+    const QString name = sourcePath.mid(sourcePath.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString ext = pathExtension(name);
+    const QString stem = ext.isEmpty() ? name : name.left(name.size() - ext.size() - 1);
+    const QByteArray record = "[Trash Info]\nPath=" + trashInfoEscaped(source) + "\nDeletionDate="
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + "\n";
+    for (int n = 1; n < 10000; ++n) {
+        const QString candidate = n == 1 ? name
+                                         : stem + QLatin1Char(' ') + QString::number(n)
+                + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
+        const QByteArray leaf = FileNames::encode(candidate);
+        const QByteArray infoPath = info + "/" + leaf + ".trashinfo";
+        // The .trashinfo file reserves the name (the freedesktop rule).
+        const int fd = ::open(infoPath.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        const bool written = ::write(fd, record.constData(), size_t(record.size())) == record.size();
+        const int closeError = ::close(fd) == 0 ? 0 : errno;
+        if (!written || closeError) {
+            ::unlink(infoPath.constData());
+            return closeError ? closeError : EIO;
+        }
+        const QByteArray target = files + "/" + leaf;
+        const int error = renameNoReplace(source, target);
+        if (error == EEXIST) {
+            ::unlink(infoPath.constData());
+            continue;
+        }
+        if (error) {
+            ::unlink(infoPath.constData());
+            return error;
+        }
+        trashed = FileNames::decode(target);
+        return 0;
+    }
+    return EEXIST;
+}
+
+QString trashFailureLine(const QString &name, int error)
+{
+    if (error == kNoTrashFolder)
+        return name + QStringLiteral(": The Trash folder could not be found.");
+    if (error == EROFS)
+        return name + QStringLiteral(": ") + L10n::text(QStringLiteral("error.readOnly"));
+    return failureLine(name, error);
 }
 
 template <typename T>
@@ -300,34 +446,12 @@ QList<MovedItemRecord> move(const QList<VideoFile> &videos, const QUrl &destinat
 
 QList<TrashedItemRecord> trash(const QList<VideoFile> &videos, QStringList *failures)
 {
-    // Qt's trash code goes astray when the data folder that holds the Trash is missing.
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!dataHome.isEmpty())
-        QDir().mkpath(dataHome);
-
     QList<TrashedItemRecord> records;
     QStringList lines;
     for (const VideoFile &video : videos) {
-        const QString source = standardizedPath(video.url.toLocalFile());
-        QFile file(source);
-        if (!file.moveToTrash()) {
-            const QString reason = file.errorString();
-            lines << video.name + QStringLiteral(": ")
-                    + (reason.isEmpty() || reason == QLatin1String("Unknown error") ? qt_error_string(EIO) : reason);
-            continue;
-        }
-        const QString inTrash = file.fileName();
-        if (inTrash.isEmpty() || QDir::isRelativePath(inTrash)) {
-            // Qt found no Trash and put the file below the working folder: put it back.
-            if (!inTrash.isEmpty()) {
-                const QString stray = QFileInfo(inTrash).absoluteFilePath();
-                if (renameNoReplace(native(stray), native(source)) == 0) {
-                    const QString info = trashInfoPath(stray);
-                    if (!info.isEmpty())
-                        ::unlink(native(info).constData());
-                }
-            }
-            lines << video.name + QStringLiteral(": The Trash folder could not be found.");
+        QString inTrash;
+        if (const int error = moveToTrash(standardizedPath(video.url.toLocalFile()), inTrash)) {
+            lines << trashFailureLine(FileNames::display(video.name), error);
             continue;
         }
         records << TrashedItemRecord{video, QUrl::fromLocalFile(inTrash)};

@@ -242,6 +242,12 @@ constexpr Row kRows[] = {
     {"alert.permConfirm", "Delete Permanently", "完全に削除", "Endgültig löschen"},
     {"toast.undo", "Undo", "元に戻す", "Widerrufen"},
     {"toast.pathCopied", "Path copied to clipboard", "パスをコピーしました", "Pfad kopiert"},
+    {"toast.folderUnreadable", "A folder could not be read", "読み込めないフォルダがあります",
+     "Ein Ordner konnte nicht gelesen werden"},
+    {"error.readOnly", "The file system is read-only", "ファイルシステムは読み取り専用です",
+     "Das Dateisystem ist schreibgeschützt"},
+    {"error.notAFolder", "This cannot be added as a folder", "これはフォルダとして追加できません",
+     "Dies kann nicht als Ordner hinzugefügt werden"},
 
     // onb
     {"onb.welcome", "Welcome to Lumenkite", "Lumenkite へようこそ", "Willkommen bei Lumenkite"},

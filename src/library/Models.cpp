@@ -1,5 +1,7 @@
 #include "Models.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonValue>
@@ -18,6 +20,9 @@ double toReferenceSeconds(const QDateTime &date)
 QDateTime fromReferenceSeconds(double seconds)
 {
     const double ms = (seconds + double(kReferenceDateOffset)) * 1000.0;
+    // Beyond this no calendar date is meant, and the conversion to 64 bits would overflow.
+    if (!std::isfinite(ms) || std::fabs(ms) > 1e17)
+        return QDateTime();
     return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(ms)), Qt::UTC);
 }
 
@@ -78,7 +83,7 @@ std::optional<VideoFile> VideoFile::make(const QString &path, qint64 size, const
 std::optional<VideoFile> VideoFile::fromFile(const QString &path)
 {
     struct statx sx {};
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = FileNames::encode(path);
     if (::statx(AT_FDCWD, native.constData(), AT_SYMLINK_NOFOLLOW,
                 STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &sx) != 0)
         return std::nullopt;

@@ -29,11 +29,19 @@ namespace ScopeCacheCodec {
 // Streams the JSON text of `cache`; the same member names and value forms as
 // VideoFile::toJson.
 QByteArray encode(const ScopeCache &cache);
-// No value when the text is not a complete, well-typed cache (a single bad record fails
-// the whole file).
+// No value when the text is not JSON of the cache's shape; a record or entry with a
+// missing or mistyped member is left out and the rest kept.
 std::optional<ScopeCache> decode(const QByteArray &json);
-// Reads and decodes the file; an empty cache when it is missing or not decodable.
-ScopeCache load(const QString &path);
+// The folders a scope's videos lie below, from its cache key (the whole-computer scope
+// also reaches `volumes`); none for a key that names no scope.
+QStringList scopeRoots(const QString &key, const QList<ScanScope> &volumes = {});
+// Leaves out records of keys that name no scope and entries a scan of their scope could
+// not have listed: outside its roots, not a video extension, a negative size, a date out
+// of any file's range.
+ScopeCache sanitized(ScopeCache cache, const QList<ScanScope> &volumes = {});
+// Reads, decodes and sanitizes the file; an empty cache when it is missing or not
+// decodable, in which case it is first moved aside to "<path>.unreadable".
+ScopeCache load(const QString &path, const QList<ScanScope> &volumes = {});
 // Encodes and replaces the file atomically; false on any failure.
 bool save(const ScopeCache &cache, const QString &path);
 } // namespace ScopeCacheCodec

@@ -1,5 +1,7 @@
 #include "VideoScanner.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -43,6 +45,16 @@ ScanEvent ScanEvent::permissionDenied(const QString &folderName, const QString &
     e.kind = Kind::permissionDenied;
     e.folderName = folderName;
     e.path = path;
+    return e;
+}
+
+ScanEvent ScanEvent::folderUnreadable(const QString &folderName, const QString &path, const QString &reason)
+{
+    ScanEvent e;
+    e.kind = Kind::folderUnreadable;
+    e.folderName = folderName;
+    e.path = path;
+    e.message = reason;
     return e;
 }
 
@@ -145,6 +157,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kBatchInterval = std::chrono::milliseconds(160);
 constexpr int kBatchLimit = 40;
 constexpr qint64 kMinTransportStreamSize = 1048576;
+constexpr size_t kOpenFolderLimit = 32;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
@@ -152,7 +166,7 @@ std::unordered_set<std::string> toByteSet(const QSet<QString> &set)
 {
     std::unordered_set<std::string> out;
     for (const QString &s : set)
-        out.insert(QFile::encodeName(s).toStdString());
+        out.insert(FileNames::encode(s).toStdString());
     return out;
 }
 
@@ -231,7 +245,7 @@ public:
         m_batch.clear();
         m_batch.reserve(64);
         m_lastSend = Clock::now();
-        m_path = QFile::encodeName(root).toStdString();
+        m_path = FileNames::encode(root).toStdString();
         if (m_path == "/")
             m_path.clear(); // children are joined with "/"
         m_rootLength = m_path.size();
@@ -250,37 +264,223 @@ public:
     }
 
 private:
-    void walk(int fd)
+    struct Pending {
+        std::string name;
+        unsigned char type;
+    };
+    struct Frame {
+        std::string name;  // last component; empty for the root
+        size_t pathLength; // of m_path while inside this folder
+        dev_t device = 0;
+        ino_t inode = 0;
+        DIR *dir = nullptr; // still being read
+        int fd = -1;        // open descriptor of the folder (dirfd of `dir` while it is open)
+        std::vector<Pending> rest; // entries read ahead when the folder was closed
+        size_t next = 0;
+    };
+
+    bool push(int fd, std::string name)
     {
         DIR *dir = ::fdopendir(fd);
         if (!dir) {
             ::close(fd);
-            return;
+            return false;
         }
-        const int dfd = ::dirfd(dir);
-        const size_t base = m_path.size();
-        while (!cancelled()) {
-            const dirent *entry = ::readdir(dir);
-            if (!entry)
-                break;
-            const char *name = entry->d_name;
-            if (name[0] == '.') // hidden, and "." and ".."
+        Frame frame;
+        frame.name = std::move(name);
+        frame.pathLength = m_path.size();
+        frame.dir = dir;
+        frame.fd = ::dirfd(dir);
+        m_stack.push_back(std::move(frame));
+        ++m_openFolders;
+        while (m_openFolders > kOpenFolderLimit && closeOldest(m_stack.size() - 1)) {
+        }
+        return true;
+    }
+
+    // Closes the outermost open folder below index `keep`; false when there is none.
+    bool closeOldest(size_t keep)
+    {
+        for (size_t i = 0; i < keep; ++i) {
+            Frame &f = m_stack[i];
+            if (f.fd < 0)
                 continue;
+            close(f);
+            return true;
+        }
+        return false;
+    }
+
+    void close(Frame &f)
+    {
+        // Its identity, to know it again when it is opened anew (only folders closed
+        // early ever are, so only they pay for it).
+        if (struct stat st {}; f.fd >= 0 && ::fstat(f.fd, &st) == 0) {
+            f.device = st.st_dev;
+            f.inode = st.st_ino;
+        }
+        if (f.dir) {
+            // Whatever the folder still holds is read now, as names and kinds.
+            std::vector<Pending> rest;
+            while (const dirent *entry = ::readdir(f.dir))
+                if (entry->d_name[0] != '.')
+                    rest.push_back({entry->d_name, entry->d_type});
+            f.rest = std::move(rest);
+            f.next = 0;
+            ::closedir(f.dir);
+            f.dir = nullptr;
+        } else if (f.fd >= 0) {
+            ::close(f.fd);
+        }
+        f.fd = -1;
+        --m_openFolders;
+    }
+
+    void pop()
+    {
+        Frame &f = m_stack.back();
+        if (f.dir)
+            ::closedir(f.dir);
+        else if (f.fd >= 0)
+            ::close(f.fd);
+        if (f.fd >= 0)
+            --m_openFolders;
+        m_stack.pop_back();
+    }
+
+    static bool sameFolder(int fd, const Frame &f)
+    {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 && st.st_dev == f.device && st.st_ino == f.inode;
+    }
+
+    // Opens the folder of frame `index` again, component by component from its nearest
+    // open ancestor (whole paths may be longer than the system accepts), keeping the last
+    // few folders of that chain open for the way back up. A folder that was replaced
+    // meanwhile is not entered.
+    bool reopen(size_t index)
+    {
+        size_t from = index;
+        while (from > 0 && m_stack[from - 1].fd < 0)
+            --from;
+        const size_t keepFrom = index + 1 >= kOpenFolderLimit / 2 ? index + 1 - kOpenFolderLimit / 2 : 0;
+        auto adopt = [&](size_t i, int fd) {
+            m_stack[i].fd = fd;
+            ++m_openFolders;
+        };
+        int parent = -1;
+        bool parentOwned = false;
+        size_t i = from;
+        if (from == 0) {
+            const std::string root = m_path.substr(0, m_stack[0].pathLength);
+            parent = ::open(root.empty() ? "/" : root.c_str(), kFolderFlags & ~O_NOFOLLOW);
+            if (parent < 0)
+                return false;
+            if (!sameFolder(parent, m_stack[0])) {
+                ::close(parent);
+                return false;
+            }
+            if (keepFrom == 0)
+                adopt(0, parent);
+            else
+                parentOwned = true;
+            i = 1;
+        } else {
+            parent = m_stack[from - 1].fd;
+        }
+        for (; i <= index; ++i) {
+            const int sub = ::openat(parent, m_stack[i].name.c_str(), kFolderFlags);
+            if (parentOwned)
+                ::close(parent);
+            parentOwned = false;
+            if (sub < 0)
+                return false;
+            if (!sameFolder(sub, m_stack[i])) {
+                ::close(sub);
+                return false;
+            }
+            if (i >= keepFrom)
+                adopt(i, sub);
+            else
+                parentOwned = true;
+            parent = sub;
+        }
+        while (m_openFolders > kOpenFolderLimit && closeOldest(keepFrom)) {
+        }
+        return true;
+    }
+
+    // The current folder's descriptor, opened again if it was closed; -1 when it can't be.
+    int currentFolder()
+    {
+        Frame &f = m_stack.back();
+        if (f.fd < 0 && !reopen(m_stack.size() - 1))
+            return -1;
+        return m_stack.back().fd;
+    }
+
+    // The next entry of the current folder; false at its end.
+    bool nextEntry(std::string &name, unsigned char &type)
+    {
+        Frame &f = m_stack.back();
+        if (f.dir) {
+            for (;;) {
+                const dirent *entry = ::readdir(f.dir);
+                if (!entry)
+                    return false;
+                if (entry->d_name[0] == '.') // hidden, and "." and ".."
+                    continue;
+                name.assign(entry->d_name);
+                type = entry->d_type;
+                return true;
+            }
+        }
+        if (f.next >= f.rest.size())
+            return false;
+        Pending &p = f.rest[f.next++];
+        name = std::move(p.name);
+        type = p.type;
+        return true;
+    }
+
+    void walk(int rootFd)
+    {
+        m_stack.clear();
+        m_openFolders = 0;
+        if (!push(rootFd, {}))
+            return;
+        std::string name;
+        while (!m_stack.empty() && !cancelled()) {
+            unsigned char type;
+            if (!nextEntry(name, type)) {
+                pop();
+                if (!m_stack.empty())
+                    m_path.resize(m_stack.back().pathLength);
+                continue;
+            }
+            const size_t base = m_stack.back().pathLength;
             m_path.resize(base);
             m_path += '/';
             m_path += name;
 
-            unsigned char type = entry->d_type;
             struct statx sx;
             bool haveStat = false;
+            int dfd = -1;
+            // The folder's descriptor is needed only to look closer; a folder that went
+            // away or was replaced since it was closed is left.
+            const auto folder = [&] {
+                if (dfd < 0 && (dfd = currentFolder()) < 0)
+                    m_stack.back().rest.clear();
+                return dfd >= 0;
+            };
             if (type == DT_UNKNOWN) {
-                if (!statFile(dfd, name, sx))
+                if (!folder() || !statFile(dfd, name.c_str(), sx))
                     continue;
                 haveStat = true;
                 type = S_ISDIR(sx.stx_mode) ? DT_DIR : S_ISREG(sx.stx_mode) ? DT_REG : S_ISLNK(sx.stx_mode) ? DT_LNK : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                if (shouldDescend(name))
+                if (shouldDescend(name.c_str()) && folder())
                     descend(dfd, name);
                 continue;
             }
@@ -289,14 +489,15 @@ private:
             const std::string ext = lowerExtension(name);
             if (!videoExtensionsBytes().count(ext))
                 continue;
-            if (!haveStat && !statFile(dfd, name, sx))
+            if (!haveStat && (!folder() || !statFile(dfd, name.c_str(), sx)))
                 continue;
             if (!S_ISREG(sx.stx_mode))
                 continue;
             accept(sx, ext, base);
         }
-        m_path.resize(base);
-        ::closedir(dir);
+        while (!m_stack.empty())
+            pop();
+        m_path.resize(m_rootLength);
     }
 
     static bool statFile(int dfd, const char *name, struct statx &sx)
@@ -326,15 +527,27 @@ private:
         return first.empty() || first == "originals" || first == "Masters";
     }
 
-    void descend(int dfd, const char *name)
+    void descend(int dfd, const std::string &name)
     {
-        const int sub = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int sub = ::openat(dfd, name.c_str(), kFolderFlags);
+        if (sub < 0 && (errno == EMFILE || errno == ENFILE)) {
+            // Other folders' descriptors are given back (their entries read ahead), then
+            // the folder is tried once more.
+            while (closeOldest(m_stack.size() - 1)) {
+            }
+            sub = ::openat(dfd, name.c_str(), kFolderFlags);
+        }
         if (sub < 0) {
-            if (isPermissionError(errno))
-                send(ScanEvent::permissionDenied(QFile::decodeName(name), QFile::decodeName(m_path.c_str())));
+            const int error = errno;
+            if (isPermissionError(error))
+                send(ScanEvent::permissionDenied(FileNames::decode(name), FileNames::decode(m_path)));
+            else if (error != ENOENT && error != ENOTDIR && error != ELOOP)
+                // Gone or replaced by something else since it was listed: nothing to report.
+                send(ScanEvent::folderUnreadable(FileNames::decode(name), FileNames::decode(m_path),
+                                                 qt_error_string(error)));
             return;
         }
-        walk(sub);
+        push(sub, name);
     }
 
     void accept(const struct statx &sx, const std::string &ext, size_t folderLength)
@@ -353,7 +566,7 @@ private:
         if (sx.stx_mask & STATX_BTIME)
             created = fromTimestamp(sx.stx_btime);
         const QDateTime modified = (sx.stx_mask & STATX_MTIME) ? fromTimestamp(sx.stx_mtime) : QDateTime();
-        std::optional<VideoFile> video = VideoFile::make(QFile::decodeName(m_path.c_str()), size, modified, created);
+        std::optional<VideoFile> video = VideoFile::make(FileNames::decode(m_path), size, modified, created);
         if (!video)
             return;
         m_batch.append(std::move(*video));
@@ -361,7 +574,7 @@ private:
         const Clock::time_point now = Clock::now();
         if (m_batch.size() >= kBatchLimit || now - m_lastSend >= kBatchInterval) {
             const QString folder = folderLength == 0 ? QStringLiteral("/")
-                                                     : QFile::decodeName(m_path.substr(0, folderLength).c_str());
+                                                     : FileNames::decode(std::string_view(m_path).substr(0, folderLength));
             QList<VideoFile> out;
             out.reserve(64);
             out.swap(m_batch);
@@ -373,6 +586,8 @@ private:
     const bool m_includePhotos;
     const VideoScanner::EventHandler &m_sink;
     std::stop_token m_stop;
+    std::vector<Frame> m_stack;
+    size_t m_openFolders = 0;
     SeenFiles *m_seen = nullptr;
     int m_count = 0;
     QList<VideoFile> m_batch;
@@ -385,7 +600,7 @@ private:
 // Opens a folder for listing; -1 with errno set when it can't be.
 int openFolder(const QString &path)
 {
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return ::open(FileNames::encode(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 struct Entry {
@@ -415,7 +630,7 @@ bool listFolder(const QString &path, std::vector<Entry> &out)
             if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
         }
-        out.push_back({QFile::decodeName(entry->d_name), type});
+        out.push_back({FileNames::decode(entry->d_name), type});
     }
     ::closedir(dir);
     return true;
@@ -536,7 +751,7 @@ private:
         }
         for (const char *cloud : {"/Library/Mobile Documents/com~apple~CloudDocs", "/Library/CloudStorage"}) {
             const QString path = folder + QLatin1String(cloud);
-            if (::access(QFile::encodeName(path).constData(), F_OK) == 0)
+            if (::access(FileNames::encode(path).constData(), F_OK) == 0)
                 m_roots.append(path);
         }
     }
@@ -597,7 +812,7 @@ QList<ScanScope> VideoScanner::mountedVolumes()
             continue;
         // Files bind-mounted into containers are not volumes.
         struct stat st;
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (::stat(FileNames::encode(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
         QString name = info.displayName();
         if (name.isEmpty())

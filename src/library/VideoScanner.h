@@ -15,24 +15,26 @@
 
 // One step of a scan, in the order the scanner produced it.
 struct ScanEvent {
-    enum class Kind { batch, permissionDenied, completed, failed };
+    enum class Kind { batch, permissionDenied, folderUnreadable, completed, failed };
     Kind kind = Kind::completed;
 
     // batch: 1 to 40 newly found videos and the folder the walk was in when it sent them
     // (none for the last batch of a root).
     QList<VideoFile> videos;
     std::optional<QString> scannedPath;
-    // permissionDenied: the folder's last path component and its path.
+    // permissionDenied, folderUnreadable: the folder's last path component and its path.
     QString folderName;
     QString path;
     // completed: the number of accepted videos and the roots that could not be read.
     int totalCount = 0;
     QStringList deniedPaths;
-    // failed: a scan that failed as a whole (the scanner itself never sends it).
+    // failed: a scan that failed as a whole (the scanner itself never sends it);
+    // folderUnreadable: why the folder could not be walked.
     QString message;
 
     static ScanEvent batch(QList<VideoFile> videos, std::optional<QString> scannedPath);
     static ScanEvent permissionDenied(const QString &folderName, const QString &path);
+    static ScanEvent folderUnreadable(const QString &folderName, const QString &path, const QString &reason);
     static ScanEvent completed(int totalCount, const QStringList &deniedPaths);
     static ScanEvent failed(const QString &message);
 

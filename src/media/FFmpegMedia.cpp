@@ -2,11 +2,15 @@
 
 #include "MediaMetadataService.h"
 
+#include "library/FileNames.h"
+
 #include <QFile>
 #include <QTransform>
 
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -42,14 +46,43 @@ void quietLibraries()
     (void)once;
 }
 
+// Frames above this many pixels are never decoded here: a 16000x16000 picture alone takes
+// hundreds of megabytes, and a few such files on screen would exhaust memory. 8K passes.
+constexpr int64_t kMaxDecodePixels = 40000000;
+
 FormatPtr openFile(const QString &path)
 {
     quietLibraries();
+    // A FIFO or device would block the reader for good; only regular files are read.
+    if (!FileNames::isRegularFile(path))
+        return {};
     AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+    if (avformat_open_input(&raw, FileNames::encode(path).constData(), nullptr, nullptr) < 0)
         return {};
     FormatPtr fmt(raw);
-    if (avformat_find_stream_info(fmt.get(), nullptr) < 0)
+    // Reading the stream facts decodes a few frames: at a bounded size. A stream refused
+    // for its size keeps the size its header gave (the reader would clear it).
+    std::vector<AVDictionary *> options(fmt->nb_streams, nullptr);
+    std::vector<std::pair<int, int>> headerSizes;
+    const std::string budget = std::to_string(kMaxDecodePixels);
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        av_dict_set(&options[i], "max_pixels", budget.c_str(), 0);
+        headerSizes.emplace_back(fmt->streams[i]->codecpar->width, fmt->streams[i]->codecpar->height);
+    }
+    const int found = avformat_find_stream_info(fmt.get(), options.empty() ? nullptr : options.data());
+    for (AVDictionary *&o : options)
+        av_dict_free(&o);
+    bool oversized = false;
+    for (unsigned i = 0; i < fmt->nb_streams && i < headerSizes.size(); ++i) {
+        AVCodecParameters *par = fmt->streams[i]->codecpar;
+        const auto [w, h] = headerSizes[i];
+        if (int64_t(w) * h > kMaxDecodePixels) {
+            oversized = true;
+            par->width = w;
+            par->height = h;
+        }
+    }
+    if (found < 0 && !oversized)
         return {};
     return fmt;
 }
@@ -108,6 +141,11 @@ quint32 fourCharCode(const AVFormatContext *fmt, const AVCodecParameters *par)
 {
     const bool isMov = fmt->iformat && QByteArray(fmt->iformat->name).contains("mov");
     uint32_t tag = isMov ? par->codec_tag : 0;
+    // A sample-entry tag of another codec (MJPEG is stored under "mp4v" in MP4) names the
+    // entry, not the codec.
+    const AVCodecTag *const movTags[] = {avformat_get_mov_video_tags(), nullptr};
+    if (tag && av_codec_get_id(movTags, tag) != par->codec_id)
+        tag = 0;
     if (!tag) {
         switch (par->codec_id) {
         case AV_CODEC_ID_H264: tag = MKTAG('a', 'v', 'c', '1'); break;
@@ -204,9 +242,13 @@ QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHei
     const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
         return {};
+    if (int64_t(st->codecpar->width) * st->codecpar->height > kMaxDecodePixels)
+        return {};
     std::unique_ptr<AVCodecContext, CodecCloser> dec(avcodec_alloc_context3(codec));
     if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
         return {};
+    // Also when the stream's header understates the frames' size.
+    dec->max_pixels = kMaxDecodePixels;
     // Files are decoded side by side; one thread each keeps a single frame's latency low.
     dec->thread_count = 1;
     if (avcodec_open2(dec.get(), codec, nullptr) < 0)

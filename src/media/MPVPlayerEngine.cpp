@@ -2,6 +2,8 @@
 
 #include "LibMPVLibrary.h"
 
+#include "library/FileNames.h"
+
 #include <QFile>
 #include <QTimer>
 
@@ -137,7 +139,7 @@ void MPVPlayerEngine::command(const QStringList &args)
     storage.reserve(args.size());
     std::vector<const char *> argv;
     for (const QString &a : args) {
-        storage.push_back(a.toUtf8());
+        storage.push_back(FileNames::encode(a)); // file names keep their exact bytes
         argv.push_back(storage.back().constData());
     }
     argv.push_back(nullptr);
@@ -298,7 +300,7 @@ std::optional<QString> MPVPlayerEngine::getString(const char *name) const
     char *v = m_lib->mpvGetPropertyString(m_handle, name);
     if (!v)
         return std::nullopt;
-    QString out = QString::fromUtf8(v);
+    QString out = FileNames::decode(v);
     m_lib->mpvFree(v);
     return out;
 }

@@ -4,6 +4,8 @@
 #include "FFmpegMedia.h"
 #include "FreedesktopThumbnails.h"
 
+#include "library/FileNames.h"
+
 #include <QCache>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -19,6 +21,8 @@
 #include <cmath>
 #include <limits>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace lkmedia {
 
@@ -78,10 +82,10 @@ struct FileStamp {
 
 FileStamp stampOf(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    struct stat st {};
+    if (::stat(FileNames::encode(path).constData(), &st) != 0)
         return {};
-    return {true, info.size(), info.lastModified().toMSecsSinceEpoch()};
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000};
 }
 
 enum class Lane { work = 0, programs = 1 };
@@ -100,6 +104,14 @@ struct Job {
     bool done = false;
 };
 using JobPtr = std::shared_ptr<Job>;
+
+// Only regular files are handed to any reader: a FIFO or device swapped in under a listed
+// name would block it for good.
+bool isReadable(const Job &job) { return FileNames::isRegularFile(job.filePath); }
+
+// The external programs take their arguments as text, which cannot carry names that are
+// not UTF-8; such files are read by the libraries only.
+bool programsCanRead(const Job &job) { return !FileNames::hasRawBytes(job.filePath); }
 
 // Sorted newest-first among equals, visible rows before the rest.
 struct Rank {
@@ -296,6 +308,10 @@ struct MediaMetadataService::Impl {
     void runThumbnail(const JobPtr &job)
     {
         const FileStamp stamp = stampOf(job->filePath);
+        if (!isReadable(*job)) {
+            finish(job, {}, true, stamp);
+            return;
+        }
         {
             QMutexLocker lock(&mutex);
             auto failed = thumbnailFailures.constFind(job->key);
@@ -317,7 +333,7 @@ struct MediaMetadataService::Impl {
         }
         if (shouldStop(job))
             return;
-        if (ffmpeg) {
+        if (ffmpeg && programsCanRead(*job)) {
             QMutexLocker lock(&mutex);
             if (!job->superseded && !job->done)
                 enqueue(job, Lane::programs);
@@ -374,6 +390,10 @@ struct MediaMetadataService::Impl {
 
     void runMetadata(const JobPtr &job)
     {
+        if (!isReadable(*job)) {
+            finish(job, {}, true);
+            return;
+        }
         {
             QMutexLocker lock(&mutex);
             ++counters.inProcessProbes;
@@ -384,7 +404,7 @@ struct MediaMetadataService::Impl {
         }
         if (shouldStop(job))
             return;
-        if (ffprobe) {
+        if (ffprobe && programsCanRead(*job)) {
             QMutexLocker lock(&mutex);
             if (!job->superseded && !job->done)
                 enqueue(job, Lane::programs);

@@ -2,6 +2,8 @@
 
 #include "FFmpegMedia.h"
 
+#include "library/FileNames.h"
+
 #include <QFile>
 
 extern "C" {
@@ -12,7 +14,9 @@ extern "C" {
 NativeDecodability probeNativeDecodability(const QString &path)
 {
     AVFormatContext *ctx = nullptr;
-    if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+    if (!FileNames::isRegularFile(path)) // a FIFO would block the reader
+        return NativeDecodability::unknown;
+    if (avformat_open_input(&ctx, FileNames::encode(path).constData(), nullptr, nullptr) < 0)
         return NativeDecodability::unknown;
     NativeDecodability result = NativeDecodability::noVideo;
     if (ctx->nb_streams == 0 && avformat_find_stream_info(ctx, nullptr) < 0)

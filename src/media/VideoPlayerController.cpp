@@ -4,6 +4,7 @@
 #include "MPVPlayerEngine.h"
 #include "FFmpegMedia.h"
 #include "NativeDecodability.h"
+#include "library/FileNames.h"
 #include "library/Models.h"
 #include "platform/MemoryTuning.h"
 
@@ -181,7 +182,23 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
         bumpSurfaceToken();
         return;
     }
-    if (!forceMPV && isNativeExtension(url))
+    if (url.isLocalFile() && !FileNames::isRegularFile(url.toLocalFile())) {
+        // Gone, or no longer a regular file (a FIFO would block the player for good):
+        // nothing is loaded and the card says the file cannot be played.
+        m_player->setSource(QUrl());
+        if (m_mpvEngine) {
+            m_mpvEngine->setPendingLoad(std::nullopt);
+            m_mpvEngine->command({QStringLiteral("stop")});
+        }
+        setUsingMPV(false);
+        setCanPlay(false);
+        bumpSurfaceToken();
+        return;
+    }
+    // The platform player takes a URL, which cannot carry a name that is not UTF-8;
+    // libmpv takes the name's bytes.
+    const bool rawName = url.isLocalFile() && FileNames::hasRawBytes(url.toLocalFile());
+    if (!forceMPV && !rawName && isNativeExtension(url))
         loadNative(url, autoplay, start);
     else
         loadMPV(url, autoplay, start);

@@ -1,9 +1,12 @@
+#include "library/FileNames.h"
 #include "library/AppState.h"
+#include "library/BookmarkService.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <cmath>
 #include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
@@ -406,8 +409,6 @@ TEST_F(AppStateTest, CacheReaderAcceptsAnyValidJsonForm)
         R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":[],"scannedAt":01}})",
         R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":[],"scannedAt":1,}})",
         R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":["\ud800"],"scannedAt":1}})",
-        R"({"k":{"scopeKey":"k","videos":[],"deniedFolders":[1],"scannedAt":1}})",
-        R"({"k":{"scopeKey":"k","videos":[{"id":"/a.mp4"}],"deniedFolders":[],"scannedAt":1}})",
         "{\"k\":{\"scopeKey\":\"a\nb\",\"videos\":[],\"deniedFolders\":[],\"scannedAt\":1}}",
     };
     for (const char *bad : invalid)
@@ -501,9 +502,11 @@ TEST_F(AppStateTest, CacheReaderRefusesTextThatIsNotUTF8OrOutOfRange)
         {"1e400", std::nullopt},
         {"1.5", std::nullopt},
     };
+    // A size out of range leaves out its entry.
     for (const SizeCase &c : sizes) {
         const auto decoded = ScopeCacheCodec::decode(withSize(c.text));
-        ASSERT_EQ(bool(decoded), bool(c.value)) << c.text.toStdString();
+        ASSERT_TRUE(decoded) << c.text.toStdString();
+        ASSERT_EQ(decoded->value("k").videos.size(), c.value ? 1 : 0) << c.text.toStdString();
         if (c.value) {
             EXPECT_EQ(decoded->value("k").videos.value(0).fileSize, *c.value) << c.text.toStdString();
         }
@@ -584,6 +587,32 @@ TEST_F(AppStateTest, RealScanOfACustomFolder)
     EXPECT_TRUE(s.customScopes().isEmpty());
     EXPECT_EQ(s.activeScope(), ScanScope::homeDirectory());
     s.stopScan();
+}
+
+// A file or the computer's root is refused as a custom folder, with a message; a stored
+// one is not offered again at the next start.
+TEST_F(AppStateTest, CustomFolderThatIsAFileOrTheRootIsRefused)
+{
+    disk("clip.mp4");
+    AppState s;
+    for (const QString &path : {root + "/clip.mp4", QString("/"), root + "/missing"}) {
+        s.setActiveToast(std::nullopt);
+        s.addCustomFolder(QUrl::fromLocalFile(path));
+        EXPECT_TRUE(s.customScopes().isEmpty()) << path.toStdString();
+        ASSERT_TRUE(s.activeToast()) << path.toStdString();
+        EXPECT_TRUE(s.activeToast()->isError);
+    }
+    EXPECT_TRUE(BookmarkService::shared().restoreFolders().isEmpty());
+    // Stored before the check existed, or a folder that has become a file since.
+    QDir().mkpath(root + "/was-folder");
+    BookmarkService::shared().addFolder(QUrl::fromLocalFile(root + "/was-folder"));
+    BookmarkService::shared().addFolder(QUrl::fromLocalFile("/"));
+    BookmarkService::shared().addFolder(QUrl::fromLocalFile(root));
+    QDir(root + "/was-folder").removeRecursively();
+    ASSERT_TRUE(lktest::writeSizedFile(root + "/was-folder", 10));
+    AppState restarted;
+    ASSERT_EQ(restarted.customScopes().size(), 1);
+    EXPECT_EQ(restarted.customScopes()[0].rootURL(), QUrl::fromLocalFile(root));
 }
 
 // ---- faults around scans and the cache ----
@@ -1190,3 +1219,114 @@ TEST_F(AppStateTest, PrepareMoveNeedsVideos)
 }
 
 } // namespace
+
+// A damaged or tampered cache never lists what a scan of the scope could not have found,
+// and one bad record or entry costs only itself.
+TEST(ScopeCacheLoad, EntriesAScanCouldNotHaveListedAreLeftOut)
+{
+    const QString root = "/media/lib";
+    const QString key = "scope:custom:" + root + "#photos=0";
+    const auto entry = [](const QString &id, const QByteArray &extra = {}) {
+        const QString name = id.mid(id.lastIndexOf('/') + 1);
+        const QString ext = name.contains('.') ? name.mid(name.lastIndexOf('.') + 1).toUpper() : QString();
+        return QByteArray("{\"id\":\"") + id.toUtf8() + "\",\"url\":\"file://" + id.toUtf8() + "\",\"name\":\"" +
+               name.toUtf8() + "\",\"fileExtension\":\"" + ext.toUtf8() + "\",\"directoryPath\":\"" +
+               id.left(id.lastIndexOf('/')).toUtf8() + "\"" + (extra.contains("fileSize") ? "" : ",\"fileSize\":5") +
+               (extra.contains("modifiedDate") ? "" : ",\"modifiedDate\":0") + extra + "}";
+    };
+    struct Case {
+        const char *what;
+        QByteArray entry;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"a video of the scope", entry(root + "/a/x.mp4"), true},
+        {"empty file", entry(root + "/x.mkv", ",\"fileSize\":0"), true},
+        {"created long ago", entry(root + "/x.mp4", ",\"createdDate\":-12000000000"), true},
+        {"outside the scope", entry("/etc/passwd"), false},
+        {"outside the scope, video name", entry("/media/library/x.mp4"), false},
+        {"the root itself", entry(root), false},
+        {"not a video", entry(root + "/notes.txt"), false},
+        {"no extension", entry(root + "/README"), false},
+        {"extension field disagrees", entry(root + "/x.mp4").replace("\"MP4\"", "\"MKV\""), false},
+        {"negative size", entry(root + "/x.mp4", ",\"fileSize\":-5"), false},
+        {"absurd modified date", entry(root + "/x.mp4", ",\"modifiedDate\":-9.2e15"), false},
+        {"modified date past any conversion", entry(root + "/x.mp4", ",\"modifiedDate\":1e300"), false},
+        {"absurd created date", entry(root + "/x.mp4", ",\"createdDate\":9e12"), false},
+        {"mistyped member", entry(root + "/x.mp4", ",\"createdDate\":\"yesterday\""), false},
+        {"missing member", QByteArray("{\"id\":\"") + root.toUtf8() + "/x.mp4\"}", false},
+    };
+    const QByteArray good = entry(root + "/good.mp4");
+    const QByteArray otherRecord = R"("scope:custom:/media/other#photos=0":{"scopeKey":"o","deniedFolders":[],)"
+                                   R"("scannedAt":1,"videos":[)" + entry("/media/other/o.mov") + "]}";
+    for (const Case &c : cases) {
+        const QByteArray text = "{\"" + key.toUtf8() + R"(":{"scopeKey":"k","deniedFolders":[],"scannedAt":1,"videos":[)" +
+                                good + "," + c.entry + "]}," + otherRecord + "}";
+        const auto decoded = ScopeCacheCodec::decode(text);
+        ASSERT_TRUE(decoded) << c.what;
+        const ScopeCache cache = ScopeCacheCodec::sanitized(*decoded);
+        QStringList ids;
+        for (const VideoFile &v : cache.value(key).videos)
+            ids << v.id;
+        EXPECT_EQ(ids.size(), c.kept ? 2 : 1) << c.what;
+        EXPECT_EQ(ids.value(0), root + "/good.mp4") << c.what;
+        EXPECT_EQ(cache.value("scope:custom:/media/other#photos=0").videos.size(), 1) << c.what;
+    }
+
+    // Whole records: a mistyped one is left out and the others kept; keys naming no scope
+    // and a home record's entries outside the homes go.
+    const QByteArray records = "{\"" + key.toUtf8() + R"(":{"scopeKey":"k","deniedFolders":[1],"scannedAt":1,"videos":[)" +
+                               good + "]},\"scope:users-root#photos=0\":{\"scopeKey\":\"u\",\"deniedFolders\":[],"
+                               "\"scannedAt\":1,\"videos\":[" + entry(QDir::homePath() + "/v.mp4") + "," +
+                               entry("/home/shared/w.mp4") + "," + entry("/opt/x.mp4") + "]},"
+                               R"("junk":{"scopeKey":"j","deniedFolders":[],"scannedAt":1,"videos":[)" + good + "]}," +
+                               otherRecord + "}";
+    const auto decoded = ScopeCacheCodec::decode(records);
+    ASSERT_TRUE(decoded);
+    const ScopeCache cache = ScopeCacheCodec::sanitized(*decoded);
+    EXPECT_EQ(QSet<QString>(cache.keyBegin(), cache.keyEnd()),
+              QSet<QString>({"scope:users-root#photos=0", "scope:custom:/media/other#photos=0"}));
+    EXPECT_EQ(cache.value("scope:users-root#photos=0").videos.size(), 2);
+}
+
+TEST(ScopeCacheLoad, DatesBeyondAnyCalendarReadAsInvalid)
+{
+    for (double seconds : {1e300, -1e300, 9.3e15, -9.3e15, std::nan(""), double(INFINITY)})
+        EXPECT_FALSE(fromReferenceSeconds(seconds).isValid()) << seconds;
+    EXPECT_EQ(fromReferenceSeconds(0), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+}
+
+// Names that are not UTF-8 survive the file with their exact bytes, URL included.
+TEST(ScopeCacheLoad, NamesThatAreNotUtf8RoundTrip)
+{
+    const QDateTime when = fromReferenceSeconds(100);
+    ScopeCache cache;
+    QList<VideoFile> videos;
+    for (const QByteArray &name : {QByteArray("dup\xff.mp4"), QByteArray("dup\xfe.mp4"), QByteArray("a\\\"\xc3\n\xff.mkv")})
+        videos << *VideoFile::make(FileNames::decode("/media/lib/" + name), 5, when, when);
+    cache.insert("scope:custom:/media/lib#photos=0", CachedScopeScan{"scope:custom:/media/lib#photos=0", videos, {}, when});
+    const auto decoded = ScopeCacheCodec::decode(ScopeCacheCodec::encode(cache));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(ScopeCacheCodec::sanitized(*decoded), cache);
+}
+
+// A file that is not a cache at all is kept aside for a look by hand before the next
+// save replaces it.
+TEST_F(AppStateTest, UnreadableCacheFileIsMovedAside)
+{
+    QDir().mkpath(dataFolder());
+    const QByteArray junk = "{\"k\":{\"scopeKey\":tru";
+    {
+        QFile f(cacheFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(junk);
+    }
+    auto s = makeState();
+    EXPECT_TRUE(s->scopeCache().isEmpty());
+    QFile aside(cacheFile() + ".unreadable");
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), junk);
+    scanIn(*s, {mem(root + "/a.mp4")});
+    s->waitForCacheWrites();
+    EXPECT_TRUE(QFile::exists(cacheFile()));
+}

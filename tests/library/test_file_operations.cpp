@@ -1,3 +1,4 @@
+#include "library/FileNames.h"
 #include "library/FileOperationService.h"
 #include "support/TestSupport.h"
 
@@ -10,9 +11,13 @@
 #include <QTemporaryDir>
 
 #include <cctype>
+#include <cstring>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 // Readable values in failure messages.
@@ -357,8 +362,71 @@ TEST_F(TrashTest, NoUsableTrashFailsAndLeavesFileInPlace)
     QDir::setCurrent(savedCwd);
     EXPECT_EQ(failures, QStringList{"Clip.mp4: The Trash folder could not be found."});
     EXPECT_EQ(fileSizeAt(video.id), 321);
-    EXPECT_FALSE(QFile::exists(root + "/cwd/files/Clip.mp4"));
-    EXPECT_FALSE(QFile::exists(root + "/cwd/info/Clip.mp4.trashinfo"));
+    // Nothing is made below the working folder, not even empty folders.
+    EXPECT_TRUE(QDir(root + "/cwd").isEmpty());
+}
+
+// Two names that differ only in bytes that are not UTF-8 are two files: each goes to the
+// Trash under its own name, is recorded with its exact bytes and comes back as it was.
+TEST_F(TrashTest, NamesThatAreNotUtf8GoAndComeBackExactly)
+{
+    const QByteArray dir = FileNames::encode(sandboxFolder("trash-bytes"));
+    QList<VideoFile> videos;
+    for (const QByteArray &name : {QByteArray("dup\xff.mp4"), QByteArray("dup\xfe.mp4")}) {
+        const QByteArray path = dir + "/" + name;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, name.constData(), size_t(name.size())), name.size());
+        ::close(fd);
+        const auto video = VideoFile::fromFile(FileNames::decode(path));
+        ASSERT_TRUE(video);
+        videos << *video;
+    }
+    ASSERT_NE(videos[0].id, videos[1].id);
+
+    const auto records = trash(videos);
+    ASSERT_EQ(records.size(), 2);
+    for (const TrashedItemRecord &r : records) {
+        const QByteArray inTrash = FileNames::encode(r.trashedURL.toLocalFile());
+        struct stat st {};
+        EXPECT_EQ(::stat(inTrash.constData(), &st), 0);
+        EXPECT_EQ(inTrash.mid(inTrash.lastIndexOf('/') + 1), FileNames::encode(r.originalVideo.name));
+        // Read with the bytes themselves: Qt's own file names cannot carry them.
+        const QByteArray infoPath = inTrash.left(inTrash.lastIndexOf("/files/")) + "/info/"
+                                    + inTrash.mid(inTrash.lastIndexOf('/') + 1) + ".trashinfo";
+        const int fd = ::open(infoPath.constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        char text[512] = {};
+        ASSERT_GT(::read(fd, text, sizeof text - 1), 0);
+        ::close(fd);
+        EXPECT_TRUE(QByteArray(text).contains("\nPath=" + FileNames::encode(r.originalVideo.id).toPercentEncoding("/") + "\n"));
+    }
+    EXPECT_TRUE(entries(FileNames::decode(dir)).isEmpty());
+
+    const auto restored = undo(UndoRecord::trashed(records));
+    EXPECT_EQ(restored, videos);
+    for (const VideoFile &v : videos) {
+        struct stat st {};
+        EXPECT_EQ(::stat(FileNames::encode(v.id).constData(), &st), 0);
+        EXPECT_EQ(st.st_size, 8); // each file holds its own name
+    }
+}
+
+// A file on a read-only file system stays where it is, and the reason says so.
+TEST_F(TrashTest, ReadOnlyFileSystemSaysSo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a read-only file system needs root";
+    const QString dir = sandboxFolder("trash-readonly");
+    const QByteArray mountPoint = FileNames::encode(dir);
+    ASSERT_EQ(::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    const VideoFile video = makeVideo(dir + "/Clip.mp4", 10);
+    ASSERT_EQ(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
+    QStringList failures;
+    EXPECT_THROW(trash({video}, &failures), FileOperationError);
+    EXPECT_EQ(failures, QStringList{"Clip.mp4: The file system is read-only"});
+    EXPECT_EQ(fileSizeAt(video.id), 10);
+    ::umount(mountPoint.constData());
 }
 
 TEST_F(TrashTest, UndoOntoTakenNameAndUnknownTrashLocation)

@@ -52,7 +52,7 @@ const QStringList kExpectedKeys = {
     "ctx.deletePerm", "ctx.expand", "ctx.collapse", "ctx.moveFolderVideos",
     "sel.selected",
     "alert.permTitle", "alert.permConfirm",
-    "toast.undo", "toast.pathCopied",
+    "toast.undo", "toast.pathCopied", "toast.folderUnreadable", "error.readOnly", "error.notAFolder",
     "onb.welcome", "onb.subtitle", "onb.f1.title", "onb.f1.desc", "onb.f2.title", "onb.f2.desc", "onb.f3.title",
     "onb.f3.desc", "onb.chooseFolder", "onb.getStarted",
     "appearance.system", "appearance.light", "appearance.dark",

@@ -1,3 +1,4 @@
+#include "library/FileNames.h"
 #include "library/VideoScanner.h"
 #include "support/TestSupport.h"
 
@@ -12,7 +13,10 @@
 
 #include <functional>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +89,7 @@ QString describe(const ScanEvent &e)
     switch (e.kind) {
     case Kind::batch: return QString("batch %1 %2").arg(e.videos.size()).arg(e.scannedPath.value_or("nil"));
     case Kind::permissionDenied: return QString("denied %1 %2").arg(e.folderName, e.path);
+    case Kind::folderUnreadable: return QString("unreadable %1 %2 (%3)").arg(e.folderName, e.path, e.message);
     case Kind::completed: return QString("completed %1 [%2]").arg(e.totalCount).arg(e.deniedPaths.join(","));
     case Kind::failed: return "failed " + e.message;
     }
@@ -468,4 +473,201 @@ TEST(VideoScanner, PreferredHomeFoldersFollowTheXdgNames)
     EXPECT_EQ(names[0], "Filme");
     EXPECT_EQ(names[1], "Desktop"); // a folder mapped to home itself keeps its usual name
     Q_UNUSED(home);
+}
+
+namespace {
+
+// A chain of `depth` folders named "d" below `root`, made one level at a time with
+// mkdirat/openat: the whole path is far longer than the system accepts. `atLevel` may
+// add entries to the folder of each level (1 is the first "d").
+void makeChain(const QString &root, int depth, const std::function<void(int level, int fd)> &atLevel)
+{
+    int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int level = 1; level <= depth; ++level) {
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0) << level;
+        const int sub = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(sub, 0) << level;
+        fd = sub;
+        atLevel(level, fd);
+    }
+    ::close(fd);
+}
+
+void writeAt(int fd, const char *name, int size = 100)
+{
+    const int f = ::openat(fd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(f, 0) << name;
+    const std::string bytes(size_t(size), 'x');
+    ASSERT_EQ(::write(f, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ::close(f);
+}
+
+// Removes a chain made by makeChain in one pass: each level's "d" is moved up into the
+// root in place of its emptied parent, so no long path is ever needed.
+void removeChain(const QString &root)
+{
+    const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(rootFd, 0);
+    for (;;) {
+        const int fd = ::openat(rootFd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            break;
+        DIR *dir = ::fdopendir(fd);
+        std::vector<std::string> files;
+        std::vector<std::string> folders;
+        while (const dirent *e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == ".." || name == "d")
+                continue;
+            (e->d_type == DT_DIR ? folders : files).push_back(name);
+        }
+        for (const std::string &f : files)
+            ::unlinkat(::dirfd(dir), f.c_str(), 0);
+        for (const std::string &f : folders) { // one level of leaves at most
+            const int sub = ::openat(::dirfd(dir), f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            DIR *inner = ::fdopendir(sub);
+            while (const dirent *e = ::readdir(inner))
+                if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+                    ::unlinkat(::dirfd(inner), e->d_name, 0);
+            ::closedir(inner);
+            ::unlinkat(::dirfd(dir), f.c_str(), AT_REMOVEDIR);
+        }
+        const bool more = ::renameat(::dirfd(dir), "d", rootFd, "next") == 0;
+        ::closedir(dir);
+        ASSERT_EQ(::unlinkat(rootFd, "d", AT_REMOVEDIR), 0);
+        if (!more)
+            break;
+        ASSERT_EQ(::renameat(rootFd, "next", rootFd, "d"), 0);
+    }
+    ::close(rootFd);
+}
+
+// Runs `body` in a child process whose open-file limit is `limit` (the lowest free
+// descriptor plus `spare` when `limit` is 0). Returns the lines `body` produced.
+QStringList runWithFileLimit(rlim_t limit, int spare, const std::function<QStringList()> &body)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {"pipe failed"};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (limit == 0) {
+            const int lowest = ::dup(0);
+            ::close(lowest);
+            limit = rlim_t(lowest + spare);
+        }
+        const struct rlimit rl{limit, limit};
+        if (::setrlimit(RLIMIT_NOFILE, &rl) != 0)
+            ::_exit(3);
+        const QByteArray out = body().join("\n").toUtf8();
+        const bool ok = ::write(fds[1], out.constData(), size_t(out.size())) == out.size();
+        ::_exit(ok ? 0 : 4);
+    }
+    ::close(fds[1]);
+    QByteArray out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, n);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {QString("child failed with status %1").arg(status)};
+    return QString::fromUtf8(out).split('\n');
+}
+
+} // namespace
+
+// A tree far deeper than a recursive walk's stack or the open-file limit allows: every
+// video in it is listed, also when a folder must be left and entered again to finish it.
+TEST(VideoScanner, DeepTreesAreWalkedWithinTheStackAndTheOpenFileLimit)
+{
+    Fixture fx;
+    constexpr int depth = 10000;
+    makeChain(fx.root(), depth, [](int level, int fd) {
+        if (level == 100)
+            writeAt(fd, "v100.mp4");
+        if (level == 3000) { // a second subfolder: one of the two is reached after the other's depths
+            ASSERT_EQ(::mkdirat(fd, "e", 0755), 0);
+            const int e = ::openat(fd, "e", O_RDONLY | O_DIRECTORY);
+            writeAt(e, "side.mkv");
+            ::close(e);
+            writeAt(fd, "v3000.mp4");
+        }
+        if (level == depth)
+            writeAt(fd, "deep.mp4");
+    });
+    const QStringList expected{"d*100/v100.mp4", "d*10000/deep.mp4", "d*3000/e/side.mkv", "d*3000/v3000.mp4"};
+    // Ids relative to the root, each run of "d" folders written as its count.
+    auto sortedIds = [&] {
+        QStringList ids;
+        for (const QString &id : idsOf(scanFolder(fx.root()))) {
+            QString rest = id.mid(fx.root().size() + 1);
+            int n = 0;
+            while (rest.startsWith("d/")) {
+                rest.remove(0, 2);
+                ++n;
+            }
+            ids << QString("d*%1/%2").arg(n).arg(rest);
+        }
+        ids.sort();
+        return ids;
+    };
+    EXPECT_EQ(sortedIds(), expected);
+    // The usual desktop limit and one far below it.
+    for (rlim_t limit : {rlim_t(1024), rlim_t(24)})
+        EXPECT_EQ(runWithFileLimit(limit, 0, sortedIds), expected) << limit;
+    removeChain(fx.root());
+    EXPECT_TRUE(QDir(fx.root()).isEmpty());
+}
+
+// When not even one more folder can be opened, the folder left out is reported with the
+// reason rather than silently missing.
+TEST(VideoScanner, FolderThatCannotBeOpenedIsReportedWithTheReason)
+{
+    Fixture fx;
+    fx.file("top.mp4");
+    fx.file("Sub/inner.mp4");
+    const QStringList lines = runWithFileLimit(0, 1, [&] { return describeAll(scanFolder(fx.root())); });
+    EXPECT_EQ(lines, QStringList({"unreadable Sub " + fx.at("Sub") + " (Too many open files)", "batch 1 nil",
+                                  "completed 1 []"}));
+}
+
+// Names that are not UTF-8 keep their exact bytes: two that differ only there are two
+// videos, and each id leads back to its own file.
+TEST(VideoScanner, NamesThatAreNotUtf8KeepTheirBytes)
+{
+    Fixture fx;
+    const QByteArray folder = QFile::encodeName(fx.root());
+    const QList<QByteArray> names{"dup\xff.mp4", "dup\xfe.mp4", "caf\xc3\xa9.mp4", "\xf0\x90\x82\x80.mp4",
+                                  "bad\xed\xa0\x80.mp4", "cut\xe2\x82.mp4"};
+    for (const QByteArray &name : names) {
+        const int fd = ::open((folder + "/" + name).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "12345", 5), 5);
+        ::close(fd);
+    }
+    QList<QByteArray> found;
+    for (const VideoFile &v : videosOf(scanFolder(fx.root()))) {
+        const QByteArray native = FileNames::encode(v.id);
+        EXPECT_TRUE(native.startsWith(folder + "/"));
+        found << native.mid(folder.size() + 1);
+        EXPECT_EQ(FileNames::encode(v.name), found.last());
+        EXPECT_EQ(FileNames::decode(found.last()), v.name);
+        struct stat st {};
+        EXPECT_EQ(::stat(native.constData(), &st), 0);
+        EXPECT_EQ(FileNames::hasRawBytes(v.id), !QString::fromUtf8(found.last()).toUtf8().startsWith(found.last()))
+            << found.last().toHex().toStdString();
+    }
+    for (const QByteArray &name : names) // beyond what QDir can remove
+        ::unlink((folder + "/" + name).constData());
+    std::sort(found.begin(), found.end());
+    QList<QByteArray> expected = names;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(FileNames::display(FileNames::decode(QByteArray("dup\xff.mp4"))), QString::fromUtf8("dup\xef\xbf\xbd.mp4"));
 }

@@ -1,6 +1,9 @@
+#include "library/FileNames.h"
 #include "media/ExternalTools.h"
+#include "media/FFmpegMedia.h"
 #include "media/MediaMetadataService.h"
 #include "support/PictureSupport.h"
+#include "media/NativeDecodability.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +23,10 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -166,6 +173,7 @@ protected:
              ffmpegRun(clip("portrait.mp4"), {"-i", clip("landscape.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90"}) &&
              ffmpegRun(clip("short.mp4"), QStringList{"-f", "lavfi", "-i", lavfi(192, 108, "25", 1)} + x264) &&
              ffmpegRun(clip("audio.mp4"), {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac"}) &&
+             ffmpegRun(clip("mjpeg.mp4"), {"-f", "lavfi", "-i", lavfi(160, 90, "25", 1), "-c:v", "mjpeg"}) &&
              makeNoise(clip("random.mp4"));
         if (!ok)
             return;
@@ -317,6 +325,8 @@ TEST_F(MediaMetadataTest, FactsTable)
         {"clip.mov", 3.0, 160, 90, 25.0, "H.264", true},
         {"portrait.mp4", 3.0, 180, 320, 25.0, "H.264", true},
         {"short.mp4", 1.0, 192, 108, 25.0, "H.264", true},
+        // Stored under the "mp4v" sample entry, labelled by its codec.
+        {"mjpeg.mp4", 1.0, 160, 90, 25.0, "JPEG", true},
         {"h264.mkv", 3.0, 160, 90, 25.0, "H264", false},
         {"vp9.mkv", 2.002, 160, 90, 30000.0 / 1001.0, "VP9", false},
         {"clip.webm", 2.0, 160, 90, 25.0, "VP9", false},
@@ -851,3 +861,68 @@ TEST_F(MediaMetadataTest, VisibleAndNewestRequestsGoFirst)
 }
 
 } // namespace
+
+// Only regular files reach a reader: a FIFO (which would block it for good), a folder and
+// a device under a video's name give no facts and no picture, at once.
+TEST_F(MediaMetadataTest, FilesThatAreNotRegularAreNeverRead)
+{
+    const QString fifo = clip("fifo.mp4");
+    ::unlink(QFile::encodeName(fifo).constData());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    QDir().mkpath(clip("folder.mp4"));
+    ::unlink(QFile::encodeName(clip("null.mp4")).constData());
+    ASSERT_EQ(::symlink("/dev/null", QFile::encodeName(clip("null.mp4")).constData()), 0);
+    MediaMetadataService service;
+    for (const char *name : {"fifo.mp4", "folder.mp4", "null.mp4"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(lkmedia::probeFile(clip(name), true));
+        EXPECT_TRUE(lkmedia::decodeFrame(clip(name), 0, 64, 64).isNull());
+        EXPECT_EQ(probeNativeDecodability(clip(name)), NativeDecodability::unknown);
+        EXPECT_EQ(factsOf(service, clipUrl(name)), VideoMediaInfo{});
+        EXPECT_TRUE(thumbOf(service, clipUrl(name), QSizeF(64, 64)).isNull());
+    }
+    ::unlink(QFile::encodeName(fifo).constData());
+}
+
+// Two names that differ only in bytes that are not UTF-8 are two files, each read as itself.
+TEST_F(MediaMetadataTest, NamesThatAreNotUtf8AreRead)
+{
+    const QByteArray folder = FileNames::encode(clipDir());
+    const QByteArray source = readAll(clip("h264.mp4"));
+    const QByteArray other = readAll(clip("short.mp4"));
+    const QByteArray names[] = {"dup\xff.mp4", "dup\xfe.mp4"};
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray &bytes = i == 0 ? source : other;
+        const int fd = ::open((folder + "/" + names[i]).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        ::close(fd);
+    }
+    MediaMetadataService service;
+    const QUrl first = QUrl::fromLocalFile(FileNames::decode(folder + "/" + names[0]));
+    const QUrl second = QUrl::fromLocalFile(FileNames::decode(folder + "/" + names[1]));
+    EXPECT_EQ(factsOf(service, first).width, 640);
+    EXPECT_EQ(factsOf(service, second).width, 192);
+    EXPECT_FALSE(thumbOf(service, first, QSizeF(64, 64)).isNull());
+    for (const QByteArray &name : names)
+        ::unlink((folder + "/" + name).constData());
+}
+
+// A frame far larger than any screen is not decoded (it would take hundreds of megabytes
+// per picture); its facts still come from the file's header.
+TEST_F(MediaMetadataTest, HugeFramesAreNotDecoded)
+{
+    ASSERT_TRUE(ffmpegRun(clip("huge.mp4"), {"-f", "lavfi", "-i", "color=c=gray:s=6400x6400:r=1:d=1", "-frames:v", "1",
+                                            "-c:v", "mjpeg", "-q:v", "31"}));
+    MediaMetadataService service(noPrograms());
+    const VideoMediaInfo info = factsOf(service, clipUrl("huge.mp4"));
+    EXPECT_EQ(info.width, 6400);
+    EXPECT_EQ(info.height, 6400);
+    EXPECT_TRUE(lkmedia::decodeFrame(clip("huge.mp4"), 0, 256, 256).isNull());
+    EXPECT_TRUE(lkmedia::decodeFrame(clip("huge.mp4"), 0, 0, 0, {}, true).isNull());
+    EXPECT_TRUE(thumbOf(service, clipUrl("huge.mp4"), QSizeF(128, 128)).isNull());
+    // An 8K frame is still a picture.
+    ASSERT_TRUE(ffmpegRun(clip("8k.mp4"), {"-f", "lavfi", "-i", "color=c=gray:s=7680x4320:r=1:d=1", "-frames:v", "1",
+                                          "-c:v", "mjpeg", "-q:v", "31"}));
+    EXPECT_EQ(lkmedia::decodeFrame(clip("8k.mp4"), 0, 256, 256).width(), 256);
+}

@@ -3,12 +3,14 @@
 
 #include "PaneFixture.h"
 
+#include "library/FileNames.h"
 #include "ui/tree/FolderRowPainter.h"
 #include "ui/tree/LumenkiteRowView.h"
 #include "ui/tree/TreeRowPainting.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -236,4 +238,17 @@ TEST(FolderRowLayout, HoverButtonsAndSizeColumn)
     EXPECT_EQ(FolderRowPainter::hitTest(hovered, hovered.moveButton.center()), FolderRowPainter::Part::moveButton);
     EXPECT_EQ(FolderRowPainter::hitTest(hovered, hovered.revealButton.center()), FolderRowPainter::Part::revealButton);
     EXPECT_LT(hovered.revealButton.right(), hovered.size.left());
+}
+
+// A name may hold line breaks, other control characters and bytes that are not UTF-8: the
+// row draws it on one line, each such character visible.
+TEST(VideoRowLayout, NamesWithLineBreaksStayOnOneLine)
+{
+    const VideoFile v = *VideoFile::make(FileNames::decode(QByteArray("/a/two\nlines\r\t\xff.mp4")), 10,
+                                         QDateTime::currentDateTime(), std::nullopt);
+    const auto l = LumenkiteRowView::layout(QRectF(0, 0, 600, 44), inputFor(v));
+    EXPECT_EQ(l.nameText, QString::fromUtf8("two\u23CElines\u23CE\uFFFD\uFFFD.mp4"));
+    QFontMetricsF metrics(QApplication::font());
+    EXPECT_LT(metrics.boundingRect(l.name, Qt::AlignLeft | Qt::AlignVCenter, l.nameText).height(),
+              1.5 * metrics.height());
 }

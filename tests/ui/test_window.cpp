@@ -1,6 +1,8 @@
 #include "UiFixture.h"
 #include "ui/window/LumenkiteApp.h"
 #include "ui/window/Notifications.h"
+#include "ui/inspector/InspectorPlayerCard.h"
+#include "ui/inspector/InspectorPane.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,9 @@
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace uifx;
 
@@ -526,4 +531,53 @@ TEST(WindowStartup, AppliesTheActiveScopeOnlyWhenNothingIsLoaded)
         EXPECT_FALSE(app.state()->isScanning());
         EXPECT_EQ(app.state()->allVideos().size(), library().size());
     }
+}
+
+// A listed video that has become a FIFO since the scan is selected: nothing opens it (the
+// player and the readers would block for good), the window goes on drawing, and the player
+// card says the file cannot be played.
+TEST(WindowWithPlayer, VideoThatBecameAFifoIsNotOpenedAndTheWindowGoesOn)
+{
+    const QString dir = lktest::sandboxRoot() + "/fifo-window";
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    const QString path = dir + "/swapped.mp4";
+    ASSERT_TRUE(lktest::makeClip(path, 1, 160, 90, {"-c:v", "libx264", "-pix_fmt", "yuv420p"}));
+    const std::optional<VideoFile> listed = VideoFile::fromFile(path);
+    ASSERT_TRUE(listed);
+
+    ContentViewParts parts = dummyParts();
+    parts.inspector = makeInspectorPane;
+    auto app = std::make_unique<LumenkiteApp>(parts);
+    AppState *state = app->state();
+    state->setShowOnboarding(false);
+    state->setAllVideos(library() << *listed);
+    state->rebuildTree(true);
+    app->show();
+    spin(100);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++paints;
+            return false;
+        }
+    } counter;
+    app->mainWindow()->installEventFilter(&counter);
+    select(*state, {*listed});
+    for (int i = 0; i < 5; ++i) {
+        app->mainWindow()->update();
+        spin(100);
+    }
+    EXPECT_GE(counter.paints, 3);
+    auto *card = app->mainWindow()->findChild<InspectorPlayerCard *>();
+    ASSERT_TRUE(card);
+    EXPECT_TRUE(waitFor([&] { return card->cannotPlay()->isVisible(); }));
+    app->mainWindow()->removeEventFilter(&counter);
+    app.reset();
+    ::unlink(QFile::encodeName(path).constData());
 }

@@ -1,5 +1,7 @@
 #include "ui/inspector/InspectorPlayerView.h"
 
+#include "library/FileNames.h"
+
 #include "media/MediaMetadataService.h"
 #include "media/VideoPlayerController.h"
 #include "platform/DesktopServices.h"
@@ -559,7 +561,7 @@ void InspectorPlayerView::refreshFileInfo()
 {
     const auto video = m_state->primarySelectedVideo();
     if (!video) return;
-    m_fileName->setText(video->name);
+    m_fileName->setText(FileNames::display(video->name));
     m_formatBadge->setExt(video->fileExtension);
     const std::optional<QString> resolution = m_mediaInfo ? m_mediaInfo->resolutionLabel() : std::nullopt;
     m_resolution->setText(resolution.value_or(QString()));

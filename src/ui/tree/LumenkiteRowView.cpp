@@ -1,5 +1,7 @@
 #include "ui/tree/LumenkiteRowView.h"
 
+#include "library/FileNames.h"
+
 #include "library/AppState.h"
 #include "platform/DesktopServices.h"
 #include "ui/tree/TreeRowPainting.h"
@@ -117,7 +119,7 @@ LumenkiteRowView::Layout LumenkiteRowView::layout(const QRectF &rect, const Inpu
     const double available = std::max(0.0, trailingLeft - 10 - 8 - 10 - textLeft);
 
     const QFontMetricsF &nameMetrics = input.isPrimarySelection ? f.mNameBold : f.mNameRegular;
-    const QString name = video ? video->name : QString();
+    const QString name = video ? FileNames::display(video->name) : QString(); // one line, whatever it holds
     l.nameText = nameMetrics.elidedText(name, Qt::ElideMiddle, available);
     const double nameHeight = std::ceil(nameMetrics.height());
     const QSizeF badgeSize = TreeRowPainting::formatBadgeSize(video ? video->fileExtension : QString());

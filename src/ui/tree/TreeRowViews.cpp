@@ -1,5 +1,7 @@
 #include "ui/tree/TreeRowViews.h"
 
+#include "library/FileNames.h"
+
 #include "library/AppState.h"
 #include "library/L10n.h"
 #include "platform/DesktopServices.h"
@@ -218,7 +220,8 @@ void FolderTreeRowView::paintEvent(QPaintEvent *)
     const qreal countHeight = countMetrics.height() + 2;
     qreal nameRight = sizeColumnLeft() - 8 - (m_hovered ? kButtonsWidth + kSpacing : 0) - kSpacing - countWidth - kSpacing;
     const QFontMetricsF nameMetrics(nameFont());
-    const QString name = nameMetrics.elidedText(folder().displayName, Qt::ElideMiddle, std::max<qreal>(0, nameRight - x));
+    const QString name = nameMetrics.elidedText(FileNames::display(folder().displayName), Qt::ElideMiddle,
+                                                std::max<qreal>(0, nameRight - x));
     p.setFont(nameFont());
     p.setPen(lp.label());
     const qreal nameWidth = nameMetrics.horizontalAdvance(name);

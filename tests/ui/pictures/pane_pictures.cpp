@@ -2,6 +2,7 @@
 // the folder tree expanded, a search with its filter chips, an empty state, and visual
 // search without a model. usage: pane_pictures OUT_DIR   (under an X server)
 #include "library/AppState.h"
+#include "library/FileNames.h"
 #include "ui/window/ContentView.h"
 #include "ui/LinearTheme.h"
 #include "ui/window/LumenkiteApp.h"
@@ -111,6 +112,20 @@ int main(int argc, char **argv)
         state.rebuildTree(false);
         state.setIsAISearchMode(true);
         failures += !capture(&window, out + "/pane-visual-search-" + scheme + ".png");
+
+        // Names a file system allows but text does not: a line break, a tab, bytes that are
+        // not UTF-8 (two names that differ only there).
+        state.setIsAISearchMode(false);
+        QList<VideoFile> odd = fixtureLibrary(home);
+        for (const QByteArray &name : {QByteArray("two\nlines.mp4"), QByteArray("tab\there.mkv"),
+                                      QByteArray("dup\xff.mp4"), QByteArray("dup\xfe.mp4")})
+            odd.append(*VideoFile::make(FileNames::decode(FileNames::encode(home) + "/Odd names/" + name), 5'000'000,
+                                        QDateTime(QDate(2026, 11, 2), QTime(9, 0)), std::nullopt));
+        state.setAllVideos(odd);
+        state.rebuildTree(true);
+        state.expandAll();
+        state.selectVideo(odd.at(odd.size() - 4));
+        failures += !capture(&window, out + "/pane-odd-names-" + scheme + ".png");
     }
     return failures ? 1 : 0;
 }
