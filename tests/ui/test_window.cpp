@@ -114,8 +114,8 @@ TEST_F(WindowTest, MenuShortcutsAreTheOnesOfTheTable)
         {"compress", "Ctrl+Shift+C"},  {"insights", "Ctrl+Shift+I"}, {"play", ""},
         {"fullscreen", "Ctrl+Meta+F"}, {"theater", ""},              {"trim", "Ctrl+E"},
         {"openDefault", "Ctrl+O"},     {"reveal", "Ctrl+Alt+R"},     {"move", "Ctrl+M"},
-        {"trash", "Ctrl+Del"},         {"undo", "Ctrl+Shift+Z"},     {"expandAll", ""},
-        {"collapseAll", ""},           {"welcome", ""},
+        {"trash", "Ctrl+Backspace"},   {"undo", "Ctrl+Shift+Z"},     {"expandAll", ""},
+        {"collapseAll", ""},           {"welcome", ""},              {"quit", "Ctrl+Q"},
     };
     for (const auto &[name, keys] : cases) {
         ASSERT_NE(action(name), nullptr) << name;
@@ -259,12 +259,15 @@ TEST_F(WindowTest, FileOperationCommandsAndTreeCommandsReachTheState)
     action("expandAll")->trigger();
     EXPECT_FALSE(state->expandedFolderIDs().isEmpty());
 
-    select(*state, {real});
-    QTest::keyClick(window(), Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_FALSE(QFile::exists(path));
-    EXPECT_TRUE(state->lastUndoRecord().has_value());
-    QTest::keyClick(window(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_TRUE(QFile::exists(path));
+    // Ctrl+Backspace is what the inspector's Trash button shows; Ctrl+Delete works as well.
+    for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Delete}) {
+        select(*state, {real});
+        QTest::keyClick(window(), key, Qt::ControlModifier);
+        EXPECT_FALSE(QFile::exists(path)) << key;
+        EXPECT_TRUE(state->lastUndoRecord().has_value());
+        QTest::keyClick(window(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(QFile::exists(path)) << key;
+    }
 
     // Rescan starts a fresh scan of the active scope.
     QTest::keyClick(window(), Qt::Key_R, Qt::ControlModifier);

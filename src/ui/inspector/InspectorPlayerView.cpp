@@ -1,4 +1,5 @@
 #include "ui/inspector/InspectorPlayerView.h"
+#include "ui/DesktopActions.h"
 
 #include "media/MediaMetadataService.h"
 #include "media/VideoPlayerController.h"
@@ -292,8 +293,8 @@ void InspectorPlayerView::onPlaybackToggleSignal()
     if (!video) return;
     if (m_controller->canPlayCurrentFile())
         togglePlayPause();
-    else
-        m_hooks.openURL(video->url);
+    else if (!m_hooks.openURL(video->url))
+        DesktopActions::reportFailure(m_state, "error.openFailed");
 }
 
 void InspectorPlayerView::showEvent(QShowEvent *event)
@@ -390,12 +391,14 @@ void InspectorPlayerView::closePanel()
 
 void InspectorPlayerView::openExternally()
 {
-    if (const auto video = m_state->primarySelectedVideo()) m_hooks.openURL(video->url);
+    if (const auto video = m_state->primarySelectedVideo())
+        if (!m_hooks.openURL(video->url)) DesktopActions::reportFailure(m_state, "error.openFailed");
 }
 
 void InspectorPlayerView::revealInFinder()
 {
-    if (const auto video = m_state->primarySelectedVideo()) m_hooks.revealInFileManager({video->url});
+    if (const auto video = m_state->primarySelectedVideo())
+        if (!m_hooks.revealInFileManager({video->url})) DesktopActions::reportFailure(m_state, "error.revealFailed");
 }
 
 QList<double> InspectorPlayerView::markersFor(const VideoFile &video) const
@@ -411,7 +414,7 @@ QList<double> InspectorPlayerView::markersFor(const VideoFile &video) const
 void InspectorPlayerView::presentFullscreen(const VideoFile &video)
 {
     if (!m_controller->canPlayCurrentFile()) {
-        m_hooks.openURL(video.url);
+        if (!m_hooks.openURL(video.url)) DesktopActions::reportFailure(m_state, "error.openFailed");
         return;
     }
     if (!m_hooks.presentFullscreen) return;

@@ -1,4 +1,5 @@
 #include "ui/tree/FolderRowPainter.h"
+#include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
 #include "platform/DesktopServices.h"
@@ -149,7 +150,7 @@ QMenu *FolderRowPainter::makeContextMenu(AppState &state, const VideoFolderNodeP
          L10n::text(QStringLiteral("ctx.moveFolderVideos"), lang) + QStringLiteral(" (") +
              QString::number(folder->totalVideoCount) + QLatin1Char(')'),
          [s, folder] { s->prepareMove(*folder); });
-    item(QStringLiteral("ctx.reveal"), L10n::text(QStringLiteral("ctx.reveal"), lang), [folder] { reveal(*folder); });
+    item(QStringLiteral("ctx.reveal"), L10n::text(QStringLiteral("ctx.reveal"), lang), [s, folder] { DesktopActions::reveal(s, {folder->url}); });
     item(QStringLiteral("ctx.copyPath"), L10n::text(QStringLiteral("ctx.copyPath"), lang), [s, folder] {
         DesktopServices::copyToClipboard(folder->url.toLocalFile());
         s->showToast(L10n::text(QStringLiteral("toast.pathCopied"), s->language()), false, false);

@@ -1,4 +1,5 @@
 #include "ui/tree/LumenkitePane.h"
+#include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
 #include "platform/DesktopServices.h"
@@ -562,7 +563,7 @@ void LumenkitePane::clearAllFilters()
     m_state->rebuildTree(false);
 }
 
-void LumenkitePane::openFullDiskAccessSettings() { DesktopServices::openFullDiskAccessSettings(m_state->deniedFolders()); }
+void LumenkitePane::openFullDiskAccessSettings() { DesktopActions::openFolderPermissions(m_state); }
 
 void LumenkitePane::runExampleQuery(const QString &example) { m_state->setSearchQuery(example); }
 

@@ -1,4 +1,5 @@
 #include "ui/tree/LumenkiteRowView.h"
+#include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
 #include "platform/DesktopServices.h"
@@ -377,8 +378,8 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
         s->setShowInspector(true);
         s->transcribeSelected(video);
     });
-    item("ctx.openDefault", [video] { DesktopServices::openURL(video.url); });
-    item("ctx.reveal", [video] { DesktopServices::revealInFileManager({video.url}); });
+    item("ctx.openDefault", [s, video] { DesktopActions::open(s, video.url); });
+    item("ctx.reveal", [s, video] { DesktopActions::reveal(s, {video.url}); });
     menu->addSeparator();
     item("ctx.move", [s, video] {
         const QList<VideoFile> list = selectionOrRow(*s, video);

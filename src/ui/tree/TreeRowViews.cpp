@@ -1,4 +1,5 @@
 #include "ui/tree/TreeRowViews.h"
+#include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
 #include "library/L10n.h"
@@ -297,7 +298,7 @@ void FolderTreeRowView::moveAllVideos()
     if (m_state) m_state->prepareMove(folder());
 }
 
-void FolderTreeRowView::reveal() { DesktopServices::revealInFileManager({folder().url}); }
+void FolderTreeRowView::reveal() { DesktopActions::reveal(m_state, {folder().url}); }
 
 void FolderTreeRowView::copyPath()
 {

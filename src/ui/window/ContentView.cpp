@@ -1,4 +1,5 @@
 #include "ui/window/ContentView.h"
+#include "ui/DesktopActions.h"
 
 #include "ui/Controls.h"
 #include "ui/window/Notifications.h"
@@ -279,7 +280,7 @@ void SelectionActionBar::revealSelection()
     if (!m_state) return;
     QList<QUrl> urls;
     for (const VideoFile &v : m_state->selectedVideos()) urls.append(v.url);
-    if (!urls.isEmpty()) DesktopServices::revealInFileManager(urls);
+    if (!urls.isEmpty()) DesktopActions::reveal(m_state, urls);
 }
 
 void SelectionActionBar::clearSelection()

@@ -1,4 +1,5 @@
 #include "ui/window/SidebarView.h"
+#include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
 #include "library/L10n.h"
@@ -1176,7 +1177,7 @@ void SidebarView::selectLanguage(AppLanguage language)
 
 void SidebarView::openFullDiskAccessSettings()
 {
-    if (m_state) DesktopServices::openFullDiskAccessSettings(m_state->deniedFolders());
+    DesktopActions::openFolderPermissions(m_state);
 }
 
 void SidebarView::addFolderAction()
