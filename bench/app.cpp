@@ -101,7 +101,12 @@ AppRun appScan()
     ticker.setInterval(10);
     bool started = false;
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        run.longestStallMs = std::max(run.longestStallMs, sinceTick.restart());
+        const qint64 gap = sinceTick.restart();
+        run.longestStallMs = std::max(run.longestStallMs, gap);
+        if (gap > 200 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
+            std::fprintf(stderr, "stall %lld ms ending at %.2f s (%lld videos, %s)\n", (long long)gap,
+                         clock.elapsed() / 1000.0, (long long)state->allVideos().size(),
+                         state->isScanning() ? "scanning" : "not scanning");
         if (state->isScanning()) {
             started = true;
             QWidget *row = app->mainWindow()->findChild<QWidget *>("scanningStatus");

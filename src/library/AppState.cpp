@@ -250,6 +250,13 @@ void AppState::ensureLookup() const
 void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
 {
     const qsizetype start = m_allVideos.size();
+    // Room is made in doublings, so a scan's thousands of small batches copy the list a few
+    // times in all rather than once per batch.
+    const auto grow = [](QList<VideoFile> &list, qsizetype more) {
+        if (list.capacity() < list.size() + more || !list.isDetached())
+            list.reserve(std::max<qsizetype>(2 * list.size(), list.size() + more + 64));
+    };
+    grow(m_allVideos, fresh.size());
     m_allVideos.append(fresh);
     // The caches follow the additions instead of starting over.
     if (d->lookupValid)
@@ -267,6 +274,7 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
             d->indexedCount += m_aiIndexEntries.contains(v.id) ? 1 : 0;
     if (d->filteredValid && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
         const FilterTest test = filterTest();
+        grow(d->filtered, fresh.size());
         for (const VideoFile &v : fresh)
             if (test(v))
                 d->filtered.append(v);
@@ -331,13 +339,15 @@ AppState::FilterTest AppState::filterTest() const
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime cutoff = now.addDays(-kRecentDays);
     const bool haveCutoff = cutoff.isValid();
+    // Compared as instants, so the local-time cutoff is converted once, not once per video.
+    const qint64 cutoffMs = haveCutoff ? cutoff.toMSecsSinceEpoch() : 0;
     const QSet<QString> &native = VideoFile::nativeVideoExtensions();
     Private *p = d.get();
     return [=, &native](const VideoFile &v) {
         switch (smart) {
         case SmartFilter::all: break;
         case SmartFilter::recent:
-            if (haveCutoff && v.modifiedDate < cutoff)
+            if (haveCutoff && v.modifiedDate.toMSecsSinceEpoch() < cutoffMs)
                 return false;
             break;
         case SmartFilter::largeFiles:

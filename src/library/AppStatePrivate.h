@@ -51,6 +51,10 @@ inline VideoFile videoForOutput(const QUrl &url, qint64 size, const QDateTime &m
     return v;
 }
 
+// The folder name of an entry of the denied list: entries are whole paths, while records
+// written by older versions hold bare names.
+inline QString deniedFolderName(const QString &entry) { return entry.section(QLatin1Char('/'), -1, -1); }
+
 inline QString joinedFailures(const QStringList &lines) { return lines.mid(0, 3).join('\n'); }
 
 
@@ -96,7 +100,8 @@ struct AppState::Private {
         bool includePhotosLibrary = true;
         QString key;
         QSet<QString> ids;
-        QSet<QString> denied;
+        QSet<QString> denied;       // names
+        QStringList deniedEntries;  // whole paths, one per name
         ScanJob job;
     };
     std::optional<Consumer> consumer;

@@ -62,7 +62,7 @@ void AppState::applyActiveScope()
     d->libraryKey = key;
     d->libraryComplete = true;
     QStringList denied = record.deniedFolders;
-    denied.removeAll(QStringLiteral("Guest"));
+    denied.removeIf([](const QString &entry) { return deniedFolderName(entry) == QLatin1String("Guest"); });
     setDeniedFolders(denied);
     setLastScanDate(record.scannedAt);
     setIsShowingCachedScan(true);
@@ -188,9 +188,13 @@ void AppState::handle(const ScanEvent &event)
         if (c.denied.contains(event.folderName))
             break;
         c.denied.insert(event.folderName);
-        QStringList names(c.denied.cbegin(), c.denied.cend());
-        std::sort(names.begin(), names.end());
-        setDeniedFolders(names);
+        // The whole path is kept, so the folder can be shown in the file manager later.
+        c.deniedEntries.append(event.path.isEmpty() ? event.folderName : event.path);
+        QStringList entries = c.deniedEntries;
+        std::sort(entries.begin(), entries.end(), [](const QString &a, const QString &b) {
+            return deniedFolderName(a) < deniedFolderName(b);
+        });
+        setDeniedFolders(entries);
         break;
     }
     case ScanEvent::Kind::completed: {

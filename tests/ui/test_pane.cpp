@@ -197,9 +197,10 @@ TEST(PaneBanner, ListsAtMostFiveDeniedFolders)
 {
     PaneFixture f;
     EXPECT_TRUE(f.pane->permissionBanner()->isHidden());
-    f.state->setDeniedFolders({"/a", "/b", "/c", "/d", "/e", "/f"});
+    // Entries are whole paths (bare names in records of older versions); the banner names them.
+    f.state->setDeniedFolders({"/m/a", "b", "/m/c", "/m/d", "/m/e", "/m/f"});
     EXPECT_FALSE(f.pane->permissionBanner()->isHidden());
-    EXPECT_EQ(f.label("permissionText"), "Folders requiring permission: /a, /b, /c, /d, /e");
+    EXPECT_EQ(f.label("permissionText"), "Folders requiring permission: a, b, c, d, e");
     EXPECT_EQ(f.child<PaneButton>("permissionGrant")->fullText(), "Open Folder Permissions");
     f.state->setDeniedFolders({});
     EXPECT_TRUE(f.pane->permissionBanner()->isHidden());

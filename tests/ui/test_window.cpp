@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <functional>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -120,6 +122,52 @@ TEST_F(WindowTest, MenuShortcutsAreTheOnesOfTheTable)
     for (const auto &[name, keys] : cases) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->shortcut(), QKeySequence(keys)) << name;
+    }
+}
+
+TEST_F(WindowTest, DesktopActionsWithNoHandlerSaySoInAnErrorToast)
+{
+    // No file manager on the bus and no opener program on the path.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenkite-bus");
+    qputenv("PATH", QFile::encodeName(lktest::sandboxRoot() + "/empty-path"));
+    select(*state, {library()[0]});
+    state->setDeniedFolders({home() + "/Locked/Secret"});
+    auto *grant = window()->findChild<QAbstractButton *>("footerButton"); // the sidebar's folder permissions
+    ASSERT_NE(grant, nullptr);
+    const std::pair<std::function<void()>, const char *> cases[] = {
+        {[&] { action("openDefault")->trigger(); }, "error.openFailed"},
+        {[&] { action("reveal")->trigger(); }, "error.revealFailed"},
+        {[&] { grant->click(); }, "error.permissionsFailed"},
+    };
+    for (const auto &[run, key] : cases) {
+        state->dismissToast();
+        run();
+        ASSERT_TRUE(state->activeToast()) << key;
+        EXPECT_TRUE(state->activeToast()->isError) << key;
+        EXPECT_EQ(state->activeToast()->message, L10n::text(key, AppLanguage::en)) << key;
+    }
+}
+
+TEST(WindowWithoutSheets, CommandsOfViewsNotGivenAreDisabled)
+{
+    // Only the tree pane: every command that would open a sheet, the palette or the
+    // settings has nothing to open.
+    ContentViewParts parts;
+    LumenkiteApp app(parts);
+    app.state()->setShowOnboarding(false);
+    app.state()->setAllVideos(library());
+    app.state()->rebuildTree(true);
+    select(*app.state(), {library()[0]});
+    app.show();
+    MainWindow *w = app.mainWindow();
+    for (const char *name : {"settings", "commandPalette", "duplicates", "compress", "insights", "trim", "move", "welcome"})
+        EXPECT_FALSE(w->action(name)->isEnabled()) << name;
+    for (const char *name : {"play", "openDefault", "reveal", "trash", "rescan", "quit"})
+        EXPECT_TRUE(w->action(name)->isEnabled()) << name;
+    for (const char *name : {"tool:duplicates", "tool:compress", "tool:insights", "paletteButton"}) {
+        auto *b = w->findChild<QAbstractButton *>(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_FALSE(b->isEnabled()) << name;
     }
 }
 

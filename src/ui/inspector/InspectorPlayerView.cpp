@@ -1,4 +1,5 @@
 #include "ui/inspector/InspectorPlayerView.h"
+#include "ui/Availability.h"
 #include "ui/DesktopActions.h"
 
 #include "media/MediaMetadataService.h"
@@ -517,6 +518,8 @@ void InspectorPlayerView::refreshAll()
     const AppLanguage lang = m_state->language();
     m_emptyState->setLanguage(lang);
     m_actions->setLanguage(lang);
+    m_actions->trimButton()->setEnabled(Availability::isAvailable(m_state, Availability::View::editorSheet));
+    m_actions->moveButton()->setEnabled(Availability::isAvailable(m_state, Availability::View::moveSheet));
     m_playerCard->setLanguage(lang);
     m_transport->setLanguage(lang);
     m_fullscreenPlaceholder->setLanguage(lang);

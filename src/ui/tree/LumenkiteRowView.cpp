@@ -1,4 +1,5 @@
 #include "ui/tree/LumenkiteRowView.h"
+#include "ui/Availability.h"
 #include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
@@ -358,7 +359,8 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
     const AppLanguage lang = state.language();
     AppState *s = &state;
     auto item = [&](const char *key, std::function<void()> action, bool destructive = false) {
-        QAction *a = menu->addAction(L10n::text(QString::fromLatin1(key), lang));
+        // Shown verbatim: an ampersand in a title is not a mnemonic marker.
+        QAction *a = menu->addAction(L10n::text(QString::fromLatin1(key), lang).replace('&', QStringLiteral("&&")));
         a->setObjectName(QString::fromLatin1(key));
         a->setProperty("destructive", destructive);
         QObject::connect(a, &QAction::triggered, menu, std::move(action));
@@ -392,6 +394,11 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
         DesktopServices::copyToClipboard(video.url.toLocalFile());
         s->showToast(L10n::text(QStringLiteral("toast.pathCopied"), s->language()), false, false);
     });
+    using Availability::View;
+    for (const auto &[key, view] : {std::pair{"ctx.trim", View::editorSheet}, std::pair{"sidebar.compress", View::batchCompressSheet},
+                                    std::pair{"ctx.move", View::moveSheet}})
+        if (QAction *a = menu->findChild<QAction *>(QString::fromLatin1(key)))
+            a->setEnabled(Availability::isAvailable(s, view));
     menu->addSeparator();
     item("ctx.trash", [s, video] { s->moveSelectedToTrash(selectionOrRow(*s, video)); }, true);
     item("ctx.deletePerm", [s, video] {

@@ -1,4 +1,5 @@
 #include "ui/window/LumenkiteApp.h"
+#include "ui/Availability.h"
 #include "ui/DesktopActions.h"
 
 #include "ui/window/Notifications.h"
@@ -231,6 +232,16 @@ void MainWindow::refreshMenus()
     m_actions["insights"]->setEnabled(!empty);
     for (const char *n : {"play", "fullscreen", "theater", "trim", "openDefault"}) m_actions[n]->setEnabled(primary);
     for (const char *n : {"reveal", "move", "trash"}) m_actions[n]->setEnabled(anySelected);
+    // Commands whose view this program was not given do nothing: they are shown disabled.
+    using Availability::View;
+    const std::pair<const char *, View> views[] = {
+        {"settings", View::settings},         {"commandPalette", View::commandPalette},
+        {"duplicates", View::duplicatesSheet}, {"compress", View::batchCompressSheet},
+        {"insights", View::storageInsightsSheet}, {"trim", View::editorSheet},
+        {"move", View::moveSheet},             {"welcome", View::onboarding},
+    };
+    for (const auto &[name, view] : views)
+        if (!Availability::isAvailable(m_state, view)) m_actions[name]->setEnabled(false);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -287,6 +298,7 @@ LumenkiteApp::~LumenkiteApp()
 void LumenkiteApp::show()
 {
     if (!m_window) {
+        Availability::setAvailable(m_state, Availability::View::settings, bool(m_settingsFactory));
         m_window = new MainWindow(m_state, m_parts);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_window, &MainWindow::settingsRequested, this, &LumenkiteApp::showSettings);
