@@ -287,7 +287,12 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
     m_appearanceButton->setAutoRaise(true);
     m_appearanceButton->setFixedSize(26, 24);
     m_appearanceButton->setIconSize(QSize(14, 14));
-    m_appearanceButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+    // No fill of the style's own: its light button colour showed as a white square in the
+    // dark scheme until the button was first pressed.
+    m_appearanceButton->setStyleSheet(QStringLiteral(
+        "QToolButton { background: transparent; border: none; border-radius: 5px; }"
+        "QToolButton:hover, QToolButton:pressed { background: rgba(128, 128, 128, 46); }"
+        "QToolButton::menu-indicator { image: none; width: 0; }"));
     m_appearanceMenu = new QMenu(m_appearanceButton);
     m_appearanceButton->setMenu(m_appearanceMenu);
     second->addWidget(m_appearanceButton);
@@ -789,6 +794,8 @@ void LumenkitePane::refreshBanner()
     m_banner->setFill(PaneColors::alpha(c.orange, 0.08));
     m_bannerText->setText(permissionBannerText(lang, m_state->deniedFolders()));
     m_bannerGrant->setSegments({textSeg(tr_("perm.grant", lang), PaneStyle::font(10.5, QFont::Medium), c.label)});
+    // The fill follows the scheme too, or dark mode shows light text on a light box.
+    m_bannerGrant->setShape(c.controlBackground, c.outline(), 0.75, 4);
     m_bannerRescan->setSegments({textSeg(tr_("toolbar.rescan", lang), PaneStyle::font(11, QFont::DemiBold), c.accent)});
 }
 
