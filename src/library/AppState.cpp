@@ -67,6 +67,7 @@ AppState::AppState(QObject *parent) : AppState(Services{}, parent) {}
 AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std::make_unique<Private>())
 {
     setServices(std::move(services));
+    d->rebuildPool.setMaxThreadCount(1);
     d->scanRebuildTimer.setSingleShot(true);
     connect(&d->scanRebuildTimer, &QTimer::timeout, this, [this] { runScanRebuild(); });
     d->toastTimer.setSingleShot(true);
@@ -108,6 +109,10 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 
 AppState::~AppState()
 {
+    // A tree being built posts its result to this object.
+    ++d->rebuildGeneration;
+    d->rebuildPool.waitForDone();
+    d->scanSignalsPending = false;
     // The scan task's flag outlives the state: an event source that still delivers finds
     // it cancelled before it reaches the state.
     cancelConsumer();
@@ -255,9 +260,16 @@ void AppState::ensureLookup() const
     d->lookupValid = true;
 }
 
-void AppState::appendVideos(const QList<VideoFile> &fresh)
+void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
 {
     const qsizetype start = m_allVideos.size();
+    // Room is made in doublings, so a scan's thousands of small batches copy the list a few
+    // times in all rather than once per batch.
+    const auto grow = [](QList<VideoFile> &list, qsizetype more) {
+        if (list.capacity() < list.size() + more || !list.isDetached())
+            list.reserve(std::max<qsizetype>(2 * list.size(), list.size() + more + 64));
+    };
+    grow(m_allVideos, fresh.size());
     m_allVideos.append(fresh);
     // The caches follow the additions instead of starting over.
     if (d->lookupValid)
@@ -275,6 +287,7 @@ void AppState::appendVideos(const QList<VideoFile> &fresh)
             d->indexedCount += m_aiIndexEntries.contains(v.id) ? 1 : 0;
     if (d->filteredValid && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
         const FilterTest test = filterTest();
+        grow(d->filtered, fresh.size());
         for (const VideoFile &v : fresh)
             if (test(v))
                 d->filtered.append(v);
@@ -283,6 +296,8 @@ void AppState::appendVideos(const QList<VideoFile> &fresh)
     }
     d->primaryValid = false;
     d->selectionValid = false;
+    if (!notify)
+        return;
     emit allVideosChanged();
     emit filteredVideosChanged();
     emit totalVideoBytesChanged();
@@ -337,13 +352,15 @@ AppState::FilterTest AppState::filterTest() const
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime cutoff = now.addDays(-kRecentDays);
     const bool haveCutoff = cutoff.isValid();
+    // Compared as instants, so the local-time cutoff is converted once, not once per video.
+    const qint64 cutoffMs = haveCutoff ? cutoff.toMSecsSinceEpoch() : 0;
     const QSet<QString> &native = VideoFile::nativeVideoExtensions();
     Private *p = d.get();
     return [=, &native](const VideoFile &v) {
         switch (smart) {
         case SmartFilter::all: break;
         case SmartFilter::recent:
-            if (haveCutoff && v.modifiedDate < cutoff)
+            if (haveCutoff && v.modifiedDate.toMSecsSinceEpoch() < cutoffMs)
                 return false;
             break;
         case SmartFilter::largeFiles:
@@ -478,6 +495,7 @@ void AppState::rebuildTree(bool autoExpand)
 {
     QElapsedTimer clock;
     clock.start();
+    ++d->rebuildGeneration; // a tree still being built on a worker is older than this one
     const QList<VideoFile> list = filteredVideos();
     std::optional<QString> rootPath;
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
@@ -486,15 +504,102 @@ void AppState::rebuildTree(bool autoExpand)
     if (aiSearchActive())
         scores = m_aiSearchScores;
     setTreeRoots(LumenkiteBuilder::buildTree(list, rootPath, m_compactSingleChildFolders, m_sortOrder, scores));
-    if (autoExpand && m_expandedFolderIDs.isEmpty()) {
+    // An expansion made automatically for an earlier tree is redone for this one: the first
+    // batches of a scan show only part of the final tree, whose folders it may not name.
+    if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
         QSet<QString> ids;
         const bool all = list.size() <= kExpandAllLimit;
         LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 2, all, ids);
         setExpandedFolderIDs(ids);
+        d->automaticExpansion = true;
     }
     reflatten(!trimmed(m_searchQuery).isEmpty());
     d->lastRebuildMs = clock.elapsed();
     emit treeRebuilt();
+    runAfterRebuild();
+}
+
+void AppState::runAfterRebuild()
+{
+    if (std::function<void()> then = std::exchange(d->afterRebuild, {}))
+        then();
+}
+
+void AppState::rebuildForScan(bool autoExpand, std::function<void()> then)
+{
+    d->afterRebuild = std::move(then);
+    const QList<VideoFile> list = filteredVideos();
+    if (list.size() < kBackgroundRebuildMinimum) {
+        rebuildTree(autoExpand);
+        return;
+    }
+    startBackgroundRebuild(list, autoExpand);
+}
+
+void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand)
+{
+    struct Input {
+        QList<VideoFile> list;
+        std::optional<QString> rootPath;
+        bool compact;
+        VideoSortOrder order;
+        std::optional<QHash<QString, double>> scores;
+        bool expandAll;
+        bool autoExpand;
+        QSet<QString> expanded;
+    };
+    Input in{list, std::nullopt, m_compactSingleChildFolders, m_sortOrder, std::nullopt,
+             !trimmed(m_searchQuery).isEmpty(),
+             autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion), m_expandedFolderIDs};
+    if (const std::optional<QUrl> root = m_activeScope.rootURL())
+        in.rootPath = standardizedPath(root->toLocalFile());
+    if (aiSearchActive())
+        in.scores = m_aiSearchScores;
+    const quint64 generation = ++d->rebuildGeneration;
+    ++d->rebuildsInFlight;
+    d->rebuildPool.start([this, in = std::move(in), generation] {
+        struct Output {
+            QList<VideoFolderNodePtr> roots;
+            QSet<QString> expanded;
+            QList<TreeRow> rows;
+            qint64 ms = 0;
+        };
+        auto out = std::make_shared<Output>();
+        QElapsedTimer clock;
+        clock.start();
+        if (generation == d->rebuildGeneration.load()) {
+            out->roots = LumenkiteBuilder::buildTree(in.list, in.rootPath, in.compact, in.order, in.scores);
+            if (in.autoExpand)
+                LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, in.list.size() <= kExpandAllLimit, out->expanded);
+            else
+                out->expanded = in.expanded;
+            out->rows = LumenkiteBuilder::flatten(out->roots, in.expandAll, out->expanded);
+        }
+        out->ms = clock.elapsed();
+        const bool autoExpand = in.autoExpand, expandAll = in.expandAll;
+        QMetaObject::invokeMethod(this, [this, out, generation, autoExpand, expandAll] {
+            --d->rebuildsInFlight;
+            if (generation == d->rebuildGeneration.load()) {
+                setTreeRoots(out->roots);
+                if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
+                    setExpandedFolderIDs(out->expanded);
+                    d->automaticExpansion = true;
+                }
+                // The user may have opened or closed a folder while the tree was built.
+                if (m_expandedFolderIDs == out->expanded && expandAll == !trimmed(m_searchQuery).isEmpty())
+                    setFlattenedRows(out->rows);
+                else
+                    reflatten(!trimmed(m_searchQuery).isEmpty());
+                d->lastRebuildMs = out->ms;
+                emit treeRebuilt();
+                runAfterRebuild();
+            }
+            if (d->rebuildsInFlight == 0 && d->scanRebuildAgain && d->consumer) {
+                d->scanRebuildAgain = false;
+                scheduleScanRebuild();
+            }
+        }, Qt::QueuedConnection);
+    });
 }
 
 void AppState::reflatten(bool expandAll)

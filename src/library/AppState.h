@@ -158,6 +158,8 @@ public:
     static constexpr int kExpandAllLimit = 80;
     // Scan batches rebuild the tree at most once per this many milliseconds.
     static constexpr int kScanRebuildIntervalMs = 100;
+    // From this many filtered videos on, the trees of a scan are built on a worker thread.
+    static constexpr int kBackgroundRebuildMinimum = 5000;
     static constexpr int kMaxRecentDestinations = 6;
 
     // Replaceable services; null members keep the built-in stand-ins.
@@ -512,12 +514,17 @@ private:
     void selectFirstVideoRow();
     void scheduleScanRebuild();
     void runScanRebuild();
+    // The rebuilds of a scan: on a worker for a large list; `then` runs once the tree is in place.
+    void rebuildForScan(bool autoExpand, std::function<void()> then = {});
+    void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand);
+    void runAfterRebuild();
+    void flushScanSignals();
     void commitLibraryChange(const LibraryChange &change);
     void writeScopeCache();
     bool isInsideActiveScope(const QString &directoryPath) const;
     void setLibrary(const QList<VideoFile> &videos);
     void ensureLookup() const;
-    void appendVideos(const QList<VideoFile> &fresh);
+    void appendVideos(const QList<VideoFile> &fresh, bool notify = true);
     bool aiSearchActive() const;
     FilterTest filterTest() const;
     void ensureCounts() const;

@@ -8,6 +8,10 @@
 #include <QSettings>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
 
 namespace AppStateDetail {
 
@@ -46,6 +50,10 @@ inline VideoFile videoForOutput(const QUrl &url, qint64 size, const QDateTime &m
     v.createdDate = created;
     return v;
 }
+
+// The folder name of an entry of the denied list: entries are whole paths, while records
+// written by older versions hold bare names.
+inline QString deniedFolderName(const QString &entry) { return entry.section(QLatin1Char('/'), -1, -1); }
 
 inline QString joinedFailures(const QStringList &lines) { return lines.mid(0, 3).join('\n'); }
 
@@ -92,7 +100,8 @@ struct AppState::Private {
         bool includePhotosLibrary = true;
         QString key;
         QSet<QString> ids;
-        QSet<QString> denied;
+        QSet<QString> denied;       // names
+        QStringList deniedEntries;  // whole paths, one per name
         ScanJob job;
     };
     std::optional<Consumer> consumer;
@@ -107,6 +116,24 @@ struct AppState::Private {
     QTimer scanRebuildTimer;
     QElapsedTimer sinceScanRebuild;
     qint64 lastRebuildMs = 0;
+    // Scan batches join allVideos at once; observers hear of them with the next rebuild, so
+    // a fast scan does not repaint the window thousands of times a second.
+    bool scanSignalsPending = false;
+    // A batch came while a worker built the tree: one more rebuild once it is done.
+    bool scanRebuildAgain = false;
+
+    // Large trees are built on a worker while a scan runs. A result is applied only when no
+    // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
+    QThreadPool rebuildPool;
+    std::atomic<quint64> rebuildGeneration{0};
+    int rebuildsInFlight = 0;
+    std::function<void()> afterRebuild;
+
+    // The expanded set was made by automatic expansion and nobody changed it since, so the
+    // next automatic expansion may redo it for the tree as it is now.
+    bool automaticExpansion = false;
+    // A rescan restores the video that was selected when it completes.
+    std::optional<QString> reselectAfterScan;
 
     // Toast dismissal and the notice that follows the current toast.
     QTimer toastTimer;

@@ -147,6 +147,7 @@ void AppState::setFlattenedRows(const QList<TreeRow> &value)
 
 void AppState::setExpandedFolderIDs(const QSet<QString> &value)
 {
+    d->automaticExpansion = false;
     if (assign(m_expandedFolderIDs, value)) {
         emit expandedFolderIDsChanged();
     }

@@ -50,6 +50,8 @@ void AppState::cancelConsumer()
 {
     m_scanTask.cancel();
     d->scanRebuildTimer.stop();
+    d->scanRebuildAgain = false;
+    flushScanSignals();
     if (d->consumer) {
         d->consumer->job.cancel();
         d->consumer.reset();
@@ -66,13 +68,15 @@ void AppState::applyActiveScope()
     }
     const CachedScopeScan record = hit.value();
     cancelConsumer();
+    d->afterRebuild = {};
+    d->reselectAfterScan.reset();
     setIsScanning(false);
     setScanStatusPath(std::nullopt);
     setLibrary(record.videos);
     d->libraryKey = key;
     d->libraryComplete = true;
     QStringList denied = record.deniedFolders;
-    denied.removeAll(QStringLiteral("Guest"));
+    denied.removeIf([](const QString &entry) { return deniedFolderName(entry) == QLatin1String("Guest"); });
     setDeniedFolders(denied);
     setLastScanDate(record.scannedAt);
     setIsShowingCachedScan(true);
@@ -97,7 +101,15 @@ void AppState::selectFirstVideoRow()
 
 void AppState::startScan()
 {
+    // A rescan of the library shown keeps what the user opened and, once it completes, the
+    // video that was selected.
+    const bool rescan = !m_allVideos.isEmpty() && d->libraryKey == scopeCacheKey();
+    const QSet<QString> keptExpansion =
+        rescan && !d->automaticExpansion ? m_expandedFolderIDs : QSet<QString>();
+    d->reselectAfterScan = rescan ? m_primarySelectedVideoID : std::nullopt;
     cancelConsumer();
+    ++d->rebuildGeneration; // a tree still being built belongs to the library left behind
+    d->afterRebuild = {};
     setIsScanning(true);
     setIsShowingCachedScan(false);
     switch (m_activeScope.kind) {
@@ -116,7 +128,7 @@ void AppState::startScan()
     setLibrary({});
     setTreeRoots({});
     setFlattenedRows({});
-    setExpandedFolderIDs({});
+    setExpandedFolderIDs(keptExpansion);
     setSelectedVideoIDs({});
     setPrimarySelectedVideoID(std::nullopt);
 
@@ -148,13 +160,14 @@ void AppState::startScan()
 
 void AppState::stopScan()
 {
-    const bool pendingRebuild = d->scanRebuildTimer.isActive();
+    const bool pendingRebuild = d->scanRebuildTimer.isActive() || d->rebuildsInFlight > 0;
     cancelConsumer();
     setIsScanning(false);
     setScanStatusPath(std::nullopt);
+    d->reselectAfterScan.reset();
     // The videos received so far stay, and the tree shows all of them.
     if (pendingRebuild)
-        rebuildTree(m_expandedFolderIDs.isEmpty());
+        rebuildForScan(true);
 }
 
 void AppState::handle(const ScanEvent &event)
@@ -179,7 +192,8 @@ void AppState::handle(const ScanEvent &event)
         setScanStatusPath(event.scannedPath);
         if (!fresh.isEmpty()) {
             // Additions to the current library, so changes made during the scan survive.
-            appendVideos(fresh);
+            appendVideos(fresh, false);
+            d->scanSignalsPending = true;
             scheduleScanRebuild();
         }
         break;
@@ -188,9 +202,13 @@ void AppState::handle(const ScanEvent &event)
         if (c.denied.contains(event.folderName))
             break;
         c.denied.insert(event.folderName);
-        QStringList names(c.denied.cbegin(), c.denied.cend());
-        std::sort(names.begin(), names.end());
-        setDeniedFolders(names);
+        // The whole path is kept, so the folder can be shown in the file manager later.
+        c.deniedEntries.append(event.path.isEmpty() ? event.folderName : event.path);
+        QStringList entries = c.deniedEntries;
+        std::sort(entries.begin(), entries.end(), [](const QString &a, const QString &b) {
+            return deniedFolderName(a) < deniedFolderName(b);
+        });
+        setDeniedFolders(entries);
         break;
     }
     case ScanEvent::Kind::folderUnreadable: {
@@ -214,27 +232,36 @@ void AppState::handle(const ScanEvent &event)
         const QDateTime now = QDateTime::currentDateTimeUtc();
         setLastScanDate(now);
         setIsShowingCachedScan(false);
-        rebuildTree(true);
-        if (!m_primarySelectedVideoID)
-            selectFirstVideoRow();
         d->libraryKey = key;
         d->libraryComplete = true;
         ScopeCache cache = m_scopeCache;
         cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
         setScopeCache(cache);
         writeScopeCache();
+        // The whole tree, opened by the rule for the whole library, with a video selected:
+        // the one selected before a rescan when it is still there, else the first one.
+        const std::optional<QString> reselect = std::exchange(d->reselectAfterScan, std::nullopt);
+        rebuildForScan(true, [this, reselect] {
+            if (m_primarySelectedVideoID)
+                return;
+            if (const std::optional<VideoFile> v = reselect ? videoWithID(*reselect) : std::nullopt)
+                selectVideo(*v);
+            else
+                selectFirstVideoRow();
+        });
         // The scan's batches and the rebuilds in between leave freed heap behind that the
         // high trim threshold (kept for fast rebuilds) would otherwise hold on to.
         ::malloc_trim(0);
         break;
     }
     case ScanEvent::Kind::failed: {
-        const bool pendingRebuild = d->scanRebuildTimer.isActive();
+        const bool pendingRebuild = d->scanRebuildTimer.isActive() || d->rebuildsInFlight > 0;
         cancelConsumer();
         setIsScanning(false);
         setScanStatusPath(std::nullopt);
+        d->reselectAfterScan.reset();
         if (pendingRebuild)
-            rebuildTree(m_expandedFolderIDs.isEmpty());
+            rebuildForScan(true);
         showToast(event.message, true, false);
         break;
     }
@@ -245,6 +272,10 @@ void AppState::scheduleScanRebuild()
 {
     if (d->scanRebuildTimer.isActive())
         return;
+    if (d->rebuildsInFlight > 0) {
+        d->scanRebuildAgain = true;
+        return;
+    }
     // Large trees take long to build: space rebuilds so the window stays responsive.
     const qint64 interval = std::max<qint64>(kScanRebuildIntervalMs, 2 * d->lastRebuildMs);
     const qint64 since = d->sinceScanRebuild.isValid() ? d->sinceScanRebuild.elapsed() : interval;
@@ -258,8 +289,22 @@ void AppState::runScanRebuild()
 {
     if (!d->consumer)
         return;
-    rebuildTree(m_expandedFolderIDs.isEmpty());
+    flushScanSignals();
+    rebuildForScan(true);
     d->sinceScanRebuild.restart();
+}
+
+void AppState::flushScanSignals()
+{
+    if (!std::exchange(d->scanSignalsPending, false))
+        return;
+    emit allVideosChanged();
+    emit filteredVideosChanged();
+    emit totalVideoBytesChanged();
+    emit extensionCountsChanged();
+    emit indexedVideoCountChanged();
+    emit primarySelectedVideoChanged();
+    emit selectedVideosChanged();
 }
 
 void AppState::addCustomFolder()

@@ -282,6 +282,15 @@ constexpr Row kRows[] = {
     {"menu.videos", "Videos", "動画", "Videos"},
     {"menu.language", "Language", "言語", "Sprache"},
     {"menu.welcome", "Show Welcome Guide", "ようこそガイドを表示", "Willkommensguide anzeigen"},
+    {"menu.quit", "Quit", "終了", "Beenden"},
+
+    // desktop actions that found no handler
+    {"error.revealFailed", "No file manager could show the item.", "ファイルマネージャで項目を表示できませんでした。",
+     "Kein Dateimanager konnte das Objekt zeigen."},
+    {"error.openFailed", "No application could open the file.", "ファイルを開けるアプリケーションがありません。",
+     "Keine Anwendung konnte die Datei öffnen."},
+    {"error.permissionsFailed", "The folder could not be opened in a file manager.",
+     "フォルダをファイルマネージャで開けませんでした。", "Der Ordner konnte in keinem Dateimanager geöffnet werden."},
 
     // perm
     {"perm.banner", "Folders requiring permission:", "アクセス許可が必要なフォルダ:", "Ordner mit fehlender Berechtigung:"},
@@ -441,7 +450,8 @@ QString text(const QString &key, std::optional<AppLanguage> language)
     const auto it = t.entries.constFind(key);
     if (it == t.entries.cend())
         return key;
-    switch (language.value_or(AppLanguageInfo::current())) {
+    // The stored choice is read only when no language is given: reading it opens the settings file.
+    switch (language ? *language : AppLanguageInfo::current()) {
     case AppLanguage::en: return it->en;
     case AppLanguage::ja: return it->ja;
     case AppLanguage::de: return it->de;

@@ -66,7 +66,12 @@ bool openFullDiskAccessSettings(const QStringList &unreadableFolders)
 {
     if (unreadableFolders.isEmpty())
         return false;
-    return revealInFileManager({QUrl::fromLocalFile(QDir::cleanPath(unreadableFolders.first()))});
+    // Entries are whole paths; a record written by an older version holds bare names, which
+    // say nowhere where the folder is, so the home folder is opened for those.
+    for (const QString &folder : unreadableFolders)
+        if (QDir::isAbsolutePath(folder))
+            return revealInFileManager({QUrl::fromLocalFile(QDir::cleanPath(folder))});
+    return openURL(QUrl::fromLocalFile(QDir::homePath()));
 }
 
 } // namespace DesktopServices

@@ -28,7 +28,8 @@ void copyToClipboard(const QString &text);
 
 // Linux has no privacy page that grants folder access. Instead the folders that could not
 // be read are shown: the first one selected in its parent folder in the file manager, so
-// the user can change its permissions there. Does nothing for an empty list.
+// the user can change its permissions there (entries are paths; bare names from older records
+// open the home folder). Does nothing for an empty list.
 // Returns false when nothing could be opened.
 bool openFullDiskAccessSettings(const QStringList &unreadableFolders);
 

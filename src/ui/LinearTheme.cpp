@@ -141,9 +141,9 @@ const QHash<QString, SymbolSource> &symbolTable()
         {"speaker.slash.fill", {"audio-volume-muted-symbolic", "speaker.slash.fill"}},
         {"arrow.up.left.and.arrow.down.right", {"view-fullscreen-symbolic", "arrow.up.left.and.arrow.down.right"}},
         {"repeat", {"media-playlist-repeat-symbolic", "repeat"}},
-        {"scissors", {"edit-cut-symbolic", nullptr}},
+        {"scissors", {"edit-cut-symbolic", "scissors"}},
         {"film", {"video-x-generic-symbolic", "film.stack"}},
-        {"sidebar.right", {"sidebar-show-right-symbolic", nullptr}},
+        {"sidebar.right", {"sidebar-show-right-symbolic", "sidebar.right"}},
         {"gearshape", {"emblem-system-symbolic", "gearshape"}},
     };
     return table;

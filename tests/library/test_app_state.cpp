@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 QSettings appSettings() { return QSettings(QStringLiteral("Lumenkite"), QStringLiteral("Lumenkite")); }
@@ -273,7 +275,8 @@ TEST_F(AppStateTest, ScanEventsAreMergedByID)
     scanner.deliver(ScanEvent::permissionDenied("Guest", "/x/Guest"));
     scanner.deliver(ScanEvent::permissionDenied("Guest", "/y/Guest"));
     scanner.deliver(ScanEvent::permissionDenied("Alpha", "/y/Alpha"));
-    EXPECT_EQ(s->deniedFolders(), (QStringList{"Alpha", "Guest"}));
+    // One entry per name, in name order, each the whole path of the folder.
+    EXPECT_EQ(s->deniedFolders(), (QStringList{"/y/Alpha", "/x/Guest"}));
     scanner.complete();
     EXPECT_EQ(s->primarySelectedVideoID(), a.id);
 
@@ -281,7 +284,7 @@ TEST_F(AppStateTest, ScanEventsAreMergedByID)
     s->selectScope(ScanScope::homeDirectory());
     s->selectScope(custom());
     EXPECT_TRUE(s->isShowingCachedScan());
-    EXPECT_EQ(s->deniedFolders(), QStringList{"Alpha"});
+    EXPECT_EQ(s->deniedFolders(), QStringList{"/y/Alpha"});
 }
 
 TEST_F(AppStateTest, EventsAfterTheStateIsGoneAreDropped)
@@ -566,6 +569,57 @@ TEST_F(AppStateTest, ScanBatchesAreCoalescedIntoFewRebuilds)
     EXPECT_EQ(rebuilt.count(), before + 1);
     QTest::qWait(200);
     EXPECT_EQ(rebuilt.count(), before + 1);
+}
+
+// The first batch shows a corner of the final tree (a compacted chain whose id the final
+// tree lacks). After the scan the tree must be opened by the rule for the whole library and
+// a video selected, the same as when the scope comes from the cache; a rescan keeps what the
+// user had. Both sizes: the small tree is built at once, the large one on a worker.
+TEST_F(AppStateTest, FirstScanOpensTheTreeAsTheCacheDoesAndRescanKeepsTheUsersView)
+{
+    for (const int count : {60, AppState::kBackgroundRebuildMinimum + 500}) {
+        SCOPED_TRACE(count);
+        auto s = makeState();
+        QList<VideoFile> videos{mem(root + "/deep/chain/first.mp4")};
+        for (int i = 1; i < count; ++i)
+            videos.append(mem(QString("%1/%2/f%3/v%4.mp4").arg(root, i % 2 ? "deep" : "other").arg(i % 9).arg(i)));
+        const auto waitForSelection = [&] {
+            return QTest::qWaitFor([&] { return s->primarySelectedVideoID().has_value(); }, 20000);
+        };
+        const auto deliverAll = [&] {
+            scanner.batch(videos.mid(0, 1));
+            QTest::qWait(AppState::kScanRebuildIntervalMs + 50);
+            for (qsizetype at = 1; at < videos.size(); at += 40)
+                scanner.batch(videos.mid(at, 40));
+            scanner.complete();
+        };
+        s->selectScope(custom());
+        deliverAll();
+        ASSERT_TRUE(waitForSelection());
+        const QSet<QString> expanded = s->expandedFolderIDs();
+        const QStringList rows = videoRowIDs(*s);
+        ASSERT_FALSE(rows.isEmpty());
+        EXPECT_EQ(s->primarySelectedVideoID(), rows.first());
+
+        s->selectScope(ScanScope::homeDirectory());
+        s->selectScope(custom());
+        ASSERT_TRUE(s->isShowingCachedScan());
+        EXPECT_EQ(s->expandedFolderIDs(), expanded);
+        EXPECT_EQ(videoRowIDs(*s), rows);
+        EXPECT_EQ(s->primarySelectedVideoID(), rows.first());
+
+        // Rescan after the user closed a folder and picked another video.
+        const QString closed = *std::min_element(expanded.cbegin(), expanded.cend(),
+                                                 [](const QString &a, const QString &b) { return a.size() > b.size(); });
+        s->toggleFolder(closed);
+        const QSet<QString> users = s->expandedFolderIDs();
+        s->selectVideo(*s->videoWithID(rows.last()));
+        s->startScan();
+        deliverAll();
+        ASSERT_TRUE(waitForSelection());
+        EXPECT_EQ(s->expandedFolderIDs(), users);
+        EXPECT_EQ(s->primarySelectedVideoID(), rows.last());
+    }
 }
 
 TEST_F(AppStateTest, RealScanOfACustomFolder)

@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QDBusConnection>
+#include <QDir>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMutex>
@@ -145,6 +146,29 @@ TEST(DesktopServices, FolderPermissionsWithNothingToShowDoesNothing)
     EXPECT_TRUE(recorder.opened.isEmpty());
     EXPECT_FALSE(DesktopServices::revealInFileManager({}));
     QDesktopServices::unsetUrlHandler("file");
+}
+
+TEST(DesktopServices, FolderPermissionsShowsTheUnreadableFolderInItsParent)
+{
+    // No file manager on the bus: the parent folder is opened instead.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenkite-bus");
+    const struct {
+        QStringList denied;
+        QString opened;
+    } cases[] = {
+        {{"/data/locked/Secret"}, "/data/locked"},
+        // Records of older versions hold bare names; the first whole path wins.
+        {{"Legacy", "/srv/media/Private"}, "/srv/media"},
+        // Bare names alone say nowhere where the folder is: the home folder is opened.
+        {{"Legacy"}, QDir::homePath()},
+    };
+    for (const auto &c : cases) {
+        OpenRecorder recorder;
+        QDesktopServices::setUrlHandler("file", &recorder, "open");
+        EXPECT_TRUE(DesktopServices::openFullDiskAccessSettings(c.denied));
+        EXPECT_EQ(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(c.opened)}) << c.denied.join(',').toStdString();
+        QDesktopServices::unsetUrlHandler("file");
+    }
 }
 
 TEST(DesktopServices, CopiesTextToClipboard)

@@ -46,6 +46,9 @@ int main(int argc, char **argv)
     setDir("XDG_RUNTIME_DIR", "runtime");
     QFile::setPermissions(g_root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     ::setenv("XDG_CONFIG_DIRS", (root + "/etc-xdg").constData(), 1);
+    // Relative writes (Qt files a trashed item below the working folder when it finds no
+    // Trash) land in the sandbox, never in the checkout the tests were started from.
+    QDir::setCurrent(g_root);
 
 #ifdef LK_TEST_GUI
     // Listing tests (and running them outside Xvfb) must not need a display.

@@ -4,6 +4,7 @@
 // not exist on disk, and a media service whose answers the test hands out itself.
 
 #include "library/AppState.h"
+#include "ui/Availability.h"
 #include "media/MediaMetadataService.h"
 #include "support/TestSupport.h"
 
@@ -36,6 +37,11 @@ inline std::unique_ptr<AppState> makeState(const QList<VideoFile> &videos = fixt
     // The language is read from the settings at start: keep every test in English.
     QSettings().setValue(QStringLiteral("Lumenkite.language"), QStringLiteral("en"));
     auto state = std::make_unique<AppState>();
+    // As if the window had been given every sheet, so the commands that open one are enabled.
+    using V = Availability::View;
+    for (V v : {V::moveSheet, V::editorSheet, V::duplicatesSheet, V::batchCompressSheet, V::storageInsightsSheet,
+                V::onboarding, V::commandPalette, V::settings})
+        Availability::setAvailable(state.get(), v, true);
     state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(root)));
     state->setAllVideos(videos);
     state->rebuildTree(true);

@@ -5,6 +5,7 @@
 
 #include "support/TestSupport.h"
 #include "library/AppState.h"
+#include "ui/Availability.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -32,6 +33,15 @@ inline QList<VideoFile> library()
         video(h + "/Videos/Family/d.mp4", 1'000'000, 400),
         video(h + "/Videos/Family/e.mp4", 262'144'000, 10),
     };
+}
+
+// As if the window had been given every sheet, so commands that open one are enabled.
+inline void offerEveryView(AppState &s)
+{
+    using V = Availability::View;
+    for (V v : {V::moveSheet, V::editorSheet, V::duplicatesSheet, V::batchCompressSheet, V::storageInsightsSheet,
+                V::onboarding, V::commandPalette, V::settings})
+        Availability::setAvailable(&s, v, true);
 }
 
 inline void spin(int ms = 0)

@@ -9,6 +9,7 @@
 #include "ui/inspector/InspectorPlayerView.h"
 #include "ui/inspector/InspectorSections.h"
 #include "ui/inspector/InspectorWidgets.h"
+#include "ui/Availability.h"
 #include "ui/LinearTheme.h"
 #include "ui/player/ScrubberBar.h"
 #include "ui/player/TransportControls.h"
@@ -97,6 +98,9 @@ protected:
         QFile::remove(dir + "/trashme.mp4");
         ASSERT_TRUE(QFile::copy(dir + "/native.mp4", dir + "/trashme.mp4"));
         state = std::make_unique<AppState>();
+        // As if the window had been given the move sheet and the editor.
+        Availability::setAvailable(state.get(), Availability::View::moveSheet, true);
+        Availability::setAvailable(state.get(), Availability::View::editorSheet, true);
         QList<VideoFile> videos;
         for (const char *name : {"native.mp4", "other.mkv", "broken.mkv", "trashme.mp4"}) {
             auto v = VideoFile::fromFile(dir + "/" + name);

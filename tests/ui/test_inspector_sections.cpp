@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QIcon>
+
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -258,6 +261,9 @@ TEST(TranscriptSection, HeaderFormsAndSegmentLimit)
 
 TEST(InspectorIcons, EverySymbolTheInspectorUsesDraws)
 {
+    // Also on a desktop without any freedesktop icon theme: our own drawings stand in.
+    QIcon::setThemeSearchPaths({QDir::tempPath() + "/no-icon-themes-here"});
+    QIcon::setFallbackSearchPaths({});
     initInspectorIcons();
     for (const char *name : {"rectangle.compress.vertical", "rectangle.expand.vertical", "arrow.up.left.and.arrow.down.right",
                              "arrow.up.forward.app", "xmark", "play.rectangle.on.rectangle", "display", "play.slash.fill",

@@ -193,13 +193,42 @@ TEST(PaneSearch, VisualSearchToggleSwitchesModeAndFocusesTheField)
     EXPECT_FALSE(f.state->isAISearchMode());
 }
 
+// In both schemes the banner's button shows its title on a fill that is not the title's
+// colour (the dark scheme once drew a blank light box).
+TEST(PaneBanner, ButtonsShowTheirContentInBothSchemes)
+{
+    for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
+        PaneFixture f;
+        LinearTheme::applyColorScheme(f.pane.get(), scheme);
+        f.state->setDeniedFolders({"/m/Locked"});
+        f.pane->show();
+        for (const char *name : {"permissionGrant"}) {
+            auto *b = f.child<QAbstractButton>(name);
+            ASSERT_NE(b, nullptr) << name;
+            const QImage image = b->grab().toImage();
+            int darkest = 255, lightest = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const int g = qGray(image.pixel(x, y));
+                    darkest = std::min(darkest, g);
+                    lightest = std::max(lightest, g);
+                }
+            EXPECT_GT(lightest - darkest, 90) << name << " scheme " << int(scheme);
+            // The fill the banner's button wears (left of its title) is dark in the dark scheme.
+            if (scheme == ColorScheme::dark && QLatin1String(name) == QLatin1String("permissionGrant"))
+                EXPECT_LT(qGray(image.pixel(3, image.height() / 2)), 128);
+        }
+    }
+}
+
 TEST(PaneBanner, ListsAtMostFiveDeniedFolders)
 {
     PaneFixture f;
     EXPECT_TRUE(f.pane->permissionBanner()->isHidden());
-    f.state->setDeniedFolders({"/a", "/b", "/c", "/d", "/e", "/f"});
+    // Entries are whole paths (bare names in records of older versions); the banner names them.
+    f.state->setDeniedFolders({"/m/a", "b", "/m/c", "/m/d", "/m/e", "/m/f"});
     EXPECT_FALSE(f.pane->permissionBanner()->isHidden());
-    EXPECT_EQ(f.label("permissionText"), "Folders requiring permission: /a, /b, /c, /d, /e");
+    EXPECT_EQ(f.label("permissionText"), "Folders requiring permission: a, b, c, d, e");
     EXPECT_EQ(f.child<PaneButton>("permissionGrant")->fullText(), "Open Folder Permissions");
     f.state->setDeniedFolders({});
     EXPECT_TRUE(f.pane->permissionBanner()->isHidden());

@@ -3,6 +3,7 @@
 
 #include "PaneFixture.h"
 
+#include "ui/Availability.h"
 #include "ui/tree/LumenkiteRowView.h"
 #include "ui/tree/TreeListView.h"
 
@@ -51,6 +52,9 @@ struct DiskLibrary {
 TEST(RowContextMenu, ItemsInOrderWithTheirTexts)
 {
     const auto state = panetest::makeState();
+    using V = Availability::View;
+    for (V v : {V::moveSheet, V::editorSheet, V::batchCompressSheet})
+        Availability::setAvailable(state.get(), v, true);
     std::unique_ptr<QMenu> menu(LumenkiteRowView::makeContextMenu(*state, state->allVideos()[0], nullptr));
     QStringList keys, texts;
     int separators = 0;
@@ -68,6 +72,16 @@ TEST(RowContextMenu, ItemsInOrderWithTheirTexts)
                                  "ctx.reveal", "-", "ctx.move", "ctx.copyPath", "-", "ctx.trash", "ctx.deletePerm"}));
     EXPECT_EQ(texts.first(), "Play");
     EXPECT_TRUE(texts.contains("Show in File Manager"));
+    // Titles are shown verbatim: the ampersand is doubled so it is not taken as a mnemonic.
+    EXPECT_EQ(item(menu.get(), "ctx.trim")->text(), QString("Trim && Merge Clips") + QChar(0x2026));
+
+    // Without the editor, the compressor and the move sheet their items are disabled.
+    for (V v : {V::moveSheet, V::editorSheet, V::batchCompressSheet})
+        Availability::setAvailable(state.get(), v, false);
+    menu.reset(LumenkiteRowView::makeContextMenu(*state, state->allVideos()[0], nullptr));
+    for (const char *key : {"ctx.trim", "sidebar.compress", "ctx.move"})
+        EXPECT_FALSE(item(menu.get(), key)->isEnabled()) << key;
+    EXPECT_TRUE(item(menu.get(), "ctx.play")->isEnabled());
     EXPECT_TRUE(item(menu.get(), "ctx.trash")->property("destructive").toBool());
     EXPECT_FALSE(item(menu.get(), "ctx.move")->property("destructive").toBool());
 }

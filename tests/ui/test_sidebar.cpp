@@ -19,6 +19,7 @@ protected:
     {
         qunsetenv("LUMENKITE_CAPTURE_DIR");
         state = std::make_unique<AppState>();
+        offerEveryView(*state);
         state->setLanguage(AppLanguage::en);
         state->setExternalVolumes({});
         state->setCustomScopes({});

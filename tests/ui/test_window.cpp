@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <functional>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -119,12 +121,58 @@ TEST_F(WindowTest, MenuShortcutsAreTheOnesOfTheTable)
         {"compress", "Ctrl+Shift+C"},  {"insights", "Ctrl+Shift+I"}, {"play", ""},
         {"fullscreen", "Ctrl+Meta+F"}, {"theater", ""},              {"trim", "Ctrl+E"},
         {"openDefault", "Ctrl+O"},     {"reveal", "Ctrl+Alt+R"},     {"move", "Ctrl+M"},
-        {"trash", "Ctrl+Del"},         {"undo", "Ctrl+Shift+Z"},     {"expandAll", ""},
-        {"collapseAll", ""},           {"welcome", ""},
+        {"trash", "Ctrl+Backspace"},   {"undo", "Ctrl+Shift+Z"},     {"expandAll", ""},
+        {"collapseAll", ""},           {"welcome", ""},              {"quit", "Ctrl+Q"},
     };
     for (const auto &[name, keys] : cases) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->shortcut(), QKeySequence(keys)) << name;
+    }
+}
+
+TEST_F(WindowTest, DesktopActionsWithNoHandlerSaySoInAnErrorToast)
+{
+    // No file manager on the bus and no opener program on the path.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenkite-bus");
+    qputenv("PATH", QFile::encodeName(lktest::sandboxRoot() + "/empty-path"));
+    select(*state, {library()[0]});
+    state->setDeniedFolders({home() + "/Locked/Secret"});
+    auto *grant = window()->findChild<QAbstractButton *>("footerButton"); // the sidebar's folder permissions
+    ASSERT_NE(grant, nullptr);
+    const std::pair<std::function<void()>, const char *> cases[] = {
+        {[&] { action("openDefault")->trigger(); }, "error.openFailed"},
+        {[&] { action("reveal")->trigger(); }, "error.revealFailed"},
+        {[&] { grant->click(); }, "error.permissionsFailed"},
+    };
+    for (const auto &[run, key] : cases) {
+        state->dismissToast();
+        run();
+        ASSERT_TRUE(state->activeToast()) << key;
+        EXPECT_TRUE(state->activeToast()->isError) << key;
+        EXPECT_EQ(state->activeToast()->message, L10n::text(key, AppLanguage::en)) << key;
+    }
+}
+
+TEST(WindowWithoutSheets, CommandsOfViewsNotGivenAreDisabled)
+{
+    // Only the tree pane: every command that would open a sheet, the palette or the
+    // settings has nothing to open.
+    ContentViewParts parts;
+    LumenkiteApp app(parts);
+    app.state()->setShowOnboarding(false);
+    app.state()->setAllVideos(library());
+    app.state()->rebuildTree(true);
+    select(*app.state(), {library()[0]});
+    app.show();
+    MainWindow *w = app.mainWindow();
+    for (const char *name : {"settings", "commandPalette", "duplicates", "compress", "insights", "trim", "move", "welcome"})
+        EXPECT_FALSE(w->action(name)->isEnabled()) << name;
+    for (const char *name : {"play", "openDefault", "reveal", "trash", "rescan", "quit"})
+        EXPECT_TRUE(w->action(name)->isEnabled()) << name;
+    for (const char *name : {"tool:duplicates", "tool:compress", "tool:insights", "paletteButton"}) {
+        auto *b = w->findChild<QAbstractButton *>(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_FALSE(b->isEnabled()) << name;
     }
 }
 
@@ -264,12 +312,15 @@ TEST_F(WindowTest, FileOperationCommandsAndTreeCommandsReachTheState)
     action("expandAll")->trigger();
     EXPECT_FALSE(state->expandedFolderIDs().isEmpty());
 
-    select(*state, {real});
-    QTest::keyClick(window(), Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_FALSE(QFile::exists(path));
-    EXPECT_TRUE(state->lastUndoRecord().has_value());
-    QTest::keyClick(window(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_TRUE(QFile::exists(path));
+    // Ctrl+Backspace is what the inspector's Trash button shows; Ctrl+Delete works as well.
+    for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Delete}) {
+        select(*state, {real});
+        QTest::keyClick(window(), key, Qt::ControlModifier);
+        EXPECT_FALSE(QFile::exists(path)) << key;
+        EXPECT_TRUE(state->lastUndoRecord().has_value());
+        QTest::keyClick(window(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(QFile::exists(path)) << key;
+    }
 
     // Rescan starts a fresh scan of the active scope.
     QTest::keyClick(window(), Qt::Key_R, Qt::ControlModifier);

@@ -1,4 +1,6 @@
 #include "ui/inspector/InspectorPlayerView.h"
+#include "ui/Availability.h"
+#include "ui/DesktopActions.h"
 
 #include "library/FileNames.h"
 
@@ -294,8 +296,8 @@ void InspectorPlayerView::onPlaybackToggleSignal()
     if (!video) return;
     if (m_controller->canPlayCurrentFile())
         togglePlayPause();
-    else
-        m_hooks.openURL(video->url);
+    else if (!m_hooks.openURL(video->url))
+        DesktopActions::reportFailure(m_state, "error.openFailed");
 }
 
 void InspectorPlayerView::showEvent(QShowEvent *event)
@@ -392,12 +394,14 @@ void InspectorPlayerView::closePanel()
 
 void InspectorPlayerView::openExternally()
 {
-    if (const auto video = m_state->primarySelectedVideo()) m_hooks.openURL(video->url);
+    if (const auto video = m_state->primarySelectedVideo())
+        if (!m_hooks.openURL(video->url)) DesktopActions::reportFailure(m_state, "error.openFailed");
 }
 
 void InspectorPlayerView::revealInFinder()
 {
-    if (const auto video = m_state->primarySelectedVideo()) m_hooks.revealInFileManager({video->url});
+    if (const auto video = m_state->primarySelectedVideo())
+        if (!m_hooks.revealInFileManager({video->url})) DesktopActions::reportFailure(m_state, "error.revealFailed");
 }
 
 QList<double> InspectorPlayerView::markersFor(const VideoFile &video) const
@@ -413,7 +417,7 @@ QList<double> InspectorPlayerView::markersFor(const VideoFile &video) const
 void InspectorPlayerView::presentFullscreen(const VideoFile &video)
 {
     if (!m_controller->canPlayCurrentFile()) {
-        m_hooks.openURL(video.url);
+        if (!m_hooks.openURL(video.url)) DesktopActions::reportFailure(m_state, "error.openFailed");
         return;
     }
     if (!m_hooks.presentFullscreen) return;
@@ -516,6 +520,8 @@ void InspectorPlayerView::refreshAll()
     const AppLanguage lang = m_state->language();
     m_emptyState->setLanguage(lang);
     m_actions->setLanguage(lang);
+    m_actions->trimButton()->setEnabled(Availability::isAvailable(m_state, Availability::View::editorSheet));
+    m_actions->moveButton()->setEnabled(Availability::isAvailable(m_state, Availability::View::moveSheet));
     m_playerCard->setLanguage(lang);
     m_transport->setLanguage(lang);
     m_fullscreenPlaceholder->setLanguage(lang);

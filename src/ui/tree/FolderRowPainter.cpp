@@ -1,4 +1,6 @@
 #include "ui/tree/FolderRowPainter.h"
+#include "ui/Availability.h"
+#include "ui/DesktopActions.h"
 
 #include "library/FileNames.h"
 
@@ -140,7 +142,7 @@ QMenu *FolderRowPainter::makeContextMenu(AppState &state, const VideoFolderNodeP
     const AppLanguage lang = state.language();
     AppState *s = &state;
     auto item = [&](const QString &key, const QString &title, std::function<void()> action) {
-        QAction *a = menu->addAction(title);
+        QAction *a = menu->addAction(QString(title).replace('&', QStringLiteral("&&")));
         a->setObjectName(key);
         QObject::connect(a, &QAction::triggered, menu, std::move(action));
     };
@@ -151,7 +153,9 @@ QMenu *FolderRowPainter::makeContextMenu(AppState &state, const VideoFolderNodeP
          L10n::text(QStringLiteral("ctx.moveFolderVideos"), lang) + QStringLiteral(" (") +
              QString::number(folder->totalVideoCount) + QLatin1Char(')'),
          [s, folder] { s->prepareMove(*folder); });
-    item(QStringLiteral("ctx.reveal"), L10n::text(QStringLiteral("ctx.reveal"), lang), [folder] { reveal(*folder); });
+    if (QAction *move = menu->findChild<QAction *>(QStringLiteral("ctx.moveFolderVideos")))
+        move->setEnabled(Availability::isAvailable(s, Availability::View::moveSheet));
+    item(QStringLiteral("ctx.reveal"), L10n::text(QStringLiteral("ctx.reveal"), lang), [s, folder] { DesktopActions::reveal(s, {folder->url}); });
     item(QStringLiteral("ctx.copyPath"), L10n::text(QStringLiteral("ctx.copyPath"), lang), [s, folder] {
         DesktopServices::copyToClipboard(folder->url.toLocalFile());
         s->showToast(L10n::text(QStringLiteral("toast.pathCopied"), s->language()), false, false);

@@ -1,4 +1,5 @@
 #include "ui/tree/LumenkitePane.h"
+#include "ui/DesktopActions.h"
 
 #include "library/AppState.h"
 #include "platform/DesktopServices.h"
@@ -194,21 +195,27 @@ LumenkitePane::LumenkitePane(AppState *state, QWidget *parent) : QWidget(parent)
     column->addWidget(m_content, 1);
 
     // Everything the sections read. The list follows its own fields.
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setSingleShot(true);
+    m_progressTimer->setInterval(kProgressIntervalMs);
+    connect(m_progressTimer, &QTimer::timeout, this, &LumenkitePane::refreshProgress);
+    for (auto signal : {&AppState::filteredVideosChanged, &AppState::scanStatusPathChanged, &AppState::allVideosChanged,
+                        &AppState::totalVideoBytesChanged, &AppState::flattenedRowsChanged,
+                        &AppState::indexedVideoCountChanged})
+        connect(state, signal, this, &LumenkitePane::libraryChanged);
     auto refresh = [this] { refreshAll(); };
-    for (auto signal : {&AppState::languageChanged, &AppState::activeScopeChanged, &AppState::filteredVideosChanged,
+    for (auto signal : {&AppState::languageChanged, &AppState::activeScopeChanged,
                         &AppState::isScanningChanged, &AppState::lastScanTextChanged, &AppState::sortOrderChanged,
                         &AppState::compactSingleChildFoldersChanged, &AppState::appearanceChanged,
                         &AppState::showInspectorChanged, &AppState::isAISearchModeChanged,
                         &AppState::isAISearchRunningChanged, &AppState::searchQueryChanged,
-                        &AppState::deniedFoldersChanged, &AppState::scanStatusPathChanged,
-                        &AppState::allVideosChanged, &AppState::totalVideoBytesChanged,
+                        &AppState::deniedFoldersChanged,
                         &AppState::activeSmartFilterChanged, &AppState::activeExtensionFilterChanged,
                         &AppState::aiEngineStatusChanged, &AppState::isDownloadingAIModelChanged,
                         &AppState::aiModelDownloadProgressChanged, &AppState::aiModelDownloadStageChanged,
                         &AppState::isMobileCLIPInstalledChanged, &AppState::isAIIndexingChanged,
                         &AppState::aiIndexedCountChanged, &AppState::aiTotalToIndexChanged,
-                        &AppState::aiVideosPerSecondChanged, &AppState::aiETATextChanged,
-                        &AppState::indexedVideoCountChanged, &AppState::flattenedRowsChanged})
+                        &AppState::aiVideosPerSecondChanged, &AppState::aiETATextChanged})
         connect(state, signal, this, refresh);
     refreshAll();
 }
@@ -280,7 +287,12 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
     m_appearanceButton->setAutoRaise(true);
     m_appearanceButton->setFixedSize(26, 24);
     m_appearanceButton->setIconSize(QSize(14, 14));
-    m_appearanceButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+    // No fill of the style's own: its light button colour showed as a white square in the
+    // dark scheme until the button was first pressed.
+    m_appearanceButton->setStyleSheet(QStringLiteral(
+        "QToolButton { background: transparent; border: none; border-radius: 5px; }"
+        "QToolButton:hover, QToolButton:pressed { background: rgba(128, 128, 128, 46); }"
+        "QToolButton::menu-indicator { image: none; width: 0; }"));
     m_appearanceMenu = new QMenu(m_appearanceButton);
     m_appearanceButton->setMenu(m_appearanceMenu);
     second->addWidget(m_appearanceButton);
@@ -412,7 +424,11 @@ QString LumenkitePane::appearanceGlyph(int appearance)
 
 QString LumenkitePane::permissionBannerText(AppLanguage language, const QStringList &deniedFolders)
 {
-    return tr_("perm.banner", language) + QLatin1Char(' ') + deniedFolders.mid(0, 5).join(QStringLiteral(", "));
+    // Entries are paths (bare names in records of older versions); the banner names the folders.
+    QStringList names;
+    for (const QString &entry : deniedFolders.mid(0, 5))
+        names.append(entry.section(QLatin1Char('/'), -1, -1));
+    return tr_("perm.banner", language) + QLatin1Char(' ') + names.join(QStringLiteral(", "));
 }
 
 QString LumenkitePane::scanningSummaryText(AppLanguage language, qsizetype count, qint64 bytes)
@@ -562,7 +578,7 @@ void LumenkitePane::clearAllFilters()
     m_state->rebuildTree(false);
 }
 
-void LumenkitePane::openFullDiskAccessSettings() { DesktopServices::openFullDiskAccessSettings(m_state->deniedFolders()); }
+void LumenkitePane::openFullDiskAccessSettings() { DesktopActions::openFolderPermissions(m_state); }
 
 void LumenkitePane::runExampleQuery(const QString &example) { m_state->setSearchQuery(example); }
 
@@ -629,8 +645,10 @@ void LumenkitePane::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     // A new scheme recolours every label and chip.
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
+        m_scanSummary = nullptr; // the scanning strip is made anew in the new colours
         refreshAll();
+    }
 }
 
 void LumenkitePane::paintEvent(QPaintEvent *)
@@ -641,8 +659,37 @@ void LumenkitePane::paintEvent(QPaintEvent *)
 
 // ---- refreshing ----
 
+void LumenkitePane::libraryChanged()
+{
+    if (!m_state->isScanning()) {
+        refreshAll();
+        return;
+    }
+    if (!m_progressTimer->isActive())
+        m_progressTimer->start();
+}
+
+void LumenkitePane::refreshProgress()
+{
+    if (!m_state->isScanning() || !m_scanSummary) {
+        refreshAll();
+        return;
+    }
+    // The strip stays in place (a new one each time would never get to be shown).
+    const AppLanguage lang = m_state->language();
+    m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
+    m_scanSummary->setText(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()));
+    if (m_scanPath) {
+        const QString path = m_state->scanStatusPath().value_or(QString());
+        m_scanPath->setText(QFontMetrics(m_scanPath->font()).elidedText(path, Qt::ElideLeft, std::max(120, width() / 2)));
+        m_scanPath->setToolTip(path);
+    }
+    refreshContent();
+}
+
 void LumenkitePane::refreshAll()
 {
+    m_progressTimer->stop();
     refreshHeader();
     refreshSearchRow();
     refreshBanner();
@@ -747,6 +794,8 @@ void LumenkitePane::refreshBanner()
     m_banner->setFill(PaneColors::alpha(c.orange, 0.08));
     m_bannerText->setText(permissionBannerText(lang, m_state->deniedFolders()));
     m_bannerGrant->setSegments({textSeg(tr_("perm.grant", lang), PaneStyle::font(10.5, QFont::Medium), c.label)});
+    // The fill follows the scheme too, or dark mode shows light text on a light box.
+    m_bannerGrant->setShape(c.controlBackground, c.outline(), 0.75, 4);
     m_bannerRescan->setSegments({textSeg(tr_("toolbar.rescan", lang), PaneStyle::font(11, QFont::DemiBold), c.accent)});
 }
 
@@ -765,6 +814,12 @@ void LumenkitePane::replace(QWidget *&slot, QWidget *replacement, QVBoxLayout *i
 
 void LumenkitePane::refreshStatusStrip()
 {
+    // A scanning strip in the language shown stays; only its progress changes.
+    if (statusStripKind(*m_state) == StatusStrip::scanning && m_scanSummary &&
+        m_stripContent->property("language").toInt() == int(m_state->language())) {
+        refreshProgress();
+        return;
+    }
     QWidget *content = nullptr;
     switch (statusStripKind(*m_state)) {
     case StatusStrip::scanning: content = makeScanningStatus(); break;
@@ -773,7 +828,12 @@ void LumenkitePane::refreshStatusStrip()
     case StatusStrip::none: break;
     }
     const int position = m_column->indexOf(m_stripDivider);
+    m_scanPath = m_scanSummary = nullptr;
     replace(m_stripContent, content, m_column, position);
+    if (content && content->objectName() == QLatin1String("scanningStatus")) {
+        m_scanPath = content->findChild<QLabel *>(QStringLiteral("scanPath"));
+        m_scanSummary = content->findChild<QLabel *>(QStringLiteral("scanSummary"));
+    }
     m_stripDivider->setVisible(content != nullptr);
 }
 
@@ -794,21 +854,22 @@ QWidget *LumenkitePane::makeScanningStatus()
     const PaneColors c = PaneColors::forWidget(this);
     auto *strip = new PaneStrip(PaneColors::alpha(c.controlBackground, 0.6), this);
     strip->setObjectName(QStringLiteral("scanningStatus"));
+    strip->setProperty("language", int(lang));
     auto *row = new QHBoxLayout(strip);
     row->setContentsMargins(14, 6, 14, 6);
     row->setSpacing(10);
     row->addWidget(new PaneSpinner(13, strip));
     row->addWidget(makeLabel(tr_("toolbar.scanning", lang), PaneStyle::font(11.5, QFont::DemiBold), c.accent, strip));
-    if (const auto &path = m_state->scanStatusPath()) {
-        auto *label = makeLabel(*path, PaneStyle::font(11, QFont::Normal, true), c.tertiaryLabel, strip);
+    {
+        // Present even while no path is known, so progress can fill it in.
+        const QString path = m_state->scanStatusPath().value_or(QString());
+        auto *label = makeLabel(path, PaneStyle::font(11, QFont::Normal, true), c.tertiaryLabel, strip);
         label->setObjectName(QStringLiteral("scanPath"));
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         // Cut at the head: the end of a path says most.
-        label->setText(QFontMetrics(label->font()).elidedText(*path, Qt::ElideLeft, std::max(120, width() / 2)));
-        label->setToolTip(*path);
+        label->setText(QFontMetrics(label->font()).elidedText(path, Qt::ElideLeft, std::max(120, width() / 2)));
+        label->setToolTip(path);
         row->addWidget(label, 1);
-    } else {
-        row->addStretch(1);
     }
     auto *summary = makeLabel(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()),
                               PaneStyle::font(11, QFont::Medium), c.secondaryLabel, strip);

@@ -3,6 +3,7 @@
 #include "library/L10n.h"
 #include "library/Models.h"
 
+#include <QTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -133,6 +134,10 @@ private:
     void buildHeader(QVBoxLayout *column);
     void buildSearchRow(QVBoxLayout *column);
     void refreshAll();
+    // While a scan runs, the library's growth updates only the counts, the scan's progress
+    // and the content, at most once per kProgressIntervalMs.
+    void libraryChanged();
+    void refreshProgress();
     void refreshHeader();
     void refreshSearchRow();
     void refreshBanner();
@@ -145,7 +150,10 @@ private:
     QWidget *makeEmptyState();
     void replace(QWidget *&slot, QWidget *replacement, QVBoxLayout *into, int position);
 
+    static constexpr int kProgressIntervalMs = 50;
+
     AppState *m_state;
+    QTimer *m_progressTimer = nullptr;
     bool m_isTranslationInstalled = true;
     int m_translationPromptTrigger = 0;
 
@@ -178,6 +186,8 @@ private:
     PaneButton *m_bannerGrant = nullptr;
     PaneButton *m_bannerRescan = nullptr;
     QWidget *m_stripContent = nullptr;
+    QLabel *m_scanPath = nullptr;    // inside the scanning strip, while it is shown
+    QLabel *m_scanSummary = nullptr;
     QWidget *m_stripDivider = nullptr;
     QStackedWidget *m_content = nullptr;
     TreeListView *m_list = nullptr;

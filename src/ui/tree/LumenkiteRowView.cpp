@@ -1,4 +1,6 @@
 #include "ui/tree/LumenkiteRowView.h"
+#include "ui/Availability.h"
+#include "ui/DesktopActions.h"
 
 #include "library/FileNames.h"
 
@@ -346,7 +348,8 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
     const AppLanguage lang = state.language();
     AppState *s = &state;
     auto item = [&](const char *key, std::function<void()> action, bool destructive = false) {
-        QAction *a = menu->addAction(L10n::text(QString::fromLatin1(key), lang));
+        // Shown verbatim: an ampersand in a title is not a mnemonic marker.
+        QAction *a = menu->addAction(L10n::text(QString::fromLatin1(key), lang).replace('&', QStringLiteral("&&")));
         a->setObjectName(QString::fromLatin1(key));
         a->setProperty("destructive", destructive);
         QObject::connect(a, &QAction::triggered, menu, std::move(action));
@@ -366,8 +369,8 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
         s->setShowInspector(true);
         s->transcribeSelected(video);
     });
-    item("ctx.openDefault", [video] { DesktopServices::openURL(video.url); });
-    item("ctx.reveal", [video] { DesktopServices::revealInFileManager({video.url}); });
+    item("ctx.openDefault", [s, video] { DesktopActions::open(s, video.url); });
+    item("ctx.reveal", [s, video] { DesktopActions::reveal(s, {video.url}); });
     menu->addSeparator();
     item("ctx.move", [s, video] {
         const QList<VideoFile> list = selectionOrRow(*s, video);
@@ -380,6 +383,11 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
         DesktopServices::copyToClipboard(video.url.toLocalFile());
         s->showToast(L10n::text(QStringLiteral("toast.pathCopied"), s->language()), false, false);
     });
+    using Availability::View;
+    for (const auto &[key, view] : {std::pair{"ctx.trim", View::editorSheet}, std::pair{"sidebar.compress", View::batchCompressSheet},
+                                    std::pair{"ctx.move", View::moveSheet}})
+        if (QAction *a = menu->findChild<QAction *>(QString::fromLatin1(key)))
+            a->setEnabled(Availability::isAvailable(s, view));
     menu->addSeparator();
     item("ctx.trash", [s, video] { s->moveSelectedToTrash(selectionOrRow(*s, video)); }, true);
     item("ctx.deletePerm", [s, video] {

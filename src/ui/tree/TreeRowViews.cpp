@@ -1,4 +1,5 @@
 #include "ui/tree/TreeRowViews.h"
+#include "ui/DesktopActions.h"
 
 #include "library/FileNames.h"
 
@@ -300,7 +301,7 @@ void FolderTreeRowView::moveAllVideos()
     if (m_state) m_state->prepareMove(folder());
 }
 
-void FolderTreeRowView::reveal() { DesktopServices::revealInFileManager({folder().url}); }
+void FolderTreeRowView::reveal() { DesktopActions::reveal(m_state, {folder().url}); }
 
 void FolderTreeRowView::copyPath()
 {

@@ -1,4 +1,6 @@
 #include "ui/window/ContentView.h"
+#include "ui/Availability.h"
+#include "ui/DesktopActions.h"
 
 #include "ui/Controls.h"
 #include "ui/window/Notifications.h"
@@ -245,6 +247,8 @@ void SelectionActionBar::refresh()
     ps.setColor(QPalette::WindowText, lp.tertiaryLabel());
     m_size->setPalette(ps);
     m_compress->setText(L10n::text("comp.action", lang));
+    m_compress->setEnabled(Availability::isAvailable(m_state, Availability::View::batchCompressSheet));
+    m_move->setEnabled(Availability::isAvailable(m_state, Availability::View::moveSheet));
     m_move->setText(L10n::text("inspector.move", lang));
     m_trash->setText(L10n::text("inspector.trash", lang));
     m_reveal->setToolTip(L10n::text("inspector.revealFinder", lang));
@@ -279,7 +283,7 @@ void SelectionActionBar::revealSelection()
     if (!m_state) return;
     QList<QUrl> urls;
     for (const VideoFile &v : m_state->selectedVideos()) urls.append(v.url);
-    if (!urls.isEmpty()) DesktopServices::revealInFileManager(urls);
+    if (!urls.isEmpty()) DesktopActions::reveal(m_state, urls);
 }
 
 void SelectionActionBar::clearSelection()
@@ -325,6 +329,16 @@ ContentView::ContentView(AppState *state, ContentViewParts parts, QWidget *paren
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setHandleWidth(1);
     layout->addWidget(m_splitter);
+
+    // Commands that open a view nobody supplied are shown disabled.
+    using Availability::View;
+    Availability::setAvailable(state, View::moveSheet, bool(m_parts.moveSheet));
+    Availability::setAvailable(state, View::editorSheet, bool(m_parts.editorSheet));
+    Availability::setAvailable(state, View::duplicatesSheet, bool(m_parts.duplicatesSheet));
+    Availability::setAvailable(state, View::batchCompressSheet, bool(m_parts.batchCompressSheet));
+    Availability::setAvailable(state, View::storageInsightsSheet, bool(m_parts.storageInsightsSheet));
+    Availability::setAvailable(state, View::onboarding, bool(m_parts.onboarding));
+    Availability::setAvailable(state, View::commandPalette, bool(m_parts.commandPalette));
 
     m_sheets = {
         new SheetSlot{"moveSheet", &AppState::showMoveSheet, &AppState::setShowMoveSheet, m_parts.moveSheet, {}},

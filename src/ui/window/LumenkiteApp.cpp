@@ -1,4 +1,6 @@
 #include "ui/window/LumenkiteApp.h"
+#include "ui/Availability.h"
+#include "ui/DesktopActions.h"
 
 #include "ui/window/Notifications.h"
 #include "library/AppState.h"
@@ -37,6 +39,7 @@ const QHash<QString, QString> &titleKeys()
         {"move", "ctx.move"},                    {"trash", "ctx.trash"},
         {"undo", "toast.undo"},                  {"expandAll", "toolbar.expandAll"},
         {"collapseAll", "toolbar.collapseAll"},  {"welcome", "menu.welcome"},
+        {"quit", "menu.quit"},
     };
     return keys;
 }
@@ -125,6 +128,9 @@ void MainWindow::buildMenus()
     });
     m_fileMenu->addSeparator();
     add(m_fileMenu, "settings", QKeySequence("Ctrl+,"), [this] { emit settingsRequested(); });
+    m_fileMenu->addSeparator();
+    // Closes every window of the program, as a Linux application's File > Quit does.
+    add(m_fileMenu, "quit", QKeySequence::Quit, [] { QApplication::closeAllWindows(); QCoreApplication::quit(); });
 
     m_videosMenu = menuBar()->addMenu(QString());
     m_videosMenu->setObjectName("videosMenu");
@@ -156,13 +162,13 @@ void MainWindow::buildMenus()
     });
     add(m_videosMenu, "openDefault", QKeySequence("Ctrl+O"), [s] {
         if (!s) return;
-        if (const auto v = s->primarySelectedVideo()) DesktopServices::openURL(v->url);
+        if (const auto v = s->primarySelectedVideo()) DesktopActions::open(s, v->url);
     });
     add(m_videosMenu, "reveal", QKeySequence("Ctrl+Alt+R"), [s] {
         if (!s) return;
         QList<QUrl> urls;
         for (const VideoFile &v : s->selectedVideos()) urls.append(v.url);
-        if (!urls.isEmpty()) DesktopServices::revealInFileManager(urls);
+        if (!urls.isEmpty()) DesktopActions::reveal(s, urls);
     });
     m_videosMenu->addSeparator();
     add(m_videosMenu, "move", QKeySequence("Ctrl+M"), [s] {
@@ -175,8 +181,9 @@ void MainWindow::buildMenus()
     QAction *trash = add(m_videosMenu, "trash", QKeySequence("Ctrl+Del"), [s] {
         if (s) s->moveSelectedToTrash(s->selectedVideos());
     });
-    // Delete alone is the desktop's usual key for it; text fields keep it for themselves.
-    trash->setShortcuts({QKeySequence("Ctrl+Del"), QKeySequence(Qt::Key_Delete)});
+    // Ctrl+Backspace is the key the inspector's Trash button shows; Delete alone is the
+    // desktop's usual key for it. Text fields keep both for themselves.
+    trash->setShortcuts({QKeySequence("Ctrl+Backspace"), QKeySequence("Ctrl+Del"), QKeySequence(Qt::Key_Delete)});
     add(m_videosMenu, "undo", QKeySequence("Ctrl+Shift+Z"), [s] {
         if (s) s->undoLastOperation();
     });
@@ -226,6 +233,16 @@ void MainWindow::refreshMenus()
     m_actions["insights"]->setEnabled(!empty);
     for (const char *n : {"play", "fullscreen", "theater", "trim", "openDefault"}) m_actions[n]->setEnabled(primary);
     for (const char *n : {"reveal", "move", "trash"}) m_actions[n]->setEnabled(anySelected);
+    // Commands whose view this program was not given do nothing: they are shown disabled.
+    using Availability::View;
+    const std::pair<const char *, View> views[] = {
+        {"settings", View::settings},         {"commandPalette", View::commandPalette},
+        {"duplicates", View::duplicatesSheet}, {"compress", View::batchCompressSheet},
+        {"insights", View::storageInsightsSheet}, {"trim", View::editorSheet},
+        {"move", View::moveSheet},             {"welcome", View::onboarding},
+    };
+    for (const auto &[name, view] : views)
+        if (!Availability::isAvailable(m_state, view)) m_actions[name]->setEnabled(false);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -236,6 +253,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     auto *key = static_cast<QKeyEvent *>(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     if (!(mods & (Qt::ControlModifier | Qt::MetaModifier))) return false;
+    // Word deletion in a text field stays with the field.
+    if ((key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete) && w->inherits("QLineEdit")) return false;
     const QKeySequence pressed(key->keyCombination());
     for (QAction *a : std::as_const(m_actions))
         for (const QKeySequence &seq : a->shortcuts())
@@ -283,6 +302,7 @@ LumenkiteApp::~LumenkiteApp()
 void LumenkiteApp::show()
 {
     if (!m_window) {
+        Availability::setAvailable(m_state, Availability::View::settings, bool(m_settingsFactory));
         m_window = new MainWindow(m_state, m_parts);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_window, &MainWindow::settingsRequested, this, &LumenkiteApp::showSettings);

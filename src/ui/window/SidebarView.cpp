@@ -1,4 +1,6 @@
 #include "ui/window/SidebarView.h"
+#include "ui/Availability.h"
+#include "ui/DesktopActions.h"
 
 #include "ui/window/ModelRemoval.h"
 
@@ -493,12 +495,15 @@ std::optional<int> SidebarView::smartFilterCount(SmartFilter filter, const QList
     if (videos.isEmpty()) return std::nullopt;
     if (filter == SmartFilter::all) return int(videos.size());
     const QDateTime since = now.addDays(-30);
+    // Compared as instants: a local-time date converted anew for each video would read the
+    // time zone database 200,000 times.
+    const qint64 sinceMs = since.isValid() ? since.toMSecsSinceEpoch() : 0;
     int n = 0;
     for (const VideoFile &v : videos) {
         bool match = false;
         switch (filter) {
         case SmartFilter::all: match = true; break;
-        case SmartFilter::recent: match = !since.isValid() || v.modifiedDate >= since; break;
+        case SmartFilter::recent: match = !since.isValid() || v.modifiedDate.toMSecsSinceEpoch() >= sinceMs; break;
         case SmartFilter::largeFiles: match = v.fileSize >= AppState::kLargeFileBytes; break;
         case SmartFilter::nativeFormats: match = v.isNativeFormat(); break;
         case SmartFilter::otherFormats: match = !v.isNativeFormat(); break;
@@ -642,6 +647,7 @@ QWidget *SidebarView::buildHeader()
     palette->setObjectName("paletteButton");
     palette->setToolTip("Ctrl+K");
     palette->setAccessibleName("Command Palette");
+    palette->setEnabled(Availability::isAvailable(m_state, Availability::View::commandPalette));
     connect(palette, &QAbstractButton::clicked, this, [this] {
         if (m_state) m_state->setShowCommandPalette(true);
     });
@@ -782,18 +788,20 @@ QList<QWidget *> SidebarView::buildToolRows()
     const AppLanguage lang = languageOf(m_state);
     const bool empty = m_state->allVideos().isEmpty();
     QPointer<AppState> state = m_state;
-    struct Tool { const char *name, *key, *icon; std::function<void()> action; };
+    using Availability::View;
+    struct Tool { const char *name, *key, *icon; View view; std::function<void()> action; };
     const Tool tools[] = {
-        {"tool:duplicates", "sidebar.duplicates", "square.on.square.dashed",
+        {"tool:duplicates", "sidebar.duplicates", "square.on.square.dashed", View::duplicatesSheet,
          [state] { if (state) state->setShowDuplicatesSheet(true); }},
-        {"tool:compress", "sidebar.compress", "arrow.down.right.and.arrow.up.left", [this] { openCompressor(); }},
-        {"tool:insights", "sidebar.insights", "chart.bar.doc.horizontal",
+        {"tool:compress", "sidebar.compress", "arrow.down.right.and.arrow.up.left", View::batchCompressSheet,
+         [this] { openCompressor(); }},
+        {"tool:insights", "sidebar.insights", "chart.bar.doc.horizontal", View::storageInsightsSheet,
          [state] { if (state) state->setShowStorageInsightsSheet(true); }},
     };
     for (const Tool &t : tools) {
         auto *row = new SidebarItemRow(t.icon, L10n::text(t.key, lang), std::nullopt, false);
         row->setObjectName(t.name);
-        row->setEnabled(!empty);
+        row->setEnabled(!empty && Availability::isAvailable(m_state, t.view));
         connect(row, &QAbstractButton::clicked, this, t.action);
         rows << row;
     }
@@ -1172,7 +1180,7 @@ void SidebarView::selectLanguage(AppLanguage language)
 
 void SidebarView::openFullDiskAccessSettings()
 {
-    if (m_state) DesktopServices::openFullDiskAccessSettings(m_state->deniedFolders());
+    DesktopActions::openFolderPermissions(m_state);
 }
 
 void SidebarView::addFolderAction()
