@@ -353,6 +353,8 @@ TEST(PaneEmptyState, TitleSubtitleAndActionsByCase)
         PaneFixture f;
         f.state->setIsAISearchMode(true);
         f.state->setSearchQuery("beach");
+        // One search per typing pause: the rows change when its results are published.
+        ASSERT_TRUE(lktest::waitFor([&] { return !f.state->isAISearchRunning(); }, 5000));
         ASSERT_TRUE(f.state->flattenedRows().isEmpty());
         EXPECT_EQ(f.emptyActions(), QStringList{"ai.indexNow"});
         f.state->setIsAIIndexing(true);
