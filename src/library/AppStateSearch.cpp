@@ -1,6 +1,7 @@
 #include "AppStatePrivate.h"
 
 #include "BookmarkService.h"
+#include "L10n.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <utility>
 #include <future>
 #include <cmath>
 
@@ -146,20 +148,69 @@ void AppState::downloadAIModel()
     if (m_isDownloadingAIModel)
         return;
     m_modelDownloadTask.cancel();
-    m_modelDownloadTask = TaskHandle::make();
-    // No model downloader is available in this build.
-    setIsDownloadingAIModel(false);
+    if (d->cancelModelDownload)
+        std::exchange(d->cancelModelDownload, {})();
+    setIsDownloadingAIModel(true);
     setAiModelDownloadProgress(0);
-    setAiModelDownloadStage(QString());
+    setAiModelDownloadStage(L10n::text(QStringLiteral("ai.stageConnecting"), m_language));
+    const TaskHandle task = TaskHandle::make();
+    m_modelDownloadTask = task;
+    QPointer<AppState> self(this);
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    // The events arrive on the GUI thread; a cancelled job reads none of them.
+    auto onEvent = [self, task, services](const ModelDownloadEvent &e) {
+        if (!self || task.isCancelled())
+            return;
+        AppState &s = *self;
+        switch (e.kind) {
+        case ModelDownloadEvent::Kind::progress:
+            s.setAiModelDownloadProgress(e.fraction);
+            s.setAiModelDownloadStage(formatByteCount(e.downloadedBytes) + QStringLiteral(" / ") + formatByteCount(e.totalBytes));
+            break;
+        case ModelDownloadEvent::Kind::compiling:
+            s.setAiModelDownloadProgress(0.95);
+            s.setAiModelDownloadStage(L10n::text(QStringLiteral("ai.stageCompiling"), s.m_language));
+            break;
+        case ModelDownloadEvent::Kind::completed:
+            s.d->cancelModelDownload = {};
+            s.setIsDownloadingAIModel(false);
+            s.setAiModelDownloadProgress(1.0);
+            s.setAiModelDownloadStage(QString());
+            services->reloadMobileCLIPService();
+            s.refreshAIModelStatus();
+            s.showToast(L10n::text(QStringLiteral("ai.modelReady"), s.m_language) + QStringLiteral(" (") +
+                            formatByteCount(e.installedBytes) + QStringLiteral(")"),
+                        false, false);
+            break;
+        case ModelDownloadEvent::Kind::failed:
+            s.d->cancelModelDownload = {};
+            s.setIsDownloadingAIModel(false);
+            s.setAiModelDownloadProgress(0);
+            s.setAiModelDownloadStage(QString());
+            s.showToast(e.text, true, false);
+            break;
+        }
+    };
+    std::function<void()> cancel = services->startModelDownload(onEvent);
+    // A downloader that failed at once has already ended the job.
+    if (!task.isCancelled() && m_isDownloadingAIModel)
+        d->cancelModelDownload = std::move(cancel);
 }
 
 void AppState::cancelAIModelDownload()
 {
     m_modelDownloadTask.cancel();
     m_modelDownloadTask = TaskHandle();
+    if (d->cancelModelDownload)
+        std::exchange(d->cancelModelDownload, {})();
     setIsDownloadingAIModel(false);
     setAiModelDownloadProgress(0);
     setAiModelDownloadStage(QString());
+}
+
+std::optional<QString> AppState::removeInstalledAIModelFiles()
+{
+    return d->services.onDeviceSearch->removeInstalledModels();
 }
 
 void AppState::transcribeSelected(const VideoFile &video)

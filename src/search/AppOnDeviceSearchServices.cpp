@@ -1,5 +1,9 @@
 #include "AppOnDeviceSearchServices.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+
+#include "MobileCLIPModelDownload.h"
 #include "MobileCLIPModelManager.h"
 #include "MobileCLIPService.h"
 #include "QueryTextEmbedder.h"
@@ -50,4 +54,28 @@ SearchHitMap AppOnDeviceSearchServices::visualSearch(const QString &query, const
 SearchHitMap AppOnDeviceSearchServices::transcriptSearch(const QString &query, const QList<VideoFile> &videos)
 {
     return SpeechTranscriptService::shared()->search(query, videos);
+}
+
+std::function<void()> AppOnDeviceSearchServices::startModelDownload(std::function<void(const ModelDownloadEvent &)> onEvent)
+{
+    auto holder = std::make_shared<QPointer<MobileCLIPModelDownload>>();
+    auto *run = new MobileCLIPModelDownload({}, [holder, onEvent](const ModelDownloadEvent &e) {
+        const bool last = e.kind == ModelDownloadEvent::Kind::completed || e.kind == ModelDownloadEvent::Kind::failed;
+        if (last && *holder) (*holder)->deleteLater();
+        onEvent(e);
+    }, QCoreApplication::instance());
+    *holder = run;
+    run->start();
+    return [holder] {
+        if (!*holder) return;
+        (*holder)->cancel();
+        (*holder)->deleteLater();
+    };
+}
+
+void AppOnDeviceSearchServices::reloadMobileCLIPService() { MobileCLIPService::reloadShared(); }
+
+std::optional<QString> AppOnDeviceSearchServices::removeInstalledModels()
+{
+    return MobileCLIPModelManager::removeInstalledModels();
 }
