@@ -65,6 +65,15 @@ public:
     virtual void reloadMobileCLIPService() {}
     // Deletes the installed models; the error text on failure.
     virtual std::optional<QString> removeInstalledModels() { return std::nullopt; }
+    // Transcribes one video's speech for the interface language (slow: called off the GUI
+    // thread); the error text in *error when there is no transcript. Does not store it.
+    virtual std::optional<VideoTranscriptEntry> transcribe(const VideoFile &video, AppLanguage language, QString *error)
+    {
+        if (error) *error = QStringLiteral("On-device speech recognition is not available");
+        return std::nullopt;
+    }
+    // Keeps the transcript with the stored ones (saved in the background).
+    virtual void storeTranscript(const VideoTranscriptEntry &entry) {}
 };
 
 // The modal folder chooser of "add folder".

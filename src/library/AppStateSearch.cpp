@@ -215,6 +215,43 @@ std::optional<QString> AppState::removeInstalledAIModelFiles()
 
 void AppState::transcribeSelected(const VideoFile &video)
 {
-    // No speech recogniser is available here: nothing starts.
-    Q_UNUSED(video);
+    // The busy set is the one guard against transcribing a video twice at once.
+    if (m_transcribingVideoIDs.contains(video.id))
+        return;
+    QSet<QString> busy = m_transcribingVideoIDs;
+    busy.insert(video.id);
+    setTranscribingVideoIDs(busy);
+    const AppLanguage language = m_language;
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    QPointer<AppState> self(this);
+    QThreadPool::globalInstance()->start([self, services, video, language] {
+        QString error;
+        const std::optional<VideoTranscriptEntry> entry = services->transcribe(video, language, &error);
+        if (entry)
+            services->storeTranscript(*entry);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, video, entry, error] {
+            if (!self)
+                return;
+            AppState &s = *self;
+            if (!entry) {
+                s.showToast(error, true, false);
+            } else {
+                TranscriptMap transcripts = s.m_speechTranscripts;
+                transcripts.insert(video.id, *entry);
+                s.setSpeechTranscripts(transcripts);
+                if (!entry->fullText.isEmpty()) {
+                    s.showToast(L10n::text(QStringLiteral("speech.transcript"), s.m_language) + QStringLiteral(" (") +
+                                    QString::number(entry->segments.size()) + QStringLiteral(")"),
+                                false, false);
+                    if (s.m_isAISearchMode && !trimmed(s.m_searchQuery).isEmpty())
+                        s.scheduleAISearch();
+                } else {
+                    s.showToast(L10n::text(QStringLiteral("speech.noSpeech"), s.m_language), false, false);
+                }
+            }
+            QSet<QString> remaining = s.m_transcribingVideoIDs;
+            remaining.remove(video.id);
+            s.setTranscribingVideoIDs(remaining);
+        }, Qt::QueuedConnection);
+    });
 }

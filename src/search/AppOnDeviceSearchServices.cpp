@@ -8,6 +8,7 @@
 #include "MobileCLIPService.h"
 #include "QueryTextEmbedder.h"
 #include "SpeechTranscriptService.h"
+#include "media/MediaMetadataService.h"
 #include "VisualSearchService.h"
 
 namespace {
@@ -78,4 +79,19 @@ void AppOnDeviceSearchServices::reloadMobileCLIPService() { MobileCLIPService::r
 std::optional<QString> AppOnDeviceSearchServices::removeInstalledModels()
 {
     return MobileCLIPModelManager::removeInstalledModels();
+}
+
+std::optional<VideoTranscriptEntry> AppOnDeviceSearchServices::transcribe(const VideoFile &video, AppLanguage language,
+                                                                         QString *error)
+{
+    SpeechTranscriptService::Result result =
+        SpeechTranscriptService::transcribe(video, language, MediaMetadataService::ffmpegPath());
+    if (auto *entry = std::get_if<VideoTranscriptEntry>(&result)) return *entry;
+    if (error) *error = std::get<TranscriptError>(result).message;
+    return std::nullopt;
+}
+
+void AppOnDeviceSearchServices::storeTranscript(const VideoTranscriptEntry &entry)
+{
+    SpeechTranscriptService::shared()->store(entry);
 }

@@ -23,4 +23,6 @@ public:
     std::function<void()> startModelDownload(std::function<void(const ModelDownloadEvent &)> onEvent) override;
     void reloadMobileCLIPService() override;
     std::optional<QString> removeInstalledModels() override;
+    std::optional<VideoTranscriptEntry> transcribe(const VideoFile &video, AppLanguage language, QString *error) override;
+    void storeTranscript(const VideoTranscriptEntry &entry) override;
 };
