@@ -55,7 +55,11 @@ void AppState::loadCachedIndexes()
             if (!self)
                 return;
             self->setAiIndexEntries(index);
-            self->setSpeechTranscripts(transcripts);
+            // A transcript made while the file was loading is newer than the file's.
+            TranscriptMap merged = transcripts;
+            for (auto it = self->m_speechTranscripts.cbegin(); it != self->m_speechTranscripts.cend(); ++it)
+                merged.insert(it.key(), it.value());
+            self->setSpeechTranscripts(merged);
         }, Qt::QueuedConnection);
     });
 }

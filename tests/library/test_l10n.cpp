@@ -32,6 +32,7 @@ const QStringList kExpectedKeys = {
     "ai.title", "ai.onDevice", "ai.ready", "ai.downloadPrompt", "ai.downloadBtn", "ai.downloadShort", "ai.indexNow",
     "ai.upToDate", "ai.indexing", "ai.indexed", "ai.skipped", "ai.removeModel", "ai.textMatch", "ai.matchedMoments",
     "ai.jumpToMoment", "ai.bannerReady", "ai.bannerNeedModel", "ai.translationPack",
+    "ai.stageConnecting", "ai.stageCompiling", "ai.modelReady", "ai.modelRemoved",
     "inspector.title", "inspector.theater", "inspector.fullscreen", "inspector.exitFullscreen",
     "inspector.openExternal", "inspector.closePanel", "inspector.trimMerge", "inspector.move", "inspector.trash",
     "inspector.revealFinder", "inspector.noSelection", "inspector.noSelectionSub", "inspector.fullscreenActive",
@@ -86,7 +87,7 @@ TEST(L10nTable, HoldsExactlyTheInterfaceKeysOnce)
     const QStringList keys = L10n::allKeys();
     const QSet<QString> unique(keys.cbegin(), keys.cend());
     EXPECT_EQ(unique.size(), keys.size()) << "duplicate keys in the table";
-    EXPECT_EQ(keys.size(), 204);
+    EXPECT_EQ(keys.size(), 208);
 
     const QSet<QString> expected(kExpectedKeys.cbegin(), kExpectedKeys.cend());
     ASSERT_EQ(expected.size(), kExpectedKeys.size());
