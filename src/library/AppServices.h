@@ -10,7 +10,19 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
+
+// One step of a model download, in the order they happen.
+struct ModelDownloadEvent {
+    enum class Kind { progress, compiling, completed, failed };
+    Kind kind = Kind::progress;
+    double fraction = 0;        // progress: 0 to 0.92
+    qint64 downloadedBytes = 0; // progress
+    qint64 totalBytes = 0;      // progress
+    qint64 installedBytes = 0;  // completed
+    QString text;               // progress and compiling: the stage; failed: the message
+};
 
 // Drops the cached media facts and thumbnails of a file.
 class MediaCacheInvalidator
@@ -42,6 +54,26 @@ public:
     // the library; none throws, and no index or transcripts find nothing.
     virtual SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) { return {}; }
     virtual SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) { return {}; }
+    // Starts a model download on the GUI thread; its events arrive there, in order. The
+    // function returned cancels it (no event follows). Without a downloader: one failure.
+    virtual std::function<void()> startModelDownload(std::function<void(const ModelDownloadEvent &)> onEvent)
+    {
+        onEvent({ModelDownloadEvent::Kind::failed, 0, 0, 0, 0, QStringLiteral("No model downloader is available")});
+        return [] {};
+    }
+    // Makes the shared image-and-text model service anew from the installed files.
+    virtual void reloadMobileCLIPService() {}
+    // Deletes the installed models; the error text on failure.
+    virtual std::optional<QString> removeInstalledModels() { return std::nullopt; }
+    // Transcribes one video's speech for the interface language (slow: called off the GUI
+    // thread); the error text in *error when there is no transcript. Does not store it.
+    virtual std::optional<VideoTranscriptEntry> transcribe(const VideoFile &video, AppLanguage language, QString *error)
+    {
+        if (error) *error = QStringLiteral("On-device speech recognition is not available");
+        return std::nullopt;
+    }
+    // Keeps the transcript with the stored ones (saved in the background).
+    virtual void storeTranscript(const VideoTranscriptEntry &entry) {}
 };
 
 // The modal folder chooser of "add folder".

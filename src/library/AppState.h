@@ -399,6 +399,8 @@ public:
     void stopAIIndexing();
     void downloadAIModel();
     void cancelAIModelDownload();
+    // Deletes the installed models through the search services; the error text on failure.
+    std::optional<QString> removeInstalledAIModelFiles();
     void transcribeSelected(const VideoFile &video);
 
 signals:

@@ -90,6 +90,8 @@ struct LibraryChange {
 
 struct AppState::Private {
     Services services;
+    // Cancels the running model download (no event follows); empty when none runs.
+    std::function<void()> cancelModelDownload;
     ScanStarter starter;
     std::unique_ptr<ScopeCacheWriter> writer;
 

@@ -1,6 +1,7 @@
 #include "AppStatePrivate.h"
 
 #include "BookmarkService.h"
+#include "L10n.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <utility>
 #include <future>
 #include <cmath>
 
@@ -53,7 +55,11 @@ void AppState::loadCachedIndexes()
             if (!self)
                 return;
             self->setAiIndexEntries(index);
-            self->setSpeechTranscripts(transcripts);
+            // A transcript made while the file was loading is newer than the file's.
+            TranscriptMap merged = transcripts;
+            for (auto it = self->m_speechTranscripts.cbegin(); it != self->m_speechTranscripts.cend(); ++it)
+                merged.insert(it.key(), it.value());
+            self->setSpeechTranscripts(merged);
         }, Qt::QueuedConnection);
     });
 }
@@ -146,24 +152,110 @@ void AppState::downloadAIModel()
     if (m_isDownloadingAIModel)
         return;
     m_modelDownloadTask.cancel();
-    m_modelDownloadTask = TaskHandle::make();
-    // No model downloader is available in this build.
-    setIsDownloadingAIModel(false);
+    if (d->cancelModelDownload)
+        std::exchange(d->cancelModelDownload, {})();
+    setIsDownloadingAIModel(true);
     setAiModelDownloadProgress(0);
-    setAiModelDownloadStage(QString());
+    setAiModelDownloadStage(L10n::text(QStringLiteral("ai.stageConnecting"), m_language));
+    const TaskHandle task = TaskHandle::make();
+    m_modelDownloadTask = task;
+    QPointer<AppState> self(this);
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    // The events arrive on the GUI thread; a cancelled job reads none of them.
+    auto onEvent = [self, task, services](const ModelDownloadEvent &e) {
+        if (!self || task.isCancelled())
+            return;
+        AppState &s = *self;
+        switch (e.kind) {
+        case ModelDownloadEvent::Kind::progress:
+            s.setAiModelDownloadProgress(e.fraction);
+            s.setAiModelDownloadStage(formatByteCount(e.downloadedBytes) + QStringLiteral(" / ") + formatByteCount(e.totalBytes));
+            break;
+        case ModelDownloadEvent::Kind::compiling:
+            s.setAiModelDownloadProgress(0.95);
+            s.setAiModelDownloadStage(L10n::text(QStringLiteral("ai.stageCompiling"), s.m_language));
+            break;
+        case ModelDownloadEvent::Kind::completed:
+            s.d->cancelModelDownload = {};
+            s.setIsDownloadingAIModel(false);
+            s.setAiModelDownloadProgress(1.0);
+            s.setAiModelDownloadStage(QString());
+            services->reloadMobileCLIPService();
+            s.refreshAIModelStatus();
+            s.showToast(L10n::text(QStringLiteral("ai.modelReady"), s.m_language) + QStringLiteral(" (") +
+                            formatByteCount(e.installedBytes) + QStringLiteral(")"),
+                        false, false);
+            break;
+        case ModelDownloadEvent::Kind::failed:
+            s.d->cancelModelDownload = {};
+            s.setIsDownloadingAIModel(false);
+            s.setAiModelDownloadProgress(0);
+            s.setAiModelDownloadStage(QString());
+            s.showToast(e.text, true, false);
+            break;
+        }
+    };
+    std::function<void()> cancel = services->startModelDownload(onEvent);
+    // A downloader that failed at once has already ended the job.
+    if (!task.isCancelled() && m_isDownloadingAIModel)
+        d->cancelModelDownload = std::move(cancel);
 }
 
 void AppState::cancelAIModelDownload()
 {
     m_modelDownloadTask.cancel();
     m_modelDownloadTask = TaskHandle();
+    if (d->cancelModelDownload)
+        std::exchange(d->cancelModelDownload, {})();
     setIsDownloadingAIModel(false);
     setAiModelDownloadProgress(0);
     setAiModelDownloadStage(QString());
 }
 
+std::optional<QString> AppState::removeInstalledAIModelFiles()
+{
+    return d->services.onDeviceSearch->removeInstalledModels();
+}
+
 void AppState::transcribeSelected(const VideoFile &video)
 {
-    // No speech recogniser is available here: nothing starts.
-    Q_UNUSED(video);
+    // The busy set is the one guard against transcribing a video twice at once.
+    if (m_transcribingVideoIDs.contains(video.id))
+        return;
+    QSet<QString> busy = m_transcribingVideoIDs;
+    busy.insert(video.id);
+    setTranscribingVideoIDs(busy);
+    const AppLanguage language = m_language;
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    QPointer<AppState> self(this);
+    QThreadPool::globalInstance()->start([self, services, video, language] {
+        QString error;
+        const std::optional<VideoTranscriptEntry> entry = services->transcribe(video, language, &error);
+        if (entry)
+            services->storeTranscript(*entry);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, video, entry, error] {
+            if (!self)
+                return;
+            AppState &s = *self;
+            if (!entry) {
+                s.showToast(error, true, false);
+            } else {
+                TranscriptMap transcripts = s.m_speechTranscripts;
+                transcripts.insert(video.id, *entry);
+                s.setSpeechTranscripts(transcripts);
+                if (!entry->fullText.isEmpty()) {
+                    s.showToast(L10n::text(QStringLiteral("speech.transcript"), s.m_language) + QStringLiteral(" (") +
+                                    QString::number(entry->segments.size()) + QStringLiteral(")"),
+                                false, false);
+                    if (s.m_isAISearchMode && !trimmed(s.m_searchQuery).isEmpty())
+                        s.scheduleAISearch();
+                } else {
+                    s.showToast(L10n::text(QStringLiteral("speech.noSpeech"), s.m_language), false, false);
+                }
+            }
+            QSet<QString> remaining = s.m_transcribingVideoIDs;
+            remaining.remove(video.id);
+            s.setTranscribingVideoIDs(remaining);
+        }, Qt::QueuedConnection);
+    });
 }

@@ -1,9 +1,14 @@
 #include "AppOnDeviceSearchServices.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+
+#include "MobileCLIPModelDownload.h"
 #include "MobileCLIPModelManager.h"
 #include "MobileCLIPService.h"
 #include "QueryTextEmbedder.h"
 #include "SpeechTranscriptService.h"
+#include "media/MediaMetadataService.h"
 #include "VisualSearchService.h"
 
 namespace {
@@ -50,4 +55,43 @@ SearchHitMap AppOnDeviceSearchServices::visualSearch(const QString &query, const
 SearchHitMap AppOnDeviceSearchServices::transcriptSearch(const QString &query, const QList<VideoFile> &videos)
 {
     return SpeechTranscriptService::shared()->search(query, videos);
+}
+
+std::function<void()> AppOnDeviceSearchServices::startModelDownload(std::function<void(const ModelDownloadEvent &)> onEvent)
+{
+    auto holder = std::make_shared<QPointer<MobileCLIPModelDownload>>();
+    auto *run = new MobileCLIPModelDownload({}, [holder, onEvent](const ModelDownloadEvent &e) {
+        const bool last = e.kind == ModelDownloadEvent::Kind::completed || e.kind == ModelDownloadEvent::Kind::failed;
+        if (last && *holder) (*holder)->deleteLater();
+        onEvent(e);
+    }, QCoreApplication::instance());
+    *holder = run;
+    run->start();
+    return [holder] {
+        if (!*holder) return;
+        (*holder)->cancel();
+        (*holder)->deleteLater();
+    };
+}
+
+void AppOnDeviceSearchServices::reloadMobileCLIPService() { MobileCLIPService::reloadShared(); }
+
+std::optional<QString> AppOnDeviceSearchServices::removeInstalledModels()
+{
+    return MobileCLIPModelManager::removeInstalledModels();
+}
+
+std::optional<VideoTranscriptEntry> AppOnDeviceSearchServices::transcribe(const VideoFile &video, AppLanguage language,
+                                                                         QString *error)
+{
+    SpeechTranscriptService::Result result =
+        SpeechTranscriptService::transcribe(video, language, MediaMetadataService::ffmpegPath());
+    if (auto *entry = std::get_if<VideoTranscriptEntry>(&result)) return *entry;
+    if (error) *error = std::get<TranscriptError>(result).message;
+    return std::nullopt;
+}
+
+void AppOnDeviceSearchServices::storeTranscript(const VideoTranscriptEntry &entry)
+{
+    SpeechTranscriptService::shared()->store(entry);
 }

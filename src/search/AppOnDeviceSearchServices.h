@@ -19,4 +19,10 @@ public:
     TranscriptMap transcripts() override;
     SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) override;
     SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) override;
+    // A MobileCLIPModelDownload run on the GUI thread, deleted when it ends or is cancelled.
+    std::function<void()> startModelDownload(std::function<void(const ModelDownloadEvent &)> onEvent) override;
+    void reloadMobileCLIPService() override;
+    std::optional<QString> removeInstalledModels() override;
+    std::optional<VideoTranscriptEntry> transcribe(const VideoFile &video, AppLanguage language, QString *error) override;
+    void storeTranscript(const VideoTranscriptEntry &entry) override;
 };

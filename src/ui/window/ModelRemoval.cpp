@@ -1,16 +1,15 @@
 #include "ModelRemoval.h"
 
 #include "library/AppState.h"
+#include "library/L10n.h"
 
 #include <QDir>
 
 ModelRemover defaultModelRemover()
 {
     return [](AppState *s) -> std::optional<QString> {
-        const QString folder = (s ? s->supportFolder() : QString()) + "/Models";
-        QDir dir(folder);
-        if (dir.exists() && !dir.removeRecursively()) return QStringLiteral("Could not remove %1").arg(folder);
-        return std::nullopt;
+        if (!s) return std::nullopt;
+        return s->removeInstalledAIModelFiles();
     };
 }
 
@@ -24,5 +23,5 @@ void removeInstalledModels(AppState *state, const ModelRemover &remover)
         state->showToast(*error, true, false);
         return;
     }
-    state->showToast("MobileCLIP-S2 removed", false, false);
+    state->showToast(L10n::text(QStringLiteral("ai.modelRemoved"), state->language()), false, false);
 }

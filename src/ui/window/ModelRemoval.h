@@ -12,7 +12,7 @@ class AppState;
 // Removes the installed models; the error text when that failed.
 using ModelRemover = std::function<std::optional<QString>(AppState *state)>;
 
-// Deletes the models folder inside the state's support folder.
+// Deletes the installed models through the state's search services.
 ModelRemover defaultModelRemover();
 
 // Stops indexing, removes the models and shows the outcome. The model status is refreshed

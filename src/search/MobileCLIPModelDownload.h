@@ -1,0 +1,65 @@
+#pragma once
+
+// One run of the model download: fetches the files of MobileCLIPModelManager::downloadFiles()
+// into a staging folder inside the models directory, checks them, has the helper fuse the
+// towers, and installs the three items by renames. Lives on the thread that starts it (which
+// needs an event loop); the checks and the helper run on a worker. Events arrive in order on
+// the starting thread; after cancel() none arrives, and the staging folder is removed on
+// every path.
+
+#include "library/AppServices.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+class MobileCLIPModelDownload : public QObject
+{
+public:
+    struct Options {
+        // The `lumenkite-clip` program; MobileCLIPService::helperProgram() when empty.
+        QString helperProgram;
+        // The text tower's head count when the file does not say it (0: the helper decides).
+        int textHeads = 0;
+    };
+    using EventSink = std::function<void(const ModelDownloadEvent &)>;
+
+    MobileCLIPModelDownload(Options options, EventSink sink, QObject *parent = nullptr);
+    ~MobileCLIPModelDownload() override;
+
+    void start();
+    void cancel();
+    bool isFinished() const { return m_finished; }
+
+    static constexpr double kDownloadShare = 0.92;
+    static constexpr const char *kUserAgent = "Lumenkite/1.0 (Linux)";
+
+private:
+    void fetchNext();
+    void onReadyRead();
+    void onFinished();
+    void compileAndInstall();
+    void fail(const QString &message);
+    void finish();
+    void emitEvent(const ModelDownloadEvent &e);
+
+    Options m_options;
+    EventSink m_sink;
+    QNetworkAccessManager *m_network = nullptr;
+    QPointer<QNetworkReply> m_reply;
+    std::unique_ptr<QFile> m_file;
+    QString m_staging;
+    std::vector<qint64> m_expected; // per file: Content-Length, else the table's estimate
+    std::vector<qint64> m_received;
+    size_t m_index = 0;
+    bool m_finished = false;
+    bool m_workerStarted = false; // the worker owns the staging folder from then on
+    std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+};
