@@ -10,6 +10,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 // Drops the cached media facts and thumbnails of a file.
@@ -42,6 +43,15 @@ public:
     // the library; none throws, and no index or transcripts find nothing.
     virtual SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) { return {}; }
     virtual SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) { return {}; }
+    // Indexes one video; called off the GUI thread, several at once. `cancelled` is asked
+    // between keyframes; a cancelled video gives skippedUnreadable. Never throws.
+    virtual VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &cancelled)
+    {
+        return VideoIndexOutcome::skippedUnreadable();
+    }
+    // Hands entries to the visual index (none: only saves), then saves it. Called off the
+    // GUI thread, one call at a time, in order.
+    virtual void storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries) {}
 };
 
 // The modal folder chooser of "add folder".

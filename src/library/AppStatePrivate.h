@@ -82,6 +82,12 @@ struct LibraryChange {
 
 struct AppState::Private {
     Services services;
+
+    // The library indexing run: the number of the newest run (only it writes the run's
+    // fields), and the videos that failed, by size and modification time, so that an
+    // unreadable file is not tried again until it changes.
+    quint64 aiIndexGeneration = 0;
+    QHash<QString, QPair<qint64, qint64>> aiIndexFailures;
     ScanStarter starter;
     std::unique_ptr<ScopeCacheWriter> writer;
 

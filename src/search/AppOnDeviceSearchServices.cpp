@@ -1,5 +1,6 @@
 #include "AppOnDeviceSearchServices.h"
 
+#include "KeyframeIndexPipeline.h"
 #include "MobileCLIPModelManager.h"
 #include "MobileCLIPService.h"
 #include "QueryTextEmbedder.h"
@@ -50,4 +51,17 @@ SearchHitMap AppOnDeviceSearchServices::visualSearch(const QString &query, const
 SearchHitMap AppOnDeviceSearchServices::transcriptSearch(const QString &query, const QList<VideoFile> &videos)
 {
     return SpeechTranscriptService::shared()->search(query, videos);
+}
+
+VideoIndexOutcome AppOnDeviceSearchServices::indexVideo(const VideoFile &video, const std::function<bool()> &cancelled)
+{
+    return KeyframeIndexPipeline::indexVideo(video, KeyframeIndexPipeline::Options::standard(), cancelled);
+}
+
+void AppOnDeviceSearchServices::storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries)
+{
+    VisualSearchService &service = VisualSearchService::shared();
+    if (!entries.isEmpty())
+        service.upsert(entries);
+    service.save(service.indexByVideoID());
 }

@@ -19,4 +19,8 @@ public:
     TranscriptMap transcripts() override;
     SearchHitMap visualSearch(const QString &query, const QList<VideoFile> &videos) override;
     SearchHitMap transcriptSearch(const QString &query, const QList<VideoFile> &videos) override;
+    // The keyframe pipeline with the shared CLIP service and the interface language.
+    VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &cancelled) override;
+    // Into the shared visual search service, then a save of its whole index.
+    void storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries) override;
 };
