@@ -239,3 +239,39 @@ TEST_F(IndexPipelineTest, UnreadableOrCancelledGivesNoEntry)
 }
 
 } // namespace
+
+// The real services behind the application state: a run over two text clips reads their
+// words, stores the entries in the visual index's file, and a search finds the clip by them.
+#include "library/AppState.h"
+#include "search/AppOnDeviceSearchServices.h"
+
+namespace {
+
+TEST(IndexingRunEndToEnd, TheRunIndexesSavesAndTheSearchFindsTheWords)
+{
+    const QString harbor = textClip("harbor.mp4", "HARBOR SUNSET");
+    const QString market = textClip("market.mp4", "FISH MARKET");
+    ASSERT_FALSE(harbor.isEmpty());
+    ASSERT_FALSE(market.isEmpty());
+    AppState::Services services;
+    auto search = std::make_shared<AppOnDeviceSearchServices>();
+    services.onDeviceSearch = search;
+    AppState state(services);
+    state.setAllVideos({videoAt(harbor), videoAt(market)});
+    state.startAIIndexingIfNeeded();
+    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, 120000));
+    EXPECT_EQ(state.aiIndexedCount(), 2);
+    EXPECT_EQ(state.activeToast()->message, "2 / 2 indexed");
+    EXPECT_EQ(state.aiIndexEntries().value(videoAt(harbor).id).ocrText, "HARBOR SUNSET");
+
+    VisualSearchService::shared().waitForSaves();
+    VisualSearchService reloaded(QFileInfo(VisualSearchService::shared().cacheFilePath()).path());
+    EXPECT_EQ(reloaded.indexByVideoID().value(videoAt(market).id).ocrText, "FISH MARKET");
+
+    const SearchHitMap hits = search->visualSearch("fish market", state.allVideos());
+    ASSERT_TRUE(hits.contains(videoAt(market).id));
+    EXPECT_TRUE(hits.value(videoAt(market).id).isOCRMatch);
+    EXPECT_FALSE(hits.contains(videoAt(harbor).id));
+}
+
+} // namespace
