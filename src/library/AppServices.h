@@ -74,6 +74,15 @@ public:
     }
     // Keeps the transcript with the stored ones (saved in the background).
     virtual void storeTranscript(const VideoTranscriptEntry &entry) {}
+    // Indexes one video; called off the GUI thread, several at once. `cancelled` is asked
+    // between keyframes; a cancelled video gives skippedUnreadable. Never throws.
+    virtual VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &cancelled)
+    {
+        return VideoIndexOutcome::skippedUnreadable();
+    }
+    // Hands entries to the visual index (none: only saves), then saves it. Called off the
+    // GUI thread, one call at a time, in order.
+    virtual void storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries) {}
 };
 
 // The modal folder chooser of "add folder".

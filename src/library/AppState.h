@@ -535,6 +535,13 @@ private:
                            const std::optional<QDateTime> &created);
     void invalidateMedia(const QUrl &outputURL, bool replacedOriginal, const VideoFile &source);
     void removeFromLibrary(const QSet<QString> &ids);
+    // The library indexing run (AppStateSearch.cpp).
+    struct AIIndexRun;
+    void startAIIndexWorker(const std::shared_ptr<AIIndexRun> &run);
+    void takeAIIndexResult(const std::shared_ptr<AIIndexRun> &run, const VideoFile &video,
+                           const VideoIndexOutcome &outcome);
+    void endAIIndexRun(const std::shared_ptr<AIIndexRun> &run);
+    bool isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) const;
 
     void languageHook();
     void compactSingleChildFoldersHook();

@@ -92,6 +92,12 @@ struct AppState::Private {
     Services services;
     // Cancels the running model download (no event follows); empty when none runs.
     std::function<void()> cancelModelDownload;
+
+    // The library indexing run: the number of the newest run (only it writes the run's
+    // fields), and the videos that failed, by size and modification time, so that an
+    // unreadable file is not tried again until it changes.
+    quint64 aiIndexGeneration = 0;
+    QHash<QString, QPair<qint64, qint64>> aiIndexFailures;
     ScanStarter starter;
     std::unique_ptr<ScopeCacheWriter> writer;
 

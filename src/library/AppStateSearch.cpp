@@ -54,7 +54,11 @@ void AppState::loadCachedIndexes()
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, index, transcripts] {
             if (!self)
                 return;
-            self->setAiIndexEntries(index);
+            // Entries an indexing run made meanwhile are newer than the file's.
+            VisualIndexMap mergedIndex = index;
+            for (auto it = self->m_aiIndexEntries.cbegin(); it != self->m_aiIndexEntries.cend(); ++it)
+                mergedIndex.insert(it.key(), it.value());
+            self->setAiIndexEntries(mergedIndex);
             // A transcript made while the file was loading is newer than the file's.
             TranscriptMap merged = transcripts;
             for (auto it = self->m_speechTranscripts.cbegin(); it != self->m_speechTranscripts.cend(); ++it)
@@ -125,19 +129,218 @@ void AppState::setAISearchMode(bool on)
     rebuildTree(false);
 }
 
+// ---- library indexing run ----
+
+namespace {
+
+constexpr int kIndexWorkers = 6;
+constexpr int kIndexBatch = 25;
+
+// The videos being indexed, at most kIndexWorkers per run. Left to the end of the process:
+// a worker may still be inside a video when the program quits.
+QThreadPool &indexWorkerPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(kIndexWorkers);
+        return p;
+    }();
+    return *pool;
+}
+
+// Entries reach the index service one batch at a time, in the order they were handed over.
+QThreadPool &indexWriterPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
+qint64 wholeSeconds(const QDateTime &date)
+{
+    return qint64(std::round(double(date.toMSecsSinceEpoch()) / 1000.0));
+}
+
+} // namespace
+
+struct AppState::AIIndexRun {
+    quint64 generation = 0;
+    TaskHandle task;
+    QList<VideoFile> videos;
+    QElapsedTimer started;
+    int processed = 0;
+    qsizetype nextIndex = 0;
+    int inFlight = 0;
+    bool ending = false;
+    QList<VideoVisualIndexEntry> pending;
+    double speed = 0;
+    std::optional<qint64> lastSpeedUpdateMs;
+};
+
+bool AppState::isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) const
+{
+    const auto it = m_aiIndexEntries.constFind(video.id);
+    if (it == m_aiIndexEntries.cend())
+        return false;
+    const VideoVisualIndexEntry &e = it.value();
+    return e.fileSize == video.fileSize &&
+           std::fabs(e.modifiedTimestamp - double(wholeSeconds(video.modifiedDate))) < 2.0 &&
+           !e.frameMoments.isEmpty() && (!needsEmbeddings || !e.clipEmbeddings.isEmpty());
+}
+
 void AppState::startAIIndexingIfNeeded()
 {
     if (m_allVideos.isEmpty())
         return;
     m_aiIndexTask.cancel();
+    const bool hasCLIP = d->services.onDeviceSearch->hasMobileCLIPService();
     setAiEngineStatus(computeEngineStatus());
-    // There is no indexer here yet: the run ends at once having indexed nothing.
-    m_aiIndexTask = TaskHandle::make();
+    setIsAIIndexing(true);
     setAiVideosPerSecond(0);
     setAiSkippedICloudCount(0);
     setAiSkippedUnreadableCount(0);
-    setAiETAText(std::nullopt);
-    setIsAIIndexing(false);
+    setAiETAText(QString(QChar(0x2026)));
+
+    auto run = std::make_shared<AIIndexRun>();
+    run->generation = ++d->aiIndexGeneration;
+    int fresh = 0;
+    for (const VideoFile &v : m_allVideos) {
+        if (isAIIndexFresh(v, hasCLIP)) {
+            ++fresh;
+            continue;
+        }
+        // A file that failed before is tried again only once it has changed.
+        const auto failed = d->aiIndexFailures.constFind(v.id);
+        if (failed != d->aiIndexFailures.cend() && failed->first == v.fileSize &&
+            failed->second == wholeSeconds(v.modifiedDate))
+            continue;
+        run->videos.append(v);
+    }
+    setAiTotalToIndex(int(m_allVideos.size()));
+    setAiIndexedCount(fresh);
+
+    if (run->videos.isEmpty()) {
+        m_aiIndexTask = TaskHandle();
+        setIsAIIndexing(false);
+        setAiETAText(std::nullopt);
+        showToast(QString::number(m_aiTotalToIndex) + QLatin1Char(' ') +
+                  L10n::text(QStringLiteral("ai.indexed"), m_language));
+        return;
+    }
+    run->task = TaskHandle::make();
+    m_aiIndexTask = run->task;
+    run->started.start();
+    const qsizetype first = std::min<qsizetype>(run->videos.size(), kIndexWorkers);
+    for (qsizetype i = 0; i < first; ++i)
+        startAIIndexWorker(run);
+}
+
+void AppState::startAIIndexWorker(const std::shared_ptr<AIIndexRun> &run)
+{
+    const VideoFile video = run->videos.at(run->nextIndex++);
+    ++run->inFlight;
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    const TaskHandle task = run->task;
+    QPointer<AppState> self(this);
+    indexWorkerPool().start([self, run, video, services, task] {
+        const VideoIndexOutcome outcome =
+            task.isCancelled() ? VideoIndexOutcome::skippedUnreadable()
+                               : services->indexVideo(video, [task] { return task.isCancelled(); });
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, run, video, outcome] {
+            if (self)
+                self->takeAIIndexResult(run, video, outcome);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppState::takeAIIndexResult(const std::shared_ptr<AIIndexRun> &run, const VideoFile &video,
+                                 const VideoIndexOutcome &outcome)
+{
+    --run->inFlight;
+    if (run->task.isCancelled()) {
+        // A stopped run drops what still arrives and ends once its last worker is back.
+        if (run->inFlight == 0)
+            endAIIndexRun(run);
+        return;
+    }
+    ++run->processed;
+    switch (outcome.kind) {
+    case VideoIndexOutcome::Kind::indexed:
+        m_aiIndexEntries.insert(outcome.entry.videoID, outcome.entry);
+        emit aiIndexEntriesChanged();
+        invalidate(Derived::indexedCount);
+        d->aiIndexFailures.remove(video.id);
+        run->pending.append(outcome.entry);
+        break;
+    case VideoIndexOutcome::Kind::skippedICloud:
+        setAiSkippedICloudCount(m_aiSkippedICloudCount + 1);
+        break;
+    case VideoIndexOutcome::Kind::skippedUnreadable:
+        setAiSkippedUnreadableCount(m_aiSkippedUnreadableCount + 1);
+        d->aiIndexFailures.insert(video.id, {video.fileSize, wholeSeconds(video.modifiedDate)});
+        break;
+    }
+    setAiIndexedCount(indexedVideoCount());
+
+    const qint64 elapsedMs = run->started.elapsed();
+    if (elapsedMs >= 1500 && run->processed >= 3 &&
+        (!run->lastSpeedUpdateMs || elapsedMs - *run->lastSpeedUpdateMs >= 700)) {
+        run->lastSpeedUpdateMs = elapsedMs;
+        const double instant = run->processed / (double(elapsedMs) / 1000.0);
+        run->speed = run->speed == 0 ? instant : 0.25 * instant + 0.75 * run->speed;
+        setAiVideosPerSecond(run->speed);
+        if (run->speed > 0.05)
+            setAiETAText(formatETA(std::max<double>(double(run->videos.size() - run->processed), 0) / run->speed));
+    }
+
+    if (run->pending.size() >= kIndexBatch) {
+        const QList<VideoVisualIndexEntry> batch = std::exchange(run->pending, {});
+        const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+        QPointer<AppState> self(this);
+        indexWriterPool().start([self, services, batch] {
+            services->storeVisualIndexEntries(batch);
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [self] {
+                if (self && self->m_isAISearchMode && !trimmed(self->m_searchQuery).isEmpty())
+                    self->scheduleAISearch();
+            }, Qt::QueuedConnection);
+        });
+    }
+
+    if (run->nextIndex < run->videos.size())
+        startAIIndexWorker(run);
+    else if (run->inFlight == 0)
+        endAIIndexRun(run);
+}
+
+void AppState::endAIIndexRun(const std::shared_ptr<AIIndexRun> &run)
+{
+    if (run->ending)
+        return;
+    run->ending = true;
+    const QList<VideoVisualIndexEntry> rest = std::exchange(run->pending, {});
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    QPointer<AppState> self(this);
+    indexWriterPool().start([self, services, rest, run] {
+        // What the run received is kept even when it was stopped; the save follows.
+        services->storeVisualIndexEntries(rest);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, run] {
+            // A run that a newer one replaced leaves the newer run's fields alone.
+            if (!self || run->generation != self->d->aiIndexGeneration)
+                return;
+            self->setIsAIIndexing(false);
+            self->setAiETAText(std::nullopt);
+            self->setAiIndexedCount(self->indexedVideoCount());
+            if (self->m_isAISearchMode && !trimmed(self->m_searchQuery).isEmpty())
+                self->scheduleAISearch();
+            if (!run->task.isCancelled())
+                self->showToast(QString::number(self->m_aiIndexedCount) + QStringLiteral(" / ") +
+                                QString::number(self->m_allVideos.size()) + QLatin1Char(' ') +
+                                L10n::text(QStringLiteral("ai.indexed"), self->m_language));
+        }, Qt::QueuedConnection);
+    });
 }
 
 void AppState::stopAIIndexing()
@@ -145,6 +348,9 @@ void AppState::stopAIIndexing()
     m_aiIndexTask.cancel();
     setIsAIIndexing(false);
     setAiETAText(std::nullopt);
+    // Save what the index holds now; the stopped run still stores what it had received.
+    const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
+    indexWriterPool().start([services] { services->storeVisualIndexEntries({}); });
 }
 
 void AppState::downloadAIModel()

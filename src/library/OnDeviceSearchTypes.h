@@ -55,6 +55,17 @@ struct VideoVisualIndexEntry {
     QStringList topLabels() const;
 };
 
+// What indexing one video gave.
+struct VideoIndexOutcome {
+    enum class Kind { indexed, skippedICloud, skippedUnreadable };
+    Kind kind = Kind::skippedUnreadable;
+    VideoVisualIndexEntry entry; // indexed only
+
+    static VideoIndexOutcome indexed(VideoVisualIndexEntry e) { return {Kind::indexed, std::move(e)}; }
+    static VideoIndexOutcome skippedICloud() { return {Kind::skippedICloud, {}}; }
+    static VideoIndexOutcome skippedUnreadable() { return {Kind::skippedUnreadable, {}}; }
+};
+
 struct VisualSearchMoment {
     double timestamp = 0;
     double score = 0;

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "MobileCLIPModelDownload.h"
+#include "KeyframeIndexPipeline.h"
 #include "MobileCLIPModelManager.h"
 #include "MobileCLIPService.h"
 #include "QueryTextEmbedder.h"
@@ -94,4 +95,17 @@ std::optional<VideoTranscriptEntry> AppOnDeviceSearchServices::transcribe(const 
 void AppOnDeviceSearchServices::storeTranscript(const VideoTranscriptEntry &entry)
 {
     SpeechTranscriptService::shared()->store(entry);
+}
+
+VideoIndexOutcome AppOnDeviceSearchServices::indexVideo(const VideoFile &video, const std::function<bool()> &cancelled)
+{
+    return KeyframeIndexPipeline::indexVideo(video, KeyframeIndexPipeline::Options::standard(), cancelled);
+}
+
+void AppOnDeviceSearchServices::storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries)
+{
+    VisualSearchService &service = VisualSearchService::shared();
+    if (!entries.isEmpty())
+        service.upsert(entries);
+    service.save(service.indexByVideoID());
 }

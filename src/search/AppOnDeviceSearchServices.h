@@ -25,4 +25,8 @@ public:
     std::optional<QString> removeInstalledModels() override;
     std::optional<VideoTranscriptEntry> transcribe(const VideoFile &video, AppLanguage language, QString *error) override;
     void storeTranscript(const VideoTranscriptEntry &entry) override;
+    // The keyframe pipeline with the shared CLIP service and the interface language.
+    VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &cancelled) override;
+    // Into the shared visual search service, then a save of its whole index.
+    void storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries) override;
 };

@@ -1,0 +1,314 @@
+#include "KeyframeIndexPipeline.h"
+
+#include "MobileCLIPService.h"
+#include "VisualSearchService.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+#include <tesseract/baseapi.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace KeyframeIndexPipeline {
+
+namespace {
+
+// The label words' text embeddings, made once per CLIP service.
+QList<std::pair<QString, std::vector<float>>> labelEmbeddings(MobileCLIPService *clip)
+{
+    static QMutex lock;
+    static const MobileCLIPService *owner = nullptr;
+    static QList<std::pair<QString, std::vector<float>>> cached;
+    QMutexLocker locker(&lock);
+    if (owner != clip) {
+        cached.clear();
+        for (const QString &label : labelVocabulary())
+            if (const auto v = clip->computeTextEmbedding(QStringLiteral("a photo of ") + label))
+                cached.append({label, *v});
+        owner = clip;
+    }
+    return cached;
+}
+
+int countFaces(const QImage &image)
+{
+    // One classifier per thread: OpenCV's detectors are not to be shared between threads.
+    thread_local std::unique_ptr<cv::CascadeClassifier> classifier;
+    thread_local bool tried = false;
+    if (!tried) {
+        tried = true;
+        auto c = std::make_unique<cv::CascadeClassifier>();
+        if (c->load(LK_HAARCASCADE_DIR "/haarcascade_frontalface_default.xml"))
+            classifier = std::move(c);
+    }
+    if (!classifier || image.isNull())
+        return 0;
+    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    const cv::Mat view(gray.height(), gray.width(), CV_8UC1, const_cast<uchar *>(gray.constBits()),
+                       size_t(gray.bytesPerLine()));
+    cv::Mat equalized;
+    cv::equalizeHist(view, equalized);
+    std::vector<cv::Rect> faces;
+    classifier->detectMultiScale(equalized, faces, 1.1, 5, 0, cv::Size(24, 24));
+    return int(faces.size());
+}
+
+bool hasTurkishData()
+{
+    static const bool has = [] {
+        tesseract::TessBaseAPI probe;
+        // Only the folder is needed; initialising "eng" is the cheapest way to learn it.
+        if (probe.Init(nullptr, "eng") != 0)
+            return false;
+        return QFile::exists(QString::fromUtf8(probe.GetDatapath()) + "/tur.traineddata");
+    }();
+    return has;
+}
+
+QString recognizeText(const QImage &image, AppLanguage language)
+{
+    // One engine per thread, kept for the thread's life and re-made when the languages change.
+    thread_local std::unique_ptr<tesseract::TessBaseAPI> api;
+    thread_local QString apiLanguages;
+    const QString wanted = ocrLanguages(language, hasTurkishData());
+    if (!api || apiLanguages != wanted) {
+        api = std::make_unique<tesseract::TessBaseAPI>();
+        apiLanguages = wanted;
+        if (api->Init(nullptr, wanted.toUtf8().constData(), tesseract::OEM_LSTM_ONLY) != 0) {
+            api.reset();
+            return {};
+        }
+        api->SetVariable("debug_file", "/dev/null");
+        api->SetPageSegMode(tesseract::PSM_AUTO);
+    }
+    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    api->SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
+    api->SetSourceResolution(96);
+    QStringList kept;
+    if (api->Recognize(nullptr) == 0) {
+        std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
+        int seen = 0;
+        if (it) {
+            do {
+                if (++seen > kMaxTextObservations)
+                    break;
+                std::unique_ptr<char[]> raw(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+                const float confidence = it->Confidence(tesseract::RIL_TEXTLINE) / 100.0f;
+                if (!raw || confidence < kTextLineThreshold)
+                    continue;
+                const QString line = QString::fromUtf8(raw.get()).simplified();
+                if (line.size() >= 2)
+                    kept.append(line);
+            } while (it->Next(tesseract::RIL_TEXTLINE));
+        }
+    }
+    api->Clear();
+    return kept.join(' ');
+}
+
+} // namespace
+
+const QStringList &labelVocabulary()
+{
+    static const QStringList words = [] {
+        QStringList out;
+        QSet<QString> seen;
+        for (const KeywordLabelGroup &group : VisualSearchService::keywordLabelTable())
+            for (const QString &w : group.labelWords)
+                if (!seen.contains(w)) {
+                    seen.insert(w);
+                    out.append(w);
+                }
+        return out;
+    }();
+    return words;
+}
+
+QHash<QString, float> zeroShotLabels(const std::vector<float> &image,
+                                     const QList<std::pair<QString, std::vector<float>>> &labels)
+{
+    QHash<QString, float> out;
+    if (labels.isEmpty())
+        return out;
+    std::vector<double> logits;
+    logits.reserve(labels.size());
+    for (const auto &[name, v] : labels) {
+        double dot = 0;
+        for (size_t i = 0; i < v.size() && i < image.size(); ++i)
+            dot += double(v[i]) * image[i];
+        logits.push_back(kZeroShotLogitScale * dot);
+    }
+    const double top = *std::max_element(logits.begin(), logits.end());
+    double sum = 0;
+    for (double &l : logits)
+        sum += (l = std::exp(l - top));
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        const float p = float(logits[size_t(i)] / sum);
+        if (p >= kLabelThreshold) {
+            const QString key = labels[i].first.toLower();
+            out[key] = std::max(out.value(key, 0.0f), p);
+        }
+    }
+    return out;
+}
+
+QString ocrLanguages(AppLanguage language, bool hasTurkish)
+{
+    switch (language) {
+    case AppLanguage::ja: return QStringLiteral("jpn+eng");
+    case AppLanguage::de: return QStringLiteral("deu+eng");
+    case AppLanguage::en: break;
+    }
+    return hasTurkish ? QStringLiteral("eng+tur") : QStringLiteral("eng");
+}
+
+FrameAnalysis analyzeFrame(const QImage &image, bool includeOCR, AppLanguage language, MobileCLIPService *clip,
+                           const std::optional<std::vector<float>> &embedding)
+{
+    FrameAnalysis result;
+    if (clip && embedding)
+        result.labels = zeroShotLabels(*embedding, labelEmbeddings(clip));
+    result.faceCount = countFaces(image);
+    if (includeOCR)
+        result.text = recognizeText(image, language);
+    return result;
+}
+
+QString videoText(const QStringList &frameTexts)
+{
+    static const QRegularExpression breaks(QStringLiteral("[\\n\\v\\f\\r\\x{0085}\\x{2028}\\x{2029}]"));
+    QSet<QString> seen;
+    QStringList kept;
+    for (const QString &text : frameTexts)
+        for (const QString &piece : text.split(breaks, Qt::SkipEmptyParts)) {
+            const QString t = piece.trimmed();
+            if (t.isEmpty() || seen.contains(t.toLower()))
+                continue;
+            seen.insert(t.toLower());
+            kept.append(t);
+        }
+    return kept.join(' ');
+}
+
+QStringList displayTags(const QHash<QString, float> &labels, int maxFaces)
+{
+    QList<std::pair<QString, float>> sorted;
+    for (auto it = labels.cbegin(); it != labels.cend(); ++it)
+        sorted.append({it.key(), it.value()});
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.second > b.second; });
+    const QHash<QString, QString> &table = VisualSearchService::labelTranslationTR();
+    QStringList tags;
+    for (qsizetype i = 0; i < sorted.size() && i < 14; ++i) {
+        const QString name = sorted[i].first.toLower().replace('_', ' ');
+        QString tr = table.value(name);
+        if (tr.isEmpty())
+            for (const QString &word : name.split(' ', Qt::SkipEmptyParts))
+                if (table.contains(word)) {
+                    tr = table.value(word);
+                    break;
+                }
+        if (!tr.isEmpty() && !tags.contains(tr))
+            tags.append(tr);
+    }
+    const QString face = maxFaces == 1 ? QStringLiteral("kişi") : maxFaces >= 2 ? QStringLiteral("insanlar") : QString();
+    if (!face.isEmpty() && !tags.contains(face))
+        tags.append(face);
+    return tags;
+}
+
+QString caption(const QString &text, const QStringList &tags, int maxFaces, bool hasEmbedding)
+{
+    const QString tagText = tags.mid(0, 5).join(QStringLiteral(", "));
+    if (!text.isEmpty() && !tags.isEmpty())
+        return QStringLiteral("Sahne: ") + tagText + QStringLiteral(" · Metin: ") + text.left(70);
+    if (!text.isEmpty())
+        return QStringLiteral("Ekrandaki metin: ") + text.left(110);
+    if (!tags.isEmpty()) {
+        QString c = QStringLiteral("Sahne öğeleri: ") + tagText;
+        if (maxFaces >= 1)
+            c += QStringLiteral(" · ") + QString::number(maxFaces) + QStringLiteral(" yüz");
+        return c;
+    }
+    return hasEmbedding ? QStringLiteral("MobileCLIP görsel vektörü hazır") : QStringLiteral("Görsel analiz tamamlandı");
+}
+
+Options Options::standard()
+{
+    Options o;
+    o.keyframes = [sources = keyframes::Sources::standard()](const VideoFile &v, const std::function<bool()> &c) {
+        return keyframes::keyframes(v, sources, c);
+    };
+    o.clip = MobileCLIPService::shared();
+    o.language = AppLanguageInfo::current();
+    return o;
+}
+
+VideoIndexOutcome indexVideo(const VideoFile &video, const Options &options, const std::function<bool()> &cancelled)
+{
+    const auto isCancelled = [&] { return cancelled && cancelled(); };
+    // No cloud placeholders exist here: every file on disk is local.
+    const QList<TimedKeyframe> frames = options.keyframes ? options.keyframes(video, cancelled) : QList<TimedKeyframe>{};
+    if (frames.isEmpty() || isCancelled())
+        return VideoIndexOutcome::skippedUnreadable();
+    const qsizetype count = frames.size();
+    QSet<qsizetype> analysed = {0};
+    analysed.insert(count <= 2 ? count - 1 : count / 2);
+
+    // One batched helper request for all keyframes.
+    std::vector<std::optional<std::vector<float>>> embeddings(static_cast<size_t>(count));
+    if (options.clip) {
+        QList<QImage> images;
+        for (const TimedKeyframe &f : frames)
+            images.append(f.image);
+        embeddings = options.clip->imageEmbeddings(images);
+        embeddings.resize(size_t(count));
+    }
+
+    VideoVisualIndexEntry entry;
+    QHash<QString, float> labels;
+    QStringList frameTexts;
+    int maxFaces = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (isCancelled())
+            return VideoIndexOutcome::skippedUnreadable();
+        IndexedFrameMoment moment;
+        moment.timestamp = frames[i].timestamp;
+        if (const auto &e = embeddings[size_t(i)]) {
+            const QuantizedEmbedding q = QuantizedEmbedding::fromVector(*e);
+            entry.clipEmbeddings.append(q);
+            moment.clipEmbedding = q;
+        }
+        if (analysed.contains(i)) {
+            const FrameAnalysis a = analyzeFrame(frames[i].image, options.recognizeText, options.language,
+                                                 options.clip.get(), embeddings[size_t(i)]);
+            for (auto it = a.labels.cbegin(); it != a.labels.cend(); ++it)
+                labels[it.key()] = std::max(labels.value(it.key(), 0.0f), it.value());
+            if (!a.text.isEmpty())
+                frameTexts.append(a.text);
+            maxFaces = std::max(maxFaces, a.faceCount);
+            moment.ocrText = a.text.left(kFrameTextLimit);
+        }
+        entry.frameMoments.append(moment);
+    }
+    const QString text = videoText(frameTexts);
+    const QStringList tags = displayTags(labels, maxFaces);
+    const bool hasEmbedding = !entry.clipEmbeddings.isEmpty();
+    entry.videoID = video.id;
+    entry.fileSize = video.fileSize;
+    entry.modifiedTimestamp = std::round(double(video.modifiedDate.toMSecsSinceEpoch()) / 1000.0);
+    entry.labelsEN = labels;
+    entry.displayTagsTR = tags.mid(0, 10);
+    entry.captionTR = caption(text, tags, maxFaces, hasEmbedding);
+    entry.ocrText = text.left(kVideoTextLimit);
+    entry.detectedFaces = maxFaces;
+    entry.engineUsed = hasEmbedding ? QStringLiteral("MobileCLIP-S2 + Live Text") : QStringLiteral("Apple Vision + Live Text");
+    return VideoIndexOutcome::indexed(std::move(entry));
+}
+
+} // namespace KeyframeIndexPipeline

@@ -1,0 +1,304 @@
+// The library indexing run with a fake pipeline: at most six videos in work, started in
+// library order; entries stored in batches of 25 and at the end; a stop keeps what had
+// arrived; a run replaced by a newer one leaves the newer run's fields alone; a video that
+// always fails is not tried again until it changes.
+
+#include "library/AppServices.h"
+#include "library/AppState.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+struct FakeIndexer : OnDeviceSearchServices {
+    QMutex mutex;
+    QStringList started;               // ids in the order work began
+    QList<int> storedBatches;          // sizes handed to the index, in order
+    QSet<QString> failing;             // ids that always come back unreadable
+    bool clip = false;
+    bool gated = false;
+    QSemaphore gate;
+    // Calls from this one on wait at `laterGate` instead, so that work of a newer run
+    // cannot take permits meant for an older one.
+    int laterFrom = 1 << 30;
+    QSemaphore laterGate;
+    std::atomic<int> visualCalls{0};
+
+    bool hasMobileCLIPService() override { return clip; }
+    VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &) override
+    {
+        qsizetype position;
+        {
+            QMutexLocker lock(&mutex);
+            position = started.size();
+            started.append(video.id);
+        }
+        if (gated)
+            (position < laterFrom ? gate : laterGate).acquire();
+        if (failing.contains(video.id))
+            return VideoIndexOutcome::skippedUnreadable();
+        VideoVisualIndexEntry e;
+        e.videoID = video.id;
+        e.fileSize = video.fileSize;
+        e.modifiedTimestamp = double(video.modifiedDate.toSecsSinceEpoch());
+        e.frameMoments.append({1.0, std::nullopt, {}});
+        return VideoIndexOutcome::indexed(e);
+    }
+    void storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries) override
+    {
+        QMutexLocker lock(&mutex);
+        storedBatches.append(int(entries.size()));
+    }
+    SearchHitMap visualSearch(const QString &, const QList<VideoFile> &) override
+    {
+        ++visualCalls;
+        return {};
+    }
+    int startedCount()
+    {
+        QMutexLocker lock(&mutex);
+        return int(started.size());
+    }
+    QList<int> batches()
+    {
+        QMutexLocker lock(&mutex);
+        return storedBatches;
+    }
+};
+
+bool waitFor(const std::function<bool()> &condition)
+{
+    // The event loop must run: results come back queued to this thread.
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > 20000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void settle()
+{
+    for (int i = 0; i < 50; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+}
+
+const QDateTime kModified = QDateTime::fromSecsSinceEpoch(1700000000);
+
+class IndexingRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake = std::make_shared<FakeIndexer>();
+        AppState::Services services;
+        services.onDeviceSearch = fake;
+        state = std::make_unique<AppState>(services);
+    }
+    void setLibrary(int count)
+    {
+        QList<VideoFile> videos;
+        for (int i = 0; i < count; ++i)
+            videos.append(*VideoFile::make(QStringLiteral("/v/clip%1.mp4").arg(i, 3, 10, QLatin1Char('0')), 100,
+                                           kModified, std::nullopt));
+        state->setAllVideos(videos);
+    }
+    void TearDown() override
+    {
+        // Never leave a worker blocked: the workers' threads are shared by every run.
+        fake->gate.release(1000);
+        fake->laterGate.release(1000);
+    }
+    QString toast() const { return state->activeToast() ? state->activeToast()->message : QString(); }
+    bool finished() { return !state->isAIIndexing(); }
+
+    std::shared_ptr<FakeIndexer> fake;
+    std::unique_ptr<AppState> state;
+};
+
+TEST_F(IndexingRunTest, SixInWorkInLibraryOrderAndTheNextStartsWhenOneReturns)
+{
+    setLibrary(10);
+    fake->gated = true;
+    state->startAIIndexingIfNeeded();
+    EXPECT_TRUE(state->isAIIndexing());
+    EXPECT_EQ(state->aiETAText(), QString(QChar(0x2026)));
+    ASSERT_TRUE(waitFor([&] { return fake->startedCount() == 6; }));
+    settle();
+    EXPECT_EQ(fake->startedCount(), 6);
+    fake->gate.release(1);
+    ASSERT_TRUE(waitFor([&] { return fake->startedCount() == 7; }));
+    settle();
+    EXPECT_EQ(fake->startedCount(), 7);
+    // The first six in any order (threads race to begin), the seventh after them.
+    QStringList firstSix = fake->started.mid(0, 6);
+    firstSix.sort();
+    QStringList expected;
+    for (int i = 0; i < 6; ++i)
+        expected.append(state->allVideos()[i].id);
+    EXPECT_EQ(firstSix, expected);
+    EXPECT_EQ(fake->started[6], state->allVideos()[6].id);
+
+    fake->gate.release(100);
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(state->aiIndexedCount(), 10);
+    EXPECT_EQ(state->aiTotalToIndex(), 10);
+    EXPECT_EQ(state->aiETAText(), std::nullopt);
+    EXPECT_EQ(toast(), "10 / 10 indexed");
+    EXPECT_EQ(fake->batches(), QList<int>{10});
+}
+
+TEST_F(IndexingRunTest, EntriesReachTheIndexInBatchesOf25AndAtTheEnd)
+{
+    const struct {
+        int videos;
+        QList<int> batches;
+    } cases[] = {{24, {24}}, {25, {25, 0}}, {57, {25, 25, 7}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.videos);
+        TearDown();
+        SetUp();
+        setLibrary(c.videos);
+        state->setIsAISearchMode(true);
+        state->setSearchQuery("beach");
+        settle();
+        const int searchesBefore = fake->visualCalls;
+        state->startAIIndexingIfNeeded();
+        ASSERT_TRUE(waitFor([&] { return finished(); }));
+        ASSERT_TRUE(waitFor([&] { return fake->visualCalls > searchesBefore; }));
+        EXPECT_EQ(fake->batches(), c.batches);
+        EXPECT_EQ(state->aiIndexEntries().size(), c.videos);
+    }
+}
+
+TEST_F(IndexingRunTest, StopKeepsWhatArrivedAndShowsNoSummary)
+{
+    setLibrary(50);
+    fake->gated = true;
+    state->startAIIndexingIfNeeded();
+    fake->gate.release(10);
+    ASSERT_TRUE(waitFor([&] { return state->aiIndexEntries().size() == 10; })) << state->aiIndexEntries().size() << " started " << fake->startedCount();
+    state->stopAIIndexing();
+    EXPECT_FALSE(state->isAIIndexing());
+    EXPECT_EQ(state->aiETAText(), std::nullopt);
+    fake->gate.release(100);
+    // The stop's own save, then the run's end with the ten entries it had not yet handed over.
+    ASSERT_TRUE(waitFor([&] { return fake->batches().size() == 2; })) << fake->batches().size() << " started " << fake->startedCount();
+    settle();
+    EXPECT_EQ(fake->batches(), (QList<int>{0, 10}));
+    EXPECT_EQ(state->aiIndexEntries().size(), 10);
+    EXPECT_FALSE(toast().contains("indexed"));
+    EXPECT_FALSE(state->isAIIndexing());
+}
+
+TEST_F(IndexingRunTest, AReplacedRunLeavesTheNewerRunsFieldsAlone)
+{
+    setLibrary(8);
+    fake->gated = true;
+    fake->laterFrom = 6;
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return fake->startedCount() == 6; }));
+    state->startAIIndexingIfNeeded(); // cancels the first run
+    EXPECT_TRUE(state->isAIIndexing());
+    // The first run's six come back (dropped) and its end step runs.
+    fake->gate.release(6);
+    ASSERT_TRUE(waitFor([&] { return fake->batches().size() == 1; }));
+    settle();
+    EXPECT_TRUE(state->isAIIndexing());
+    EXPECT_EQ(state->aiETAText(), QString(QChar(0x2026)));
+    EXPECT_TRUE(state->aiIndexEntries().isEmpty());
+
+    fake->laterGate.release(100);
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(state->aiIndexEntries().size(), 8);
+    EXPECT_EQ(toast(), "8 / 8 indexed");
+}
+
+TEST_F(IndexingRunTest, AVideoThatAlwaysFailsIsTriedAgainOnlyOnceItChanged)
+{
+    setLibrary(3);
+    const QString bad = state->allVideos()[1].id;
+    fake->failing.insert(bad);
+    const auto triesOfBad = [&] { return int(fake->started.count(bad)); };
+
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(state->aiSkippedUnreadableCount(), 1);
+    EXPECT_EQ(triesOfBad(), 1);
+
+    // Nothing else is to do: the summary of a run with nothing to index.
+    state->startAIIndexingIfNeeded();
+    EXPECT_FALSE(state->isAIIndexing());
+    EXPECT_EQ(toast(), "3 indexed");
+    EXPECT_EQ(triesOfBad(), 1);
+
+    QList<VideoFile> videos = state->allVideos();
+    videos[1].fileSize = 200;
+    state->setAllVideos(videos);
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(triesOfBad(), 2);
+}
+
+TEST_F(IndexingRunTest, FreshnessDecidesWhatIsIndexedAgain)
+{
+    setLibrary(1);
+    const VideoFile v = state->allVideos()[0];
+    const auto entry = [&](double timestamp, bool moments, bool embeddings) {
+        VideoVisualIndexEntry e;
+        e.videoID = v.id;
+        e.fileSize = v.fileSize;
+        e.modifiedTimestamp = timestamp;
+        if (moments)
+            e.frameMoments.append({0, std::nullopt, {}});
+        if (embeddings)
+            e.clipEmbeddings.append(QuantizedEmbedding{0.1f, {1, 2}});
+        return e;
+    };
+    const double t = 1700000000;
+    const struct {
+        const char *what;
+        VideoVisualIndexEntry entry;
+        bool clip;
+        bool fresh;
+    } cases[] = {
+        {"1.9 s off", entry(t + 1.9, true, false), false, true},
+        {"2.0 s off", entry(t - 2.0, true, false), false, false},
+        {"no frame moments", entry(t, false, false), false, false},
+        {"no embeddings, model loaded", entry(t, true, false), true, false},
+        {"embeddings, model loaded", entry(t, true, true), true, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        setLibrary(1);
+        fake->clip = c.clip;
+        state->setAiIndexEntries({{v.id, c.entry}});
+        state->startAIIndexingIfNeeded();
+        ASSERT_TRUE(waitFor([&] { return finished(); }));
+        EXPECT_EQ(fake->startedCount(), c.fresh ? 0 : 1);
+    }
+}
+
+TEST_F(IndexingRunTest, AnEmptyLibraryStartsNothing)
+{
+    state->startAIIndexingIfNeeded();
+    EXPECT_FALSE(state->isAIIndexing());
+    EXPECT_EQ(state->activeToast(), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,277 @@
+// Keyframes and the per-video indexing pipeline on generated clips with large text drawn
+// into the frames: the text must be read, the frames taken where the tables say, the
+// Turkish tags and caption built by their rules, with and without the fixture CLIP model.
+
+#include "ClipFixtures.h"
+
+#include "media/MediaMetadataService.h"
+#include "search/KeyframeExtraction.h"
+#include "search/KeyframeIndexPipeline.h"
+#include "search/VisualSearchService.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+namespace kip = KeyframeIndexPipeline;
+
+namespace {
+
+const QString kFont = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
+
+// A 10 s clip, black words on white at the centre.
+QString textClip(const QString &name, const QString &words)
+{
+    const QString path = lktest::sandboxRoot() + "/" + name;
+    const QString filter = QStringLiteral("color=c=white:s=640x360:d=10:r=10,drawtext=fontfile=%1:text='%2':"
+                                          "fontsize=56:fontcolor=black:x=(w-tw)/2:y=(h-th)/2")
+                               .arg(kFont, words);
+    if (!lktest::ffmpegOutput(path, {"-f", "lavfi", "-i", filter, "-c:v", "libx264", "-pix_fmt", "yuv420p"}))
+        return {};
+    return path;
+}
+
+VideoFile videoAt(const QString &path, const QDateTime &modified = QDateTime::fromSecsSinceEpoch(1700000000))
+{
+    return *VideoFile::make(path, QFileInfo(path).size(), modified, std::nullopt);
+}
+
+QList<double> timestamps(const QList<TimedKeyframe> &frames)
+{
+    QList<double> out;
+    for (const TimedKeyframe &f : frames) out.append(f.timestamp);
+    return out;
+}
+
+TEST(KeyframeTables, FractionsTimesAndArguments)
+{
+    const struct {
+        double seconds;
+        QList<double> fractions;
+    } fractionCases[] = {{NAN, {0.0}}, {1.0, {0.0}}, {10, {0.22, 0.75}}, {15, {0.12, 0.5, 0.86}},
+                         {90, {0.08, 0.36, 0.64, 0.9}}, {600, {0.06, 0.26, 0.5, 0.74, 0.92}}};
+    for (const auto &c : fractionCases)
+        EXPECT_EQ(keyframes::fractionsForDuration(c.seconds), c.fractions) << c.seconds;
+
+    const struct {
+        std::optional<double> duration;
+        QStringList ss;
+    } ffmpegCases[] = {{std::nullopt, {"0.00"}}, {1.9, {"0.00"}}, {30, {"7.50", "22.50"}},
+                       {120, {"14.40", "60.00", "102.00"}}};
+    for (const auto &c : ffmpegCases) {
+        QStringList ss;
+        for (double t : keyframes::ffmpegTimes(c.duration)) {
+            const QStringList args = keyframes::ffmpegKeyframeArguments("/v/a b.mkv", t);
+            ASSERT_EQ(args.size(), 16);
+            EXPECT_EQ(args[6], "/v/a b.mkv");
+            ss.append(args[4]);
+        }
+        EXPECT_EQ(ss, c.ss);
+    }
+}
+
+TEST(KeyframeExtraction, SourcesInOrderAndAHangingProgramIsCut)
+{
+    const QString clip = textClip("frames.mp4", "FRAMES");
+    ASSERT_FALSE(clip.isEmpty());
+    // In process: 2.2 and 7.5 s, within 512x512.
+    const QList<TimedKeyframe> native = keyframes::extractInProcess(clip);
+    EXPECT_EQ(timestamps(native), (QList<double>{2.2, 7.5}));
+    for (const TimedKeyframe &f : native) EXPECT_EQ(f.image.size(), QSize(512, 288));
+
+    // The program: the requested times, 512 wide.
+    const QString ffmpeg = MediaMetadataService::ffmpegPath().value_or(QString());
+    ASSERT_FALSE(ffmpeg.isEmpty());
+    const QList<TimedKeyframe> viaProgram = keyframes::extractWithFFmpeg(clip, ffmpeg, 10.0);
+    EXPECT_EQ(timestamps(viaProgram), (QList<double>{2.5, 7.5}));
+    for (const TimedKeyframe &f : viaProgram) EXPECT_EQ(f.image.width(), 512);
+
+    // A program that never answers is killed and its time skipped.
+    const QString hang = lktest::sandboxRoot() + "/hang.sh";
+    QFile script(hang);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexec sleep 30\n");
+    script.close();
+    script.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
+    EXPECT_TRUE(keyframes::extractWithFFmpeg(clip, hang, std::nullopt, 300).isEmpty());
+
+    // An unreadable file with no program falls back to the thumbnail, then to nothing.
+    const QString junk = lktest::sandboxRoot() + "/junk.mp4";
+    ASSERT_TRUE(lktest::writeSizedFile(junk, 4096));
+    keyframes::Sources sources;
+    QImage thumb(360, 202, QImage::Format_RGB32);
+    thumb.fill(Qt::red);
+    sources.thumbnail = [&](const VideoFile &) { return thumb; };
+    const QList<TimedKeyframe> fallback = keyframes::keyframes(videoAt(junk), sources);
+    ASSERT_EQ(fallback.size(), 1);
+    EXPECT_EQ(fallback[0].timestamp, 0.0);
+    sources.thumbnail = [](const VideoFile &) { return QImage(); };
+    EXPECT_TRUE(keyframes::keyframes(videoAt(junk), sources).isEmpty());
+}
+
+TEST(IndexPipelineRules, TextTagsAndCaption)
+{
+    EXPECT_EQ(kip::videoText({"Harbor Sunset", "HARBOR SUNSET\nopen  daily", "\r\n"}), "Harbor Sunset open  daily");
+
+    const QHash<QString, float> labels = {{"dog", 0.8f}, {"cat", 0.5f}, {"unknown_thing", 0.9f}};
+    const QStringList tags = kip::displayTags(labels, 2);
+    EXPECT_EQ(tags, (QStringList{VisualSearchService::labelTranslationTR().value("dog"),
+                                 VisualSearchService::labelTranslationTR().value("cat"), "insanlar"}));
+    EXPECT_EQ(kip::displayTags({}, 1), QStringList{"kişi"});
+
+    const QString longText(200, QChar('x'));
+    const struct {
+        QString text;
+        QStringList tags;
+        int faces;
+        bool embedding;
+        QString caption;
+    } cases[] = {
+        {"Harbor", {"köpek"}, 0, false, "Sahne: köpek · Metin: Harbor"},
+        {longText, {"a"}, 0, false, "Sahne: a · Metin: " + longText.left(70)},
+        {longText, {}, 0, false, "Ekrandaki metin: " + longText.left(110)},
+        {"", {"kişi"}, 1, false, "Sahne öğeleri: kişi · 1 yüz"},
+        {"", {"a", "b", "c", "d", "e", "f"}, 0, false, "Sahne öğeleri: a, b, c, d, e"},
+        {"", {}, 0, true, "MobileCLIP görsel vektörü hazır"},
+        {"", {}, 0, false, "Görsel analiz tamamlandı"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(kip::caption(c.text, c.tags, c.faces, c.embedding), c.caption);
+
+    EXPECT_EQ(kip::ocrLanguages(AppLanguage::en, true), "eng+tur");
+    EXPECT_EQ(kip::ocrLanguages(AppLanguage::en, false), "eng");
+    EXPECT_EQ(kip::ocrLanguages(AppLanguage::ja, true), "jpn+eng");
+    EXPECT_EQ(kip::ocrLanguages(AppLanguage::de, true), "deu+eng");
+}
+
+TEST(IndexPipelineRules, ZeroShotConfidenceIsASoftmaxAtClipsScale)
+{
+    // A clear match takes nearly all the probability; a near-tie between two shares it
+    // (both below 0.5 but above the threshold); a spread over many falls below it.
+    const std::vector<float> img = {1, 0, 0};
+    const auto labels = [](std::initializer_list<std::pair<const char *, std::vector<float>>> l) {
+        QList<std::pair<QString, std::vector<float>>> out;
+        for (const auto &[n, v] : l) out.append({n, v});
+        return out;
+    };
+    const auto clear = kip::zeroShotLabels(img, labels({{"Dog", {0.30f, 1, 0}}, {"cat", {0.20f, 0, 1}}}));
+    EXPECT_GT(clear.value("dog"), 0.99f);
+    EXPECT_FALSE(clear.contains("cat"));
+    const auto tie = kip::zeroShotLabels(img, labels({{"a", {0.30f, 0, 0}}, {"b", {0.30f, 0, 0}}, {"c", {0.29f, 0, 0}}}));
+    EXPECT_EQ(tie.size(), 2);
+    EXPECT_NEAR(tie.value("a"), 1 / (2 + std::exp(-1.0)), 1e-5);
+    EXPECT_EQ(tie.value("a"), tie.value("b"));
+    QList<std::pair<QString, std::vector<float>>> many;
+    for (int i = 0; i < 10; ++i) many.append({QString::number(i), {0.25f, 0, 0}});
+    EXPECT_TRUE(kip::zeroShotLabels(img, many).isEmpty());
+}
+
+class IndexPipelineTest : public ::testing::Test {
+protected:
+    kip::Options options(std::shared_ptr<MobileCLIPService> clip = nullptr)
+    {
+        kip::Options o;
+        o.keyframes = [](const VideoFile &v, const std::function<bool()> &c) {
+            return keyframes::keyframes(v, keyframes::Sources::standard(), c);
+        };
+        o.clip = std::move(clip);
+        o.language = AppLanguage::en;
+        return o;
+    }
+};
+
+TEST_F(IndexPipelineTest, ReadsTheOnScreenTextWithoutTheModel)
+{
+    const QString clip = textClip("harbor.mp4", "HARBOR SUNSET");
+    ASSERT_FALSE(clip.isEmpty());
+    const VideoFile video = videoAt(clip, QDateTime::fromMSecsSinceEpoch(1700000000500));
+    const VideoIndexOutcome out = kip::indexVideo(video, options());
+    ASSERT_EQ(out.kind, VideoIndexOutcome::Kind::indexed);
+    const VideoVisualIndexEntry &e = out.entry;
+    EXPECT_EQ(e.videoID, video.id);
+    EXPECT_EQ(e.fileSize, video.fileSize);
+    EXPECT_EQ(e.modifiedTimestamp, 1700000001.0);
+    ASSERT_EQ(e.frameMoments.size(), 2);
+    // Both frames show the same words: the video text holds them once.
+    EXPECT_EQ(e.ocrText, "HARBOR SUNSET");
+    EXPECT_EQ(e.frameMoments[0].ocrText, "HARBOR SUNSET");
+    EXPECT_EQ(e.captionTR, "Ekrandaki metin: HARBOR SUNSET");
+    EXPECT_TRUE(e.clipEmbeddings.isEmpty());
+    EXPECT_TRUE(e.labelsEN.isEmpty());
+    EXPECT_EQ(e.detectedFaces, 0);
+    EXPECT_EQ(e.engineUsed, "Apple Vision + Live Text");
+}
+
+TEST_F(IndexPipelineTest, EmbedsEveryKeyframeWithTheFixtureModel)
+{
+    ASSERT_TRUE(clipfix::installTinyModels(MobileCLIPModelManager::modelsDirectory()));
+    const auto service = MobileCLIPService::create(*MobileCLIPService::AssetPaths::resolve());
+    ASSERT_NE(service, nullptr);
+    const QString clip = textClip("market.mp4", "FISH MARKET");
+    ASSERT_FALSE(clip.isEmpty());
+    const VideoIndexOutcome out = kip::indexVideo(videoAt(clip), options(service));
+    ASSERT_EQ(out.kind, VideoIndexOutcome::Kind::indexed);
+    const VideoVisualIndexEntry &e = out.entry;
+    ASSERT_EQ(e.clipEmbeddings.size(), 2);
+    for (const IndexedFrameMoment &m : e.frameMoments) EXPECT_TRUE(m.clipEmbedding.has_value());
+    EXPECT_EQ(e.ocrText, "FISH MARKET");
+    EXPECT_EQ(e.engineUsed, "MobileCLIP-S2 + Live Text");
+    // Labels, when the tiny model gives any, are label words with a probability.
+    for (auto it = e.labelsEN.cbegin(); it != e.labelsEN.cend(); ++it) {
+        EXPECT_TRUE(kip::labelVocabulary().contains(it.key(), Qt::CaseInsensitive)) << it.key().toStdString();
+        EXPECT_GE(it.value(), kip::kLabelThreshold);
+        EXPECT_LE(it.value(), 1.0f);
+    }
+}
+
+TEST_F(IndexPipelineTest, UnreadableOrCancelledGivesNoEntry)
+{
+    const QString junk = lktest::sandboxRoot() + "/junk2.mp4";
+    ASSERT_TRUE(lktest::writeSizedFile(junk, 4096));
+    kip::Options o = options();
+    o.keyframes = [](const VideoFile &, const std::function<bool()> &) { return QList<TimedKeyframe>{}; };
+    EXPECT_EQ(kip::indexVideo(videoAt(junk), o).kind, VideoIndexOutcome::Kind::skippedUnreadable);
+
+    const QString clip = textClip("harbor.mp4", "HARBOR SUNSET");
+    EXPECT_EQ(kip::indexVideo(videoAt(clip), options(), [] { return true; }).kind,
+              VideoIndexOutcome::Kind::skippedUnreadable);
+}
+
+} // namespace
+
+// The real services behind the application state: a run over two text clips reads their
+// words, stores the entries in the visual index's file, and a search finds the clip by them.
+#include "library/AppState.h"
+#include "search/AppOnDeviceSearchServices.h"
+
+namespace {
+
+TEST(IndexingRunEndToEnd, TheRunIndexesSavesAndTheSearchFindsTheWords)
+{
+    const QString harbor = textClip("harbor.mp4", "HARBOR SUNSET");
+    const QString market = textClip("market.mp4", "FISH MARKET");
+    ASSERT_FALSE(harbor.isEmpty());
+    ASSERT_FALSE(market.isEmpty());
+    AppState::Services services;
+    auto search = std::make_shared<AppOnDeviceSearchServices>();
+    services.onDeviceSearch = search;
+    AppState state(services);
+    state.setAllVideos({videoAt(harbor), videoAt(market)});
+    state.startAIIndexingIfNeeded();
+    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, 120000));
+    EXPECT_EQ(state.aiIndexedCount(), 2);
+    EXPECT_EQ(state.activeToast()->message, "2 / 2 indexed");
+    EXPECT_EQ(state.aiIndexEntries().value(videoAt(harbor).id).ocrText, "HARBOR SUNSET");
+
+    VisualSearchService::shared().waitForSaves();
+    VisualSearchService reloaded(QFileInfo(VisualSearchService::shared().cacheFilePath()).path());
+    EXPECT_EQ(reloaded.indexByVideoID().value(videoAt(market).id).ocrText, "FISH MARKET");
+
+    const SearchHitMap hits = search->visualSearch("fish market", state.allVideos());
+    ASSERT_TRUE(hits.contains(videoAt(market).id));
+    EXPECT_TRUE(hits.value(videoAt(market).id).isOCRMatch);
+    EXPECT_FALSE(hits.contains(videoAt(harbor).id));
+}
+
+} // namespace
