@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: deps configure build run test bench screenshots clean
+.PHONY: deps configure build run test test-asan fuzz bench screenshots clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -19,6 +19,31 @@ run: build
 # Every test through CTest; the whole run sits under Xvfb because some tests open windows.
 test: build
 	cd $(BUILD) && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j $(JOBS)
+
+# The whole suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer in
+# its own folder; any report fails the test that made it.
+ASAN_BUILD ?= build-asan
+SANITIZE   := -fsanitize=address,undefined -fno-omit-frame-pointer
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_FLAGS="$(SANITIZE)" -DCMAKE_CXX_FLAGS="$(SANITIZE)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets for the file and text readers, in a separate clang build (not part of
+# `make test`); each runs FUZZ_SECONDS. Crash inputs worth keeping go to
+# tests/fuzz/regressions/<target>/, which `make test` replays.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@bash scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)

@@ -1,4 +1,5 @@
 #include "SafeTensors.h"
+#include "SafeTensorsHeader.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -23,53 +24,24 @@ TensorFile readSafeTensors(const std::string &path)
     if (size < 8) throw std::runtime_error("not a safetensors file: " + path);
     uchar *base = file->map(0, size);
     if (!base) throw std::runtime_error("cannot map " + path);
-    uint64_t headerLength = 0;
-    for (int i = 7; i >= 0; --i)
-        headerLength = (headerLength << 8) | base[i];
-    if (headerLength > uint64_t(size - 8) || headerLength > (100u << 20))
-        throw std::runtime_error("bad header length in " + path);
-    QJsonParseError error;
-    const QJsonDocument header =
-        QJsonDocument::fromJson(QByteArray::fromRawData(reinterpret_cast<const char *>(base + 8), qsizetype(headerLength)), &error);
-    if (error.error != QJsonParseError::NoError || !header.isObject())
-        throw std::runtime_error("bad header in " + path);
+    SafeTensorsHeader header;
+    try {
+        header = parseSafeTensorsHeader(base, size_t(size));
+    } catch (const std::runtime_error &e) {
+        throw std::runtime_error(std::string(e.what()) + " in " + path);
+    }
 
     TensorFile out;
     out.mapping = file;
-    const uchar *data = base + 8 + headerLength;
-    const uint64_t dataSize = uint64_t(size) - 8 - headerLength;
-    const QJsonObject object = header.object();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const QJsonObject entry = it->toObject();
-        if (it.key() == QLatin1String("__metadata__")) {
-            for (auto m = entry.begin(); m != entry.end(); ++m)
-                out.metadata[m.key().toStdString()] = m->toString().toStdString();
-            continue;
-        }
-        const std::string name = it.key().toStdString();
-        const QString dtype = entry.value(QLatin1String("dtype")).toString();
-        torch::ScalarType type;
-        int64_t elementSize;
-        if (dtype == QLatin1String("F32")) { type = torch::kFloat32; elementSize = 4; }
-        else if (dtype == QLatin1String("I64")) { type = torch::kInt64; elementSize = 8; }
-        else throw std::runtime_error("unsupported dtype of " + name);
-        std::vector<int64_t> shape;
-        int64_t count = 1;
-        for (const QJsonValue &v : entry.value(QLatin1String("shape")).toArray()) {
-            const double d = v.toDouble(-1);
-            if (d < 0 || d > 1e9) throw std::runtime_error("bad shape of " + name);
-            shape.push_back(int64_t(d));
-            count *= int64_t(d);
-        }
-        const QJsonArray offsets = entry.value(QLatin1String("data_offsets")).toArray();
-        if (offsets.size() != 2) throw std::runtime_error("bad offsets of " + name);
-        const double begin = offsets[0].toDouble(-1), end = offsets[1].toDouble(-1);
-        if (begin < 0 || end < begin || uint64_t(end) > dataSize || int64_t(end - begin) != count * elementSize)
-            throw std::runtime_error("bad offsets of " + name);
-        void *at = const_cast<uchar *>(data + uint64_t(begin));
-        torch::Tensor t = torch::from_blob(at, shape, torch::TensorOptions().dtype(type));
+    out.metadata = std::move(header.metadata);
+    const uchar *data = base + header.dataOffset;
+    for (const auto &[name, entry] : header.entries) {
+        const torch::ScalarType type =
+            entry.dtype == SafeTensorsEntry::DType::Int64 ? torch::kInt64 : torch::kFloat32;
+        void *at = const_cast<uchar *>(data + entry.begin);
+        torch::Tensor t = torch::from_blob(at, entry.shape, torch::TensorOptions().dtype(type));
         // Misaligned data is copied; aligned data stays in the map.
-        if (reinterpret_cast<uintptr_t>(at) % uintptr_t(elementSize) != 0) t = t.clone();
+        if (reinterpret_cast<uintptr_t>(at) % uintptr_t(entry.elementSize()) != 0) t = t.clone();
         out.tensors[name] = t;
     }
     return out;
