@@ -40,7 +40,7 @@ using Reader = std::function<void(const QByteArray &)>;
 void readScopeCache(const QByteArray &bytes)
 {
     const std::optional<ScopeCache> cache = ScopeCacheCodec::decode(bytes);
-    if (cache) EXPECT_EQ(ScopeCacheCodec::decode(ScopeCacheCodec::encode(*cache)), cache);
+    if (cache) { EXPECT_EQ(ScopeCacheCodec::decode(ScopeCacheCodec::encode(*cache)), cache); }
 }
 
 void readVisualIndex(const QByteArray &bytes)

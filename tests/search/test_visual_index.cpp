@@ -123,8 +123,9 @@ TEST(VisualIndexFile, LoadsWhatCanBeReadAndFallsBackToTheEarlierVersion)
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         ASSERT_TRUE(writeFile(dir.path() + "/visual_index_v3.json", v3File));
-        if (row.v4)
+        if (row.v4) {
             ASSERT_TRUE(writeFile(dir.path() + "/visual_index_v4.json", *row.v4));
+        }
         VisualSearchService service(dir.path());
         const VisualIndexMap index = service.indexByVideoID();
         QStringList ids = index.keys();
@@ -135,16 +136,19 @@ TEST(VisualIndexFile, LoadsWhatCanBeReadAndFallsBackToTheEarlierVersion)
         EXPECT_EQ(service.skippedEntryCount(), row.skipped);
         const VisualIndexFile::LoadResult file = VisualIndexFile::load(dir.path() + "/visual_index_v4.json");
         EXPECT_EQ(file.damaged, row.damaged);
-        if (index.contains("/v/good.mp4"))
+        if (index.contains("/v/good.mp4")) {
             EXPECT_EQ(index["/v/good.mp4"], good);
-        if (index.contains("/v/old.mp4"))
+        }
+        if (index.contains("/v/old.mp4")) {
             EXPECT_EQ(index["/v/old.mp4"], v3Entry);
+        }
         if (index.contains("/v/moments.mp4")) {
             EXPECT_TRUE(index["/v/moments.mp4"].frameMoments.isEmpty());
             EXPECT_EQ(index["/v/moments.mp4"].clipEmbeddings, entry("/v/moments.mp4").clipEmbeddings);
         }
-        if (index.contains("/v/dims.mp4"))
+        if (index.contains("/v/dims.mp4")) {
             EXPECT_EQ(index["/v/dims.mp4"].clipEmbeddings.value(0).data.size(), 512);
+        }
     }
 }
 

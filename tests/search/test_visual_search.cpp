@@ -153,8 +153,9 @@ TEST(VisualSearchScoring, AdaptiveClipThreshold)
         for (qsizetype i = 0; i < row.sims.size(); ++i) {
             const auto s = scoreOf(hits, QString("v%1.mp4").arg(i));
             ASSERT_EQ(s.has_value(), row.expected[i].has_value()) << i;
-            if (s)
+            if (s) {
                 EXPECT_NEAR(*s, *row.expected[i], 1e-6) << i;
+            }
         }
     }
 }
@@ -184,8 +185,9 @@ TEST(VisualSearchScoring, Labels)
         SCOPED_TRACE(row.what);
         const auto s = scoreOf(score(row.query, {indexed("v.mp4", row.sim, row.labels)}), "v.mp4");
         ASSERT_EQ(s.has_value(), row.expected.has_value());
-        if (s)
+        if (s) {
             EXPECT_NEAR(*s, *row.expected, 1e-6);
+        }
     }
 }
 

@@ -46,7 +46,7 @@ protected:
         state->setShowStorageInsightsSheet(true);
         auto *sheet = qobject_cast<StorageInsightsSheetView *>(content()->openSheet());
         EXPECT_NE(sheet, nullptr);
-        if (sheet) EXPECT_TRUE(waitFor([&] { return !sheet->isComputing(); }));
+        if (sheet) { EXPECT_TRUE(waitFor([&] { return !sheet->isComputing(); })); }
         return sheet;
     }
     ContentView *content() const { return app->mainWindow()->contentView(); }

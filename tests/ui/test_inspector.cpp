@@ -231,6 +231,7 @@ TEST_F(InspectorTest, StartTimeComesFromThePendingSeekThenTheBestMomentThenZero)
     // In visual-search mode with a query, the best moment of the hit.
     state->setIsAISearchMode(true);
     state->setSearchQuery("red car");
+    ASSERT_TRUE(waitFor([&] { return !state->isAISearchRunning(); }, 5000));
     SearchHitMap hits;
     hits.insert(other.id, VisualSearchHit{0.8, 2.0, {{2.0, 0.8, false}}, false, false});
     state->setAiSearchHits(hits);
@@ -324,6 +325,7 @@ TEST_F(InspectorTest, FullscreenHandsOverTheControllerAndTakesThePictureBack)
     const VideoFile native = video("native.mp4");
     state->setIsAISearchMode(true);
     state->setSearchQuery("dog");
+    ASSERT_TRUE(waitFor([&] { return !state->isAISearchRunning(); }, 5000));
     SearchHitMap hits;
     hits.insert(native.id, VisualSearchHit{0.9, 1.0, {{1.0, 0.9, false}, {0.4, 0.5, true}}, false, false});
     state->setAiSearchHits(hits);
@@ -499,6 +501,7 @@ TEST_F(InspectorTest, SearchAndTranscriptCardsFollowTheState)
     EXPECT_FALSE(view->matchedMomentsSection()->isVisibleTo(view.get()));
     state->setIsAISearchMode(true);
     state->setSearchQuery("car");
+    ASSERT_TRUE(waitFor([&] { return !state->isAISearchRunning(); }, 5000));
     hits[v.id].moments = {{2.5, 0.5, false}};
     state->setAiSearchHits(hits);
     ASSERT_TRUE(view->matchedMomentsSection()->isVisibleTo(view.get()));
@@ -606,6 +609,8 @@ TEST_F(InspectorTest, ScrubberMarksTheMatchedMomentsOnlyInVisualSearch)
     EXPECT_TRUE(bar->markers().isEmpty());
     state->setIsAISearchMode(true);
     state->setSearchQuery("car");
+    // The query's own search publishes first; the hits below stand for its results.
+    ASSERT_TRUE(waitFor([&] { return !state->isAISearchRunning(); }, 5000));
     SearchHitMap hits;
     hits.insert(native.id, VisualSearchHit{0.9, 1.0, {{2.0, 0.9, false}, {0.5, 0.4, true}}, false, false});
     state->setAiSearchHits(hits);

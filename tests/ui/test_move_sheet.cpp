@@ -78,7 +78,7 @@ protected:
         app->mainWindow()->action("move")->trigger();
         auto *sheet = qobject_cast<MoveSheetView *>(app->mainWindow()->contentView()->openSheet());
         EXPECT_NE(sheet, nullptr);
-        if (sheet) EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet));
+        if (sheet) { EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet)); }
         return sheet;
     }
     DestinationButtonRow *rowFor(const QList<DestinationButtonRow *> &rows, const QString &path) const

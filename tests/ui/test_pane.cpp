@@ -215,8 +215,9 @@ TEST(PaneBanner, ButtonsShowTheirContentInBothSchemes)
                 }
             EXPECT_GT(lightest - darkest, 90) << name << " scheme " << int(scheme);
             // The fill the banner's button wears (left of its title) is dark in the dark scheme.
-            if (scheme == ColorScheme::dark && QLatin1String(name) == QLatin1String("permissionGrant"))
+            if (scheme == ColorScheme::dark && QLatin1String(name) == QLatin1String("permissionGrant")) {
                 EXPECT_LT(qGray(image.pixel(3, image.height() / 2)), 128);
+            }
         }
     }
 }
