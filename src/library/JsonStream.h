@@ -246,6 +246,10 @@ public:
                     if (!hex4(low) || low < 0xDC00 || low > 0xDFFF)
                         return false;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                } else if (cp >= 0xDC80 && cp < 0xDD00) {
+                    // A byte of a file name that is not UTF-8 (see the writer).
+                    m_scratch += char(cp - 0xDC00);
+                    break;
                 } else if (cp >= 0xDC00 && cp < 0xE000) {
                     return false;
                 }
@@ -284,7 +288,9 @@ public:
         return true;
     }
 
-    bool number(double &out)
+    // `anyMagnitude`: a well-formed number out of the double's range also passes (when
+    // skipping a value, only its form matters).
+    bool number(double &out, bool anyMagnitude = false)
     {
         ws();
         const char *start = p;
@@ -297,7 +303,7 @@ public:
         while (p < e && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == '+' || *p == '-'))
             ++p;
         const auto r = std::from_chars(start, p, out);
-        return r.ec == std::errc() && r.ptr == p;
+        return (r.ec == std::errc() || (anyMagnitude && r.ec == std::errc::result_out_of_range)) && r.ptr == p;
     }
 
     // A whole number that fits 64 bits, also when written with a fraction or an exponent
@@ -362,7 +368,7 @@ public:
         case 'n': return literal("null");
         default: {
             double ignored;
-            return number(ignored);
+            return number(ignored, true);
         }
         }
     }

@@ -1,6 +1,7 @@
 #include "ScopeCache.h"
 
 #include "FileNames.h"
+#include "JsonStream.h"
 #include "VideoScanner.h"
 
 #include <QDir>
@@ -184,10 +185,10 @@ template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
 // without escapes straight from the buffer. A record or entry with a missing or mistyped
 // member is left out; text that is not JSON fails the whole file. Unknown members are
 // skipped whatever they hold.
-class CacheReader
+class CacheReader : public JsonStream::Cursor
 {
 public:
-    CacheReader(const char *begin, const char *end) : p(begin), e(end) {}
+    CacheReader(const char *begin, const char *end) : Cursor(begin, end) {}
 
     std::optional<ScopeCache> read()
     {
@@ -226,175 +227,7 @@ public:
     }
 
 private:
-    static constexpr int kMaxDepth = 512;
-
-    void ws()
-    {
-        while (p < e && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
-            ++p;
-    }
-    bool peek(char c) { return p < e && *p == c; }
-    bool expect(char c)
-    {
-        ws();
-        if (p < e && *p == c) {
-            ++p;
-            return true;
-        }
-        return false;
-    }
-
-    static void appendUtf8(std::string &out, uint32_t cp)
-    {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    bool hex4(uint32_t &out)
-    {
-        if (e - p < 4)
-            return false;
-        out = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = *p++;
-            out <<= 4;
-            if (c >= '0' && c <= '9') out |= uint32_t(c - '0');
-            else if (c >= 'a' && c <= 'f') out |= uint32_t(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') out |= uint32_t(c - 'A' + 10);
-            else return false;
-        }
-        return true;
-    }
-
-    // Length of the well-formed UTF-8 sequence at `p` that starts with a byte of 0x80 or
-    // more; 0 when it is malformed (overlong, a surrogate, beyond U+10FFFF, cut short).
-    size_t multiByteLength() const
-    {
-        const auto at = [&](ptrdiff_t i) { return static_cast<unsigned char>(p[i]); };
-        const auto cont = [&](ptrdiff_t i) { return p + i < e && (at(i) & 0xC0) == 0x80; };
-        const unsigned char c = at(0);
-        if (c >= 0xC2 && c <= 0xDF)
-            return cont(1) ? 2 : 0;
-        if (c >= 0xE0 && c <= 0xEF) {
-            if (!cont(1) || !cont(2))
-                return 0;
-            if ((c == 0xE0 && at(1) < 0xA0) || (c == 0xED && at(1) > 0x9F))
-                return 0;
-            return 3;
-        }
-        if (c >= 0xF0 && c <= 0xF4) {
-            if (!cont(1) || !cont(2) || !cont(3))
-                return 0;
-            if ((c == 0xF0 && at(1) < 0x90) || (c == 0xF4 && at(1) > 0x8F))
-                return 0;
-            return 4;
-        }
-        return 0;
-    }
-
-    // A string as UTF-8: a view into the text when it has no escapes, else decoded into
-    // `scratch`. `escaped` tells which. Text that is not UTF-8 fails: it would otherwise
-    // turn into other characters and so into other paths.
-    bool rawString(std::string_view &out, bool &escaped)
-    {
-        ws();
-        if (p >= e || *p != '"')
-            return false;
-        const char *start = ++p;
-        while (p < e) {
-            const unsigned char c = static_cast<unsigned char>(*p);
-            if (c == '"') {
-                out = std::string_view(start, size_t(p - start));
-                ++p;
-                escaped = false;
-                return true;
-            }
-            if (c == '\\')
-                break;
-            if (c < 0x20)
-                return false;
-            if (c >= 0x80) {
-                const size_t n = multiByteLength();
-                if (n == 0)
-                    return false;
-                p += n;
-                continue;
-            }
-            ++p;
-        }
-        m_scratch.assign(start, size_t(p - start));
-        while (p < e) {
-            const unsigned char c = static_cast<unsigned char>(*p);
-            if (c >= 0x80) {
-                const size_t n = multiByteLength();
-                if (n == 0)
-                    return false;
-                m_scratch.append(p, n);
-                p += n;
-                continue;
-            }
-            ++p;
-            if (c == '"') {
-                out = m_scratch;
-                escaped = true;
-                return true;
-            }
-            if (c < 0x20)
-                return false;
-            if (c != '\\') {
-                m_scratch += char(c);
-                continue;
-            }
-            if (p >= e)
-                return false;
-            switch (*p++) {
-            case '"': m_scratch += '"'; break;
-            case '\\': m_scratch += '\\'; break;
-            case '/': m_scratch += '/'; break;
-            case 'b': m_scratch += '\b'; break;
-            case 'f': m_scratch += '\f'; break;
-            case 'n': m_scratch += '\n'; break;
-            case 'r': m_scratch += '\r'; break;
-            case 't': m_scratch += '\t'; break;
-            case 'u': {
-                uint32_t cp;
-                if (!hex4(cp))
-                    return false;
-                if (cp >= 0xD800 && cp < 0xDC00) {
-                    uint32_t low;
-                    if (e - p < 2 || p[0] != '\\' || p[1] != 'u')
-                        return false;
-                    p += 2;
-                    if (!hex4(low) || low < 0xDC00 || low > 0xDFFF)
-                        return false;
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                } else if (cp >= 0xDC80 && cp < 0xDD00) {
-                    // A byte of a file name that is not UTF-8 (see the writer).
-                    m_scratch += char(cp - 0xDC00);
-                    break;
-                } else if (cp >= 0xDC00 && cp < 0xE000) {
-                    return false;
-                }
-                appendUtf8(m_scratch, cp);
-                break;
-            }
-            default: return false;
-            }
-        }
-        return false;
-    }
+    // Names that are not UTF-8 come back as the bytes they were written from.
     bool text(QString &out)
     {
         std::string_view v;
@@ -420,139 +253,6 @@ private:
             it = table.emplace(v, QString::fromUtf8(v.data(), qsizetype(v.size()))).first;
         out = it->second;
         return true;
-    }
-
-    // `anyMagnitude`: a well-formed number out of the double's range also passes (when
-    // skipping a value, only its form matters).
-    bool number(double &out, bool anyMagnitude = false)
-    {
-        ws();
-        const char *start = p;
-        if (p < e && *p == '-')
-            ++p;
-        if (p >= e || !(*p >= '0' && *p <= '9'))
-            return false;
-        if (*p == '0' && p + 1 < e && p[1] >= '0' && p[1] <= '9')
-            return false; // no leading zeros
-        while (p < e && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == '+' || *p == '-'))
-            ++p;
-        const auto r = std::from_chars(start, p, out);
-        return (r.ec == std::errc() || (anyMagnitude && r.ec == std::errc::result_out_of_range)) && r.ptr == p;
-    }
-
-    // A whole number that fits 64 bits, also when written with a fraction or an exponent
-    // ("2e3"); anything else fails rather than being converted out of range.
-    bool integer(qint64 &out)
-    {
-        ws();
-        const char *start = p;
-        double value;
-        if (!number(value))
-            return false;
-        if (const auto r = std::from_chars(start, p, out); r.ec == std::errc() && r.ptr == p)
-            return true;
-        // 2^63 is exactly representable; every double below it converts safely.
-        if (value != std::floor(value) || !(value >= -9223372036854775808.0 && value < 9223372036854775808.0))
-            return false;
-        out = qint64(value);
-        return true;
-    }
-
-    bool skipValue(int depth)
-    {
-        if (depth > kMaxDepth)
-            return false;
-        ws();
-        if (p >= e)
-            return false;
-        switch (*p) {
-        case '"': {
-            std::string_view v;
-            bool escaped;
-            return rawString(v, escaped);
-        }
-        case '{': {
-            ++p;
-            ws();
-            if (peek('}')) { ++p; return true; }
-            for (;;) {
-                std::string_view k;
-                bool escaped;
-                if (!rawString(k, escaped) || !expect(':') || !skipValue(depth + 1))
-                    return false;
-                if (expect(',')) continue;
-                if (peek('}')) { ++p; return true; }
-                return false;
-            }
-        }
-        case '[': {
-            ++p;
-            ws();
-            if (peek(']')) { ++p; return true; }
-            for (;;) {
-                if (!skipValue(depth + 1))
-                    return false;
-                if (expect(',')) continue;
-                if (peek(']')) { ++p; return true; }
-                return false;
-            }
-        }
-        case 't': return literal("true");
-        case 'f': return literal("false");
-        case 'n': return literal("null");
-        default: {
-            double ignored;
-            return number(ignored, true);
-        }
-        }
-    }
-    bool literal(std::string_view word)
-    {
-        if (size_t(e - p) < word.size() || std::string_view(p, word.size()) != word)
-            return false;
-        p += word.size();
-        return true;
-    }
-    bool isNull()
-    {
-        ws();
-        return literal("null");
-    }
-
-    // Members of a JSON object, one call of `member(key)` per member.
-    template <typename Member> bool object(Member &&member)
-    {
-        if (!expect('{'))
-            return false;
-        ws();
-        if (peek('}')) { ++p; return true; }
-        for (;;) {
-            std::string_view key;
-            bool escaped;
-            if (!rawString(key, escaped) || !expect(':'))
-                return false;
-            // The view may point at the scratch buffer that the member's value reuses.
-            const std::string keyCopy = escaped ? std::string(key) : std::string();
-            if (!member(escaped ? std::string_view(keyCopy) : key))
-                return false;
-            if (expect(',')) continue;
-            if (peek('}')) { ++p; return true; }
-            return false;
-        }
-    }
-    template <typename Element> bool array(Element &&element)
-    {
-        if (!expect('['))
-            return false;
-        ws();
-        if (peek(']')) { ++p; return true; }
-        for (;;) {
-            if (!element())
-                return false;
-            if (expect(',')) continue;
-            if (peek(']')) { ++p; return true; }
-            return false;
-        }
     }
 
     bool readRecord(CachedScopeScan &record)
@@ -713,9 +413,6 @@ private:
         return true;
     }
 
-    const char *p;
-    const char *e;
-    std::string m_scratch;
     std::unordered_map<std::string_view, QString> m_folders;
     std::unordered_map<std::string_view, QString> m_extensions;
 };
