@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: deps configure build run test test-asan fuzz bench screenshots clean
+.PHONY: deps configure build run test test-asan fuzz bench soak screenshots clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -48,6 +48,12 @@ fuzz: deps
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
 	@bash scripts/run-benchmarks.sh $(BUILD)
+
+# Faults and load on the whole program (killed exports, a full disk, missing tools, odd names,
+# a long scripted session); not part of `make test`. Prints one line per check and a table.
+soak: build
+	@cmake --build $(BUILD) --target soak_programs -j $(JOBS)
+	@bash scripts/run-soak.sh $(BUILD)
 
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
