@@ -12,6 +12,7 @@
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QScreen>
@@ -41,18 +42,35 @@ static QPixmap grabFront(LumenkiteApp &app)
     return window->grab();
 }
 
-static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs, bool sheet = false)
+// For pictures of long work: the state the window has to reach before it is grabbed.
+static bool captureStateReached(AppState *s, const QString &when)
+{
+    if (when == "downloading") return s->isDownloadingAIModel() && s->aiModelDownloadProgress() >= 0.2;
+    if (when == "installed") return s->isMobileCLIPInstalled() && !s->isDownloadingAIModel();
+    // Past the first estimate, so the picture shows speed and time left.
+    if (when == "indexing")
+        return s->isAIIndexing() && s->aiVideosPerSecond() > 0 && s->aiETAText() &&
+               *s->aiETAText() != QString(QChar(0x2026));
+    if (when == "indexed") return !s->isAIIndexing() && s->indexedVideoCount() == s->allVideos().size();
+    if (when == "searched") return !s->isAISearchRunning() && !s->aiSearchHits().isEmpty();
+    return true;
+}
+
+static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs, bool sheet = false,
+                            const QString &when = {})
 {
     auto *clock = new QElapsedTimer;
     clock->start();
     auto *timer = new QTimer(&app);
     timer->setInterval(100);
-    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet] {
+    const qint64 limitMs = when.isEmpty() ? 30000 : 120000;
+    QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet, when, limitMs] {
         AppState *s = app.state();
-        const bool loaded = !s->isScanning() && !s->allVideos().isEmpty();
-        if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
+        const bool loaded = !s->isScanning() && !s->allVideos().isEmpty() && captureStateReached(s, when);
+        if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < limitMs) return;
         timer->stop();
-        QTimer::singleShot(settleMs, &app, [&app, path, sheet] {
+        // A state that passes quickly is grabbed at once.
+        QTimer::singleShot(when.isEmpty() ? settleMs : 150, &app, [&app, path, sheet] {
             // The trim editor is grabbed on its own: it is a window of its own.
             QWidget *modal = sheet ? QApplication::activeModalWidget() : nullptr;
             if (modal) modal->grab().save(path);
@@ -88,9 +106,16 @@ int main(int argc, char **argv)
     // ("5,9,14"), so the picture shows a merge.
     QCommandLineOption editCuts("edit-cuts", "", "seconds");
     editCuts.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption showSurface("show", "", "palette|settings|welcome|move|duplicates|insights|compress");
+    // May be given more than once; each is done in order. "click:NAME" presses the window's
+    // button of that object name as a user would, "aisearch:TEXT" turns the visual search on
+    // with TEXT as the query.
+    QCommandLineOption showSurface("show", "",
+                                   "palette|settings|welcome|move|duplicates|insights|compress|click:NAME|aisearch:TEXT");
     showSurface.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface});
+    // With --capture-window: downloading|installed|indexing|indexed|searched.
+    QCommandLineOption captureWhen("capture-when", "", "state");
+    captureWhen.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface, captureWhen});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -125,28 +150,36 @@ int main(int argc, char **argv)
     }
     // For pictures: a palette, sheet or window opened once the library has loaded.
     if (parser.isSet(showSurface)) {
-        const QString which = parser.value(showSurface);
+        const QStringList surfaces = parser.values(showSurface);
         auto *poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, which] {
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, surfaces] {
             AppState *s = app.state();
             if (s->isScanning() || s->allVideos().isEmpty()) return;
             poll->stop();
-            if (which.startsWith("palette")) {
-                s->setShowCommandPalette(true);
-                // "palette:TEXT" types TEXT into its field.
-                if (auto *field = app.mainWindow()->findChild<QLineEdit *>("paletteSearchField"))
-                    field->setText(which.section(':', 1));
-            }
-            else if (which == "settings") app.showSettings();
-            else if (which == "welcome") s->setShowOnboarding(true);
-            else if (which == "move") {
-                s->setVideosPendingMove(s->selectedVideos());
-                s->setShowMoveSheet(true);
-            } else if (which == "duplicates") s->setShowDuplicatesSheet(true);
-            else if (which == "insights") s->setShowStorageInsightsSheet(true);
-            else if (which == "compress") {
-                s->setVideosPendingCompression(s->selectedVideos());
-                s->setShowBatchCompressSheet(true);
+            for (const QString &which : surfaces) {
+                if (which.startsWith("palette")) {
+                    s->setShowCommandPalette(true);
+                    // "palette:TEXT" types TEXT into its field.
+                    if (auto *field = app.mainWindow()->findChild<QLineEdit *>("paletteSearchField"))
+                        field->setText(which.section(':', 1));
+                }
+                else if (which == "settings") app.showSettings();
+                else if (which == "welcome") s->setShowOnboarding(true);
+                else if (which == "move") {
+                    s->setVideosPendingMove(s->selectedVideos());
+                    s->setShowMoveSheet(true);
+                } else if (which == "duplicates") s->setShowDuplicatesSheet(true);
+                else if (which == "insights") s->setShowStorageInsightsSheet(true);
+                else if (which == "compress") {
+                    s->setVideosPendingCompression(s->selectedVideos());
+                    s->setShowBatchCompressSheet(true);
+                } else if (which.startsWith("click:")) {
+                    if (auto *button = app.mainWindow()->findChild<QAbstractButton *>(which.section(':', 1)))
+                        button->click();
+                } else if (which.startsWith("aisearch:")) {
+                    s->setIsAISearchMode(true);
+                    s->setSearchQuery(which.section(':', 1));
+                }
             }
         });
         poll->start(50);
@@ -182,6 +215,7 @@ int main(int argc, char **argv)
     // A selected video's picture comes from its player, which needs a moment to open the file.
     if (parser.isSet(capture))
         scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)),
-                        parser.isSet(editVideo) || parser.isSet(selectVideo) ? 2500 : 800, parser.isSet(editVideo));
+                        parser.isSet(editVideo) || parser.isSet(selectVideo) ? 2500 : 800, parser.isSet(editVideo),
+                        parser.value(captureWhen));
     return qapp.exec();
 }

@@ -117,6 +117,7 @@ AppState::~AppState()
     // it cancelled before it reaches the state.
     cancelConsumer();
     d->writer->waitForIdle();
+    endAIIndexWorkers();
 }
 
 void AppState::setServices(Services services)

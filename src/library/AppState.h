@@ -541,6 +541,8 @@ private:
     void takeAIIndexResult(const std::shared_ptr<AIIndexRun> &run, const VideoFile &video,
                            const VideoIndexOutcome &outcome);
     void endAIIndexRun(const std::shared_ptr<AIIndexRun> &run);
+    // Cancels the run and waits until no worker is inside a video (the state's end).
+    void endAIIndexWorkers();
     bool isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) const;
 
     void languageHook();

@@ -343,6 +343,16 @@ void AppState::endAIIndexRun(const std::shared_ptr<AIIndexRun> &run)
     });
 }
 
+// OpenCV and Tesseract keep per-thread state that goes away with the process's statics: a
+// worker still inside a video when the program ends would crash it. Cancelled, each worker
+// leaves at its next check.
+void AppState::endAIIndexWorkers()
+{
+    m_aiIndexTask.cancel();
+    indexWorkerPool().waitForDone();
+    indexWriterPool().waitForDone();
+}
+
 void AppState::stopAIIndexing()
 {
     m_aiIndexTask.cancel();

@@ -1,7 +1,7 @@
 // The library indexing run with a fake pipeline: at most six videos in work, started in
 // library order; entries stored in batches of 25 and at the end; a stop keeps what had
 // arrived; a run replaced by a newer one leaves the newer run's fields alone; a video that
-// always fails is not tried again until it changes.
+// always fails is not tried again until it changes; no worker outlives the state.
 
 #include "library/AppServices.h"
 #include "library/AppState.h"
@@ -32,10 +32,21 @@ struct FakeIndexer : OnDeviceSearchServices {
     int laterFrom = 1 << 30;
     QSemaphore laterGate;
     std::atomic<int> visualCalls{0};
+    // Work that lasts until it is cancelled (or the test lets it go).
+    bool untilCancelled = false;
+    std::atomic<int> inside{0};
+    std::atomic<bool> letGo{false};
 
     bool hasMobileCLIPService() override { return clip; }
-    VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &) override
+    VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &cancelled) override
     {
+        if (untilCancelled) {
+            ++inside;
+            while (!cancelled() && !letGo)
+                QThread::msleep(1);
+            --inside;
+            return VideoIndexOutcome::skippedUnreadable();
+        }
         qsizetype position;
         {
             QMutexLocker lock(&mutex);
@@ -121,6 +132,7 @@ protected:
         // Never leave a worker blocked: the workers' threads are shared by every run.
         fake->gate.release(1000);
         fake->laterGate.release(1000);
+        fake->letGo = true;
     }
     QString toast() const { return state->activeToast() ? state->activeToast()->message : QString(); }
     bool finished() { return !state->isAIIndexing(); }
@@ -202,6 +214,18 @@ TEST_F(IndexingRunTest, StopKeepsWhatArrivedAndShowsNoSummary)
     EXPECT_EQ(state->aiIndexEntries().size(), 10);
     EXPECT_FALSE(toast().contains("indexed"));
     EXPECT_FALSE(state->isAIIndexing());
+}
+
+TEST_F(IndexingRunTest, NoWorkerOutlivesTheState)
+{
+    // At the program's end the analysers' per-thread state goes away: a worker still inside
+    // a video then would crash it.
+    setLibrary(10);
+    fake->untilCancelled = true;
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return fake->inside == 6; })) << fake->inside;
+    state.reset();
+    EXPECT_EQ(fake->inside, 0);
 }
 
 TEST_F(IndexingRunTest, AReplacedRunLeavesTheNewerRunsFieldsAlone)
