@@ -307,7 +307,8 @@ VideoIndexOutcome indexVideo(const VideoFile &video, const Options &options, con
     entry.captionTR = caption(text, tags, maxFaces, hasEmbedding);
     entry.ocrText = text.left(kVideoTextLimit);
     entry.detectedFaces = maxFaces;
-    entry.engineUsed = hasEmbedding ? QStringLiteral("MobileCLIP-S2 + Live Text") : QStringLiteral("Apple Vision + Live Text");
+    // The names of what really ran here, shown in the inspector.
+    entry.engineUsed = hasEmbedding ? QStringLiteral("MobileCLIP-S2 + Tesseract") : QStringLiteral("OpenCV + Tesseract");
     return VideoIndexOutcome::indexed(std::move(entry));
 }
 

@@ -200,7 +200,7 @@ TEST_F(IndexPipelineTest, ReadsTheOnScreenTextWithoutTheModel)
     EXPECT_TRUE(e.clipEmbeddings.isEmpty());
     EXPECT_TRUE(e.labelsEN.isEmpty());
     EXPECT_EQ(e.detectedFaces, 0);
-    EXPECT_EQ(e.engineUsed, "Apple Vision + Live Text");
+    EXPECT_EQ(e.engineUsed, "OpenCV + Tesseract");
 }
 
 TEST_F(IndexPipelineTest, EmbedsEveryKeyframeWithTheFixtureModel)
@@ -216,7 +216,7 @@ TEST_F(IndexPipelineTest, EmbedsEveryKeyframeWithTheFixtureModel)
     ASSERT_EQ(e.clipEmbeddings.size(), 2);
     for (const IndexedFrameMoment &m : e.frameMoments) EXPECT_TRUE(m.clipEmbedding.has_value());
     EXPECT_EQ(e.ocrText, "FISH MARKET");
-    EXPECT_EQ(e.engineUsed, "MobileCLIP-S2 + Live Text");
+    EXPECT_EQ(e.engineUsed, "MobileCLIP-S2 + Tesseract");
     // Labels, when the tiny model gives any, are label words with a probability.
     for (auto it = e.labelsEN.cbegin(); it != e.labelsEN.cend(); ++it) {
         EXPECT_TRUE(kip::labelVocabulary().contains(it.key(), Qt::CaseInsensitive)) << it.key().toStdString();

@@ -4,6 +4,7 @@
 
 #include "ClipFixtures.h"
 
+#include "library/L10n.h"
 #include "search/MobileCLIPModelDownload.h"
 
 #include <gtest/gtest.h>
@@ -363,6 +364,19 @@ TEST(ModelVocabulary, InflatesAndCountsMerges)
     EXPECT_GE(MobileCLIPModelManager::countMergeLines(*vocab), MobileCLIPModelManager::kRequiredMergeLines);
     EXPECT_FALSE(MobileCLIPModelManager::gunzip("not gzip at all", &error));
     EXPECT_TRUE(error.startsWith("Gzip")) << error.toStdString();
+}
+
+TEST(ModelDownloadSize, TextsGiveTheSizeOfTheModelFile)
+{
+    // The prompt, the button and the banner tell the user what the download costs: the model
+    // file's size in whole megabytes, in every language.
+    const qint64 bytes = MobileCLIPModelManager::downloadFiles().front().approxBytes;
+    const QString size = QString::number(qRound64(double(bytes) / 1e6)) + " MB";
+    for (const AppLanguage language : {AppLanguage::en, AppLanguage::ja, AppLanguage::de})
+        for (const char *key : {"ai.downloadPrompt", "ai.downloadBtn", "ai.bannerNeedModel"}) {
+            const QString text = L10n::text(QString::fromLatin1(key), language);
+            EXPECT_TRUE(text.contains(size)) << key << " " << int(language) << ": " << text.toStdString();
+        }
 }
 
 } // namespace
