@@ -29,7 +29,9 @@ from screenshots import sandbox_env, write_settings  # noqa: E402
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "clip-fixtures")
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 SOURCES = ["testsrc2", "smptebars", "mandelbrot", "rgbtestsrc", "cellauto:rule=110", "life:mold=10:ratio=0.3"]
-WORDS = {3: "LIGHTHOUSE", 17: "HARBOUR MARKET", 29: "BIRTHDAY PARTY", 44: "GATE 12"}
+# Dark words on a light box over colour bars: Tesseract's page layout reads these, while the
+# same box over a full-frame gradient or busy pattern is often taken for a picture.
+WORDS = {1: "LIGHTHOUSE", 13: "HARBOUR MARKET", 25: "BIRTHDAY PARTY", 37: "GATE 12"}
 FOLDERS = ["Videos/Holidays/2024 Coast", "Videos/Family/Birthdays", "Videos/Screen Recordings", "Videos/Drone"]
 CLIPS = 60
 
