@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cstdio>
 
 // Grabs the main window to a PNG once the library has loaded, then quits. Used to make
 // the pictures the window is reviewed by.
@@ -63,12 +64,18 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
     clock->start();
     auto *timer = new QTimer(&app);
     timer->setInterval(100);
-    const qint64 limitMs = when.isEmpty() ? 30000 : 120000;
+    const qint64 limitMs = when.isEmpty() ? 30000 : 240000;
     QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet, when, limitMs] {
         AppState *s = app.state();
         const bool loaded = !s->isScanning() && !s->allVideos().isEmpty() && captureStateReached(s, when);
         if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < limitMs) return;
         timer->stop();
+        if (!loaded && !when.isEmpty()) {
+            // A picture of some other state would pass for the one asked for.
+            std::fprintf(stderr, "the window did not reach the state \"%s\"\n", qPrintable(when));
+            QCoreApplication::exit(1);
+            return;
+        }
         // A state that passes quickly is grabbed at once.
         QTimer::singleShot(when.isEmpty() ? settleMs : 150, &app, [&app, path, sheet] {
             // The trim editor is grabbed on its own: it is a window of its own.

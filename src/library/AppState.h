@@ -543,6 +543,9 @@ private:
     void endAIIndexRun(const std::shared_ptr<AIIndexRun> &run);
     // Cancels the run and waits until no worker is inside a video (the state's end).
     void endAIIndexWorkers();
+    // Starts a run when the visual search is turned on over an empty index (once the saved
+    // index has loaded).
+    void triggerAIIndexingForSearchMode();
     bool isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) const;
 
     void languageHook();

@@ -98,6 +98,10 @@ struct AppState::Private {
     // unreadable file is not tried again until it changes.
     quint64 aiIndexGeneration = 0;
     QHash<QString, QPair<qint64, qint64>> aiIndexFailures;
+    // Until the saved index has loaded every entry looks missing: the visual search's
+    // indexing trigger waits for it instead of starting a run over the whole library.
+    bool cachedIndexesLoaded = false;
+    bool indexTriggerWaiting = false;
     ScanStarter starter;
     std::unique_ptr<ScopeCacheWriter> writer;
 

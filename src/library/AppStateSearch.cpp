@@ -59,6 +59,9 @@ void AppState::loadCachedIndexes()
             for (auto it = self->m_aiIndexEntries.cbegin(); it != self->m_aiIndexEntries.cend(); ++it)
                 mergedIndex.insert(it.key(), it.value());
             self->setAiIndexEntries(mergedIndex);
+            self->d->cachedIndexesLoaded = true;
+            if (std::exchange(self->d->indexTriggerWaiting, false) && self->m_isAISearchMode)
+                self->triggerAIIndexingForSearchMode();
             // A transcript made while the file was loading is newer than the file's.
             TranscriptMap merged = transcripts;
             for (auto it = self->m_speechTranscripts.cbegin(); it != self->m_speechTranscripts.cend(); ++it)
@@ -114,11 +117,20 @@ void AppState::scheduleAISearch()
     });
 }
 
+void AppState::triggerAIIndexingForSearchMode()
+{
+    if (!d->cachedIndexesLoaded) {
+        d->indexTriggerWaiting = true;
+        return;
+    }
+    if (m_aiIndexEntries.isEmpty() && !m_allVideos.isEmpty() && !m_isAIIndexing && m_isMobileCLIPInstalled)
+        startAIIndexingIfNeeded();
+}
+
 void AppState::setAISearchMode(bool on)
 {
     if (on) {
-        if (m_aiIndexEntries.isEmpty() && !m_allVideos.isEmpty() && !m_isAIIndexing && m_isMobileCLIPInstalled)
-            startAIIndexingIfNeeded();
+        triggerAIIndexingForSearchMode();
         scheduleAISearch();
         return;
     }

@@ -1,7 +1,8 @@
 // The library indexing run with a fake pipeline: at most six videos in work, started in
 // library order; entries stored in batches of 25 and at the end; a stop keeps what had
 // arrived; a run replaced by a newer one leaves the newer run's fields alone; a video that
-// always fails is not tried again until it changes; no worker outlives the state.
+// always fails is not tried again until it changes; no worker outlives the state; turning the
+// visual search on waits for the saved index before it decides to index.
 
 #include "library/AppServices.h"
 #include "library/AppState.h"
@@ -25,6 +26,8 @@ struct FakeIndexer : OnDeviceSearchServices {
     QList<int> storedBatches;          // sizes handed to the index, in order
     QSet<QString> failing;             // ids that always come back unreadable
     bool clip = false;
+    bool installed = false;
+    VisualIndexMap saved; // what the index file holds
     bool gated = false;
     QSemaphore gate;
     // Calls from this one on wait at `laterGate` instead, so that work of a newer run
@@ -38,6 +41,8 @@ struct FakeIndexer : OnDeviceSearchServices {
     std::atomic<bool> letGo{false};
 
     bool hasMobileCLIPService() override { return clip; }
+    bool isModelInstalled() override { return installed; }
+    VisualIndexMap visualIndex() override { return saved; }
     VideoIndexOutcome indexVideo(const VideoFile &video, const std::function<bool()> &cancelled) override
     {
         if (untilCancelled) {
@@ -226,6 +231,32 @@ TEST_F(IndexingRunTest, NoWorkerOutlivesTheState)
     ASSERT_TRUE(waitFor([&] { return fake->inside == 6; })) << fake->inside;
     state.reset();
     EXPECT_EQ(fake->inside, 0);
+}
+
+TEST_F(IndexingRunTest, TurningTheSearchOnWaitsForTheSavedIndex)
+{
+    // Right after start the saved index has not landed yet: every video would look unindexed.
+    for (const bool savedIndex : {true, false}) {
+        SCOPED_TRACE(savedIndex ? "saved index" : "no saved index");
+        SetUp();
+        fake->installed = true;
+        setLibrary(4);
+        if (savedIndex)
+            for (const VideoFile &v : state->allVideos()) {
+                VideoVisualIndexEntry e;
+                e.videoID = v.id;
+                e.fileSize = v.fileSize;
+                e.modifiedTimestamp = double(v.modifiedDate.toSecsSinceEpoch());
+                e.frameMoments.append({1.0, std::nullopt, {}});
+                fake->saved.insert(v.id, e);
+            }
+        state->refreshAIModelStatus();
+        state->setIsAISearchMode(true);
+        ASSERT_TRUE(waitFor([&] { return state->aiIndexEntries().size() == 4 && finished(); }));
+        settle();
+        EXPECT_EQ(fake->startedCount(), savedIndex ? 0 : 4);
+        EXPECT_EQ(state->aiIndexEntries().size(), 4);
+    }
 }
 
 TEST_F(IndexingRunTest, AReplacedRunLeavesTheNewerRunsFieldsAlone)
