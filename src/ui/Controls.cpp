@@ -229,17 +229,11 @@ void PlainButton::paintEvent(QPaintEvent *)
         x += s + m_look.spacing;
     }
     if (!text().isEmpty()) {
+        p.setFont(m_look.font);
+        p.setPen(toneColor(m_look.textTone, lp));
         qreal room = inner.right() - x;
         if (!m_look.trailingSymbol.isEmpty()) room -= m_look.trailingSize + 2 + m_look.spacing;
-        QFont font = m_look.font;
-        if (m_look.minFontScale < 1 && font.pointSizeF() > 0) {
-            const qreal natural = QFontMetricsF(font).horizontalAdvance(text());
-            if (natural > room && room > 0)
-                font.setPointSizeF(font.pointSizeF() * std::max(m_look.minFontScale, room / natural));
-        }
-        p.setFont(font);
-        p.setPen(toneColor(m_look.textTone, lp));
-        const QFontMetricsF fm(font);
+        const QFontMetricsF fm(m_look.font);
         const QString shown = fm.elidedText(text(), Qt::ElideRight, std::max<qreal>(0, room));
         p.drawText(QRectF(x, inner.top(), std::max<qreal>(0, room), inner.height()), Qt::AlignVCenter | Qt::AlignLeft, shown);
         x += fm.horizontalAdvance(shown) + m_look.spacing;

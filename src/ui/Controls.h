@@ -68,9 +68,6 @@ public:
         bool fillWidth = false;
         // With fillWidth: the content sits in the middle instead of at the leading edge.
         bool centerContent = false;
-        // A text wider than the room is drawn smaller, down to this share of the font's
-        // size, before it is cut short (1: never smaller).
-        qreal minFontScale = 1;
     };
 
     explicit PlainButton(Look look, const QString &text = {}, QWidget *parent = nullptr);

@@ -973,8 +973,6 @@ QWidget *SidebarView::buildAIPanel()
         };
         look.fillWidth = true;
     look.centerContent = true;
-        // The size in the label matters more than its font size in a narrow sidebar.
-        look.minFontScale = 0.8;
     auto *download = new PlainButton(look, L10n::text("ai.downloadBtn", lang), card);
         download->setObjectName("ai.download");
         download->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
