@@ -52,7 +52,10 @@ static bool captureStateReached(AppState *s, const QString &when)
     if (when == "indexing")
         return s->isAIIndexing() && s->aiVideosPerSecond() > 0 && s->aiETAText() &&
                *s->aiETAText() != QString(QChar(0x2026));
-    if (when == "indexed") return !s->isAIIndexing() && s->indexedVideoCount() == s->allVideos().size();
+    // Every video indexed or skipped as unreadable.
+    if (when == "indexed")
+        return !s->isAIIndexing() && s->aiTotalToIndex() > 0 &&
+               s->indexedVideoCount() + s->aiSkippedUnreadableCount() + s->aiSkippedICloudCount() >= s->allVideos().size();
     if (when == "searched") return !s->isAISearchRunning() && !s->aiSearchHits().isEmpty();
     return true;
 }
