@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <chrono>
 #include <cstdio>
@@ -24,27 +25,73 @@ namespace {
 
 const QString kClipName = QStringLiteral("clip.mp4");
 
+// The real file steps, each after a pause, so that kills also land inside the swap and
+// not only in the much longer encode.
+class SlowSteps : public SafeReplace::FileSteps {
+public:
+    bool rename(const QString &from, const QString &to, QString *error) override
+    {
+        pause();
+        return FileSteps::rename(from, to, error);
+    }
+    bool trash(const QString &path, QString *error) override
+    {
+        pause();
+        return FileSteps::trash(path, error);
+    }
+    bool makeFolder(const QString &path, QString *error) override
+    {
+        pause();
+        return FileSteps::makeFolder(path, error);
+    }
+
+private:
+    void pause()
+    {
+        if (!m_announced) {
+            m_announced = true;
+            std::printf("SWAP\n");
+            std::fflush(stdout);
+        }
+        QThread::msleep(200);
+    }
+    bool m_announced = false;
+};
+
+// Tells the parent once the encode is done, so that some kills can aim at the checks after it.
+void announceEncoded(double fraction)
+{
+    static bool announced = false;
+    if (announced || fraction < 0.98) return;
+    announced = true;
+    std::printf("ENCODED\n");
+    std::fflush(stdout);
+}
+
 int runWorker(const QString &kind, const QString &mode, const QString &path)
 {
+    const auto steps = std::make_shared<SlowSteps>();
     const std::optional<VideoFile> video = VideoFile::fromFile(path);
     if (!video) return 3;
     if (kind == "trim") {
         VideoTrimExportService::run(
-            *video, {VideoClipSegment::make(0.4, 5.6)}, TrimExportPreset::h2641080p,
+            *video, {VideoClipSegment::make(0.4, 3.6)}, TrimExportPreset::h2641080p,
             mode == "replace" ? TrimSaveMode::replaceOriginal : TrimSaveMode::saveAsNew, QString(),
             [](const TrimExportEvent &e) {
+                if (e.kind == TrimExportEvent::Kind::progress) announceEncoded(e.fraction);
                 if (e.kind == TrimExportEvent::Kind::failed) std::fprintf(stderr, "%s\n", qUtf8Printable(e.message));
             },
-            {});
+            {}, TrimExportOptions{std::nullopt, steps});
     } else {
         BatchCompressionService::run(
             {*video}, CompressionPreset::hevcBalanced, true,
             mode == "replace" ? CompressionSaveMode::replaceOriginal : CompressionSaveMode::saveAsNew,
             [](const BatchCompressionEvent &e) {
+                if (e.kind == BatchCompressionEvent::Kind::itemProgress) announceEncoded(e.fraction);
                 if (e.kind == BatchCompressionEvent::Kind::itemFailed)
                     std::fprintf(stderr, "%s\n", qUtf8Printable(e.message));
             },
-            {});
+            {}, BatchCompressionOptions{std::nullopt, steps});
     }
     return 0;
 }
@@ -105,9 +152,9 @@ int main(int argc, char **argv)
     const QString work = home.path() + "/videos";
     QDir().mkpath(work);
 
-    // A few seconds of 720p, large enough that the compressed result is smaller.
+    // A few seconds of video, large enough that the compressed result is smaller.
     const QString fixture = home.path() + "/fixture.mp4";
-    if (!soak::makeClip(fixture, 6, "1280x720", {"-c:v", "mpeg4", "-q:v", "2"})) {
+    if (!soak::makeClip(fixture, 4, "640x360", {"-c:v", "mpeg4", "-q:v", "2"})) {
         std::printf("could not make the fixture clip with ffmpeg\n");
         report.crashes = 1;
         report.figures = "no fixture";
@@ -164,14 +211,25 @@ int main(int argc, char **argv)
             QDir().mkpath(folder);
             QFile::copy(fixture, clip);
             emptyTrash();
-            // Half the kills anywhere, half in the last fifth, where validation and the swap happen.
-            std::uniform_real_distribution<double> anywhere(0.0, 1.0), late(0.8, 1.02);
-            const qint64 delay = qint64(span * (run % 2 == 0 ? anywhere(random) : late(random)));
+            // A third of the kills anywhere in the run (mostly during the encode), a third just
+            // after the encode (the result's check), a third once the swap began.
+            const int aim = run % 3;
+            const char *marker = aim == 1 ? "ENCODED" : "SWAP";
+            std::uniform_real_distribution<double> anywhere(0.0, 1.0), checks(0.0, 150.0), swap(0.0, 900.0);
+            const qint64 delay = qint64(aim == 0 ? span * anywhere(random) : aim == 1 ? checks(random) : swap(random));
 
             QProcess worker;
             worker.start(self, {"--worker", scenario.kind, scenario.mode, clip});
             worker.waitForStarted(10000);
-            const bool endedAlone = worker.waitForFinished(int(std::max<qint64>(delay, 1)));
+            bool endedAlone = false;
+            if (aim != 0) {
+                QByteArray said;
+                while (!said.contains(marker) && worker.state() != QProcess::NotRunning) {
+                    worker.waitForReadyRead(50);
+                    said += worker.readAllStandardOutput();
+                }
+            }
+            endedAlone = worker.state() == QProcess::NotRunning || worker.waitForFinished(int(std::max<qint64>(delay, 1)));
             if (!endedAlone) {
                 worker.kill();
                 worker.waitForFinished(-1);
