@@ -1,8 +1,9 @@
 #pragma once
 
 // For checks of the program without some of its optional parts: the environment variable
-// LUMENKITE_HIDE_TOOLS, a comma-separated list of "libmpv" and "clip-helper", makes the
-// program behave as if those were not installed (ffmpeg and ffprobe are hidden by PATH).
+// LUMENKITE_HIDE_TOOLS, a comma-separated list of "ffmpeg", "ffprobe", "libmpv" and
+// "clip-helper", makes the program behave as if those were not installed. (The programs are
+// looked for in fixed folders, not on PATH, and libmpv also in the loader's own places.)
 
 #include <QByteArrayList>
 #include <QtGlobal>

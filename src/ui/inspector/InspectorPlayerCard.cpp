@@ -175,10 +175,10 @@ void CannotPlayPlaceholder::updateReason()
     const QString ext = m_ext->text().trimmed().toLower();
     const bool needsLibmpv = !ext.isEmpty() && !VideoFile::nativeVideoExtensions().contains(ext);
     const bool show = needsLibmpv && !LibMPVLibrary::shared();
-    m_reason->setText(show ? L10n::text("tools.missingLibmpv", m_language) : QString());
+    m_reason->setText(show ? L10n::text("tools.cannotPlayWithoutLibmpv", m_language) : QString());
     m_reason->setVisible(show);
 }
-QString CannotPlayPlaceholder::reasonText() const { return m_reason->isVisible() ? m_reason->text() : QString(); }
+QString CannotPlayPlaceholder::reasonText() const { return m_reason->text(); }
 
 void CannotPlayPlaceholder::paintEvent(QPaintEvent *)
 {

@@ -55,7 +55,9 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
     outer->setContentsMargins(0, 0, 0, 0);
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName("settingsTabs");
-    m_tabs->setFixedSize(480, 310);
+    // Wider lists (the tools the app could not find) may make it taller.
+    m_tabs->setFixedWidth(480);
+    m_tabs->setMinimumHeight(310);
     outer->addWidget(m_tabs);
 
     // General.
