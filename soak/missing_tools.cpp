@@ -127,6 +127,7 @@ int main(int argc, char **argv)
         QStringList args;
     };
     const QList<Run> runs{
+        {"start", "en", {}}, // soon after the start: the toast naming what is missing
         {"native", "en", {"--select-video", native}},
         {"mkv", "en", {"--select-video", other}},
         {"settings", "en", {"--show", "settings"}},

@@ -342,9 +342,8 @@ constexpr Row kRows[] = {
 
     // tools the program could not find
     {"tools.missingTitle", "Missing Tools", "見つからないツール", "Fehlende Werkzeuge"},
-    {"tools.missingToast", "Not found (Settings lists what is unavailable):",
-     "見つかりません（使用できない機能は設定に表示されます）:",
-     "Nicht gefunden (die Einstellungen zeigen, was nicht verfügbar ist):"},
+    {"tools.missingToast", "Not found (details in Settings):", "見つかりません（詳細は設定）:",
+     "Nicht gefunden (Details in den Einstellungen):"},
     {"tools.missingFFmpeg", "ffmpeg was not found: trimming and compression are unavailable.",
      "ffmpeg が見つかりません: トリミングと圧縮は使用できません。",
      "ffmpeg wurde nicht gefunden: Zuschneiden und Komprimieren sind nicht verfügbar."},

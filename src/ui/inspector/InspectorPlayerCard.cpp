@@ -131,9 +131,9 @@ CannotPlayPlaceholder::CannotPlayPlaceholder(QWidget *parent) : QWidget(parent)
     m_reason->setTextFormat(Qt::PlainText);
     m_reason->setWordWrap(true);
     m_reason->setAlignment(Qt::AlignHCenter);
-    m_reason->setMaximumWidth(300);
+    m_reason->setContentsMargins(16, 0, 16, 0);
     m_reason->hide();
-    v->addWidget(m_reason, 0, Qt::AlignHCenter);
+    v->addWidget(m_reason); // the whole width, so that the layout gives it the height its lines need
     m_open = new QPushButton(this);
     m_open->setObjectName("ctx.openDefault");
     m_open->setIcon(LinearTheme::symbolPixmap("arrow.up.forward.app", 12, Qt::white, devicePixelRatioF()));
