@@ -17,3 +17,6 @@ fi
 if [ -x "$build/src/app/lumenkite" ] && [ -x "$build/src/clip/lumenkite-clip" ]; then
   xvfb-run -a -s "-screen 0 1920x1080x24" python3 scripts/clip_screenshots.py "$build" "$out"
 fi
+if [ -x "$build/src/app/lumenkite" ]; then
+  xvfb-run -a -s "-screen 0 1920x1080x24" python3 scripts/missing_tools_screenshots.py "$build" "$out"
+fi
