@@ -128,6 +128,17 @@ int journalCount()
     return int(QDir(PartialOutputs::journalFolder()).entryList(QDir::Files | QDir::Hidden).size());
 }
 
+// Programs still running on files of `folder` (an encoder that outlived its parent).
+int runningOn(const QString &folder)
+{
+    int count = 0;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(QFile::encodeName(folder + "/"))) ++count;
+    }
+    return count;
+}
+
 void emptyTrash()
 {
     const QString trash = QFileInfo(soak::trashFiles()).absolutePath();
@@ -171,7 +182,7 @@ int main(int argc, char **argv)
     const QString self = QCoreApplication::applicationFilePath();
 
     int encoding = 0, setAside = 0, swapped = 0, beforeOutput = 0, finished = 0;
-    int restored = 0, trashed = 0, removed = 0, left = 0;
+    int restored = 0, trashed = 0, removed = 0, left = 0, orphans = 0;
     QStringList timings;
 
     const QList<Scenario> scenarios{{"trim", "replace"}, {"trim", "new"}, {"comp", "replace"}, {"comp", "new"}};
@@ -239,6 +250,18 @@ int main(int argc, char **argv)
             }
             ++report.inputs;
 
+            // An encode must end with the program that ran it.
+            if (!endedAlone) {
+                QElapsedTimer grace;
+                grace.start();
+                while (runningOn(folder) > 0 && grace.elapsed() < 2000) QThread::msleep(20);
+                if (const int n = runningOn(folder)) {
+                    orphans += n;
+                    std::printf("%s #%d: %d program(s) still running on the clip after the kill\n",
+                                qUtf8Printable(scenario.name()), run, n);
+                }
+            }
+
             // Where the kill landed, read from what it left.
             const QStringList leftNow = leftovers(folder);
             const bool backup = std::any_of(leftNow.cbegin(), leftNow.cend(),
@@ -286,7 +309,7 @@ int main(int argc, char **argv)
 
     report.figures = QStringLiteral("seed %1; kills landed: before output %2, encoding/validating %3, original set aside %4, "
                                     "new file placed %5, run already ended %6; next start: partials removed %7, originals "
-                                    "restored %8, sent to Trash %9, leftovers %10; uninterrupted: %11")
+                                    "restored %8, sent to Trash %9, leftovers %10; encoders outliving a kill %11; uninterrupted: %12")
                          .arg(seed)
                          .arg(beforeOutput)
                          .arg(encoding)
@@ -297,8 +320,9 @@ int main(int argc, char **argv)
                          .arg(restored)
                          .arg(trashed)
                          .arg(left)
+                         .arg(orphans)
                          .arg(timings.join(", "))
                          .toStdString();
     report.print();
-    return report.status() == 0 && left == 0 ? 0 : 1;
+    return report.status() == 0 && left == 0 && orphans == 0 ? 0 : 1;
 }
