@@ -20,3 +20,6 @@ fi
 if [ -x "$build/src/app/lumenkite" ] && [ -x "$build/src/clip/lumenkite-clip" ]; then
   xvfb-run -a -s "-screen 0 1920x1080x24" python3 scripts/index_screenshots.py "$build" "$out"
 fi
+if [ -x "$build/src/app/lumenkite" ]; then
+  xvfb-run -a -s "-screen 0 1920x1080x24" python3 scripts/missing_tools_screenshots.py "$build" "$out"
+fi

@@ -1,3 +1,4 @@
+#include "editing/PartialOutputs.h"
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
@@ -11,6 +12,7 @@
 #include "ui/sheets/welcome/OnboardingView.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
+#include "ui/window/MissingTools.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -141,9 +144,15 @@ int main(int argc, char **argv)
     };
     parts.batchCompressSheet = &BatchCompressSheetView::create;
     LumenkiteApp app(parts, makeSettingsView);
+    // What an export or compression ended by a crash left behind; a Trash move can be slow.
+    QThreadPool::globalInstance()->start([] {
+        const PartialOutputs::Cleanup tidy = PartialOutputs::cleanUp();
+        for (const QString &problem : tidy.problems) qWarning("%s", qUtf8Printable(problem));
+    });
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
+    MissingTools::announce(app.state());
     // For pictures of the inspector: the video to select once the library has loaded.
     if (parser.isSet(selectVideo)) {
         const QString id = standardizedPath(parser.value(selectVideo));

@@ -2,6 +2,7 @@
 
 #include "editing/FFmpegProcess.h"
 #include "editing/OutputValidation.h"
+#include "editing/PartialOutputs.h"
 #include "media/MediaMetadataService.h"
 
 #include <QDir>
@@ -219,6 +220,7 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
         const QString folder = sourceInfo.absolutePath();
         const QString base = sourceInfo.completeBaseName();
         const QString temporary = QDir(folder).filePath(temporaryFileName());
+        PartialOutputs::Entry inFlight(temporary); // gone at the end of the item, after the temporary
         bool keepTemporary = false;
 
         auto progress = [&](double f) {
@@ -298,7 +300,9 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
                 saveMode == CompressionSaveMode::saveAsNew
                     ? SafeReplace::placeNew(temporary, saveAsNewTarget(folder, base), *steps)
                     : SafeReplace::replaceOriginal(temporary, sourcePath, replaceTarget(folder, base, sourcePath),
-                                                   *steps);
+                                                   *steps, [&](const QString &backupFolder) {
+                                                       inFlight.settingAside(backupFolder, sourcePath);
+                                                   });
             if (!outcome.ok) {
                 keepTemporary = outcome.keepFinished;
                 BatchCompressionEvent e; // reported even when stopped: files may have moved

@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace FFmpegProcess {
 
@@ -15,6 +17,9 @@ Run run(const QString &program, const QStringList &arguments, double total,
     Run result;
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
+    // An encode must not outlive a program that was killed: it would go on writing a
+    // temporary file that the next start removes.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     process.start(program, arguments, QIODevice::ReadOnly);
     if (!process.waitForStarted(15000)) {
         result.launchError = process.errorString();

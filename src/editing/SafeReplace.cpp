@@ -86,7 +86,8 @@ Outcome placeNew(const QString &finished, const QString &target, FileSteps &step
     return out;
 }
 
-Outcome replaceOriginal(const QString &finished, const QString &original, const QString &target, FileSteps &steps)
+Outcome replaceOriginal(const QString &finished, const QString &original, const QString &target, FileSteps &steps,
+                        const std::function<void(const QString &backupFolder)> &settingAside)
 {
     Outcome out;
     QString error;
@@ -114,6 +115,7 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
     const QString folder = QFileInfo(original).absolutePath() + QStringLiteral("/.Lumenkite-Backup-") +
                            QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const QString backup = folder + QLatin1Char('/') + QFileInfo(original).fileName();
+    if (settingAside) settingAside(folder);
     if (!steps.makeFolder(folder, &error)) {
         out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) +
                       QStringLiteral(". The original stays at ") + original + QStringLiteral(".");

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace SafeReplace {
@@ -34,8 +35,10 @@ struct Outcome {
 };
 
 // Moves `finished` to `target` (a free name, or the original's own path) and the original
-// at `original` to the Trash.
-Outcome replaceOriginal(const QString &finished, const QString &original, const QString &target, FileSteps &steps);
+// at `original` to the Trash. `settingAside` hears of the hidden folder before the original
+// moves into it, so that a run ended midway can be tidied later.
+Outcome replaceOriginal(const QString &finished, const QString &original, const QString &target, FileSteps &steps,
+                        const std::function<void(const QString &backupFolder)> &settingAside = {});
 
 // Moves `finished` to `target`, which must be free.
 Outcome placeNew(const QString &finished, const QString &target, FileSteps &steps);

@@ -2,6 +2,7 @@
 
 #include "editing/FFmpegProcess.h"
 #include "editing/OutputValidation.h"
+#include "editing/PartialOutputs.h"
 #include "media/ExternalTools.h"
 #include "media/FFmpegMedia.h"
 #include "media/MediaMetadataService.h"
@@ -228,6 +229,7 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
     const QString folder = outputDirectory.isEmpty() ? sourceFolder : outputDirectory;
     const QString base = sourceInfo.completeBaseName();
     const QString temporary = QDir(folder).filePath(temporaryFileName());
+    PartialOutputs::Entry inFlight(temporary);
     std::shared_ptr<SafeReplace::FileSteps> steps = options.fileSteps ? options.fileSteps : SafeReplace::realFileSteps();
 
     std::optional<QString> ffmpeg = options.ffmpegPath ? options.ffmpegPath : MediaMetadataService::ffmpegPath();
@@ -332,7 +334,9 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
         outcome = SafeReplace::placeNew(temporary, saveAsNewTarget(folder, base), *steps);
     } else {
         outcome = SafeReplace::replaceOriginal(temporary, sourcePath, replaceTarget(sourceFolder, base, sourcePath),
-                                               *steps);
+                                               *steps, [&](const QString &backupFolder) {
+                                                   inFlight.settingAside(backupFolder, sourcePath);
+                                               });
     }
     if (!outcome.ok) {
         keepTemporary = outcome.keepFinished;

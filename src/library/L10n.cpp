@@ -339,6 +339,26 @@ constexpr Row kRows[] = {
     // settings
     {"settings.general", "General", "一般", "Allgemein"},
     {"settings.ai", "Visual & Speech AI", "映像・音声 AI", "Visuelle & Sprach-KI"},
+
+    // tools the program could not find
+    {"tools.missingTitle", "Missing Tools", "見つからないツール", "Fehlende Werkzeuge"},
+    {"tools.missingToast", "Not found (details in Settings):", "見つかりません（詳細は設定）:",
+     "Nicht gefunden (Details in den Einstellungen):"},
+    {"tools.missingFFmpeg", "ffmpeg was not found: trimming and compression are unavailable.",
+     "ffmpeg が見つかりません: トリミングと圧縮は使用できません。",
+     "ffmpeg wurde nicht gefunden: Zuschneiden und Komprimieren sind nicht verfügbar."},
+    {"tools.missingFFprobe", "ffprobe was not found: videos the app cannot read itself show fewer details.",
+     "ffprobe が見つかりません: アプリ自身で読めない動画は表示される情報が少なくなります。",
+     "ffprobe wurde nicht gefunden: Videos, die die App nicht selbst lesen kann, zeigen weniger Details."},
+    {"tools.missingLibmpv", "libmpv was not found: only MP4, MOV, M4V, 3GP, TS and MPEG videos can be played.",
+     "libmpv が見つかりません: 再生できるのは MP4、MOV、M4V、3GP、TS、MPEG の動画だけです。",
+     "libmpv wurde nicht gefunden: Nur MP4-, MOV-, M4V-, 3GP-, TS- und MPEG-Videos können abgespielt werden."},
+    {"tools.cannotPlayWithoutLibmpv", "This format needs libmpv, which was not found.",
+     "この形式には libmpv が必要ですが、見つかりません。",
+     "Dieses Format braucht libmpv, das nicht gefunden wurde."},
+    {"tools.missingClipHelper", "The lumenkite-clip helper was not found: search by scene description is unavailable.",
+     "lumenkite-clip ヘルパーが見つかりません: シーンの説明による検索は使用できません。",
+     "Das Hilfsprogramm lumenkite-clip wurde nicht gefunden: Die Suche nach Szenenbeschreibungen ist nicht verfügbar."},
 };
 
 struct Entry {

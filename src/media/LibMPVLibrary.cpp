@@ -1,5 +1,7 @@
 #include "LibMPVLibrary.h"
 
+#include "library/HiddenTools.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -69,7 +71,7 @@ std::unique_ptr<LibMPVLibrary> LibMPVLibrary::load(const QStringList &candidates
 LibMPVLibrary *LibMPVLibrary::shared()
 {
     // Searched once; never closed, since engines may outlive any owner we could name.
-    static LibMPVLibrary *instance = load(defaultCandidates()).release();
+    static LibMPVLibrary *instance = isToolHidden("libmpv") ? nullptr : load(defaultCandidates()).release();
     return instance;
 }
 

@@ -1,5 +1,7 @@
 #include "MediaMetadataService.h"
 
+#include "library/HiddenTools.h"
+
 #include "ExternalTools.h"
 #include "FFmpegMedia.h"
 #include "FreedesktopThumbnails.h"
@@ -176,6 +178,7 @@ Waiter promiseWaiter(const std::shared_ptr<Ticket> &ticket, const std::shared_pt
 
 std::optional<QString> firstExecutable(const char *name)
 {
+    if (isToolHidden(name)) return std::nullopt;
     for (const char *dir : {"/opt/homebrew/bin/", "/usr/local/bin/", "/usr/bin/"}) {
         const QString path = QLatin1String(dir) + QLatin1String(name);
         const QFileInfo info(path);

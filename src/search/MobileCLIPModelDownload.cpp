@@ -93,7 +93,8 @@ void MobileCLIPModelDownload::fetchNext()
         return;
     }
     m_file = std::make_unique<QFile>(QDir(m_staging).filePath(spec.fileName));
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: each chunk goes to the disk at once, and a failed write keeps its reason.
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         fail(QStringLiteral("cannot write %1").arg(m_file->fileName()));
         return;
     }
@@ -102,6 +103,19 @@ void MobileCLIPModelDownload::fetchNext()
     m_reply = m_network->get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &MobileCLIPModelDownload::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &MobileCLIPModelDownload::onFinished);
+}
+
+// Writes all of `data`. The rest of a short write is tried again, so that a failure ends
+// in a write that carries the system's reason (a full disk, a size limit).
+static bool writeAll(QFile &file, const QByteArray &data)
+{
+    qint64 done = 0;
+    while (done < data.size()) {
+        const qint64 n = file.write(data.constData() + done, data.size() - done);
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
 }
 
 void MobileCLIPModelDownload::onReadyRead()
@@ -113,8 +127,9 @@ void MobileCLIPModelDownload::onReadyRead()
     if (length > 0) m_expected[m_index] = length;
     const QByteArray chunk = m_reply->readAll();
     if (chunk.isEmpty()) return;
-    if (m_file->write(chunk) != chunk.size()) {
-        fail(QStringLiteral("cannot write %1").arg(m_file->fileName()));
+    if (!writeAll(*m_file, chunk)) {
+        // The system's reason, so that a full disk says so.
+        fail(QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
         return;
     }
     m_received[m_index] += chunk.size();
@@ -140,6 +155,11 @@ void MobileCLIPModelDownload::onFinished()
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString name = m_file->fileName().section('/', -1);
+    // What is still buffered can fail too (a disk that filled up meanwhile).
+    if (!m_file->flush()) {
+        fail(QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+        return;
+    }
     m_file->close();
     if (status != 0 && (status < 200 || status > 299)) {
         fail(QStringLiteral("Sunucu yanıtı: HTTP %1").arg(status));
@@ -195,7 +215,7 @@ void MobileCLIPModelDownload::compileAndInstall()
             if (!QDir().mkpath(out)) return QStringLiteral("cannot create %1").arg(out);
             QFile text(QDir(out).filePath(QLatin1String(MobileCLIPModelManager::kVocabName)));
             if (!text.open(QIODevice::WriteOnly | QIODevice::Truncate) || text.write(*vocab) != vocab->size() || !text.flush())
-                return QStringLiteral("cannot write the vocabulary");
+                return QStringLiteral("cannot write the vocabulary: %1").arg(text.errorString());
             text.close();
 
             if (cancelled->load()) return QString();

@@ -1,5 +1,6 @@
 #include "search/MobileCLIPService.h"
 
+#include "library/HiddenTools.h"
 #include "search/CLIPHelperProtocol.h"
 #include "search/CLIPImagePreprocessing.h"
 #include "search/MobileCLIPModelManager.h"
@@ -98,6 +99,7 @@ void MobileCLIPService::reloadShared()
 
 QString MobileCLIPService::helperProgram()
 {
+    if (isToolHidden("clip-helper")) return {};
     if (QCoreApplication::instance()) {
         const QString beside = QCoreApplication::applicationDirPath() + "/lumenkite-clip";
         if (QFileInfo(beside).isExecutable()) return beside;

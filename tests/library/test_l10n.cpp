@@ -66,6 +66,8 @@ const QStringList kExpectedKeys = {
     "speech.transcribe", "speech.transcribing", "speech.match", "speech.transcript", "speech.noSpeech",
     "insights.title", "insights.subtitle", "insights.topFolders", "insights.largestVideos", "insights.byFormat",
     "settings.general", "settings.ai",
+    "tools.missingTitle", "tools.missingToast", "tools.missingFFmpeg", "tools.missingFFprobe", "tools.missingLibmpv",
+    "tools.missingClipHelper", "tools.cannotPlayWithoutLibmpv",
 };
 
 // Restores the stored language after each test so tests do not leak into each other.

@@ -14,7 +14,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <csignal>
 #include <map>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -251,6 +254,27 @@ TEST_F(ModelDownloadTest, FailuresKeepTheInstalledModel)
         EXPECT_TRUE(stagingFolders().isEmpty());
         TearDown();
     }
+}
+
+// A write that fails while the model arrives (a file size limit stands in for a full disk):
+// the message gives the system's reason, and the old model stays.
+TEST_F(ModelDownloadTest, AWriteFailureSaysWhyAndKeepsTheOldModel)
+{
+    installOldModel();
+    rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 1 << 20; // the tiny model is several times larger
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    run();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldSignal);
+    ASSERT_TRUE(last());
+    EXPECT_EQ(last()->kind, ModelDownloadEvent::Kind::failed);
+    EXPECT_TRUE(last()->text.contains("open_clip_model.safetensors: File too large")) << last()->text.toStdString();
+    EXPECT_TRUE(oldModelIntact());
+    EXPECT_TRUE(stagingFolders().isEmpty());
 }
 
 // A body that never ends, cancelled at its first bytes: the connection closes, nothing more is

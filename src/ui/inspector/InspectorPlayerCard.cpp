@@ -1,5 +1,7 @@
 #include "ui/inspector/InspectorPlayerCard.h"
 
+#include "library/Models.h"
+#include "media/LibMPVLibrary.h"
 #include "media/VideoPlayerController.h"
 #include "ui/inspector/InspectorWidgets.h"
 #include "ui/LinearTheme.h"
@@ -123,6 +125,15 @@ CannotPlayPlaceholder::CannotPlayPlaceholder(QWidget *parent) : QWidget(parent)
                             this);
     m_ext->setTextFormat(Qt::PlainText);
     v->addWidget(m_ext, 0, Qt::AlignHCenter);
+    // Why the format does not play, when the reason is a missing library.
+    m_reason = new InspectorLabel({}, LinearTheme::font(11), [](const LinearPalette &) { return whiteAt(0.7); }, this);
+    m_reason->setObjectName("cannotPlayReason");
+    m_reason->setTextFormat(Qt::PlainText);
+    m_reason->setWordWrap(true);
+    m_reason->setAlignment(Qt::AlignHCenter);
+    m_reason->setContentsMargins(16, 0, 16, 0);
+    m_reason->hide();
+    v->addWidget(m_reason); // the whole width, so that the layout gives it the height its lines need
     m_open = new QPushButton(this);
     m_open->setObjectName("ctx.openDefault");
     m_open->setIcon(LinearTheme::symbolPixmap("arrow.up.forward.app", 12, Qt::white, devicePixelRatioF()));
@@ -145,9 +156,29 @@ void CannotPlayPlaceholder::setThumbnail(const QImage &image)
     update();
 }
 
-void CannotPlayPlaceholder::setExtension(const QString &ext) { m_ext->setText(ext); }
+void CannotPlayPlaceholder::setExtension(const QString &ext)
+{
+    m_ext->setText(ext);
+    updateReason();
+}
 QString CannotPlayPlaceholder::extensionText() const { return m_ext->text(); }
-void CannotPlayPlaceholder::setLanguage(AppLanguage language) { m_open->setText(L10n::text("ctx.openDefault", language)); }
+void CannotPlayPlaceholder::setLanguage(AppLanguage language)
+{
+    m_language = language;
+    m_open->setText(L10n::text("ctx.openDefault", language));
+    updateReason();
+}
+
+void CannotPlayPlaceholder::updateReason()
+{
+    // Formats beyond the native ones play through libmpv; without it, say so.
+    const QString ext = m_ext->text().trimmed().toLower();
+    const bool needsLibmpv = !ext.isEmpty() && !VideoFile::nativeVideoExtensions().contains(ext);
+    const bool show = needsLibmpv && !LibMPVLibrary::shared();
+    m_reason->setText(show ? L10n::text("tools.cannotPlayWithoutLibmpv", m_language) : QString());
+    m_reason->setVisible(show);
+}
+QString CannotPlayPlaceholder::reasonText() const { return m_reason->text(); }
 
 void CannotPlayPlaceholder::paintEvent(QPaintEvent *)
 {

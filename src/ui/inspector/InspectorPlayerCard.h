@@ -46,6 +46,8 @@ public:
     void setLanguage(AppLanguage language);
     QPushButton *openButton() const { return m_open; }
     QString extensionText() const;
+    // Why the file cannot be played, when a missing library is the cause; empty otherwise.
+    QString reasonText() const;
 
 signals:
     void openRequested();
@@ -54,9 +56,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void updateReason();
     QImage m_thumb;
     InspectorLabel *m_ext;
+    InspectorLabel *m_reason;
     QPushButton *m_open;
+    AppLanguage m_language = AppLanguage::en;
 };
 
 // The picture area and, while the file can be played, the controls below it.

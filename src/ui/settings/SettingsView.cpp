@@ -5,6 +5,7 @@
 #include "media/LibMPVLibrary.h"
 #include "ui/LinearTheme.h"
 #include "ui/palette/PaletteModel.h"
+#include "ui/window/MissingTools.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -54,7 +55,9 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
     outer->setContentsMargins(0, 0, 0, 0);
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName("settingsTabs");
-    m_tabs->setFixedSize(480, 310);
+    // Wider lists (the tools the app could not find) may make it taller.
+    m_tabs->setFixedWidth(480);
+    m_tabs->setMinimumHeight(310);
     outer->addWidget(m_tabs);
 
     // General.
@@ -81,6 +84,11 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
     m_generalForm->addRow(m_compact);
     m_generalForm->addRow(QStringLiteral("Native Engine"), native);
     m_generalForm->addRow(QStringLiteral("Optional Universal Codecs"), m_codecs);
+    m_missingTools = valueLabel(general);
+    m_missingTools->setObjectName("settingsMissingTools");
+    m_missingTools->setWordWrap(true);
+    m_missingTools->setForegroundRole(QPalette::WindowText);
+    m_generalForm->addRow(new QLabel(general), m_missingTools);
     m_tabs->addTab(general, LinearTheme::symbol("gearshape"), QString());
 
     // Visual & speech search.
@@ -157,6 +165,11 @@ void SettingsView::refresh()
     m_compact->setText(t("toolbar.compactOn"));
     m_compact->setChecked(m_state->compactSingleChildFolders());
     m_codecs->setText(codecsText(LibMPVLibrary::shared() != nullptr));
+    const QStringList missing = MissingTools::messages(MissingTools::probe(), lang);
+    m_missingTools->setText(missing.join(QLatin1Char('\n')));
+    if (auto *label = qobject_cast<QLabel *>(m_generalForm->labelForField(m_missingTools)))
+        label->setText(t("tools.missingTitle"));
+    m_generalForm->setRowVisible(m_missingTools, !missing.isEmpty());
 
     m_engine->setText(PaletteModel::engineName(*m_state));
     const bool installed = m_state->isMobileCLIPInstalled();

@@ -44,6 +44,7 @@ private:
     QCheckBox *m_photos = nullptr;
     QCheckBox *m_compact = nullptr;
     QLabel *m_codecs = nullptr;
+    QLabel *m_missingTools = nullptr;
     QFormLayout *m_generalForm = nullptr;
     QFormLayout *m_aiForm = nullptr;
     QLabel *m_engine = nullptr;

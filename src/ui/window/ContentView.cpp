@@ -164,6 +164,10 @@ void ToastView::refresh()
     const ToastMessage &t = *m_state->activeToast();
     m_isError = t.isError;
     m_message->setText(t.message);
+    // A wrapped label asks for little width on its own; a longer message takes up to the
+    // full width first, so that it fits in the two lines the toast has.
+    m_message->setMinimumWidth(std::min(m_message->maximumWidth(),
+                                        QFontMetrics(m_message->font()).horizontalAdvance(t.message) + 2));
     m_undo->setText(L10n::text("toast.undo", m_state->language()));
     m_undo->setVisible(t.canUndo);
     const LinearPalette lp = LinearPalette::of(this);
