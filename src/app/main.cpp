@@ -90,7 +90,10 @@ int main(int argc, char **argv)
     editCuts.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption showSurface("show", "", "palette|settings|welcome|move|duplicates|insights|compress");
     showSurface.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface});
+    // For pictures at other window sizes than the default ("960x620").
+    QCommandLineOption windowSize("window-size", "", "WxH");
+    windowSize.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface, windowSize});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -109,6 +112,10 @@ int main(int argc, char **argv)
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
+    if (parser.isSet(windowSize) && app.mainWindow()) {
+        const QStringList wh = parser.value(windowSize).split('x');
+        if (wh.size() == 2) app.mainWindow()->resize(wh[0].toInt(), wh[1].toInt());
+    }
     // For pictures of the inspector: the video to select once the library has loaded.
     if (parser.isSet(selectVideo)) {
         const QString id = standardizedPath(parser.value(selectVideo));
