@@ -258,6 +258,18 @@ TEST_P(WindowTextFit, NothingIsCutWithoutAnEllipsisNorOverlaps)
             faults += overlaps(w);
     faults += rowFaults();
     EXPECT_TRUE(faults.isEmpty()) << faults.join('\n').toStdString();
+
+    // At the default size the rescan button gives up its time before the scope and the count
+    // are shortened.
+    if (GetParam().size == LumenkiteApp::kDefaultSize) {
+        ASSERT_EQ(window()->size(), LumenkiteApp::kDefaultSize);
+        auto *title = header->findChild<ElidedLabel *>("scopeTitle");
+        auto *count = header->findChild<ElidedLabel *>("videoCount");
+        ASSERT_TRUE(title && count);
+        EXPECT_EQ(title->shownText(), title->text());
+        EXPECT_TRUE(count->isVisibleTo(window()));
+        EXPECT_EQ(count->shownText(), count->text());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(LongLanguages, WindowTextFit,

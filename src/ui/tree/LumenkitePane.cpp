@@ -40,13 +40,18 @@ QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, Q
     return label;
 }
 
+void setTextColor(QWidget *label, const QColor &color)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
 ElidedLabel *makeElidedLabel(const QFont &font, const QColor &color, QWidget *parent)
 {
     auto *label = new ElidedLabel(parent);
     label->setFont(font);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, color);
-    label->setPalette(pal);
+    setTextColor(label, color);
     return label;
 }
 
@@ -723,6 +728,9 @@ void LumenkitePane::refreshHeader()
     const AppLanguage lang = m_state->language();
     const PaneColors c = PaneColors::forWidget(this);
     m_scopeIcon->setGlyph(scopeGlyph(m_state->activeScope()), c.accent);
+    // Coloured anew: a scheme chosen after the pane was made would leave them in the old one.
+    setTextColor(m_scopeTitle, c.label);
+    setTextColor(m_countLabel, c.tertiaryLabel);
     m_scopeTitle->setText(m_state->activeScope().title(lang));
     m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
 
@@ -777,11 +785,13 @@ void LumenkitePane::fitHeader()
     const int gap = row->spacing();
     const bool rescanShown = !m_state->isScanning();
     const int items = rescanShown ? 6 : 5; // title, [rescan], sort, toolbar, divider, second group
-    const int fixed = margins.left() + margins.right() + (items - 1) * gap + kHeaderMinSpacer
-                      + m_sortButton->sizeHint().width()
-                      + m_compactButton->sizeHint().width() + m_expandButton->sizeHint().width()
-                      + m_collapseButton->sizeHint().width() + 2 * kToolbarSpacing + 1
-                      + m_appearanceButton->sizeHint().width() + kToolbarSpacing + m_inspectorButton->sizeHint().width();
+    const auto widthOf = [](const QWidget *w) {
+        return w->sizeHint().expandedTo(w->minimumSize()).boundedTo(w->maximumSize()).width();
+    };
+    const int fixed = margins.left() + margins.right() + (items - 1) * gap + kHeaderMinSpacer + widthOf(m_sortButton)
+                      + widthOf(m_compactButton) + widthOf(m_expandButton) + widthOf(m_collapseButton)
+                      + 2 * kToolbarSpacing + 1 + widthOf(m_appearanceButton) + kToolbarSpacing
+                      + widthOf(m_inspectorButton);
     const int room = m_header->width() - fixed;
 
     const int titleGap = kTitleSpacing;
@@ -880,6 +890,7 @@ void LumenkitePane::refreshBanner()
     if (!show)
         return;
     m_banner->setFill(PaneColors::alpha(c.orange, 0.08));
+    setTextColor(m_bannerText, c.label);
     m_bannerText->setText(permissionBannerText(lang, m_state->deniedFolders()));
     m_bannerGrant->setSegments({textSeg(tr_("perm.grant", lang), PaneStyle::font(10.5, QFont::Medium), c.label)});
     // The fill follows the scheme too, or dark mode shows light text on a light box.

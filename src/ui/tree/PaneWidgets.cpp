@@ -161,8 +161,10 @@ QString ElidedLabel::shownText() const
 QSize ElidedLabel::sizeHint() const
 {
     const QMargins m = contentsMargins();
-    return QSize(fontMetrics().horizontalAdvance(text()) + m.left() + m.right(),
-                 fontMetrics().height() + m.top() + m.bottom());
+    // Rounded up: the eliding measures in fractions and would shorten a text given its
+    // rounded-down width.
+    const int textWidth = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text())));
+    return QSize(textWidth + m.left() + m.right(), fontMetrics().height() + m.top() + m.bottom());
 }
 
 QSize ElidedLabel::minimumSizeHint() const
