@@ -792,7 +792,8 @@ void LumenkitePane::fitHeader()
                       + widthOf(m_compactButton) + widthOf(m_expandButton) + widthOf(m_collapseButton)
                       + 2 * kToolbarSpacing + 1 + widthOf(m_appearanceButton) + kToolbarSpacing
                       + widthOf(m_inspectorButton);
-    const int room = m_header->width() - fixed;
+    // The header spans the pane; the pane's width holds also before the header is laid out.
+    const int room = width() - fixed;
 
     const int titleGap = kTitleSpacing;
     const int titleFull = m_scopeTitle->sizeHint().width();
