@@ -30,6 +30,13 @@ SURFACES = [
     ("compress-de-light", "de", "light", "compress"),
 ]
 APPEARANCES = ["light", "dark"]
+# The longest texts at the smallest window: (name, language, appearance, window size asked
+# for; the window keeps the minimum its panes need).
+SMALL_WINDOWS = [
+    ("main-de-light-smallest", "de", "light", "960x620"),
+    ("main-de-dark-smallest", "de", "dark", "960x620"),
+    ("main-ja-light-smallest", "ja", "light", "960x620"),
+]
 
 # (folder, count, extensions) below the XDG videos folder and a few other home folders.
 LAYOUT = [
@@ -119,6 +126,17 @@ def main() -> int:
                 ok = result.returncode == 0 and os.path.exists(png)
                 print(("wrote " if ok else "FAILED ") + png)
                 failures += not ok
+        for name, language, appearance, size in SMALL_WINDOWS:
+            env = sandbox_env(home)
+            write_settings(env["XDG_CONFIG_HOME"], language)
+            png = os.path.join(out, f"{name}.png")
+            if os.path.exists(png):
+                os.remove(png)
+            result = subprocess.run([program, "--capture-window", png, "--appearance", appearance, "--window-size", size],
+                                    env=env, timeout=120)
+            ok = result.returncode == 0 and os.path.exists(png)
+            print(("wrote " if ok else "FAILED ") + png)
+            failures += not ok
         for name, language, appearance, surface in SURFACES:
             env = sandbox_env(home)
             write_settings(env["XDG_CONFIG_HOME"], language)

@@ -128,7 +128,11 @@ int main(int argc, char **argv)
     // With --capture-window: downloading|installed|indexing|indexed|searched.
     QCommandLineOption captureWhen("capture-when", "", "state");
     captureWhen.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface, captureWhen});
+    // For pictures at other window sizes than the default ("960x620").
+    QCommandLineOption windowSize("window-size", "", "WxH");
+    windowSize.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface, captureWhen,
+                       windowSize});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -153,6 +157,10 @@ int main(int argc, char **argv)
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
     MissingTools::announce(app.state());
+    if (parser.isSet(windowSize) && app.mainWindow()) {
+        const QStringList wh = parser.value(windowSize).split('x');
+        if (wh.size() == 2) app.mainWindow()->resize(wh[0].toInt(), wh[1].toInt());
+    }
     // For pictures of the inspector: the video to select once the library has loaded.
     if (parser.isSet(selectVideo)) {
         const QString id = standardizedPath(parser.value(selectVideo));

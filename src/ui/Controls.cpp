@@ -60,6 +60,10 @@ void ThemedLabel::setWordWrap(bool wrap, int maxLines)
     m_maxLines = maxLines;
     QSizePolicy sp = sizePolicy();
     sp.setHeightForWidth(wrap);
+    // A fixed height would hold the lines counted at the hint's width; narrower, the text
+    // takes more lines and the last ones were cut off.
+    if (wrap)
+        sp.setVerticalPolicy(QSizePolicy::Minimum);
     setSizePolicy(sp);
     updateGeometry();
 }
@@ -138,8 +142,12 @@ void ThemedLabel::paintEvent(QPaintEvent *)
         }
         return;
     }
-    const QString shown = m_elide == Qt::ElideNone ? m_text : fm.elidedText(m_text, m_elide, width());
-    p.drawText(QRectF(rect()), int(m_alignment), shown);
+    p.drawText(QRectF(rect()), int(m_alignment), shownText());
+}
+
+QString ThemedLabel::shownText() const
+{
+    return m_elide == Qt::ElideNone ? m_text : QFontMetricsF(m_font).elidedText(m_text, m_elide, width());
 }
 
 // ---- PlainButton ----

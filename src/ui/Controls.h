@@ -26,6 +26,10 @@ public:
     // Wraps onto as many lines as needed, or at most `maxLines` (0: no limit).
     void setWordWrap(bool wrap, int maxLines = 0);
     void setAlignment(Qt::Alignment alignment);
+    // The one line drawn at the current width (shortened with "…" unless eliding is off).
+    QString shownText() const;
+    bool wordWrap() const { return m_wrap; }
+    const QFont &textFont() const { return m_font; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

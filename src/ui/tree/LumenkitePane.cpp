@@ -40,6 +40,25 @@ QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, Q
     return label;
 }
 
+void setTextColor(QWidget *label, const QColor &color)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
+ElidedLabel *makeElidedLabel(const QFont &font, const QColor &color, QWidget *parent)
+{
+    auto *label = new ElidedLabel(parent);
+    label->setFont(font);
+    setTextColor(label, color);
+    return label;
+}
+
+constexpr int kHeaderMinSpacer = 8;
+constexpr int kTitleSpacing = 7;
+constexpr int kToolbarSpacing = 2;
+
 // The rounded field behind the search text: its outline follows the mode and the focus.
 class SearchBox : public QWidget {
 public:
@@ -161,8 +180,9 @@ LumenkitePane::LumenkitePane(AppState *state, QWidget *parent) : QWidget(parent)
         row->setSpacing(10);
         const PaneColors c = PaneColors::forWidget(this);
         row->addWidget(new PaneGlyph(QStringLiteral("exclamationmark.shield.fill"), 14, c.orange, m_banner));
-        m_bannerText = makeLabel({}, PaneStyle::font(11.5, QFont::Medium), c.label, m_banner);
+        m_bannerText = makeElidedLabel(PaneStyle::font(11.5, QFont::Medium), c.label, m_banner);
         m_bannerText->setObjectName(QStringLiteral("permissionText"));
+        // Takes what the buttons leave and shortens the folder list with "…" below that.
         m_bannerText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         row->addWidget(m_bannerText, 1);
         m_bannerGrant = makePushButton({}, false, true, c, m_banner);
@@ -226,20 +246,22 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
 {
     auto *header = new QWidget(this);
     header->setObjectName(QStringLiteral("paneHeader"));
+    m_header = header;
+    header->installEventFilter(this);
     auto *row = new QHBoxLayout(header);
     row->setContentsMargins(14, 8, 14, 8);
     row->setSpacing(10);
     const PaneColors c = PaneColors::forWidget(this);
 
     auto *title = new QHBoxLayout;
-    title->setSpacing(7);
+    title->setSpacing(kTitleSpacing);
     m_scopeIcon = new PaneGlyph(QStringLiteral("folder"), 15, c.accent, header);
     m_scopeIcon->setObjectName(QStringLiteral("scopeIcon"));
     title->addWidget(m_scopeIcon);
-    m_scopeTitle = makeLabel({}, PaneStyle::font(14, QFont::DemiBold), c.label, header);
+    m_scopeTitle = makeElidedLabel(PaneStyle::font(14, QFont::DemiBold), c.label, header);
     m_scopeTitle->setObjectName(QStringLiteral("scopeTitle"));
     title->addWidget(m_scopeTitle);
-    m_countLabel = makeLabel({}, PaneStyle::font(12, QFont::Medium), c.tertiaryLabel, header);
+    m_countLabel = makeElidedLabel(PaneStyle::font(12, QFont::Medium), c.tertiaryLabel, header);
     m_countLabel->setObjectName(QStringLiteral("videoCount"));
     title->addWidget(m_countLabel);
     row->addLayout(title);
@@ -249,7 +271,8 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
     m_rescanButton->setPadding(9, 4);
     connect(m_rescanButton, &QAbstractButton::clicked, this, &LumenkitePane::rescan);
     row->addWidget(m_rescanButton);
-    row->addStretch(1);
+    // A spacer of at least 8 before the sort menu.
+    row->addSpacerItem(new QSpacerItem(kHeaderMinSpacer, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
 
     m_sortButton = new QToolButton(header);
     m_sortButton->setObjectName(QStringLiteral("sortButton"));
@@ -261,7 +284,7 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
     row->addWidget(m_sortButton);
 
     auto *group = new QHBoxLayout;
-    group->setSpacing(2);
+    group->setSpacing(kToolbarSpacing);
     m_compactButton = new PaneIconButton(QStringLiteral("arrow.triangle.merge"), {}, header);
     m_compactButton->setObjectName(QStringLiteral("compactButton"));
     connect(m_compactButton, &QAbstractButton::clicked, this,
@@ -280,7 +303,7 @@ void LumenkitePane::buildHeader(QVBoxLayout *column)
     row->addWidget(new PaneDivider(Qt::Vertical, header));
 
     auto *second = new QHBoxLayout;
-    second->setSpacing(2);
+    second->setSpacing(kToolbarSpacing);
     m_appearanceButton = new QToolButton(header);
     m_appearanceButton->setObjectName(QStringLiteral("appearanceButton"));
     m_appearanceButton->setPopupMode(QToolButton::InstantPopup);
@@ -633,6 +656,8 @@ QWidget *LumenkitePane::permissionBanner() const { return m_banner; }
 
 bool LumenkitePane::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_header && event->type() == QEvent::Resize)
+        fitHeader();
     if (watched == m_searchField && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
         const bool focused = event->type() == QEvent::FocusIn;
         static_cast<SearchBox *>(m_searchBox)->setLook(m_state->isAISearchMode(), focused);
@@ -678,6 +703,7 @@ void LumenkitePane::refreshProgress()
     // The strip stays in place (a new one each time would never get to be shown).
     const AppLanguage lang = m_state->language();
     m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
+    fitHeader();
     m_scanSummary->setText(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()));
     if (m_scanPath) {
         const QString path = m_state->scanStatusPath().value_or(QString());
@@ -702,15 +728,13 @@ void LumenkitePane::refreshHeader()
     const AppLanguage lang = m_state->language();
     const PaneColors c = PaneColors::forWidget(this);
     m_scopeIcon->setGlyph(scopeGlyph(m_state->activeScope()), c.accent);
+    // Coloured anew: a scheme chosen after the pane was made would leave them in the old one.
+    setTextColor(m_scopeTitle, c.label);
+    setTextColor(m_countLabel, c.tertiaryLabel);
     m_scopeTitle->setText(m_state->activeScope().title(lang));
     m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
 
     m_rescanButton->setVisible(!m_state->isScanning());
-    QList<PaneButton::Segment> rescan{glyphSeg(QStringLiteral("arrow.clockwise"), 11.5, c.secondaryLabel),
-                                      textSeg(tr_("toolbar.rescan", lang), PaneStyle::font(11.5, QFont::Medium), c.secondaryLabel)};
-    if (const auto last = m_state->lastScanText())
-        rescan.append(textSeg(QLatin1Char('(') + *last + QLatin1Char(')'), PaneStyle::font(10.5), c.tertiaryLabel));
-    m_rescanButton->setSegments(rescan);
     m_rescanButton->setShape(c.controlBackground, c.outline(), 0.75, 6);
     m_rescanButton->setToolTip(tr_("sidebar.rescanTooltip", lang));
 
@@ -729,6 +753,81 @@ void LumenkitePane::refreshHeader()
     m_inspectorButton->setActive(m_state->showInspector());
     m_inspectorButton->setToolTip(tr_("toolbar.inspector", lang));
     rebuildMenus();
+    fitHeader();
+}
+
+void LumenkitePane::fitHeader()
+{
+    if (!m_header || m_fittingHeader)
+        return;
+    m_fittingHeader = true;
+    const AppLanguage lang = m_state->language();
+    const PaneColors c = PaneColors::forWidget(this);
+
+    // The rescan label from whole to its symbol alone (the tooltip still names it).
+    const PaneButton::Segment symbol = glyphSeg(QStringLiteral("arrow.clockwise"), 11.5, c.secondaryLabel);
+    QList<PaneButton::Segment> whole{symbol, textSeg(tr_("toolbar.rescan", lang), PaneStyle::font(11.5, QFont::Medium),
+                                                     c.secondaryLabel)};
+    QList<QList<PaneButton::Segment>> rescanForms;
+    if (const auto last = m_state->lastScanText())
+        rescanForms.append(whole + QList<PaneButton::Segment>{textSeg(QLatin1Char('(') + *last + QLatin1Char(')'),
+                                                                      PaneStyle::font(10.5), c.tertiaryLabel)});
+    rescanForms.append(whole);
+    rescanForms.append({symbol});
+    const auto rescanWidth = [this](const QList<PaneButton::Segment> &form) {
+        return PaneButton::naturalWidth(form, m_rescanButton->spacing(), m_rescanButton->horizontalPadding());
+    };
+
+    // What keeps its width: margins, the gaps between the row's items, the spacer, the sort
+    // menu and both toolbar groups with the divider between them.
+    auto *row = static_cast<QBoxLayout *>(m_header->layout());
+    const QMargins margins = row->contentsMargins();
+    const int gap = row->spacing();
+    const bool rescanShown = !m_state->isScanning();
+    const int items = rescanShown ? 6 : 5; // title, [rescan], sort, toolbar, divider, second group
+    const auto widthOf = [](const QWidget *w) {
+        return w->sizeHint().expandedTo(w->minimumSize()).boundedTo(w->maximumSize()).width();
+    };
+    const int fixed = margins.left() + margins.right() + (items - 1) * gap + kHeaderMinSpacer + widthOf(m_sortButton)
+                      + widthOf(m_compactButton) + widthOf(m_expandButton) + widthOf(m_collapseButton)
+                      + 2 * kToolbarSpacing + 1 + widthOf(m_appearanceButton) + kToolbarSpacing
+                      + widthOf(m_inspectorButton);
+    // The header spans the pane; the pane's width holds also before the header is laid out.
+    const int room = width() - fixed;
+
+    const int titleGap = kTitleSpacing;
+    const int titleFull = m_scopeTitle->sizeHint().width();
+    const int countFull = m_countLabel->sizeHint().width();
+    const int blockFull = m_scopeIcon->sizeHint().width() + titleGap + titleFull + titleGap + countFull;
+    QList<PaneButton::Segment> rescan = rescanForms.constLast();
+    if (rescanShown) {
+        for (const auto &form : rescanForms)
+            if (blockFull + rescanWidth(form) <= room) {
+                rescan = form;
+                break;
+            }
+    }
+    m_rescanButton->setSegments(rescan);
+
+    // The scope title shortens first (down to a few letters), then the count; a count with
+    // no room even for "…" is left out.
+    const int labels = room - (rescanShown ? rescanWidth(rescan) : 0) - m_scopeIcon->sizeHint().width() - titleGap;
+    int titleWidth = titleFull;
+    int countWidth = countFull;
+    bool countShown = true;
+    if (titleFull + titleGap + countFull > labels) {
+        const int titleFloor = std::min(titleFull, m_scopeTitle->fontMetrics().horizontalAdvance(QStringLiteral("Wwwww…")));
+        titleWidth = std::max(titleFloor, labels - titleGap - countFull);
+        countWidth = labels - titleGap - titleWidth;
+        if (countWidth < m_countLabel->minimumSizeHint().width() + m_countLabel->fontMetrics().horizontalAdvance(QStringLiteral("· 0"))) {
+            countShown = false;
+            titleWidth = labels;
+        }
+    }
+    m_scopeTitle->setMaximumWidth(std::max(0, titleWidth));
+    m_countLabel->setMaximumWidth(std::max(0, countWidth));
+    m_countLabel->setVisible(countShown);
+    m_fittingHeader = false;
 }
 
 void LumenkitePane::rebuildMenus()
@@ -792,6 +891,7 @@ void LumenkitePane::refreshBanner()
     if (!show)
         return;
     m_banner->setFill(PaneColors::alpha(c.orange, 0.08));
+    setTextColor(m_bannerText, c.label);
     m_bannerText->setText(permissionBannerText(lang, m_state->deniedFolders()));
     m_bannerGrant->setSegments({textSeg(tr_("perm.grant", lang), PaneStyle::font(10.5, QFont::Medium), c.label)});
     // The fill follows the scheme too, or dark mode shows light text on a light box.

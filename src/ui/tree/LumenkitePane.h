@@ -12,6 +12,7 @@
 #include <optional>
 
 class AppState;
+class ElidedLabel;
 class KeycapBadge;
 class LinearIconButton;
 class MediaMetadataService;
@@ -139,6 +140,9 @@ private:
     void libraryChanged();
     void refreshProgress();
     void refreshHeader();
+    // Fits the header into its width: the rescan button gives up its time, then its text,
+    // then the scope title and the count shorten with "…"; nothing overlaps.
+    void fitHeader();
     void refreshSearchRow();
     void refreshBanner();
     void refreshStatusStrip();
@@ -158,10 +162,13 @@ private:
     int m_translationPromptTrigger = 0;
 
     // header
+    QWidget *m_header = nullptr;
     PaneGlyph *m_scopeIcon = nullptr;
-    QLabel *m_scopeTitle = nullptr;
-    QLabel *m_countLabel = nullptr;
+    ElidedLabel *m_scopeTitle = nullptr;
+    ElidedLabel *m_countLabel = nullptr;
     PaneButton *m_rescanButton = nullptr;
+    bool m_fittingHeader = false;
+
     QToolButton *m_sortButton = nullptr;
     QMenu *m_sortMenu = nullptr;
     LinearIconButton *m_compactButton = nullptr;
@@ -182,7 +189,7 @@ private:
     QVBoxLayout *m_column = nullptr;
     PaneStrip *m_banner = nullptr;
     QWidget *m_bannerDivider = nullptr;
-    QLabel *m_bannerText = nullptr;
+    ElidedLabel *m_bannerText = nullptr;
     PaneButton *m_bannerGrant = nullptr;
     PaneButton *m_bannerRescan = nullptr;
     QWidget *m_stripContent = nullptr;

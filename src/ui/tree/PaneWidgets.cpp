@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QStyle>
 #include <QPainterPath>
 #include <QTimer>
 
@@ -66,16 +67,21 @@ static double segmentWidth(const PaneButton::Segment &s)
     return std::ceil(QFontMetricsF(s.font).horizontalAdvance(s.text));
 }
 
+int PaneButton::naturalWidth(const QList<Segment> &segments, double spacing, double horizontalPadding)
+{
+    double w = 0;
+    for (int i = 0; i < segments.size(); ++i)
+        w += segmentWidth(segments.at(i)) + (i ? spacing : 0);
+    return int(std::ceil(w + 2 * horizontalPadding));
+}
+
 QSize PaneButton::sizeHint() const
 {
-    double w = 0, h = 0;
-    for (int i = 0; i < m_segments.size(); ++i) {
-        const Segment &s = m_segments.at(i);
-        w += segmentWidth(s) + (i ? m_spacing : 0);
+    double h = 0;
+    for (const Segment &s : m_segments)
         h = std::max(h, s.glyph.isEmpty() ? std::ceil(QFontMetricsF(s.font).height()) : s.glyphSize);
-    }
     const int height = m_fixedHeight > 0 ? m_fixedHeight : int(std::ceil(h + 2 * m_padV));
-    return QSize(int(std::ceil(w + 2 * m_padH)), height);
+    return QSize(naturalWidth(m_segments, m_spacing, m_padH), height);
 }
 
 void PaneButton::paintEvent(QPaintEvent *)
@@ -128,6 +134,61 @@ void PaneButton::leaveEvent(QEvent *event)
     m_hovered = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+// ---- eliding label ----
+
+ElidedLabel::ElidedLabel(QWidget *parent, Qt::TextElideMode mode) : QLabel(parent), m_mode(mode)
+{
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
+void ElidedLabel::setText(const QString &text)
+{
+    if (text == QLabel::text())
+        return;
+    QLabel::setText(text);
+    updateGeometry();
+    updateToolTip();
+}
+
+QString ElidedLabel::shownText() const
+{
+    return fontMetrics().elidedText(text(), m_mode, contentsRect().width());
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QMargins m = contentsMargins();
+    // Rounded up: the eliding measures in fractions and would shorten a text given its
+    // rounded-down width.
+    const int textWidth = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text())));
+    return QSize(textWidth + m.left() + m.right(), fontMetrics().height() + m.top() + m.bottom());
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    const QMargins m = contentsMargins();
+    const int ellipsis = fontMetrics().horizontalAdvance(QStringLiteral("…"));
+    return QSize(std::min(ellipsis, sizeHint().width()) + m.left() + m.right(), sizeHint().height());
+}
+
+void ElidedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    style()->drawItemText(&p, contentsRect(), int(alignment()), palette(), isEnabled(), shownText(), foregroundRole());
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidedLabel::updateToolTip()
+{
+    setToolTip(shownText() == text() ? QString() : text());
 }
 
 // ---- spinner ----

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QFrame>
+#include <QLabel>
 #include <QList>
 #include <QWidget>
 
@@ -38,6 +39,10 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    // The width these segments would take with this spacing and padding.
+    static int naturalWidth(const QList<Segment> &segments, double spacing, double horizontalPadding);
+    double spacing() const { return m_spacing; }
+    double horizontalPadding() const { return m_padH; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -53,6 +58,28 @@ private:
     double m_radius = 6;
     int m_fixedHeight = 0;
     bool m_hovered = false;
+};
+
+// A one-line label that shortens its text with "…" when it is given less than the text's
+// width, instead of cutting it off; text() keeps the whole text and the tooltip shows it
+// while it is shortened.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(QWidget *parent = nullptr, Qt::TextElideMode mode = Qt::ElideRight);
+    void setText(const QString &text);
+    // What is drawn at the current width.
+    QString shownText() const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void updateToolTip();
+    Qt::TextElideMode m_mode;
 };
 
 // A small indeterminate progress spinner; it turns only while shown.

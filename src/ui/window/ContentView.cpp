@@ -473,6 +473,9 @@ void ContentView::rebuildLayout()
         m_inspector->setMaximumWidth(w.maximum);
     }
     for (int i = 0; i < m_splitter->count(); ++i) m_splitter->setStretchFactor(i, m_splitter->widget(i) == m_treePane ? 1 : 0);
+    // Never narrower than the panes' own minimums together (with the inspector they need more
+    // than 960), or the last pane would be cut off at the window's edge.
+    setMinimumSize(QSize(960, 620).expandedTo(m_splitter->minimumSizeHint()));
 
     if (changed || theater != m_theaterLayout) {
         m_theaterLayout = theater;

@@ -73,7 +73,8 @@ MainWindow::MainWindow(AppState *state, ContentViewParts parts, QWidget *parent)
     setWindowTitle("Lumenkite");
     m_content = new ContentView(state, std::move(parts), this);
     setCentralWidget(m_content);
-    setMinimumSize(LumenkiteApp::kMinimumSize);
+    // The minimum comes from the layout: the content's own (at least kMinimumSize) plus the
+    // menu bar, so neither is cut at the smallest size.
     buildMenus();
     refreshMenus();
     // Menu commands win over text fields, which would otherwise keep Ctrl+K, Ctrl+E, ...

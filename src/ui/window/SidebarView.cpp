@@ -352,28 +352,17 @@ void SidebarItemRow::paintEvent(QPaintEvent *)
     if (fill.alpha() > 0) p.fillPath(shape, fill);
     if (isDown()) p.fillPath(shape, lp.hoverFill());
     const qreal cy = r.center().y();
-    qreal x = 8;
-    LinearTheme::drawSymbol(p, QRectF(x, cy - 7.5, 16, 15), m_icon, m_selected ? lp.accent() : lp.secondaryLabel());
-    x += 16 + 8;
-
-    qreal right = width() - 8;
+    LinearTheme::drawSymbol(p, QRectF(8, cy - 7.5, 16, 15), m_icon, m_selected ? lp.accent() : lp.secondaryLabel());
     if (showsBadge()) {
         const QFont bf = LinearTheme::font(11, QFont::Medium);
         const qreal bw = QFontMetricsF(bf).horizontalAdvance(*m_badge);
         p.setFont(bf);
         p.setPen(m_selected ? lp.accent() : lp.tertiaryLabel());
-        p.drawText(QRectF(right - bw - 1, 0, bw + 1, height()), Qt::AlignVCenter | Qt::AlignRight, *m_badge);
-        right -= bw + 4;
-    } else if (m_hovered && m_trailing && m_onTrailing) {
-        right -= m_trailing->width() + 4;
-    } else {
-        right -= 4;
+        p.drawText(QRectF(width() - 8 - bw - 1, 0, bw + 1, height()), Qt::AlignVCenter | Qt::AlignRight, *m_badge);
     }
-    const QFont tf = rowFont(m_selected);
-    p.setFont(tf);
+    p.setFont(rowFont(m_selected));
     p.setPen(lp.label());
-    const QString shown = QFontMetricsF(tf).elidedText(text(), Qt::ElideMiddle, std::max<qreal>(0, right - x));
-    p.drawText(QRectF(x, 0, std::max<qreal>(0, right - x), height()), Qt::AlignVCenter | Qt::AlignLeft, shown);
+    p.drawText(titleRect(), Qt::AlignVCenter | Qt::AlignLeft, shownTitle());
 
     if (hasFocus()) {
         QColor ring = lp.accent();
@@ -382,6 +371,24 @@ void SidebarItemRow::paintEvent(QPaintEvent *)
         p.setPen(QPen(ring, 1.5));
         p.drawPath(LinearTheme::roundedRect(r.adjusted(0.75, 0.75, -0.75, -0.75), 6));
     }
+}
+
+QRectF SidebarItemRow::titleRect() const
+{
+    const qreal x = 8 + 16 + 8;
+    qreal right = width() - 8;
+    if (showsBadge())
+        right -= QFontMetricsF(LinearTheme::font(11, QFont::Medium)).horizontalAdvance(*m_badge) + 4;
+    else if (m_hovered && m_trailing && m_onTrailing)
+        right -= m_trailing->width() + 4;
+    else
+        right -= 4;
+    return QRectF(x, 0, std::max<qreal>(0, right - x), height());
+}
+
+QString SidebarItemRow::shownTitle() const
+{
+    return QFontMetricsF(rowFont(m_selected)).elidedText(text(), Qt::ElideMiddle, titleRect().width());
 }
 
 void SidebarItemRow::enterEvent(QEnterEvent *event)

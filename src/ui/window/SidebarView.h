@@ -36,6 +36,10 @@ public:
     // Whether the badge is drawn now (a hovered row with a trailing action shows the action).
     bool showsBadge() const;
     QColor fillColor() const;
+    // Where the title goes at the current size and what is drawn there (shortened in the
+    // middle with "…" when the row is too narrow).
+    QRectF titleRect() const;
+    QString shownTitle() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -126,6 +126,15 @@ int main(int argc, char **argv)
         state.expandAll();
         state.selectVideo(odd.at(odd.size() - 4));
         failures += !capture(&window, out + "/pane-odd-names-" + scheme + ".png");
+
+        // The longest texts at the smallest window, with the permission banner.
+        state.setLanguage(AppLanguage::de);
+        state.setDeniedFolders({home + "/Bibliotheken/Fotos-Mediathek.photoslibrary", home + "/Dokumente/Steuererklärungen",
+                                home + "/Schreibtisch/Bildschirmaufnahmen"});
+        window.resize(960, 620);
+        failures += !capture(&window, out + "/pane-de-smallest-" + scheme + ".png");
+        window.resize(1280, 800);
+        failures += !capture(&window, out + "/pane-de-default-" + scheme + ".png");
     }
     return failures ? 1 : 0;
 }
