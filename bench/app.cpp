@@ -6,6 +6,7 @@
 //   scanning row visible until scan end: yes|no
 // Each library size is one `Scenario`; more sizes and figures are added to the table in main().
 #include "library/AppState.h"
+#include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
@@ -146,6 +147,7 @@ int main(int argc, char **argv)
     qputenv("HOME", QFile::encodeName(home));
     for (const char *var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         qputenv(var, QFile::encodeName(sandbox.path() + "/xdg/" + var));
+    tuneMemoryForLargeLibraries(); // as the program itself does
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");
