@@ -11,6 +11,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <tuple>
 #include <functional>
 
 namespace AppStateDetail {

@@ -130,8 +130,12 @@ void AppState::startScan()
     }
     setDeniedFolders({});
     setLibrary({});
+    // The tree left behind is taken apart on a worker: a large one takes long.
+    auto old = std::make_shared<std::tuple<QList<VideoFolderNodePtr>, QList<TreeRow>, QList<VideoFile>>>(
+        m_treeRoots, m_flattenedRows, std::exchange(d->treeSource, {}));
     setTreeRoots({});
     setFlattenedRows({});
+    releaseOnWorker(std::move(old));
     setExpandedFolderIDs(keptExpansion);
     setSelectedVideoIDs({});
     setPrimarySelectedVideoID(std::nullopt);
