@@ -3,9 +3,11 @@
 //   app scan/bare scan ratio: R          (goal R <= 1.5) start to scan complete, against the
 //                                        bare scanner walking the same tree in the same run
 //   longest GUI stall during scan: N ms  (goal N <= 100) from a timer that should fire every 10 ms
+//   longest GUI stall at start-up: N ms  the same before the scan ran (building and showing the window)
 //   scanning row visible until scan end: yes|no
 // Each library size is one `Scenario`; more sizes and figures are added to the table in main().
 #include "library/AppState.h"
+#include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
 #include "ui/tree/LumenkitePane.h"
 #include "ui/window/LumenkiteApp.h"
@@ -79,6 +81,7 @@ double bareScanSeconds(int &found)
 struct AppRun {
     double seconds = 0;
     qint64 longestStallMs = 0;
+    qint64 startupStallMs = 0; // before the scan ran: building and showing the window
     bool scanningRowAlways = true;
     qsizetype videos = 0;
     bool selected = false;
@@ -102,7 +105,9 @@ AppRun appScan()
     bool started = false;
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         const qint64 gap = sinceTick.restart();
-        run.longestStallMs = std::max(run.longestStallMs, gap);
+        // A gap counts for the scan when the scan was already running at its start.
+        qint64 &longest = started ? run.longestStallMs : run.startupStallMs;
+        longest = std::max(longest, gap);
         if (gap > 200 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
             std::fprintf(stderr, "stall %lld ms ending at %.2f s (%lld videos, %s)\n", (long long)gap,
                          clock.elapsed() / 1000.0, (long long)state->allVideos().size(),
@@ -146,6 +151,7 @@ int main(int argc, char **argv)
     qputenv("HOME", QFile::encodeName(home));
     for (const char *var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         qputenv(var, QFile::encodeName(sandbox.path() + "/xdg/" + var));
+    tuneMemoryForLargeLibraries(); // as the program itself does
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");
@@ -173,6 +179,7 @@ int main(int argc, char **argv)
                     (long long)run.videos, run.selected ? "a video selected" : "nothing selected");
         std::printf("app scan/bare scan ratio: %.2f\n", run.seconds / bare);
         std::printf("longest GUI stall during scan: %lld ms\n", (long long)run.longestStallMs);
+        std::printf("longest GUI stall at start-up: %lld ms\n", (long long)run.startupStallMs);
         std::printf("scanning row visible until scan end: %s\n", run.scanningRowAlways ? "yes" : "no");
         std::fflush(stdout);
     }

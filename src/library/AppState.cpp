@@ -70,6 +70,12 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     d->rebuildPool.setMaxThreadCount(1);
     d->scanRebuildTimer.setSingleShot(true);
     connect(&d->scanRebuildTimer, &QTimer::timeout, this, [this] { runScanRebuild(); });
+    d->scanPublishTimer.setSingleShot(true);
+    d->scanPublishTimer.setInterval(kScanRebuildIntervalMs);
+    connect(&d->scanPublishTimer, &QTimer::timeout, this, [this] {
+        if (publishScanPending() && d->consumer)
+            scheduleScanRebuild();
+    });
     d->toastTimer.setSingleShot(true);
     d->toastTimer.setTimerType(Qt::PreciseTimer);
     connect(&d->toastTimer, &QTimer::timeout, this, [this] { toastExpired(); });
@@ -264,10 +270,10 @@ void AppState::ensureLookup() const
 void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
 {
     const qsizetype start = m_allVideos.size();
-    // Room is made in doublings, so a scan's thousands of small batches copy the list a few
-    // times in all rather than once per batch.
+    // A list of our own grows in place (videos are relocatable, appending reallocates in
+    // doublings); a shared one must be copied, and then with room for many more batches.
     const auto grow = [](QList<VideoFile> &list, qsizetype more) {
-        if (list.capacity() < list.size() + more || !list.isDetached())
+        if (!list.isDetached())
             list.reserve(std::max<qsizetype>(2 * list.size(), list.size() + more + 64));
     };
     grow(m_allVideos, fresh.size());
@@ -419,6 +425,7 @@ QList<VideoFile> AppState::filteredVideos() const
         d->foldedFolders.clear();
     }
     d->filtered = out;
+    ++d->filteredEpoch;
     d->filteredAt = QDateTime::currentDateTimeUtc();
     d->filteredValid = true;
     return out;
@@ -505,6 +512,8 @@ void AppState::rebuildTree(bool autoExpand)
     if (aiSearchActive())
         scores = m_aiSearchScores;
     setTreeRoots(LumenkiteBuilder::buildTree(list, rootPath, m_compactSingleChildFolders, m_sortOrder, scores));
+    d->treeSource = list;
+    d->treeSourceEpoch = d->filteredEpoch;
     // An expansion made automatically for an earlier tree is redone for this one: the first
     // batches of a scan show only part of the final tree, whose folders it may not name.
     if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
@@ -540,7 +549,10 @@ void AppState::rebuildForScan(bool autoExpand, std::function<void()> then)
 void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand)
 {
     struct Input {
-        QList<VideoFile> list;
+        // The tree's list is `base` followed by `added`. The worker makes the copy, so the
+        // filtered list stays this thread's own and later batches append to it in place.
+        QList<VideoFile> base;
+        QList<VideoFile> added;
         std::optional<QString> rootPath;
         bool compact;
         VideoSortOrder order;
@@ -549,17 +561,29 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         bool autoExpand;
         QSet<QString> expanded;
     };
-    Input in{list, std::nullopt, m_compactSingleChildFolders, m_sortOrder, std::nullopt,
+    Input in{{}, {}, std::nullopt, m_compactSingleChildFolders, m_sortOrder, std::nullopt,
              !trimmed(m_searchQuery).isEmpty(),
              autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion), m_expandedFolderIDs};
+    // The last tree's list is still the start of this one when the filtered list was not
+    // made anew since.
+    const bool grown = d->filteredValid && list.constData() == d->filtered.constData()
+                       && d->treeSourceEpoch == d->filteredEpoch && d->treeSource.size() <= list.size();
+    if (grown) {
+        in.base = d->treeSource;
+        in.added = list.mid(d->treeSource.size());
+    } else {
+        in.base = list;
+    }
+    const quint64 epoch = d->filteredEpoch;
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         in.rootPath = standardizedPath(root->toLocalFile());
     if (aiSearchActive())
         in.scores = m_aiSearchScores;
     const quint64 generation = ++d->rebuildGeneration;
     ++d->rebuildsInFlight;
-    d->rebuildPool.start([this, in = std::move(in), generation] {
+    d->rebuildPool.start([this, in = std::move(in), generation, epoch]() mutable {
         struct Output {
+            QList<VideoFile> list;
             QList<VideoFolderNodePtr> roots;
             QSet<QString> expanded;
             QList<TreeRow> rows;
@@ -569,18 +593,28 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         QElapsedTimer clock;
         clock.start();
         if (generation == d->rebuildGeneration.load()) {
-            out->roots = LumenkiteBuilder::buildTree(in.list, in.rootPath, in.compact, in.order, in.scores);
+            out->list = std::move(in.base);
+            out->list.append(in.added);
+            in.added = {};
+            out->roots = LumenkiteBuilder::buildTree(out->list, in.rootPath, in.compact, in.order, in.scores);
             if (in.autoExpand)
-                LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, in.list.size() <= kExpandAllLimit, out->expanded);
+                LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, out->list.size() <= kExpandAllLimit,
+                                                   out->expanded);
             else
                 out->expanded = in.expanded;
             out->rows = LumenkiteBuilder::flatten(out->roots, in.expandAll, out->expanded);
         }
+        in.base = {};
         out->ms = clock.elapsed();
         const bool autoExpand = in.autoExpand, expandAll = in.expandAll;
-        QMetaObject::invokeMethod(this, [this, out, generation, autoExpand, expandAll] {
+        QMetaObject::invokeMethod(this, [this, out, generation, epoch, autoExpand, expandAll]() mutable {
             --d->rebuildsInFlight;
             if (generation == d->rebuildGeneration.load()) {
+                // The tree and rows replaced here are freed on the worker: a large tree takes
+                // long to take apart.
+                auto old = std::make_shared<std::tuple<QList<VideoFolderNodePtr>, QList<TreeRow>, QList<VideoFile>>>(
+                    m_treeRoots, m_flattenedRows, std::exchange(d->treeSource, out->list));
+                d->treeSourceEpoch = epoch;
                 setTreeRoots(out->roots);
                 if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
                     setExpandedFolderIDs(out->expanded);
@@ -593,7 +627,10 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
                     reflatten(!trimmed(m_searchQuery).isEmpty());
                 d->lastRebuildMs = out->ms;
                 emit treeRebuilt();
+                releaseOnWorker(std::move(old));
                 runAfterRebuild();
+            } else {
+                releaseOnWorker(std::move(out));
             }
             if (d->rebuildsInFlight == 0 && d->scanRebuildAgain && d->consumer) {
                 d->scanRebuildAgain = false;
@@ -601,6 +638,13 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
             }
         }, Qt::QueuedConnection);
     });
+}
+
+void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
+{
+    // The last reference goes on the pool's thread (after the state is gone, the pool has
+    // been waited for, so nothing is left behind).
+    d->rebuildPool.start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
 }
 
 void AppState::reflatten(bool expandAll)

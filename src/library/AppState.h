@@ -156,8 +156,9 @@ public:
     static constexpr int kRecentDays = 30;
     // A filtered list this small opens every folder on automatic expansion.
     static constexpr int kExpandAllLimit = 80;
-    // Scan batches rebuild the tree at most once per this many milliseconds.
-    static constexpr int kScanRebuildIntervalMs = 100;
+    // Scan batches rebuild the tree, and join a large library, at most once per this many
+    // milliseconds.
+    static constexpr int kScanRebuildIntervalMs = 250;
     // From this many filtered videos on, the trees of a scan are built on a worker thread.
     static constexpr int kBackgroundRebuildMinimum = 5000;
     static constexpr int kMaxRecentDestinations = 6;
@@ -519,8 +520,10 @@ private:
     // The rebuilds of a scan: on a worker for a large list; `then` runs once the tree is in place.
     void rebuildForScan(bool autoExpand, std::function<void()> then = {});
     void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand);
+    void releaseOnWorker(std::shared_ptr<void> garbage);
     void runAfterRebuild();
     void flushScanSignals();
+    bool publishScanPending();
     void commitLibraryChange(const LibraryChange &change);
     void writeScopeCache();
     bool isInsideActiveScope(const QString &directoryPath) const;

@@ -11,6 +11,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <tuple>
 #include <functional>
 
 namespace AppStateDetail {
@@ -133,11 +134,22 @@ struct AppState::Private {
     bool scanSignalsPending = false;
     // A batch came while a worker built the tree: one more rebuild once it is done.
     bool scanRebuildAgain = false;
+    // Once the library is large, new videos of a scan are gathered here and join it in one
+    // step a few times a second, so the counts of the header, the scanning row and the
+    // sidebar all change together.
+    QList<VideoFile> scanPending;
+    QTimer scanPublishTimer;
 
     // Large trees are built on a worker while a scan runs. A result is applied only when no
     // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
     QThreadPool rebuildPool;
     std::atomic<quint64> rebuildGeneration{0};
+    // The list the newest tree was built from, a copy made on the worker, and the filtered
+    // list's epoch then. While the epoch holds (the filtered list only grew since), the next
+    // tree is built from it plus the videos added since, so the filtered list itself is never
+    // shared with a tree and grows on this thread without being copied.
+    QList<VideoFile> treeSource;
+    quint64 treeSourceEpoch = 0;
     int rebuildsInFlight = 0;
     std::function<void()> afterRebuild;
 
@@ -157,6 +169,7 @@ struct AppState::Private {
 
     bool filteredValid = false;
     QList<VideoFile> filtered;
+    quint64 filteredEpoch = 1; // advances whenever the filtered list is made anew
     QDateTime filteredAt;
 
     bool countsValid = false;

@@ -51,6 +51,10 @@ void AppState::cancelConsumer()
     m_scanTask.cancel();
     d->scanRebuildTimer.stop();
     d->scanRebuildAgain = false;
+    // Videos still gathered belong to the scan left behind (a stop or the end of the scan
+    // has published them before).
+    d->scanPublishTimer.stop();
+    d->scanPending = {};
     flushScanSignals();
     if (d->consumer) {
         d->consumer->job.cancel();
@@ -126,8 +130,12 @@ void AppState::startScan()
     }
     setDeniedFolders({});
     setLibrary({});
+    // The tree left behind is taken apart on a worker: a large one takes long.
+    auto old = std::make_shared<std::tuple<QList<VideoFolderNodePtr>, QList<TreeRow>, QList<VideoFile>>>(
+        m_treeRoots, m_flattenedRows, std::exchange(d->treeSource, {}));
     setTreeRoots({});
     setFlattenedRows({});
+    releaseOnWorker(std::move(old));
     setExpandedFolderIDs(keptExpansion);
     setSelectedVideoIDs({});
     setPrimarySelectedVideoID(std::nullopt);
@@ -160,7 +168,8 @@ void AppState::startScan()
 
 void AppState::stopScan()
 {
-    const bool pendingRebuild = d->scanRebuildTimer.isActive() || d->rebuildsInFlight > 0;
+    const bool published = publishScanPending();
+    const bool pendingRebuild = published || d->scanRebuildTimer.isActive() || d->rebuildsInFlight > 0;
     cancelConsumer();
     setIsScanning(false);
     setScanStatusPath(std::nullopt);
@@ -179,6 +188,7 @@ void AppState::handle(const ScanEvent &event)
     case ScanEvent::Kind::batch: {
         ensureLookup();
         QList<VideoFile> fresh;
+        fresh.reserve(event.videos.size());
         for (const VideoFile &v : event.videos) {
             if (c.ids.contains(v.id))
                 continue;
@@ -190,12 +200,19 @@ void AppState::handle(const ScanEvent &event)
             fresh.append(v);
         }
         setScanStatusPath(event.scannedPath);
-        if (!fresh.isEmpty()) {
-            // Additions to the current library, so changes made during the scan survive.
-            appendVideos(fresh, false);
-            d->scanSignalsPending = true;
-            scheduleScanRebuild();
+        if (fresh.isEmpty())
+            break;
+        if (m_allVideos.size() + d->scanPending.size() + fresh.size() >= kBackgroundRebuildMinimum) {
+            // A large library takes the batches gathered, a few times a second.
+            d->scanPending.append(std::move(fresh));
+            if (!d->scanPublishTimer.isActive())
+                d->scanPublishTimer.start();
+            break;
         }
+        // Additions to the current library, so changes made during the scan survive.
+        appendVideos(fresh, false);
+        d->scanSignalsPending = true;
+        scheduleScanRebuild();
         break;
     }
     case ScanEvent::Kind::permissionDenied: {
@@ -225,6 +242,7 @@ void AppState::handle(const ScanEvent &event)
         break;
     }
     case ScanEvent::Kind::completed: {
+        publishScanPending();
         const QString key = c.key;
         cancelConsumer();
         setIsScanning(false);
@@ -250,12 +268,14 @@ void AppState::handle(const ScanEvent &event)
                 selectFirstVideoRow();
         });
         // The scan's batches and the rebuilds in between leave freed heap behind that the
-        // high trim threshold (kept for fast rebuilds) would otherwise hold on to.
-        ::malloc_trim(0);
+        // high trim threshold (kept for fast rebuilds) would otherwise hold on to. Given back
+        // on a worker: on a large heap it takes long.
+        QThreadPool::globalInstance()->start([] { ::malloc_trim(0); });
         break;
     }
     case ScanEvent::Kind::failed: {
-        const bool pendingRebuild = d->scanRebuildTimer.isActive() || d->rebuildsInFlight > 0;
+        const bool published = publishScanPending();
+        const bool pendingRebuild = published || d->scanRebuildTimer.isActive() || d->rebuildsInFlight > 0;
         cancelConsumer();
         setIsScanning(false);
         setScanStatusPath(std::nullopt);
@@ -292,6 +312,24 @@ void AppState::runScanRebuild()
     flushScanSignals();
     rebuildForScan(true);
     d->sinceScanRebuild.restart();
+}
+
+bool AppState::publishScanPending()
+{
+    d->scanPublishTimer.stop();
+    if (d->scanPending.isEmpty())
+        return false;
+    QList<VideoFile> pending = std::exchange(d->scanPending, {});
+    // A move, an undo or an edit may have put one of them into the library meanwhile.
+    ensureLookup();
+    pending.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
+    if (pending.isEmpty())
+        return false;
+    // Observers hear of them now, all at once; the tree follows when its worker is done.
+    appendVideos(pending, false);
+    d->scanSignalsPending = true;
+    flushScanSignals();
+    return true;
 }
 
 void AppState::flushScanSignals()

@@ -54,6 +54,9 @@ struct VideoFile {
     bool operator!=(const VideoFile &other) const { return !(*this == other); }
 };
 size_t qHash(const VideoFile &video, size_t seed = 0);
+// Every member moves by a plain memory copy, so a growing list of videos is reallocated in
+// place instead of copied video by video.
+Q_DECLARE_TYPEINFO(VideoFile, Q_RELOCATABLE_TYPE);
 
 // What probing a video yields.
 struct VideoMediaInfo {

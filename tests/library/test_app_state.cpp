@@ -622,6 +622,88 @@ TEST_F(AppStateTest, FirstScanOpensTheTreeAsTheCacheDoesAndRescanKeepsTheUsersVi
     }
 }
 
+// A large library takes its batches gathered, and its trees are built on a worker from the
+// last tree's list plus what came since. Whatever the steps, the end is the list of the
+// batches in order (each video once) and a tree of exactly that list; a filter set during
+// the scan is followed by the next tree.
+TEST_F(AppStateTest, LargeScanInStepsEndsWithEveryVideoOnceInItsTree)
+{
+    for (const bool searchDuringScan : {false, true}) {
+        SCOPED_TRACE(searchDuringScan);
+        QDir(dataFolder()).removeRecursively(); // no cached scan of the round before
+        auto s = makeState();
+        s->selectScope(custom());
+        QList<VideoFile> videos;
+        for (int i = 0; i < AppState::kBackgroundRebuildMinimum * 2; ++i)
+            videos.append(mem(QString("%1/g%2/f%3/v%4.mp4").arg(root).arg(i % 5).arg(i % 97).arg(i)));
+        QSignalSpy rebuilt(s.get(), &AppState::treeRebuilt);
+        // Three steps, each ending once its tree is shown; every step repeats a video of the
+        // one before.
+        const qsizetype steps[] = {0, AppState::kBackgroundRebuildMinimum + 100, videos.size() - 700, videos.size()};
+        for (int step = 0; step < 3; ++step) {
+            for (qsizetype at = steps[step]; at < steps[step + 1]; at += 40)
+                scanner.batch(videos.mid(at, std::min<qsizetype>(40, steps[step + 1] - at)) +
+                              QList<VideoFile>{videos.at(std::max<qsizetype>(0, steps[step] - 1))});
+            if (step == 2)
+                break;
+            const int before = rebuilt.count();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return rebuilt.count() > before && s->allVideos().size() == steps[step + 1]; }, 20000));
+            if (searchDuringScan && step == 0)
+                s->setSearchQuery("/f1");
+        }
+        scanner.complete();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s->primarySelectedVideoID().has_value(); }, 20000));
+        EXPECT_EQ(ids(s->allVideos()), ids(videos));
+
+        QStringList expected = ids(s->filteredVideos());
+        if (searchDuringScan) {
+            EXPECT_LT(expected.size(), videos.size());
+        }
+        s->expandAll();
+        QStringList shown = videoRowIDs(*s);
+        std::sort(expected.begin(), expected.end());
+        std::sort(shown.begin(), shown.end());
+        EXPECT_EQ(shown, expected);
+    }
+}
+
+// Stopping a large scan, or its failing, keeps every video received, gathered or not.
+TEST_F(AppStateTest, LargeScanStoppedOrFailedKeepsEveryVideoReceived)
+{
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop);
+        QDir(dataFolder()).removeRecursively();
+        auto s = makeState();
+        s->selectScope(custom());
+        const int count = AppState::kBackgroundRebuildMinimum + 300;
+        for (int at = 0; at < count; at += 40) {
+            QList<VideoFile> batch;
+            for (int i = at; i < std::min(at + 40, count); ++i)
+                batch.append(mem(QString("%1/d%2/v%3.mp4").arg(root).arg(i % 13).arg(i)));
+            scanner.batch(batch);
+        }
+        if (stop) {
+            s->stopScan();
+        } else {
+            scanner.deliver(ScanEvent::failed("disk went away"));
+        }
+        EXPECT_FALSE(s->isScanning());
+        EXPECT_EQ(s->allVideos().size(), count);
+        EXPECT_EQ(s->filteredVideos().size(), count);
+        EXPECT_TRUE(s->scopeCache().isEmpty());
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            qsizetype shown = 0;
+            for (const VideoFolderNodePtr &node : s->treeRoots())
+                shown += node->totalVideoCount;
+            return shown == count;
+        }, 20000));
+        // Late events of the ended scan are not applied.
+        scanner.batch({mem(root + "/late.mp4")});
+        QTest::qWait(AppState::kScanRebuildIntervalMs + 50);
+        EXPECT_EQ(s->allVideos().size(), count);
+    }
+}
+
 TEST_F(AppStateTest, RealScanOfACustomFolder)
 {
     disk("one/a.mp4");

@@ -3,6 +3,8 @@
 #include "ui/window/Notifications.h"
 #include "ui/inspector/InspectorPlayerCard.h"
 #include "ui/inspector/InspectorPane.h"
+#include "ui/tree/LumenkitePane.h"
+#include "ui/window/SidebarView.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -591,6 +594,75 @@ TEST(WindowStartup, AppliesTheActiveScopeOnlyWhenNothingIsLoaded)
         EXPECT_FALSE(app.state()->isScanning());
         EXPECT_EQ(app.state()->allVideos().size(), library().size());
     }
+}
+
+// A first start on an empty home, the scan's videos arriving as a large library: from the
+// first moment the pane says it is scanning (no blank pane while nothing has arrived), the
+// scanning row with its Stop button stays until the scan ends, and the header, the
+// scanning row and the sidebar agree on the count. Stop keeps what was found.
+TEST(WindowStartup, FirstStartShowsTheScanFromItsFirstMomentToItsEnd)
+{
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    LumenkiteApp app(parts);
+    AppState *state = app.state();
+    state->setLanguage(AppLanguage::en);
+    state->setShowOnboarding(false);
+    VideoScanner::EventHandler deliver;
+    state->setScanStarter([&](const ScanScope &, bool, QObject *, VideoScanner::EventHandler onEvent) {
+        deliver = std::move(onEvent);
+        return ScanJob();
+    });
+    app.show();
+    ASSERT_TRUE(waitFor([&] { return state->isScanning(); }));
+    QWidget *window = app.mainWindow();
+    const auto visible = [&](const char *name) {
+        auto *w = window->findChild<QWidget *>(name);
+        return w && w->isVisible();
+    };
+    const auto text = [&](const char *name) {
+        auto *l = window->findChild<QLabel *>(name);
+        return l ? l->text() : QString("<missing>");
+    };
+    EXPECT_TRUE(visible("scanningStatus"));
+    EXPECT_TRUE(visible("scanStop"));
+    EXPECT_TRUE(visible("emptyTitle"));
+    EXPECT_EQ(text("emptyTitle"), L10n::text("toolbar.scanning", AppLanguage::en));
+    EXPECT_EQ(text("scanSummary"), LumenkitePane::scanningSummaryText(AppLanguage::en, 0, 0));
+
+    const int count = AppState::kBackgroundRebuildMinimum + 1000;
+    for (int at = 0; at < count; at += 40) {
+        QList<VideoFile> batch;
+        for (int i = at; i < std::min(at + 40, count); ++i)
+            batch.append(video(home() + QString("/Videos/f%1/v%2.mp4").arg(i % 31).arg(i)));
+        deliver(ScanEvent::batch(batch, home() + "/Videos"));
+        if (at % 800 == 0)
+            spin();
+        ASSERT_TRUE(visible("scanningStatus"));
+    }
+    auto *sidebar = window->findChild<SidebarView *>();
+    ASSERT_TRUE(sidebar);
+    const QString all = QString::number(count);
+    EXPECT_TRUE(waitFor([&] {
+        auto *row = sidebar->findChild<SidebarItemRow *>("view:all");
+        return row && row->badge() == all && text("videoCount") == LumenkitePane::countText(AppLanguage::en, count);
+    }, 20000));
+    EXPECT_EQ(text("scanSummary"), LumenkitePane::scanningSummaryText(AppLanguage::en, count, state->totalVideoBytes()));
+    EXPECT_EQ(sidebar->summaryCountText(), all + " videos");
+    EXPECT_TRUE(visible("scanningStatus"));
+    EXPECT_FALSE(visible("rescanButton"));
+
+    auto *stop = window->findChild<QAbstractButton *>("scanStop");
+    ASSERT_TRUE(stop);
+    stop->click();
+    EXPECT_FALSE(state->isScanning());
+    EXPECT_EQ(state->allVideos().size(), count);
+    EXPECT_TRUE(waitFor([&] { return !visible("scanningStatus") && visible("rescanButton"); }));
+
+    // A rescan shows its row at once, before the event loop turns.
+    state->startScan();
+    EXPECT_TRUE(visible("scanningStatus"));
+    state->stopScan();
 }
 
 // A listed video that has become a FIFO since the scan is selected: nothing opens it (the

@@ -908,8 +908,12 @@ void LumenkitePane::replace(QWidget *&slot, QWidget *replacement, QVBoxLayout *i
         slot->deleteLater();
     }
     slot = replacement;
-    if (replacement)
+    if (replacement) {
         into->insertWidget(position, replacement);
+        // Shown now: a layout shows a new child of a visible pane only on a later turn of
+        // the event loop, which a busy start of a scan may hold off.
+        replacement->show();
+    }
 }
 
 void LumenkitePane::refreshStatusStrip()

@@ -135,6 +135,32 @@ int main(int argc, char **argv)
         failures += !capture(&window, out + "/pane-de-smallest-" + scheme + ".png");
         window.resize(1280, 800);
         failures += !capture(&window, out + "/pane-de-default-" + scheme + ".png");
+
+        state.setLanguage(AppLanguage::en);
+        state.setDeniedFolders({});
+
+        // A scan of a large library: the scanning row from before the first video on, then
+        // with thousands arrived (header, row and sidebar counting the same videos).
+        VideoScanner::EventHandler deliver;
+        state.setScanStarter([&](const ScanScope &, bool, QObject *, VideoScanner::EventHandler onEvent) {
+            deliver = std::move(onEvent);
+            return ScanJob();
+        });
+        state.startScan();
+        failures += !capture(&window, out + "/pane-scan-start-" + scheme + ".png");
+        const int arriving = AppState::kBackgroundRebuildMinimum + 2000;
+        for (int at = 0; at < arriving; at += 40) {
+            QList<VideoFile> batch;
+            for (int i = at; i < at + 40; ++i)
+                batch.append(*VideoFile::make(home + QString("/Videos/Camera %1/Clip %2.mp4").arg(i % 24 + 1).arg(i),
+                                              2'000'000 + i, QDateTime(QDate(2026, 11, 2), QTime(9, 0)), std::nullopt));
+            deliver(ScanEvent::batch(batch, home + QString("/Videos/Camera %1").arg(at % 24 + 1)));
+        }
+        if (!QTest::qWaitFor([&] { return state.allVideos().size() == arriving && !state.flattenedRows().isEmpty(); }, 20000))
+            ++failures;
+        QTest::qWait(AppState::kScanRebuildIntervalMs * 4);
+        failures += !capture(&window, out + "/pane-scan-progress-" + scheme + ".png");
+        state.stopScan();
     }
     return failures ? 1 : 0;
 }
