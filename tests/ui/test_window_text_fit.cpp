@@ -6,6 +6,7 @@
 #include "UiFixture.h"
 #include "library/FileNames.h"
 #include "ui/Controls.h"
+#include "ui/inspector/InspectorMediaInfo.h"
 #include "ui/inspector/InspectorPane.h"
 #include "ui/tree/FolderRowPainter.h"
 #include "ui/tree/LumenkitePane.h"
@@ -175,6 +176,16 @@ protected:
             if (!window()->rect().contains(r))
                 faults << where(w) + " at " + QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
                               + " is cut by the window's edge";
+            // Content wider than the scroll area it sits in (which never scrolls sideways).
+            for (QWidget *p = w->parentWidget(); p; p = p->parentWidget())
+                if (auto *scroll = qobject_cast<QScrollArea *>(p)) {
+                    QWidget *viewport = scroll->viewport();
+                    const int right = w->mapTo(viewport, QPoint(w->width(), 0)).x();
+                    if (right > viewport->width())
+                        faults << where(w) + " reaches " + QString::number(right - viewport->width())
+                                      + " px past the side of its scroll area";
+                    break;
+                }
         }
         return faults;
     }
@@ -247,8 +258,12 @@ TEST_P(WindowTextFit, NothingIsCutWithoutAnEllipsisNorOverlaps)
     for (QSplitter *s : content->findChildren<QSplitter *>())
         for (int i = 0; i < s->count(); ++i)
             panes << s->widget(i);
+    // The inspector's action buttons, whose labels are the longest in German.
+    QWidget *actions = window()->findChild<InspectorActionsSection *>();
+    ASSERT_TRUE(actions && actions->isVisibleTo(window()));
+    panes << actions;
     QStringList faults = outsideWindow(panes);
-    for (QWidget *root : {header, search, banner, static_cast<QWidget *>(sidebar())})
+    for (QWidget *root : {header, search, banner, static_cast<QWidget *>(sidebar()), actions})
         faults += cutTexts(root);
     QList<QWidget *> rowsOfItems{header, search, banner, sidebarHeader, footer};
     for (QWidget *w : footer->findChildren<QWidget *>())
