@@ -552,4 +552,11 @@ TEST(Filmstrip, FramesInProcessAndThroughTheProgram)
     EXPECT_TRUE(ffmpegFilmstrip(clip, 10, 3, QString()).isEmpty()); // no ffmpeg
     EXPECT_TRUE(filmstripFrames(dir + "/missing.mp4", 10, 14).isEmpty());
     EXPECT_TRUE(filmstripFrames(clip, 10, 14, [] { return true; }).isEmpty()); // a closed sheet wants none
+
+    // A FIFO in place of the file is never handed to the program, which would wait on it.
+    QTemporaryDir tools;
+    const QString fifo = dir + "/fifo.mp4";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    EXPECT_TRUE(ffmpegFilmstrip(fifo, 10, 3, fakeFFmpeg(tools.path(), "touch '" + tools.path() + "/ran'")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(tools.path() + "/ran"));
 }
