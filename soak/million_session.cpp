@@ -35,7 +35,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <random>
 #include <vector>
@@ -345,23 +349,28 @@ int main(int argc, char **argv)
         }
     };
 
+    // Sampled on a thread of its own, so a stalled GUI thread does not thin out the samples.
     struct Sample { double minute; double mb; };
     std::vector<Sample> samples;
+    std::mutex samplesLock;
     QElapsedTimer useClock;
     const double useMs = o.minutes * 60'000.0;
-    double rssAfterMinute = -1;
+    double rssAfterMinute = -1, rssBeforeRescan = -1, rssAfterRescan = -1;
+    std::atomic<bool> sampling{true};
     {
         QEventLoop loop;
-        QTimer step, sample;
+        QTimer step;
         step.setInterval(150);
-        sample.setInterval(2000);
         QObject::connect(&step, &QTimer::timeout, &loop, [&] {
             if (useClock.elapsed() >= useMs) {
                 loop.quit();
                 return;
             }
+            if (rescanned && rssAfterRescan < 0 && !state->isScanning())
+                rssAfterRescan = residentMB();
             if (!rescanned && useClock.elapsed() >= useMs / 2 && !state->isScanning()) {
                 rescanned = true;
+                rssBeforeRescan = residentMB();
                 lastAction = "rescan";
                 clickButton("rescanButton");
                 ++rescans;
@@ -381,18 +390,26 @@ int main(int argc, char **argv)
             action();
             ++actions;
         });
-        QObject::connect(&sample, &QTimer::timeout, &loop, [&] {
-            const double minute = useClock.elapsed() / 60'000.0;
-            samples.push_back({minute, residentMB()});
-            if (rssAfterMinute < 0 && minute >= std::min(1.0, o.minutes / 2))
-                rssAfterMinute = samples.back().mb;
-        });
         inUse = true;
         sinceTick.restart();
         useClock.start();
+        std::thread sampler([&] {
+            while (sampling) {
+                const double minute = useClock.elapsed() / 60'000.0;
+                {
+                    std::lock_guard lock(samplesLock);
+                    samples.push_back({minute, residentMB()});
+                    if (rssAfterMinute < 0 && minute >= std::min(1.0, o.minutes / 2))
+                        rssAfterMinute = samples.back().mb;
+                }
+                for (int i = 0; i < 20 && sampling; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
         step.start();
-        sample.start();
         loop.exec();
+        sampling = false;
+        sampler.join();
     }
     // Let a rescan still under way end before the last figure.
     {
@@ -409,6 +426,8 @@ int main(int argc, char **argv)
         loop.exec();
     }
     ticker.stop();
+    if (rescanned && rssAfterRescan < 0)
+        rssAfterRescan = residentMB();
     std::printf("use ended after %.1f s\n", useClock.elapsed() / 1000.0);
     std::fflush(stdout);
     const double rssEnd = residentMB();
@@ -434,10 +453,10 @@ int main(int argc, char **argv)
     std::snprintf(figures, sizeof figures,
                   "%ld files, scan %.0f s, listed %lld (after rescan %lld), %.1f min of use, rss after 1 min %.0f MB, "
                   "end %.0f MB, growth %+.0f MB (%+.1f%%), peak %.0f MB, longest stall %lld ms in use / %lld ms "
-                  "in scan, rescans %ld, worst stall by action: %s",
+                  "in scan, rescans %ld (rss %.0f MB before, %.0f MB after), worst stall by action: %s",
                   made, scanSeconds, (long long)listed, (long long)listedEnd, o.minutes, rssAfterMinute, rssEnd,
                   growth, rssAfterMinute > 0 ? 100.0 * growth / rssAfterMinute : 0.0, peak,
-                  (long long)longestStallUse, (long long)longestStallScan, rescans,
+                  (long long)longestStallUse, (long long)longestStallScan, rescans, rssBeforeRescan, rssAfterRescan,
                   worst.isEmpty() ? "none over 200 ms" : worst.toUtf8().constData());
     report.figures = figures;
     report.print();
