@@ -1,5 +1,7 @@
 #include "FFmpegProcess.h"
 
+#include "library/FileNames.h"
+
 #include <QProcess>
 #include <QStringDecoder>
 
@@ -15,6 +17,12 @@ Run run(const QString &program, const QStringList &arguments, double total,
         const std::function<void(double)> &onFraction, const std::function<bool()> &stop)
 {
     Run result;
+    // Arguments reach the program as text: a path holding bytes that are not UTF-8 would
+    // arrive as another name (possibly another file's), so such a run is not started.
+    if (std::any_of(arguments.begin(), arguments.end(), [](const QString &a) { return FileNames::hasRawBytes(a); })) {
+        result.launchError = QStringLiteral("the file name is not valid UTF-8");
+        return result;
+    }
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     // An encode must not outlive a program that was killed: it would go on writing a

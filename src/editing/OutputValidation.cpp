@@ -1,5 +1,7 @@
 #include "OutputValidation.h"
 
+#include "library/FileNames.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -15,8 +17,9 @@ StreamFacts probeStreams(const QString &path)
 {
     StreamFacts facts;
     AVFormatContext *ctx = nullptr;
-    const QByteArray native = QFile::encodeName(path);
-    if (avformat_open_input(&ctx, native.constData(), nullptr, nullptr) < 0) return facts;
+    // A FIFO or device put in place of the file would block the reader for good.
+    if (!FileNames::isRegularFile(path)) return facts;
+    if (avformat_open_input(&ctx, FileNames::encode(path).constData(), nullptr, nullptr) < 0) return facts;
     // Most containers name their streams and duration in the header; reading packets to
     // learn them is only needed when they do not.
     bool headerKnown = ctx->nb_streams > 0 && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0;

@@ -3,6 +3,7 @@
 #include "editing/FFmpegProcess.h"
 #include "editing/OutputValidation.h"
 #include "editing/PartialOutputs.h"
+#include "library/FileNames.h"
 #include "media/ExternalTools.h"
 #include "media/FFmpegMedia.h"
 #include "media/MediaMetadataService.h"
@@ -406,6 +407,8 @@ QList<QImage> ffmpegFilmstrip(const QString &path, double duration, int count,
     QList<QImage> frames;
     const std::optional<QString> program = ffmpegPath ? ffmpegPath : MediaMetadataService::ffmpegPath();
     if (!program || program->isEmpty() || !(duration > 0) || count <= 0) return frames;
+    // The program would open a FIFO put in place of the file and wait on it.
+    if (!FileNames::isRegularFile(path)) return frames;
     for (int i = 0; i < count; ++i) {
         if (stop && stop()) break;
         const lkmedia::ToolRun r =

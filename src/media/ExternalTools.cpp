@@ -1,5 +1,7 @@
 #include "ExternalTools.h"
 
+#include "library/FileNames.h"
+
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -99,6 +101,10 @@ ToolRun runTool(const QString &program, const QStringList &arguments, int timeou
                 const std::function<bool()> &stop)
 {
     ToolRun run;
+    // Arguments reach the program as text: a path holding bytes that are not UTF-8 would
+    // arrive as another name (possibly another file's), so such a run is not started.
+    if (std::any_of(arguments.begin(), arguments.end(), [](const QString &a) { return FileNames::hasRawBytes(a); }))
+        return run;
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());

@@ -1,4 +1,5 @@
 #include "KeyframeExtraction.h"
+#include "library/FileNames.h"
 
 #include "media/ExternalTools.h"
 #include "media/FFmpegMedia.h"
@@ -67,7 +68,8 @@ QList<TimedKeyframe> extractWithFFmpeg(const QString &filePath, const QString &f
                                        std::optional<double> duration, int timeoutMs)
 {
     QList<TimedKeyframe> frames;
-    if (ffmpeg.isEmpty())
+    // The program would open a FIFO put in place of the file and wait on it until killed.
+    if (ffmpeg.isEmpty() || !FileNames::isRegularFile(filePath))
         return frames;
     for (double t : ffmpegTimes(duration)) {
         const lkmedia::ToolRun run = lkmedia::runTool(ffmpeg, ffmpegKeyframeArguments(filePath, t), timeoutMs);

@@ -1,5 +1,7 @@
 #include "SpeechAudio.h"
 
+#include "library/FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -26,13 +28,7 @@ namespace {
 // A path that is a regular file right now (a FIFO or device would block the reader).
 bool isRegularFile(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular;
+    return FileNames::isRegularFile(path);
 }
 
 struct Decoder {
@@ -57,7 +53,7 @@ enum class Opened { ok, cannotOpen, noAudio };
 
 Opened open(Decoder &d, const QString &path, int &streamIndex)
 {
-    if (avformat_open_input(&d.format, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return Opened::cannotOpen;
+    if (avformat_open_input(&d.format, FileNames::encode(path).constData(), nullptr, nullptr) < 0) return Opened::cannotOpen;
     if (avformat_find_stream_info(d.format, nullptr) < 0) return Opened::cannotOpen;
     const AVCodec *codec = nullptr;
     streamIndex = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
@@ -126,6 +122,8 @@ Run decodeAll(Decoder &d, int streamIndex, const SampleSink &sink)
 std::optional<Failure> decodeWithProgram(const QString &path, const QString &ffmpeg, const SampleSink &sink,
                                          const std::function<bool()> &cancelled)
 {
+    // A command line carries text: bytes that are not UTF-8 would name another file.
+    if (FileNames::hasRawBytes(path)) return Failure::extractionFailed;
     const QString raw = QDir(QDir::tempPath()).filePath(temporaryFilePrefix() +
                                                         QUuid::createUuid().toString(QUuid::WithoutBraces) + ".raw");
     struct Remove {

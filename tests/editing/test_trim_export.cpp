@@ -4,6 +4,7 @@
 
 #include "editing/OutputValidation.h"
 #include "editing/VideoTrimExportService.h"
+#include "library/FileNames.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -17,6 +18,10 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace VideoTrimExportService;
 
@@ -474,6 +479,66 @@ TEST(OutputValidation, ToleranceIsFifteenPercentOrOnePointTwoSeconds)
     EXPECT_EQ(OutputValidation::validate(dir + "/empty.mp4", 1).message, "The exported file is empty.");
 }
 
+// The reader of the export's own checks takes a name's exact bytes, and a FIFO put in place
+// of a file is refused at once instead of blocking the export for good.
+TEST(OutputValidation, ReadsExactNameBytesAndNeverWaitsOnAFifo)
+{
+    const QString dir = lktest::sandboxRoot() + "/validate-names";
+    ASSERT_TRUE(makeSource(dir + "/plain.mp4", false));
+    const QByteArray raw = QFile::encodeName(dir) + "/bad\xff.mp4";
+    ASSERT_EQ(::rename(QFile::encodeName(dir + "/plain.mp4").constData(), raw.constData()), 0);
+    const OutputValidation::StreamFacts facts = OutputValidation::probeStreams(FileNames::decode(raw));
+    EXPECT_TRUE(facts.readable);
+    EXPECT_TRUE(facts.hasVideo);
+
+    const QString fifo = dir + "/fifo.mp4";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    EXPECT_FALSE(OutputValidation::probeStreams(fifo).readable);
+}
+
+// A command line carries text, so a name that is not UTF-8 would reach ffmpeg as another
+// name (another file's, when one is called so): the export says why and runs nothing.
+TEST(TrimExport, ANameThatIsNotUtf8NeverReachesTheProgram)
+{
+    QTemporaryDir tools;
+    const QString dir = lktest::sandboxRoot() + "/raw-name";
+    ASSERT_TRUE(makeSource(dir + "/plain.mkv", true));
+    const QByteArray raw = QFile::encodeName(dir) + "/bad\xff.mkv";
+    ASSERT_EQ(::rename(QFile::encodeName(dir + "/plain.mkv").constData(), raw.constData()), 0);
+    const QString source = FileNames::decode(raw);
+    auto bytesOf = [&] {
+        QByteArray data;
+        const int fd = FileNames::openRegularFile(source);
+        char buffer[65536];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            data.append(buffer, n);
+        if (fd >= 0) ::close(fd);
+        return data;
+    };
+    const QByteArray before = bytesOf();
+    ASSERT_FALSE(before.isEmpty());
+    TrimExportOptions options;
+    options.ffmpegPath = fakeFFmpeg(tools.path(), "touch '" + tools.path() + "/ran'\nexec /usr/bin/ffmpeg \"$@\"");
+    for (TrimSaveMode mode : {TrimSaveMode::saveAsNew, TrimSaveMode::replaceOriginal}) {
+        Result r;
+        run(*VideoFile::make(source, before.size(), QDateTime::currentDateTime(), std::nullopt),
+            {VideoClipSegment::make(1, 4)}, TrimExportPreset::passthrough, mode, QString(),
+            [&](const TrimExportEvent &e) { r.events << e; }, {}, options);
+        ASSERT_TRUE(r.last());
+        EXPECT_EQ(r.last()->kind, TrimExportEvent::Kind::failed);
+        EXPECT_EQ(r.last()->message, kFailurePrefix + "Could not start ffmpeg: the file name is not valid UTF-8");
+    }
+    EXPECT_FALSE(QFileInfo::exists(tools.path() + "/ran"));
+    EXPECT_EQ(bytesOf(), before);
+    QList<QByteArray> names; // by bytes: Qt's own listing drops a name it cannot decode
+    if (DIR *d = ::opendir(QFile::encodeName(dir).constData())) {
+        while (const dirent *e = ::readdir(d))
+            if (e->d_name[0] != '.' || (e->d_name[1] != 0 && e->d_name[1] != '.')) names << e->d_name;
+        ::closedir(d);
+    }
+    EXPECT_EQ(names, QList<QByteArray>{"bad\xff.mkv"});
+}
+
 TEST(Filmstrip, FramesInProcessAndThroughTheProgram)
 {
     const QString dir = lktest::sandboxRoot() + "/strip";
@@ -487,4 +552,11 @@ TEST(Filmstrip, FramesInProcessAndThroughTheProgram)
     EXPECT_TRUE(ffmpegFilmstrip(clip, 10, 3, QString()).isEmpty()); // no ffmpeg
     EXPECT_TRUE(filmstripFrames(dir + "/missing.mp4", 10, 14).isEmpty());
     EXPECT_TRUE(filmstripFrames(clip, 10, 14, [] { return true; }).isEmpty()); // a closed sheet wants none
+
+    // A FIFO in place of the file is never handed to the program, which would wait on it.
+    QTemporaryDir tools;
+    const QString fifo = dir + "/fifo.mp4";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    EXPECT_TRUE(ffmpegFilmstrip(fifo, 10, 3, fakeFFmpeg(tools.path(), "touch '" + tools.path() + "/ran'")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(tools.path() + "/ran"));
 }

@@ -268,6 +268,20 @@ TEST(MediaMetadataNames, ProgramArgumentsAreExact)
                            "scale=192:-2", "-f", "image2pipe", "-vcodec", "mjpeg", "pipe:1"}));
 }
 
+// A command line carries text: a path holding bytes that are not UTF-8 would reach the
+// program as another name, so the run is not started at all.
+TEST(MediaMetadataNames, ProgramRunsRefuseNamesThatAreNotUtf8)
+{
+    const QString marker = lktest::sandboxRoot() + "/tool-ran";
+    const lkmedia::ToolRun refused =
+        lkmedia::runTool("/bin/sh", {"-c", "touch \"$0\"", marker, FileNames::decode("/v/bad\xff.mp4")}, 20000);
+    EXPECT_FALSE(refused.started);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    const lkmedia::ToolRun plain = lkmedia::runTool("/bin/sh", {"-c", "touch \"$0\"", marker, "/v/good.mp4"}, 20000);
+    EXPECT_TRUE(plain.completed());
+    EXPECT_TRUE(QFileInfo::exists(marker));
+}
+
 TEST(MediaMetadataNames, FFprobeOutputTable)
 {
     struct Row {

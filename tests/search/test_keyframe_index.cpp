@@ -14,6 +14,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 namespace kip = KeyframeIndexPipeline;
 
 namespace {
@@ -95,6 +97,17 @@ TEST(KeyframeExtraction, SourcesInOrderAndAHangingProgramIsCut)
     script.close();
     script.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
     EXPECT_TRUE(keyframes::extractWithFFmpeg(clip, hang, std::nullopt, 300).isEmpty());
+
+    // A FIFO in place of the file is never handed to the program, which would wait on it.
+    const QString fifo = lktest::sandboxRoot() + "/fifo.mp4", marker = lktest::sandboxRoot() + "/program-ran";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    QFile recorder(lktest::sandboxRoot() + "/record.sh");
+    ASSERT_TRUE(recorder.open(QIODevice::WriteOnly));
+    recorder.write(("#!/bin/sh\ntouch '" + marker + "'\n").toUtf8());
+    recorder.close();
+    recorder.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
+    EXPECT_TRUE(keyframes::extractWithFFmpeg(fifo, recorder.fileName(), 10.0, 300).isEmpty());
+    EXPECT_FALSE(QFile::exists(marker));
 
     // An unreadable file with no program falls back to the thumbnail, then to nothing.
     const QString junk = lktest::sandboxRoot() + "/junk.mp4";

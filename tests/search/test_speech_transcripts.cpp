@@ -1,6 +1,8 @@
 // Spoken words to stored transcripts: recognition of generated speech, grouping into
 // segments, and the transcript file's reading, writing and damage handling.
 
+#include "library/FileNames.h"
+#include "search/SpeechAudio.h"
 #include "search/SpeechRecognizer.h"
 #include "search/SpeechTranscriptService.h"
 #include "search/TranscriptFile.h"
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -158,6 +161,35 @@ TEST(Transcription, GeneratedSpeechComesBackAsTimedWords)
     EXPECT_LE(startOf("weather"), startOf("morning"));
     EXPECT_GT(startOf("morning"), 2.0);
     EXPECT_TRUE(speechTemporaryFiles().isEmpty());
+}
+
+// The sound of a file whose name is not UTF-8 is read from its exact bytes in process; the
+// program route, which would get another name on its command line, is not taken.
+TEST(SpeechAudioNames, ANameThatIsNotUtf8IsReadInProcessOnly)
+{
+    const QString dir = lktest::sandboxRoot() + "/raw-speech";
+    QDir().mkpath(dir);
+    ASSERT_TRUE(makeSpeechClip(dir + "/plain.mp4", "Hello world."));
+    const QByteArray raw = QFile::encodeName(dir) + "/bad\xff.mp4";
+    ASSERT_EQ(::rename(QFile::encodeName(dir + "/plain.mp4").constData(), raw.constData()), 0);
+    size_t samples = 0;
+    const auto count = [&](const int16_t *, size_t n) {
+        samples += n;
+        return true;
+    };
+    EXPECT_FALSE(SpeechAudio::decode(FileNames::decode(raw), std::nullopt, count).has_value());
+    EXPECT_GT(samples, 0u);
+
+    // Noise the libraries cannot read goes to the program, which is not started for this name.
+    const QByteArray noise = QFile::encodeName(dir) + "/noise\xfe.mkv";
+    {
+        QFile f(dir + "/noise.mkv");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, '\x5a'));
+    }
+    ASSERT_EQ(::rename(QFile::encodeName(dir + "/noise.mkv").constData(), noise.constData()), 0);
+    EXPECT_EQ(SpeechAudio::decode(FileNames::decode(noise), QString("/usr/bin/ffmpeg"), count),
+              SpeechAudio::Failure::extractionFailed);
 }
 
 TEST(Transcription, FailuresGiveTheirCodeAndLeaveNoTemporaryFile)
