@@ -82,6 +82,9 @@ int main(int argc, char **argv)
     selectVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption theater("theater");
     theater.setFlags(QCommandLineOption::HiddenFromHelp);
+    // With --select-video: start playing it, as the space key does.
+    QCommandLineOption playVideo("play");
+    playVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption editVideo("edit-video", "", "path");
     editVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     // With --edit-video: cut the clip at these times and drop every second piece
@@ -90,7 +93,7 @@ int main(int argc, char **argv)
     editCuts.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption showSurface("show", "", "palette|settings|welcome|move|duplicates|insights|compress");
     showSurface.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface});
+    parser.addOptions({capture, appearance, selectVideo, theater, playVideo, editVideo, editCuts, showSurface});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -113,12 +116,18 @@ int main(int argc, char **argv)
     if (parser.isSet(selectVideo)) {
         const QString id = standardizedPath(parser.value(selectVideo));
         const bool wide = parser.isSet(theater);
+        const bool play = parser.isSet(playVideo);
         auto *poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, wide] {
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, wide, play] {
             if (const auto v = app.state()->videoWithID(id)) {
                 poll->stop();
                 app.state()->selectVideo(*v);
                 if (wide) app.state()->setIsTheaterMode(true);
+                if (play)
+                    QTimer::singleShot(300, &app, [&app] {
+                        app.state()->setShowInspector(true);
+                        app.state()->setPlaybackToggleSignal(app.state()->playbackToggleSignal() + 1);
+                    });
             }
         });
         poll->start(50);
