@@ -5,8 +5,9 @@ Makes a small home of real clips (ffmpeg -f lavfi), then starts the program once
 surface: the library alone, clips selected and played (the platform player and libmpv),
 every sheet and window it opens, the trim editor. Each run grabs its window and quits.
 A run fails when the program does not exit cleanly or a sanitizer wrote a report.
+The pictures are kept in PNG_DIR when one is given.
 
-usage: asan-app.py BUILD_DIR   (run under an X server, e.g. xvfb-run)
+usage: asan-app.py BUILD_DIR [PNG_DIR]   (run under an X server, e.g. xvfb-run)
 """
 import glob
 import os
@@ -76,6 +77,9 @@ def sandbox_env(home: str, logs: str) -> dict:
 def main() -> int:
     build = sys.argv[1]
     program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
+    keep = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
+    if keep:
+        os.makedirs(keep, exist_ok=True)
     root = tempfile.mkdtemp(prefix="lumenkite-asan-app-")
     try:
         home = os.path.join(root, "home")
@@ -89,7 +93,9 @@ def main() -> int:
             f.write("[General]\nLumenkite.language=en\nLumenkite.hasCompletedOnboarding=true\n")
         failures = 0
         for name, extra in RUNS:
-            png = os.path.join(root, name + ".png")
+            png = os.path.join(keep or root, name + ".png")
+            if os.path.exists(png):
+                os.remove(png)
             args = [program, "--capture-window", png] + [a.replace("{v}", videos) for a in extra]
             before = set(glob.glob(os.path.join(logs, "*")))
             try:
