@@ -43,14 +43,14 @@ static QPixmap grabFront(LumenkiteApp &app)
 
 static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs, bool sheet = false)
 {
-    auto *clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     auto *timer = new QTimer(&app);
     timer->setInterval(100);
     QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet] {
         AppState *s = app.state();
         const bool loaded = !s->isScanning() && !s->allVideos().isEmpty();
-        if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < 30000) return;
+        if (!(loaded && clock.elapsed() > settleMs) && clock.elapsed() < 30000) return;
         timer->stop();
         QTimer::singleShot(settleMs, &app, [&app, path, sheet] {
             // The trim editor is grabbed on its own: it is a window of its own.
