@@ -66,15 +66,15 @@ static bool captureStateReached(AppState *s, const QString &when)
 static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs, bool sheet = false,
                             const QString &when = {})
 {
-    auto *clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     auto *timer = new QTimer(&app);
     timer->setInterval(100);
     const qint64 limitMs = when.isEmpty() ? 30000 : 240000;
     QObject::connect(timer, &QTimer::timeout, &app, [&app, path, settleMs, clock, timer, sheet, when, limitMs] {
         AppState *s = app.state();
         const bool loaded = !s->isScanning() && !s->allVideos().isEmpty() && captureStateReached(s, when);
-        if (!(loaded && clock->elapsed() > settleMs) && clock->elapsed() < limitMs) return;
+        if (!(loaded && clock.elapsed() > settleMs) && clock.elapsed() < limitMs) return;
         timer->stop();
         if (!loaded && !when.isEmpty()) {
             // A picture of some other state would pass for the one asked for.
@@ -113,6 +113,9 @@ int main(int argc, char **argv)
     selectVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption theater("theater");
     theater.setFlags(QCommandLineOption::HiddenFromHelp);
+    // With --select-video: start playing it, as the space key does.
+    QCommandLineOption playVideo("play");
+    playVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption editVideo("edit-video", "", "path");
     editVideo.setFlags(QCommandLineOption::HiddenFromHelp);
     // With --edit-video: cut the clip at these times and drop every second piece
@@ -131,8 +134,8 @@ int main(int argc, char **argv)
     // For pictures at other window sizes than the default ("960x620").
     QCommandLineOption windowSize("window-size", "", "WxH");
     windowSize.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({capture, appearance, selectVideo, theater, editVideo, editCuts, showSurface, captureWhen,
-                       windowSize});
+    parser.addOptions({capture, appearance, selectVideo, theater, playVideo, editVideo, editCuts, showSurface,
+                       captureWhen, windowSize});
     parser.parse(QCoreApplication::arguments());
 
     ContentViewParts parts;
@@ -165,12 +168,18 @@ int main(int argc, char **argv)
     if (parser.isSet(selectVideo)) {
         const QString id = standardizedPath(parser.value(selectVideo));
         const bool wide = parser.isSet(theater);
+        const bool play = parser.isSet(playVideo);
         auto *poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, wide] {
+        QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, id, wide, play] {
             if (const auto v = app.state()->videoWithID(id)) {
                 poll->stop();
                 app.state()->selectVideo(*v);
                 if (wide) app.state()->setIsTheaterMode(true);
+                if (play)
+                    QTimer::singleShot(300, &app, [&app] {
+                        app.state()->setShowInspector(true);
+                        app.state()->setPlaybackToggleSignal(app.state()->playbackToggleSignal() + 1);
+                    });
             }
         });
         poll->start(50);

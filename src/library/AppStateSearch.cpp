@@ -389,8 +389,10 @@ void AppState::downloadAIModel()
     m_modelDownloadTask = task;
     QPointer<AppState> self(this);
     const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
-    // The events arrive on the GUI thread; a cancelled job reads none of them.
-    auto onEvent = [self, task, services](const ModelDownloadEvent &e) {
+    // The events arrive on the GUI thread; a cancelled job reads none of them. The sink is
+    // held by the services, so it reaches them through the state rather than holding them
+    // (a cycle neither side would free).
+    auto onEvent = [self, task](const ModelDownloadEvent &e) {
         if (!self || task.isCancelled())
             return;
         AppState &s = *self;
@@ -408,7 +410,8 @@ void AppState::downloadAIModel()
             s.setIsDownloadingAIModel(false);
             s.setAiModelDownloadProgress(1.0);
             s.setAiModelDownloadStage(QString());
-            services->reloadMobileCLIPService();
+            if (s.d->services.onDeviceSearch)
+                s.d->services.onDeviceSearch->reloadMobileCLIPService();
             s.refreshAIModelStatus();
             s.showToast(L10n::text(QStringLiteral("ai.modelReady"), s.m_language) + QStringLiteral(" (") +
                             formatByteCount(e.installedBytes) + QStringLiteral(")"),

@@ -120,6 +120,13 @@ TEST_F(ModelDownloadStateTest, CancelAndFailureReturnToIdle)
     EXPECT_TRUE(state->aiModelDownloadStage().isEmpty());
     EXPECT_EQ(toast(), "İndirme hatası: Sunucu yanıtı: HTTP 404");
     EXPECT_TRUE(state->activeToast()->isError);
+
+    // The sinks the services keep do not keep the services alive: once the state is gone,
+    // only this test holds them (otherwise the two would never be freed).
+    state.reset();
+    EXPECT_EQ(fake.use_count(), 1);
+    fake->sinks[1](event(ModelDownloadEvent::Kind::completed, 0, 0, 0, 5)); // reaches no state
+    EXPECT_EQ(fake->reloads, 0);
 }
 
 // One job per video however often it is asked; the outcome lands in the transcripts, the

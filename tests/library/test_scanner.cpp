@@ -632,8 +632,15 @@ TEST(VideoScanner, FolderThatCannotBeOpenedIsReportedWithTheReason)
     Fixture fx;
     fx.file("top.mp4");
     fx.file("Sub/inner.mp4");
-    const QStringList lines = runWithFileLimit(0, 1, [&] { return describeAll(scanFolder(fx.root())); });
-    EXPECT_EQ(lines, QStringList({"unreadable Sub " + fx.at("Sub") + " (Too many open files)", "batch 1 nil",
+    const QStringList lines = runWithFileLimit(0, 1, [&] {
+        QStringList out = describeAll(scanFolder(fx.root()));
+        // Whether the one batch names its folder depends on how long the walk took; not compared.
+        for (QString &line : out)
+            if (line.startsWith("batch "))
+                line = line.section(' ', 0, 1);
+        return out;
+    });
+    EXPECT_EQ(lines, QStringList({"unreadable Sub " + fx.at("Sub") + " (Too many open files)", "batch 1",
                                   "completed 1 []"}));
 }
 
