@@ -285,15 +285,19 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
     if (d->indexedValid)
         for (const VideoFile &v : fresh)
             d->indexedCount += m_aiIndexEntries.contains(v.id) ? 1 : 0;
-    if (d->filteredValid && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
+    // The index covers the list as it was; the filtered positions stay true of its prefix.
+    d->index.reset();
+    if (d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
         const FilterTest test = filterTest();
-        grow(d->filtered, fresh.size());
-        for (const VideoFile &v : fresh)
-            if (test(v))
-                d->filtered.append(v);
+        for (qsizetype i = 0; i < fresh.size(); ++i)
+            if (test(fresh[i]))
+                d->filteredPositions.push_back(int(start + i));
+        d->filteredListValid = false;
     } else {
         d->filteredValid = false;
+        d->positionsCurrent = false;
     }
+    d->smartCountsValid = false;
     d->primaryValid = false;
     d->selectionValid = false;
     if (!notify)
@@ -309,10 +313,15 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
 
 void AppState::invalidate(unsigned derived)
 {
-    if (derived & Derived::lookup)
+    if (derived & Derived::lookup) {
         d->lookupValid = false;
+        d->index.reset();
+        d->positionsCurrent = false;
+        d->smartCountsValid = false;
+    }
     if (derived & Derived::filtered) {
         d->filteredValid = false;
+        d->filteredListValid = false;
         emit filteredVideosChanged();
     }
     if (derived & Derived::libraryCounts) {
@@ -355,7 +364,6 @@ AppState::FilterTest AppState::filterTest() const
     // Compared as instants, so the local-time cutoff is converted once, not once per video.
     const qint64 cutoffMs = haveCutoff ? cutoff.toMSecsSinceEpoch() : 0;
     const QSet<QString> &native = VideoFile::nativeVideoExtensions();
-    Private *p = d.get();
     return [=, &native](const VideoFile &v) {
         switch (smart) {
         case SmartFilter::all: break;
@@ -378,25 +386,51 @@ AppState::FilterTest AppState::filterTest() const
         }
         if (extension && v.fileExtension != *extension)
             return false;
-        if (textSearch) {
-            const Private::SearchKey &key = p->searchKey(v);
-            return key.name.contains(folded) || key.folder.contains(folded) || key.extension.contains(folded);
-        }
+        if (textSearch)
+            return v.name.toCaseFolded().contains(folded) || v.directoryPath.toCaseFolded().contains(folded) ||
+                   v.fileExtension.toCaseFolded().contains(folded);
         return true;
     };
 }
 
-QList<VideoFile> AppState::filteredVideos() const
+static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
+
+const LibraryIndex &AppState::libraryIndex() const
+{
+    if (!d->index)
+        d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+    return *d->index;
+}
+
+LibraryIndex::Criteria AppState::filterCriteria() const
+{
+    LibraryIndex::Criteria c;
+    c.smart = m_activeSmartFilter;
+    c.extension = m_activeExtensionFilter;
+    if (!m_isAISearchMode)
+        c.foldedQuery = trimmed(m_searchQuery).toCaseFolded();
+    if (c.smart == SmartFilter::recent) {
+        // Calendar days in local time; a date the calendar cannot make keeps every video.
+        const QDateTime cutoff = QDateTime::currentDateTime().addDays(-kRecentDays);
+        c.haveCutoff = cutoff.isValid();
+        c.cutoffMs = c.haveCutoff ? cutoff.toMSecsSinceEpoch() : 0;
+    }
+    return c;
+}
+
+void AppState::ensureFiltered() const
 {
     // The recent window moves with the clock; a cached result is refreshed once a minute.
     if (d->filteredValid && m_activeSmartFilter == SmartFilter::recent &&
-        d->filteredAt.secsTo(QDateTime::currentDateTimeUtc()) >= 60)
+        d->filteredAt.secsTo(QDateTime::currentDateTimeUtc()) >= 60) {
         d->filteredValid = false;
+        d->filteredListValid = false;
+    }
     if (d->filteredValid)
-        return d->filtered;
-    const FilterTest test = filterTest();
-    QList<VideoFile> out;
+        return;
     if (aiSearchActive()) {
+        const FilterTest test = filterTest();
+        QList<VideoFile> out;
         for (const VideoFile &v : m_allVideos) {
             const auto it = m_aiSearchScores.constFind(v.id);
             if (it != m_aiSearchScores.cend() && it.value() > 0 && test(v))
@@ -404,23 +438,74 @@ QList<VideoFile> AppState::filteredVideos() const
         }
         std::stable_sort(out.begin(), out.end(),
                          [this](const VideoFile &a, const VideoFile &b) { return hasHigherAIScore(a, b); });
+        d->filtered = out;
+        d->filteredListValid = true;
+        d->filteredByScore = true;
+        d->filteredPositions.clear();
+        d->positionsCurrent = false;
     } else {
-        out.reserve(m_allVideos.size());
-        for (const VideoFile &v : m_allVideos)
-            if (test(v))
-                out.append(v);
-        if (out.size() < m_allVideos.size() / 2)
-            out.squeeze();
+        const LibraryIndex::Criteria criteria = filterCriteria();
+        // A query that only grew narrows the last result instead of the whole library.
+        const bool narrow = d->positionsCurrent && !d->filteredByScore &&
+                            LibraryIndex::narrows(d->filteredCriteria, criteria);
+        d->filteredPositions = libraryIndex().filter(criteria, narrow ? &d->filteredPositions : nullptr);
+        d->filteredCriteria = criteria;
+        d->positionsCurrent = true;
+        d->filteredByScore = false;
+        d->filteredListValid = false;
     }
-    // Keys of videos that left the library are dropped now and then.
-    if (d->searchKeys.size() > 2 * m_allVideos.size() + 1024) {
-        d->searchKeys.clear();
-        d->foldedFolders.clear();
-    }
-    d->filtered = out;
     d->filteredAt = QDateTime::currentDateTimeUtc();
     d->filteredValid = true;
-    return out;
+}
+
+QList<VideoFile> AppState::filteredVideos() const
+{
+    ensureFiltered();
+    if (!d->filteredListValid) {
+        QList<VideoFile> out;
+        out.reserve(qsizetype(d->filteredPositions.size()));
+        for (int i : d->filteredPositions)
+            out.append(m_allVideos[i]);
+        d->filtered = out;
+        d->filteredListValid = true;
+    }
+    return d->filtered;
+}
+
+qsizetype AppState::filteredVideoCount() const
+{
+    ensureFiltered();
+    return d->filteredByScore ? d->filtered.size() : qsizetype(d->filteredPositions.size());
+}
+
+qint64 AppState::filteredVideoBytes() const
+{
+    ensureFiltered();
+    qint64 bytes = 0;
+    if (d->filteredByScore) {
+        for (const VideoFile &v : std::as_const(d->filtered))
+            bytes += v.fileSize;
+    } else {
+        for (int i : d->filteredPositions)
+            bytes += m_allVideos[i].fileSize;
+    }
+    return bytes;
+}
+
+std::optional<int> AppState::smartFilterCount(SmartFilter filter) const
+{
+    if (m_allVideos.isEmpty())
+        return std::nullopt;
+    // The recent window moves with the clock: counted anew once a minute.
+    if (d->smartCountsValid && d->smartCountsAt.secsTo(QDateTime::currentDateTimeUtc()) >= 60)
+        d->smartCountsValid = false;
+    if (!d->smartCountsValid) {
+        const QDateTime since = QDateTime::currentDateTime().addDays(-kRecentDays);
+        d->smartCounts = libraryIndex().smartCounts(since.isValid(), since.isValid() ? since.toMSecsSinceEpoch() : 0);
+        d->smartCountsAt = QDateTime::currentDateTimeUtc();
+        d->smartCountsValid = true;
+    }
+    return d->smartCounts.count(filter);
 }
 
 bool AppState::hasHigherAIScore(const VideoFile &a, const VideoFile &b) const
@@ -496,19 +581,21 @@ void AppState::rebuildTree(bool autoExpand)
     QElapsedTimer clock;
     clock.start();
     ++d->rebuildGeneration; // a tree still being built on a worker is older than this one
-    const QList<VideoFile> list = filteredVideos();
+    ensureFiltered();
     std::optional<QString> rootPath;
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         rootPath = standardizedPath(root->toLocalFile());
-    std::optional<QHash<QString, double>> scores;
-    if (aiSearchActive())
-        scores = m_aiSearchScores;
-    setTreeRoots(LumenkiteBuilder::buildTree(list, rootPath, m_compactSingleChildFolders, m_sortOrder, scores));
+    if (d->filteredByScore)
+        setTreeRoots(LumenkiteBuilder::buildTree(d->filtered, rootPath, m_compactSingleChildFolders, m_sortOrder,
+                                                 m_aiSearchScores));
+    else
+        setTreeRoots(LumenkiteBuilder::buildTree(libraryIndex(), d->filteredPositions, rootPath,
+                                                 m_compactSingleChildFolders, m_sortOrder));
     // An expansion made automatically for an earlier tree is redone for this one: the first
     // batches of a scan show only part of the final tree, whose folders it may not name.
     if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
         QSet<QString> ids;
-        const bool all = list.size() <= kExpandAllLimit;
+        const bool all = filteredVideoCount() <= kExpandAllLimit;
         LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 2, all, ids);
         setExpandedFolderIDs(ids);
         d->automaticExpansion = true;

@@ -4,6 +4,7 @@
 #include "EditResults.h"
 #include "FileOperationService.h"
 #include "L10n.h"
+#include "LibraryIndex.h"
 #include "LumenkiteBuilder.h"
 #include "Models.h"
 #include "OnDeviceSearchTypes.h"
@@ -356,6 +357,13 @@ public:
 
     // ---- filtering and derived lists ----
     QList<VideoFile> filteredVideos() const;
+    // Its size, without making the list.
+    qsizetype filteredVideoCount() const;
+    // Their total size.
+    qint64 filteredVideoBytes() const;
+    // The videos of the library a smart view keeps, whatever filter is active; none for an
+    // empty library. Counted once per change of the library (the recent view once a minute).
+    std::optional<int> smartFilterCount(SmartFilter filter) const;
     std::optional<QString> lastScanText() const;
     int indexedVideoCount() const;
     qint64 totalVideoBytes() const;
@@ -529,6 +537,9 @@ private:
     void appendVideos(const QList<VideoFile> &fresh, bool notify = true);
     bool aiSearchActive() const;
     FilterTest filterTest() const;
+    const LibraryIndex &libraryIndex() const;
+    LibraryIndex::Criteria filterCriteria() const;
+    void ensureFiltered() const;
     void ensureCounts() const;
     void reflatten(bool expandAll);
     VideoFile enterNewFile(const VideoFile &source, const QUrl &outputURL, qint64 size, bool replacedOriginal,

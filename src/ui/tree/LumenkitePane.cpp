@@ -519,7 +519,7 @@ LumenkitePane::VisualSearchBanner LumenkitePane::visualSearchBannerContent(const
     else if (state.isAIIndexing())
         b.trailingButtonKey = QStringLiteral("toolbar.stop");
     else if (!state.searchQuery().isEmpty())
-        b.trailingText = QString::number(state.filteredVideos().size()) + QLatin1Char(' ') + tr_("toolbar.matches", lang);
+        b.trailingText = QString::number(state.filteredVideoCount()) + QLatin1Char(' ') + tr_("toolbar.matches", lang);
     return b;
 }
 
@@ -677,7 +677,7 @@ void LumenkitePane::refreshProgress()
     }
     // The strip stays in place (a new one each time would never get to be shown).
     const AppLanguage lang = m_state->language();
-    m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
+    m_countLabel->setText(countText(lang, m_state->filteredVideoCount()));
     m_scanSummary->setText(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()));
     if (m_scanPath) {
         const QString path = m_state->scanStatusPath().value_or(QString());
@@ -703,7 +703,7 @@ void LumenkitePane::refreshHeader()
     const PaneColors c = PaneColors::forWidget(this);
     m_scopeIcon->setGlyph(scopeGlyph(m_state->activeScope()), c.accent);
     m_scopeTitle->setText(m_state->activeScope().title(lang));
-    m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
+    m_countLabel->setText(countText(lang, m_state->filteredVideoCount()));
 
     m_rescanButton->setVisible(!m_state->isScanning());
     QList<PaneButton::Segment> rescan{glyphSeg(QStringLiteral("arrow.clockwise"), 11.5, c.secondaryLabel),
@@ -1017,11 +1017,7 @@ QWidget *LumenkitePane::makeFilterChips()
         chipRow->addWidget(button);
         row->addWidget(capsule);
     }
-    qint64 bytes = 0;
-    const QList<VideoFile> filtered = m_state->filteredVideos();
-    for (const VideoFile &v : filtered)
-        bytes += v.fileSize;
-    auto *results = makeLabel(resultsText(lang, filtered.size(), bytes), PaneStyle::font(11, QFont::Medium), c.tertiaryLabel, strip);
+    auto *results = makeLabel(resultsText(lang, m_state->filteredVideoCount(), m_state->filteredVideoBytes()), PaneStyle::font(11, QFont::Medium), c.tertiaryLabel, strip);
     results->setObjectName(QStringLiteral("chipResults"));
     row->addWidget(results);
     row->addStretch(1);
