@@ -13,6 +13,7 @@
 //   bytes per video at 1M: B             (goal B <= 500) resident memory with 1M shown, minus an
 //                                        empty library
 //   longest GUI stall at 1M: N ms        (goal N <= 100) from a timer that should fire every 10 ms
+// LUMENKITE_BENCH_SHOTS=<folder> saves a picture of the window after each step at 1M.
 // Arguments pick the parts to run: "scan", "cached" (default both).
 // Each library size is one `Scenario`; more sizes and figures are added to the table in main().
 #include "library/AppState.h"
@@ -23,6 +24,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QDir>
@@ -339,6 +341,13 @@ CachedRun cachedRun(BenchApplication &qapp)
             spin(1);
         const double ms = paintedAfterRebuild < 0 ? -1 : double(paintedAfterRebuild - t0) / 1e6;
         run.figures.append({what, ms, state->flattenedRows().size()});
+        // Pictures of what the user sees after each step, for a look by eye.
+        if (const QString shots = qEnvironmentVariable("LUMENKITE_BENCH_SHOTS"); !shots.isEmpty()) {
+            QDir().mkpath(shots);
+            QString file = QString("%1-%2.png").arg(run.figures.size(), 2, 10, QLatin1Char('0')).arg(what);
+            file.remove(QRegularExpression("[^A-Za-z0-9 .%-]"));
+            window->grab().save(shots + "/" + file.replace(' ', '-'));
+        }
         if (qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
             std::fprintf(stderr, "%s: %.1f ms, %lld rows\n", qPrintable(what), ms,
                          (long long)state->flattenedRows().size());

@@ -93,10 +93,31 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     restoreCustomScopes();
     loadRecentMoveDestinations();
 
-    // 7. A missing or undecodable file gives an empty cache. Parsed on this thread: a
-    // worker gains nothing over the few milliseconds of steps 4-6, and its fresh malloc
-    // arena made the parse several times slower.
-    m_scopeCache = ScopeCacheCodec::load(cachePath, m_externalVolumes);
+    // 7. A missing or undecodable file gives an empty cache. Read on a worker, so the
+    // window can show itself meanwhile; the first reader of the cache waits for it. The
+    // index of the record the window opens on is made there too.
+    const QString openingKey = scopeCacheKey();
+    d->cacheLoad = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey] {
+        Private::CacheLoad loaded;
+        loaded.cache = ScopeCacheCodec::load(cachePath, volumes);
+        const auto record = loaded.cache.constFind(openingKey);
+        if (record != loaded.cache.cend() && !record->videos.isEmpty()) {
+            auto index = std::make_shared<const LibraryIndex>(record->videos);
+            index->nameRanks();
+            index->filter({});
+            loaded.index = std::move(index);
+        }
+        return loaded;
+    });
+    d->cacheLoadPoll.setInterval(10);
+    connect(&d->cacheLoadPoll, &QTimer::timeout, this, [this] {
+        if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        d->cacheLoadPoll.stop();
+        joinScopeCacheLoad();
+        for (const std::function<void()> &then : std::exchange(d->afterCacheLoad, {}))
+            then();
+    });
 
     // 8-9.
     refreshAIModelStatus();
@@ -109,6 +130,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 
 AppState::~AppState()
 {
+    if (d->cacheLoad.valid())
+        d->cacheLoad.wait();
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
@@ -397,9 +420,35 @@ static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
 
 const LibraryIndex &AppState::libraryIndex() const
 {
-    if (!d->index)
-        d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+    if (!d->index) {
+        // The index made while the cache was read serves when the library is that record.
+        const auto prepared = std::exchange(d->preparedIndex, nullptr);
+        if (prepared && prepared->videos().size() == m_allVideos.size() &&
+            prepared->videos().constData() == m_allVideos.constData())
+            d->index = prepared;
+        else
+            d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+    }
     return *d->index;
+}
+
+void AppState::joinScopeCacheLoad() const
+{
+    if (!d->cacheLoad.valid())
+        return;
+    Private::CacheLoad loaded = d->cacheLoad.get();
+    const_cast<AppState *>(this)->m_scopeCache = std::move(loaded.cache);
+    d->preparedIndex = std::move(loaded.index);
+}
+
+void AppState::afterScopeCacheLoads(std::function<void()> then)
+{
+    if (!d->cacheLoad.valid()) {
+        then();
+        return;
+    }
+    d->afterCacheLoad.append(std::move(then));
+    d->cacheLoadPoll.start();
 }
 
 LibraryIndex::Criteria AppState::filterCriteria() const

@@ -192,7 +192,8 @@ public:
     const QStringList & deniedFolders() const { return m_deniedFolders; }
     const std::optional<QDateTime> & lastScanDate() const { return m_lastScanDate; }
     bool isShowingCachedScan() const { return m_isShowingCachedScan; }
-    const ScopeCache & scopeCache() const { return m_scopeCache; }
+    // Waits for the file read at start-up when it is still being read.
+    const ScopeCache & scopeCache() const { joinScopeCacheLoad(); return m_scopeCache; }
     const QList<VideoFile> & allVideos() const { return m_allVideos; }
     const QList<VideoFolderNodePtr> & treeRoots() const { return m_treeRoots; }
     const QList<TreeRow> & flattenedRows() const { return m_flattenedRows; }
@@ -327,6 +328,9 @@ public:
 
     // ---- start-up, settings, toasts ----
     void restoreCustomScopes();
+    // Runs `then` on this thread once the cache file read at start-up is in (at once when it
+    // is), so a window can show itself while a large file is read.
+    void afterScopeCacheLoads(std::function<void()> then);
     void loadRecentMoveDestinations();
     void refreshAIModelStatus();
     // Copies the visual index and the transcripts of their services into the state.
@@ -538,6 +542,7 @@ private:
     bool aiSearchActive() const;
     FilterTest filterTest() const;
     const LibraryIndex &libraryIndex() const;
+    void joinScopeCacheLoad() const;
     LibraryIndex::Criteria filterCriteria() const;
     void ensureFiltered() const;
     void ensureCounts() const;

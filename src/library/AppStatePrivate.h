@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 
 namespace AppStateDetail {
 
@@ -151,6 +152,17 @@ struct AppState::Private {
     // ---- derived caches ----
     bool lookupValid = false;
     QHash<QString, qsizetype> indexByID; // first position of each id in allVideos
+
+    // The cache file is read on a worker at start-up; the index of the record the window
+    // opens on is made there too.
+    struct CacheLoad {
+        ScopeCache cache;
+        std::shared_ptr<const LibraryIndex> index;
+    };
+    std::future<CacheLoad> cacheLoad;
+    std::shared_ptr<const LibraryIndex> preparedIndex;
+    QTimer cacheLoadPoll;
+    QList<std::function<void()>> afterCacheLoad;
 
     // The library's index, made on first use after each change of the list.
     std::shared_ptr<const LibraryIndex> index;
