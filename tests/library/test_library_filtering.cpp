@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
 
 namespace {
 
@@ -213,4 +217,48 @@ TEST(LibraryFiltering, IndexBuiltTreeEqualsTheTreeOfTheCopiedList)
             }
         }
     }
+}
+
+TEST(LibraryFiltering, CacheReadAtStartUpOpensTheSameLibraryAsAReadInPlace)
+{
+    // A record of the scope the state opens on, below the (temporary) home.
+    QList<VideoFile> videos;
+    for (int i = 0; i < 300; ++i)
+        videos.append(video(QDir::homePath() + QString("/Videos/f%1/Clip %2.mp4").arg(i % 7).arg(i), 10 + i, i % 60));
+    const QString key = AppState().scopeCacheKey();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(ScopeCacheCodec::save({{key, CachedScopeScan{key, videos, {}, QDateTime::currentDateTimeUtc()}}},
+                                      folder + "/scope_cache_v1.json"));
+
+    // Waited for by its first reader.
+    {
+        AppState state;
+        EXPECT_EQ(state.scopeCache().value(key).videos, videos);
+    }
+    // Applied once the read is in; a later request runs at once.
+    AppState state;
+    int runs = 0;
+    state.afterScopeCacheLoads([&] {
+        ++runs;
+        state.applyActiveScope();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (runs == 0 && clock.elapsed() < 20'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(runs, 1);
+    EXPECT_FALSE(state.isScanning());
+    EXPECT_EQ(state.allVideos(), videos);
+    state.afterScopeCacheLoads([&] { ++runs; });
+    EXPECT_EQ(runs, 2);
+    // The index made during the read orders and filters as a fresh one does.
+    state.setSearchQuery("clip 1");
+    AppState fresh;
+    fresh.setAllVideos(videos);
+    fresh.setSearchQuery("clip 1");
+    EXPECT_EQ(ids(state.filteredVideos()), ids(fresh.filteredVideos()));
+    fresh.rebuildTree(false);
+    EXPECT_EQ(rowIDs(LumenkiteBuilder::flatten(state.treeRoots(), true, {})),
+              rowIDs(LumenkiteBuilder::flatten(fresh.treeRoots(), true, {})));
 }
