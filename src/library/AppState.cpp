@@ -99,10 +99,31 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     restoreCustomScopes();
     loadRecentMoveDestinations();
 
-    // 7. A missing or undecodable file gives an empty cache. Parsed on this thread: a
-    // worker gains nothing over the few milliseconds of steps 4-6, and its fresh malloc
-    // arena made the parse several times slower.
-    m_scopeCache = ScopeCacheCodec::load(cachePath, m_externalVolumes);
+    // 7. A missing or undecodable file gives an empty cache. Read on a worker, so the
+    // window can show itself meanwhile; the first reader of the cache waits for it. The
+    // index of the record the window opens on is made there too.
+    const QString openingKey = scopeCacheKey();
+    d->cacheLoad = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey] {
+        Private::CacheLoad loaded;
+        loaded.cache = ScopeCacheCodec::load(cachePath, volumes);
+        const auto record = loaded.cache.constFind(openingKey);
+        if (record != loaded.cache.cend() && !record->videos.isEmpty()) {
+            auto index = std::make_shared<const LibraryIndex>(record->videos);
+            index->nameRanks();
+            index->filter({});
+            loaded.index = std::move(index);
+        }
+        return loaded;
+    });
+    d->cacheLoadPoll.setInterval(10);
+    connect(&d->cacheLoadPoll, &QTimer::timeout, this, [this] {
+        if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        d->cacheLoadPoll.stop();
+        joinScopeCacheLoad();
+        for (const std::function<void()> &then : std::exchange(d->afterCacheLoad, {}))
+            then();
+    });
 
     // 8-9.
     refreshAIModelStatus();
@@ -115,6 +136,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 
 AppState::~AppState()
 {
+    if (d->cacheLoad.valid())
+        d->cacheLoad.wait();
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
@@ -292,15 +315,19 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
     if (d->indexedValid)
         for (const VideoFile &v : fresh)
             d->indexedCount += m_aiIndexEntries.contains(v.id) ? 1 : 0;
-    if (d->filteredValid && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
+    // The index covers the list as it was; the filtered positions stay true of its prefix.
+    d->index.reset();
+    if (d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
         const FilterTest test = filterTest();
-        grow(d->filtered, fresh.size());
-        for (const VideoFile &v : fresh)
-            if (test(v))
-                d->filtered.append(v);
+        for (qsizetype i = 0; i < fresh.size(); ++i)
+            if (test(fresh[i]))
+                d->filteredPositions.push_back(int(start + i));
+        d->filteredListValid = false;
     } else {
         d->filteredValid = false;
+        d->positionsCurrent = false;
     }
+    d->smartCountsValid = false;
     d->primaryValid = false;
     d->selectionValid = false;
     if (!notify)
@@ -316,10 +343,15 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
 
 void AppState::invalidate(unsigned derived)
 {
-    if (derived & Derived::lookup)
+    if (derived & Derived::lookup) {
         d->lookupValid = false;
+        d->index.reset();
+        d->positionsCurrent = false;
+        d->smartCountsValid = false;
+    }
     if (derived & Derived::filtered) {
         d->filteredValid = false;
+        d->filteredListValid = false;
         emit filteredVideosChanged();
     }
     if (derived & Derived::libraryCounts) {
@@ -362,7 +394,6 @@ AppState::FilterTest AppState::filterTest() const
     // Compared as instants, so the local-time cutoff is converted once, not once per video.
     const qint64 cutoffMs = haveCutoff ? cutoff.toMSecsSinceEpoch() : 0;
     const QSet<QString> &native = VideoFile::nativeVideoExtensions();
-    Private *p = d.get();
     return [=, &native](const VideoFile &v) {
         switch (smart) {
         case SmartFilter::all: break;
@@ -385,25 +416,77 @@ AppState::FilterTest AppState::filterTest() const
         }
         if (extension && v.fileExtension != *extension)
             return false;
-        if (textSearch) {
-            const Private::SearchKey &key = p->searchKey(v);
-            return key.name.contains(folded) || key.folder.contains(folded) || key.extension.contains(folded);
-        }
+        if (textSearch)
+            return v.name.toCaseFolded().contains(folded) || v.directoryPath.toCaseFolded().contains(folded) ||
+                   v.fileExtension.toCaseFolded().contains(folded);
         return true;
     };
 }
 
-QList<VideoFile> AppState::filteredVideos() const
+static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
+
+const LibraryIndex &AppState::libraryIndex() const
+{
+    if (!d->index) {
+        // The index made while the cache was read serves when the library is that record.
+        const auto prepared = std::exchange(d->preparedIndex, nullptr);
+        if (prepared && prepared->videos().size() == m_allVideos.size() &&
+            prepared->videos().constData() == m_allVideos.constData())
+            d->index = prepared;
+        else
+            d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+    }
+    return *d->index;
+}
+
+void AppState::joinScopeCacheLoad() const
+{
+    if (!d->cacheLoad.valid())
+        return;
+    Private::CacheLoad loaded = d->cacheLoad.get();
+    const_cast<AppState *>(this)->m_scopeCache = std::move(loaded.cache);
+    d->preparedIndex = std::move(loaded.index);
+}
+
+void AppState::afterScopeCacheLoads(std::function<void()> then)
+{
+    if (!d->cacheLoad.valid()) {
+        then();
+        return;
+    }
+    d->afterCacheLoad.append(std::move(then));
+    d->cacheLoadPoll.start();
+}
+
+LibraryIndex::Criteria AppState::filterCriteria() const
+{
+    LibraryIndex::Criteria c;
+    c.smart = m_activeSmartFilter;
+    c.extension = m_activeExtensionFilter;
+    if (!m_isAISearchMode)
+        c.foldedQuery = trimmed(m_searchQuery).toCaseFolded();
+    if (c.smart == SmartFilter::recent) {
+        // Calendar days in local time; a date the calendar cannot make keeps every video.
+        const QDateTime cutoff = QDateTime::currentDateTime().addDays(-kRecentDays);
+        c.haveCutoff = cutoff.isValid();
+        c.cutoffMs = c.haveCutoff ? cutoff.toMSecsSinceEpoch() : 0;
+    }
+    return c;
+}
+
+void AppState::ensureFiltered() const
 {
     // The recent window moves with the clock; a cached result is refreshed once a minute.
     if (d->filteredValid && m_activeSmartFilter == SmartFilter::recent &&
-        d->filteredAt.secsTo(QDateTime::currentDateTimeUtc()) >= 60)
+        d->filteredAt.secsTo(QDateTime::currentDateTimeUtc()) >= 60) {
         d->filteredValid = false;
+        d->filteredListValid = false;
+    }
     if (d->filteredValid)
-        return d->filtered;
-    const FilterTest test = filterTest();
-    QList<VideoFile> out;
+        return;
     if (aiSearchActive()) {
+        const FilterTest test = filterTest();
+        QList<VideoFile> out;
         for (const VideoFile &v : m_allVideos) {
             const auto it = m_aiSearchScores.constFind(v.id);
             if (it != m_aiSearchScores.cend() && it.value() > 0 && test(v))
@@ -411,24 +494,76 @@ QList<VideoFile> AppState::filteredVideos() const
         }
         std::stable_sort(out.begin(), out.end(),
                          [this](const VideoFile &a, const VideoFile &b) { return hasHigherAIScore(a, b); });
+        d->filtered = out;
+        d->filteredListValid = true;
+        d->filteredByScore = true;
+        d->filteredPositions.clear();
+        d->positionsCurrent = false;
     } else {
-        out.reserve(m_allVideos.size());
-        for (const VideoFile &v : m_allVideos)
-            if (test(v))
-                out.append(v);
-        if (out.size() < m_allVideos.size() / 2)
-            out.squeeze();
+        const LibraryIndex::Criteria criteria = filterCriteria();
+        // A query that only grew narrows the last result instead of the whole library.
+        const bool narrow = d->positionsCurrent && !d->filteredByScore &&
+                            LibraryIndex::narrows(d->filteredCriteria, criteria);
+        d->filteredPositions = libraryIndex().filter(criteria, narrow ? &d->filteredPositions : nullptr);
+        d->filteredCriteria = criteria;
+        d->positionsCurrent = true;
+        d->filteredByScore = false;
+        d->filteredListValid = false;
     }
-    // Keys of videos that left the library are dropped now and then.
-    if (d->searchKeys.size() > 2 * m_allVideos.size() + 1024) {
-        d->searchKeys.clear();
-        d->foldedFolders.clear();
-    }
-    d->filtered = out;
+    // A list made anew: a tree grown from the last one's list would not start with it.
     ++d->filteredEpoch;
     d->filteredAt = QDateTime::currentDateTimeUtc();
     d->filteredValid = true;
-    return out;
+}
+
+QList<VideoFile> AppState::filteredVideos() const
+{
+    ensureFiltered();
+    if (!d->filteredListValid) {
+        QList<VideoFile> out;
+        out.reserve(qsizetype(d->filteredPositions.size()));
+        for (int i : d->filteredPositions)
+            out.append(m_allVideos[i]);
+        d->filtered = out;
+        d->filteredListValid = true;
+    }
+    return d->filtered;
+}
+
+qsizetype AppState::filteredVideoCount() const
+{
+    ensureFiltered();
+    return d->filteredByScore ? d->filtered.size() : qsizetype(d->filteredPositions.size());
+}
+
+qint64 AppState::filteredVideoBytes() const
+{
+    ensureFiltered();
+    qint64 bytes = 0;
+    if (d->filteredByScore) {
+        for (const VideoFile &v : std::as_const(d->filtered))
+            bytes += v.fileSize;
+    } else {
+        for (int i : d->filteredPositions)
+            bytes += m_allVideos[i].fileSize;
+    }
+    return bytes;
+}
+
+std::optional<int> AppState::smartFilterCount(SmartFilter filter) const
+{
+    if (m_allVideos.isEmpty())
+        return std::nullopt;
+    // The recent window moves with the clock: counted anew once a minute.
+    if (d->smartCountsValid && d->smartCountsAt.secsTo(QDateTime::currentDateTimeUtc()) >= 60)
+        d->smartCountsValid = false;
+    if (!d->smartCountsValid) {
+        const QDateTime since = QDateTime::currentDateTime().addDays(-kRecentDays);
+        d->smartCounts = libraryIndex().smartCounts(since.isValid(), since.isValid() ? since.toMSecsSinceEpoch() : 0);
+        d->smartCountsAt = QDateTime::currentDateTimeUtc();
+        d->smartCountsValid = true;
+    }
+    return d->smartCounts.count(filter);
 }
 
 bool AppState::hasHigherAIScore(const VideoFile &a, const VideoFile &b) const
@@ -504,21 +639,24 @@ void AppState::rebuildTree(bool autoExpand)
     QElapsedTimer clock;
     clock.start();
     ++d->rebuildGeneration; // a tree still being built on a worker is older than this one
-    const QList<VideoFile> list = filteredVideos();
+    ensureFiltered();
     std::optional<QString> rootPath;
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         rootPath = standardizedPath(root->toLocalFile());
-    std::optional<QHash<QString, double>> scores;
-    if (aiSearchActive())
-        scores = m_aiSearchScores;
-    setTreeRoots(LumenkiteBuilder::buildTree(list, rootPath, m_compactSingleChildFolders, m_sortOrder, scores));
-    d->treeSource = list;
-    d->treeSourceEpoch = d->filteredEpoch;
+    if (d->filteredByScore)
+        setTreeRoots(LumenkiteBuilder::buildTree(d->filtered, rootPath, m_compactSingleChildFolders, m_sortOrder,
+                                                 m_aiSearchScores));
+    else
+        setTreeRoots(LumenkiteBuilder::buildTree(libraryIndex(), d->filteredPositions, rootPath,
+                                                 m_compactSingleChildFolders, m_sortOrder));
+    // This tree was not built from a list a later background build could grow from.
+    releaseOnWorker(std::make_shared<QList<VideoFile>>(std::exchange(d->treeSource, {})));
+    d->treeSourceEpoch = 0;
     // An expansion made automatically for an earlier tree is redone for this one: the first
     // batches of a scan show only part of the final tree, whose folders it may not name.
     if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
         QSet<QString> ids;
-        const bool all = list.size() <= kExpandAllLimit;
+        const bool all = filteredVideoCount() <= kExpandAllLimit;
         LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 2, all, ids);
         setExpandedFolderIDs(ids);
         d->automaticExpansion = true;

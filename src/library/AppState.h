@@ -4,6 +4,7 @@
 #include "EditResults.h"
 #include "FileOperationService.h"
 #include "L10n.h"
+#include "LibraryIndex.h"
 #include "LumenkiteBuilder.h"
 #include "Models.h"
 #include "OnDeviceSearchTypes.h"
@@ -192,7 +193,8 @@ public:
     const QStringList & deniedFolders() const { return m_deniedFolders; }
     const std::optional<QDateTime> & lastScanDate() const { return m_lastScanDate; }
     bool isShowingCachedScan() const { return m_isShowingCachedScan; }
-    const ScopeCache & scopeCache() const { return m_scopeCache; }
+    // Waits for the file read at start-up when it is still being read.
+    const ScopeCache & scopeCache() const { joinScopeCacheLoad(); return m_scopeCache; }
     const QList<VideoFile> & allVideos() const { return m_allVideos; }
     const QList<VideoFolderNodePtr> & treeRoots() const { return m_treeRoots; }
     const QList<TreeRow> & flattenedRows() const { return m_flattenedRows; }
@@ -327,6 +329,9 @@ public:
 
     // ---- start-up, settings, toasts ----
     void restoreCustomScopes();
+    // Runs `then` on this thread once the cache file read at start-up is in (at once when it
+    // is), so a window can show itself while a large file is read.
+    void afterScopeCacheLoads(std::function<void()> then);
     void loadRecentMoveDestinations();
     void refreshAIModelStatus();
     // Copies the visual index and the transcripts of their services into the state.
@@ -357,6 +362,13 @@ public:
 
     // ---- filtering and derived lists ----
     QList<VideoFile> filteredVideos() const;
+    // Its size, without making the list.
+    qsizetype filteredVideoCount() const;
+    // Their total size.
+    qint64 filteredVideoBytes() const;
+    // The videos of the library a smart view keeps, whatever filter is active; none for an
+    // empty library. Counted once per change of the library (the recent view once a minute).
+    std::optional<int> smartFilterCount(SmartFilter filter) const;
     std::optional<QString> lastScanText() const;
     int indexedVideoCount() const;
     qint64 totalVideoBytes() const;
@@ -532,6 +544,10 @@ private:
     void appendVideos(const QList<VideoFile> &fresh, bool notify = true);
     bool aiSearchActive() const;
     FilterTest filterTest() const;
+    const LibraryIndex &libraryIndex() const;
+    void joinScopeCacheLoad() const;
+    LibraryIndex::Criteria filterCriteria() const;
+    void ensureFiltered() const;
     void ensureCounts() const;
     void reflatten(bool expandAll);
     VideoFile enterNewFile(const VideoFile &source, const QUrl &outputURL, qint64 size, bool replacedOriginal,

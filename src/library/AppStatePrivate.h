@@ -3,6 +3,7 @@
 // Internals shared by the files that implement AppState, one file per concern.
 
 #include "AppState.h"
+#include "LibraryIndex.h"
 
 #include <QDateTime>
 #include <QSettings>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <tuple>
 #include <functional>
+#include <future>
 
 namespace AppStateDetail {
 
@@ -167,10 +169,37 @@ struct AppState::Private {
     bool lookupValid = false;
     QHash<QString, qsizetype> indexByID; // first position of each id in allVideos
 
+    // The cache file is read on a worker at start-up; the index of the record the window
+    // opens on is made there too.
+    struct CacheLoad {
+        ScopeCache cache;
+        std::shared_ptr<const LibraryIndex> index;
+    };
+    std::future<CacheLoad> cacheLoad;
+    std::shared_ptr<const LibraryIndex> preparedIndex;
+    QTimer cacheLoadPoll;
+    QList<std::function<void()>> afterCacheLoad;
+
+    // The library's index, made on first use after each change of the list.
+    std::shared_ptr<const LibraryIndex> index;
+
+    // The filtered videos: positions in allVideos (in library order), except while an
+    // on-device search orders them by score, when only the list is kept.
     bool filteredValid = false;
+    bool filteredByScore = false;
+    std::vector<int> filteredPositions;
+    LibraryIndex::Criteria filteredCriteria;
+    // The positions still belong to allVideos as it is (a grown query may narrow them).
+    bool positionsCurrent = false;
+    bool filteredListValid = false;
     QList<VideoFile> filtered;
     quint64 filteredEpoch = 1; // advances whenever the filtered list is made anew
     QDateTime filteredAt;
+
+    // Sidebar counts of the smart views, with the instant their recent window began.
+    bool smartCountsValid = false;
+    LibraryIndex::SmartCounts smartCounts;
+    QDateTime smartCountsAt;
 
     bool countsValid = false;
     qint64 totalBytes = 0;
@@ -188,23 +217,6 @@ struct AppState::Private {
     QList<VideoFile> selected;
     qint64 selectedBytes = 0;
 
-    // Case-folded search keys, made once per video.
-    struct SearchKey {
-        QString name, folder, extension;
-    };
-    QHash<QString, SearchKey> searchKeys;
-    QHash<QString, QString> foldedFolders;
-
-    const SearchKey &searchKey(const VideoFile &v)
-    {
-        auto it = searchKeys.find(v.id);
-        if (it != searchKeys.end())
-            return it.value();
-        auto folder = foldedFolders.find(v.directoryPath);
-        if (folder == foldedFolders.end())
-            folder = foldedFolders.insert(v.directoryPath, v.directoryPath.toCaseFolded());
-        return searchKeys.insert(v.id, {v.name.toCaseFolded(), folder.value(), v.fileExtension.toCaseFolded()}).value();
-    }
 };
 
 // A custom folder must be a real folder below the root: "/" is what the whole-computer

@@ -118,6 +118,7 @@ void AppState::setIsShowingCachedScan(bool value)
 
 void AppState::setScopeCache(const ScopeCache &value)
 {
+    joinScopeCacheLoad();
     if (assign(m_scopeCache, value)) {
         emit scopeCacheChanged();
     }

@@ -65,8 +65,8 @@ void AppState::cancelConsumer()
 void AppState::applyActiveScope()
 {
     const QString key = scopeCacheKey();
-    const auto hit = m_scopeCache.constFind(key);
-    if (hit == m_scopeCache.cend()) {
+    const auto hit = scopeCache().constFind(key);
+    if (hit == scopeCache().cend()) {
         startScan();
         return;
     }
@@ -252,7 +252,7 @@ void AppState::handle(const ScanEvent &event)
         setIsShowingCachedScan(false);
         d->libraryKey = key;
         d->libraryComplete = true;
-        ScopeCache cache = m_scopeCache;
+        ScopeCache cache = scopeCache();
         cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
         setScopeCache(cache);
         writeScopeCache();
@@ -400,7 +400,7 @@ void AppState::saveScopeCache()
     // Only a complete library is a scan of its scope; a partial one is never cached.
     if (!d->libraryComplete || d->libraryKey != key)
         return;
-    ScopeCache cache = m_scopeCache;
+    ScopeCache cache = scopeCache();
     cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders,
                                       m_lastScanDate.value_or(QDateTime::currentDateTimeUtc())});
     setScopeCache(cache);
@@ -415,18 +415,18 @@ void AppState::commitLibraryChange(const LibraryChange &change)
     }
     // The library is partial (a scan runs or was stopped): the completed record of the
     // scope, when there is one, takes the same change.
-    const auto it = m_scopeCache.constFind(d->libraryKey);
-    if (it == m_scopeCache.cend())
+    const auto it = scopeCache().constFind(d->libraryKey);
+    if (it == scopeCache().cend())
         return;
     CachedScopeScan record = it.value();
     record.videos = change.applied(record.videos);
-    ScopeCache cache = m_scopeCache;
+    ScopeCache cache = scopeCache();
     cache.insert(d->libraryKey, record);
     setScopeCache(cache);
     writeScopeCache();
 }
 
-void AppState::writeScopeCache() { d->writer->submit(m_scopeCache); }
+void AppState::writeScopeCache() { d->writer->submit(scopeCache()); }
 
 void AppState::waitForCacheWrites() { d->writer->waitForIdle(); }
 

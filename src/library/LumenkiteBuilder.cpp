@@ -1,5 +1,6 @@
 #include "LumenkiteBuilder.h"
 
+#include "LibraryIndex.h"
 #include "StableMergeSort.h"
 
 #include <QCollator>
@@ -44,9 +45,11 @@ struct MadeNode {
 
 class Build {
 public:
-    Build(const QList<VideoFile> &videos, bool compact, VideoSortOrder order,
-          const std::optional<QHash<QString, double>> &scores)
-        : m_videos(videos), m_compact(compact), m_order(order),
+    // Builds from the videos of `library` at `subset` (all of them without it); an index of
+    // the same list lends its name ranks and dates instead of collating names anew.
+    Build(const QList<VideoFile> &library, const std::vector<int> *subset, const LibraryIndex *index, bool compact,
+          VideoSortOrder order, const std::optional<QHash<QString, double>> &scores)
+        : m_videos(library), m_subset(subset), m_compact(compact), m_order(order),
           m_useScores(scores && !scores->isEmpty())
     {
         // The C locale collates by code units, with neither numeric nor case-blind order.
@@ -56,21 +59,35 @@ public:
         m_collator.setCaseSensitivity(Qt::CaseInsensitive);
         m_distantPast = LumenkiteBuilder::distantPast();
         m_distantPastMs = m_distantPast.toMSecsSinceEpoch();
-        m_modifiedMs.resize(size_t(videos.size()));
-        for (qsizetype i = 0; i < videos.size(); ++i) {
-            const QDateTime &d = videos[i].modifiedDate;
-            m_modifiedMs[size_t(i)] = d.isValid() ? d.toMSecsSinceEpoch() : m_distantPastMs;
+        const qsizetype count = inputCount();
+        if (index) {
+            m_ranks = &index->nameRanks();
+            const std::vector<qint64> &modified = index->modifiedMs();
+            m_modifiedMs.resize(modified.size());
+            for (size_t i = 0; i < modified.size(); ++i)
+                m_modifiedMs[i] = modified[i] == LibraryIndex::kNoDate ? m_distantPastMs : modified[i];
+        } else {
+            m_modifiedMs.resize(size_t(library.size()));
+            for (qsizetype j = 0; j < count; ++j) {
+                const int i = input(j);
+                const QDateTime &d = library[i].modifiedDate;
+                m_modifiedMs[size_t(i)] = d.isValid() ? d.toMSecsSinceEpoch() : m_distantPastMs;
+            }
         }
         if (m_useScores) {
-            m_scores.resize(size_t(videos.size()));
-            m_hasScore.resize(size_t(videos.size()));
-            for (qsizetype i = 0; i < videos.size(); ++i) {
-                const auto it = scores->constFind(videos[i].id);
+            m_scores.resize(size_t(library.size()));
+            m_hasScore.resize(size_t(library.size()));
+            for (qsizetype j = 0; j < count; ++j) {
+                const int i = input(j);
+                const auto it = scores->constFind(library[i].id);
                 m_hasScore[size_t(i)] = it != scores->cend();
                 m_scores[size_t(i)] = m_hasScore[size_t(i)] ? *it : 0.0;
             }
         }
     }
+
+    qsizetype inputCount() const { return m_subset ? qsizetype(m_subset->size()) : m_videos.size(); }
+    int input(qsizetype j) const { return m_subset ? (*m_subset)[size_t(j)] : int(j); }
 
     QList<VideoFolderNodePtr> run(const std::optional<QString> &rootPath)
     {
@@ -87,7 +104,8 @@ public:
 
         const QString *previousDir = nullptr;
         int previousTarget = -1;
-        for (qsizetype v = 0; v < m_videos.size(); ++v) {
+        for (qsizetype j = 0; j < inputCount(); ++j) {
+            const int v = input(j);
             const QString &rawDir = m_videos[v].directoryPath;
             int target;
             // Scans deliver a folder's videos together: most videos share the previous one's folder.
@@ -170,7 +188,11 @@ private:
                 slot.emplace(m_collator.sortKey(m_videos[order[size_t(p)]].name));
             return *slot;
         };
-        auto byName = [&](int p, int q) { return key(p).compare(key(q)) < 0; };
+        auto byName = [&](int p, int q) {
+            if (m_ranks)
+                return (*m_ranks)[size_t(order[size_t(p)])] < (*m_ranks)[size_t(order[size_t(q)])];
+            return key(p).compare(key(q)) < 0;
+        };
         auto less = [&](int p, int q) -> bool {
             const int a = order[size_t(p)], b = order[size_t(q)];
             if (m_useScores) {
@@ -309,6 +331,8 @@ private:
     }
 
     const QList<VideoFile> &m_videos;
+    const std::vector<int> *m_subset = nullptr;
+    const std::vector<int> *m_ranks = nullptr;
     const bool m_compact;
     const VideoSortOrder m_order;
     const bool m_useScores;
@@ -403,7 +427,18 @@ QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const QList<VideoFile> &vi
 {
     if (videos.isEmpty())
         return {};
-    Build build(videos, compactFolders, sortOrder, scores);
+    Build build(videos, nullptr, nullptr, compactFolders, sortOrder, scores);
+    return build.run(rootPath);
+}
+
+QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const LibraryIndex &library, const std::vector<int> &subset,
+                                                      const std::optional<QString> &rootPath,
+                                                      bool compactFolders, VideoSortOrder sortOrder,
+                                                      const std::optional<QHash<QString, double>> &scores)
+{
+    if (subset.empty())
+        return {};
+    Build build(library.videos(), &subset, &library, compactFolders, sortOrder, scores);
     return build.run(rootPath);
 }
 

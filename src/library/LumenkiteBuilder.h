@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+class LibraryIndex;
 struct VideoFolderNode;
 // Nodes are immutable and shared: a tree, its rows and any copy of either hold the same
 // nodes, so no subtree is ever copied.
@@ -139,6 +140,12 @@ public:
     // whole computer). With a non-empty `scores` map (video id -> search score) the score
     // orders apply instead of `sortOrder`. Every video lands in exactly one node.
     static QList<VideoFolderNodePtr> buildTree(const QList<VideoFile> &videos,
+                                               const std::optional<QString> &rootPath,
+                                               bool compactFolders, VideoSortOrder sortOrder,
+                                               const std::optional<QHash<QString, double>> &scores = std::nullopt);
+    // The same tree for the videos of `library` at `subset` (ascending positions), taken
+    // in place: no video is copied and names are ordered by the index's ranks.
+    static QList<VideoFolderNodePtr> buildTree(const LibraryIndex &library, const std::vector<int> &subset,
                                                const std::optional<QString> &rootPath,
                                                bool compactFolders, VideoSortOrder sortOrder,
                                                const std::optional<QHash<QString, double>> &scores = std::nullopt);

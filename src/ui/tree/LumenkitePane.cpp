@@ -542,7 +542,7 @@ LumenkitePane::VisualSearchBanner LumenkitePane::visualSearchBannerContent(const
     else if (state.isAIIndexing())
         b.trailingButtonKey = QStringLiteral("toolbar.stop");
     else if (!state.searchQuery().isEmpty())
-        b.trailingText = QString::number(state.filteredVideos().size()) + QLatin1Char(' ') + tr_("toolbar.matches", lang);
+        b.trailingText = QString::number(state.filteredVideoCount()) + QLatin1Char(' ') + tr_("toolbar.matches", lang);
     return b;
 }
 
@@ -702,7 +702,7 @@ void LumenkitePane::refreshProgress()
     }
     // The strip stays in place (a new one each time would never get to be shown).
     const AppLanguage lang = m_state->language();
-    m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
+    m_countLabel->setText(countText(lang, m_state->filteredVideoCount()));
     fitHeader();
     m_scanSummary->setText(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()));
     if (m_scanPath) {
@@ -732,7 +732,7 @@ void LumenkitePane::refreshHeader()
     setTextColor(m_scopeTitle, c.label);
     setTextColor(m_countLabel, c.tertiaryLabel);
     m_scopeTitle->setText(m_state->activeScope().title(lang));
-    m_countLabel->setText(countText(lang, m_state->filteredVideos().size()));
+    m_countLabel->setText(countText(lang, m_state->filteredVideoCount()));
 
     m_rescanButton->setVisible(!m_state->isScanning());
     m_rescanButton->setShape(c.controlBackground, c.outline(), 0.75, 6);
@@ -1121,11 +1121,7 @@ QWidget *LumenkitePane::makeFilterChips()
         chipRow->addWidget(button);
         row->addWidget(capsule);
     }
-    qint64 bytes = 0;
-    const QList<VideoFile> filtered = m_state->filteredVideos();
-    for (const VideoFile &v : filtered)
-        bytes += v.fileSize;
-    auto *results = makeLabel(resultsText(lang, filtered.size(), bytes), PaneStyle::font(11, QFont::Medium), c.tertiaryLabel, strip);
+    auto *results = makeLabel(resultsText(lang, m_state->filteredVideoCount(), m_state->filteredVideoBytes()), PaneStyle::font(11, QFont::Medium), c.tertiaryLabel, strip);
     results->setObjectName(QStringLiteral("chipResults"));
     row->addWidget(results);
     row->addStretch(1);

@@ -22,6 +22,7 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QSplitter>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -622,7 +623,11 @@ void ContentView::showEvent(QShowEvent *event)
 
 void ContentView::runStartupTask()
 {
-    if (m_state && m_state->allVideos().isEmpty() && !m_state->isScanning()) m_state->applyActiveScope();
+    if (!m_state) return;
+    QPointer<AppState> state = m_state;
+    m_state->afterScopeCacheLoads([state] {
+        if (state && state->allVideos().isEmpty() && !state->isScanning()) state->applyActiveScope();
+    });
 }
 
 // ---- sheets and the alert ----

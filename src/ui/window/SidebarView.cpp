@@ -522,7 +522,7 @@ std::optional<int> SidebarView::smartFilterCount(SmartFilter filter, const QList
 
 std::optional<int> SidebarView::smartFilterCount(SmartFilter filter) const
 {
-    return m_state ? smartFilterCount(filter, m_state->allVideos()) : std::nullopt;
+    return m_state ? m_state->smartFilterCount(filter) : std::nullopt;
 }
 
 static QString rootPathOf(const ScanScope &scope)

@@ -1,0 +1,198 @@
+#include "LibraryIndex.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QHash>
+#include <QLocale>
+
+#include <algorithm>
+#include <numeric>
+#include <thread>
+
+namespace {
+
+// Splits [0, n) into a few ranges worked on at once; small lists stay on the caller's thread.
+template <typename Work> void forChunks(qsizetype n, Work &&work)
+{
+    constexpr qsizetype kChunkMinimum = 100'000;
+    const qsizetype threads =
+        std::clamp<qsizetype>(n / kChunkMinimum, 1, std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 4));
+    if (threads == 1) {
+        work(0, qsizetype(0), n);
+        return;
+    }
+    std::vector<std::thread> pool;
+    for (qsizetype t = 1; t < threads; ++t)
+        pool.emplace_back([&work, t, n, threads] { work(int(t), n * t / threads, n * (t + 1) / threads); });
+    work(0, qsizetype(0), n / threads);
+    for (std::thread &thread : pool)
+        thread.join();
+}
+
+// The collation the tree sorts names by (see LumenkiteBuilder).
+QCollator treeCollator()
+{
+    QCollator collator;
+    if (QLocale().language() == QLocale::C)
+        collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+} // namespace
+
+LibraryIndex::LibraryIndex(QList<VideoFile> videos) : m_videos(std::move(videos)) {}
+
+const LibraryIndex::Keys &LibraryIndex::keys() const
+{
+    std::call_once(m_keysOnce, [this] {
+        Keys &k = m_keys;
+        const qsizetype n = m_videos.size();
+        k.foldedNames.resize(size_t(n));
+        forChunks(n, [&](int, qsizetype from, qsizetype to) {
+            for (qsizetype i = from; i < to; ++i)
+                k.foldedNames[size_t(i)] = m_videos[i].name.toCaseFolded();
+        });
+        k.folder.resize(size_t(n));
+        k.extension.resize(size_t(n));
+        k.modifiedMs.resize(size_t(n));
+        QHash<QString, int> folders, extensions;
+        const QString *previousFolder = nullptr;
+        int previousFolderIndex = -1;
+        const QSet<QString> &native = VideoFile::nativeVideoExtensions();
+        for (qsizetype i = 0; i < n; ++i) {
+            const VideoFile &v = m_videos[i];
+            // Videos of one folder mostly come together.
+            if (!previousFolder || *previousFolder != v.directoryPath) {
+                auto it = folders.constFind(v.directoryPath);
+                if (it == folders.cend()) {
+                    it = folders.insert(v.directoryPath, int(k.foldedFolders.size()));
+                    k.foldedFolders.push_back(v.directoryPath.toCaseFolded());
+                }
+                previousFolder = &v.directoryPath;
+                previousFolderIndex = it.value();
+            }
+            k.folder[size_t(i)] = previousFolderIndex;
+            auto ext = extensions.constFind(v.fileExtension);
+            if (ext == extensions.cend()) {
+                ext = extensions.insert(v.fileExtension, int(k.extensions.size()));
+                k.extensions.push_back(v.fileExtension);
+                k.foldedExtensions.push_back(v.fileExtension.toCaseFolded());
+                k.extensionIsNative.push_back(native.contains(v.fileExtension.toLower()));
+            }
+            k.extension[size_t(i)] = quint16(ext.value());
+            k.modifiedMs[size_t(i)] = v.modifiedDate.isValid() ? v.modifiedDate.toMSecsSinceEpoch() : kNoDate;
+        }
+    });
+    return m_keys;
+}
+
+std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within) const
+{
+    const Keys &k = keys();
+    const QString &query = c.foldedQuery;
+    const bool text = !query.isEmpty();
+    // Folder and extension matches are answered once per distinct value, not per video.
+    std::vector<char> folderMatches, extensionMatches(k.extensions.size());
+    if (text) {
+        folderMatches.resize(k.foldedFolders.size());
+        for (size_t f = 0; f < k.foldedFolders.size(); ++f)
+            folderMatches[f] = k.foldedFolders[f].contains(query);
+    }
+    std::vector<char> extensionPasses(k.extensions.size());
+    for (size_t e = 0; e < k.extensions.size(); ++e) {
+        bool pass = !c.extension || k.extensions[e] == *c.extension;
+        if (c.smart == SmartFilter::nativeFormats)
+            pass = pass && k.extensionIsNative[e];
+        if (c.smart == SmartFilter::otherFormats)
+            pass = pass && !k.extensionIsNative[e];
+        extensionPasses[e] = pass;
+        extensionMatches[e] = text && k.foldedExtensions[e].contains(query);
+    }
+    const auto passes = [&](int i) {
+        if (!extensionPasses[k.extension[size_t(i)]])
+            return false;
+        if (c.smart == SmartFilter::recent && c.haveCutoff && k.modifiedMs[size_t(i)] < c.cutoffMs)
+            return false;
+        if (c.smart == SmartFilter::largeFiles && m_videos[i].fileSize < kLargeFileBytes)
+            return false;
+        if (!text)
+            return true;
+        return folderMatches[size_t(k.folder[size_t(i)])] || extensionMatches[k.extension[size_t(i)]] ||
+               k.foldedNames[size_t(i)].contains(query);
+    };
+    const qsizetype n = within ? qsizetype(within->size()) : m_videos.size();
+    std::vector<std::vector<int>> parts(4);
+    forChunks(n, [&](int part, qsizetype from, qsizetype to) {
+        std::vector<int> &out = parts[size_t(part)];
+        for (qsizetype j = from; j < to; ++j) {
+            const int i = within ? (*within)[size_t(j)] : int(j);
+            if (passes(i))
+                out.push_back(i);
+        }
+    });
+    std::vector<int> result = std::move(parts[0]);
+    for (size_t p = 1; p < parts.size(); ++p)
+        result.insert(result.end(), parts[p].begin(), parts[p].end());
+    return result;
+}
+
+bool LibraryIndex::narrows(const Criteria &previous, const Criteria &next)
+{
+    return previous.smart == next.smart && previous.extension == next.extension &&
+           previous.haveCutoff == next.haveCutoff && previous.cutoffMs == next.cutoffMs &&
+           next.foldedQuery.contains(previous.foldedQuery);
+}
+
+int LibraryIndex::SmartCounts::count(SmartFilter filter) const
+{
+    switch (filter) {
+    case SmartFilter::all: return all;
+    case SmartFilter::recent: return recent;
+    case SmartFilter::largeFiles: return largeFiles;
+    case SmartFilter::nativeFormats: return nativeFormats;
+    case SmartFilter::otherFormats: return otherFormats;
+    }
+    return 0;
+}
+
+LibraryIndex::SmartCounts LibraryIndex::smartCounts(bool haveCutoff, qint64 cutoffMs) const
+{
+    const Keys &k = keys();
+    SmartCounts counts;
+    counts.all = int(m_videos.size());
+    for (qsizetype i = 0; i < m_videos.size(); ++i) {
+        counts.recent += !haveCutoff || k.modifiedMs[size_t(i)] >= cutoffMs;
+        counts.largeFiles += m_videos[i].fileSize >= kLargeFileBytes;
+        counts.nativeFormats += k.extensionIsNative[k.extension[size_t(i)]];
+    }
+    counts.otherFormats = counts.all - counts.nativeFormats;
+    return counts;
+}
+
+const std::vector<int> &LibraryIndex::nameRanks() const
+{
+    std::call_once(m_ranksOnce, [this] {
+        const qsizetype n = m_videos.size();
+        std::vector<std::optional<QCollatorSortKey>> sortKeys;
+        sortKeys.resize(static_cast<size_t>(n));
+        forChunks(n, [&](int, qsizetype from, qsizetype to) {
+            const QCollator collator = treeCollator();
+            for (qsizetype i = from; i < to; ++i)
+                sortKeys[size_t(i)].emplace(collator.sortKey(m_videos[i].name));
+        });
+        std::vector<int> order(static_cast<size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(),
+                  [&](int a, int b) { return sortKeys[size_t(a)]->compare(*sortKeys[size_t(b)]) < 0; });
+        m_ranks.resize(size_t(n));
+        int rank = 0;
+        for (size_t j = 0; j < order.size(); ++j) {
+            if (j > 0 && sortKeys[size_t(order[j - 1])]->compare(*sortKeys[size_t(order[j])]) != 0)
+                ++rank;
+            m_ranks[size_t(order[j])] = rank;
+        }
+    });
+    return m_ranks;
+}

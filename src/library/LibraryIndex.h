@@ -1,0 +1,74 @@
+#pragma once
+
+#include "Models.h"
+
+#include <QList>
+#include <QString>
+
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// What the filters, counts and sort orders need of every video of one library list, kept in
+// arrays aligned with the list's positions. Made once per change of the list and shared,
+// read-only, between the GUI thread and the workers that build trees; each part is made on
+// first use, by whichever thread asks first.
+class LibraryIndex
+{
+public:
+    explicit LibraryIndex(QList<VideoFile> videos);
+
+    // "Large Files": from 250 MB on, in decimal units.
+    static constexpr qint64 kLargeFileBytes = 250'000'000;
+
+    const QList<VideoFile> &videos() const { return m_videos; }
+    qsizetype size() const { return m_videos.size(); }
+
+    struct Criteria {
+        SmartFilter smart = SmartFilter::all;
+        std::optional<QString> extension; // exact, as videos carry it
+        QString foldedQuery;              // case-folded; empty for no text search
+        bool haveCutoff = false;          // the recent view's start, as an instant
+        qint64 cutoffMs = 0;
+        bool operator==(const Criteria &other) const = default;
+    };
+    // Positions (ascending) of the videos that pass, looked for among `within` (ascending
+    // positions) or, without it, the whole list.
+    std::vector<int> filter(const Criteria &criteria, const std::vector<int> *within = nullptr) const;
+    // Whether a search for `next` keeps only videos a search for `previous` kept: a longer
+    // query that holds the shorter one finds a subset of its videos.
+    static bool narrows(const Criteria &previous, const Criteria &next);
+
+    struct SmartCounts {
+        int all = 0, recent = 0, largeFiles = 0, nativeFormats = 0, otherFormats = 0;
+        int count(SmartFilter filter) const;
+    };
+    SmartCounts smartCounts(bool haveCutoff, qint64 cutoffMs) const;
+
+    // The rank of each video's name in the collation the tree sorts names by: equal names
+    // share a rank, so comparing ranks answers as comparing the names would.
+    const std::vector<int> &nameRanks() const;
+    // Modification instants, ms since the epoch; kNoDate for a video without a valid date.
+    static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
+    const std::vector<qint64> &modifiedMs() const { return keys().modifiedMs; }
+
+private:
+    struct Keys {
+        std::vector<QString> foldedNames;
+        std::vector<int> folder;            // into foldedFolders
+        std::vector<QString> foldedFolders;
+        std::vector<quint16> extension;     // into extensions
+        std::vector<QString> extensions;    // exactly as the videos carry them
+        std::vector<QString> foldedExtensions;
+        std::vector<bool> extensionIsNative;
+        std::vector<qint64> modifiedMs;
+    };
+    const Keys &keys() const;
+
+    QList<VideoFile> m_videos;
+    mutable std::once_flag m_keysOnce, m_ranksOnce;
+    mutable Keys m_keys;
+    mutable std::vector<int> m_ranks;
+};

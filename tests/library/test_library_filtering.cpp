@@ -1,0 +1,264 @@
+// Filtering through the library index: a query typed, grown, shrunk and replaced, filters
+// switched and the library changed in between must always give what a fresh state with the
+// same settings gives; counts must equal a plain count; the index-built tree must equal the
+// tree built from the copied list.
+#include "library/AppState.h"
+#include "library/LibraryIndex.h"
+#include "library/LumenkiteBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+
+namespace {
+
+VideoFile video(const QString &path, qint64 size, int daysOld)
+{
+    return *VideoFile::make(path, size, QDateTime::currentDateTimeUtc().addDays(-daysOld), std::nullopt);
+}
+
+QList<VideoFile> library()
+{
+    return {
+        video("/srv/v/Trips/Beach Day.MP4", 300'000'000, 1),
+        video("/srv/v/Trips/beach night.mov", 1'000, 40),
+        video("/srv/v/Trips/Ünïcode Beach.mkv", 250'000'000, 2),
+        video("/srv/v/mp4s/clip10.mkv", 5'000, 100),
+        video("/srv/v/mp4s/clip2.avi", 5'000, 3),
+        video("/srv/v/other/Plain.mov", 249'999'999, 31),
+        video("/srv/v/other/plain.MOV", 7, 29),
+        video("/srv/v/beachside/x.webm", 12, 0),
+    };
+}
+
+struct Settings {
+    SmartFilter smart = SmartFilter::all;
+    std::optional<QString> extension;
+    QString query;
+};
+
+void apply(AppState &state, const Settings &s)
+{
+    state.setActiveSmartFilter(s.smart);
+    state.setActiveExtensionFilter(s.extension);
+    state.setSearchQuery(s.query);
+}
+
+QStringList ids(const QList<VideoFile> &videos)
+{
+    QStringList out;
+    for (const VideoFile &v : videos)
+        out.append(v.id);
+    return out;
+}
+
+// What a state that never filtered before shows for these settings and this library.
+QStringList fresh(const QList<VideoFile> &videos, const Settings &s)
+{
+    AppState state;
+    state.setAllVideos(videos);
+    apply(state, s);
+    return ids(state.filteredVideos());
+}
+
+QStringList rowIDs(const QList<TreeRow> &rows)
+{
+    QStringList out;
+    for (const TreeRow &row : rows)
+        out.append(row.id());
+    return out;
+}
+
+} // namespace
+
+TEST(LibraryFiltering, StepByStepFilteringEqualsAFreshFilter)
+{
+    QList<VideoFile> videos = library();
+    QList<VideoFile> fewer = videos;
+    fewer.removeAt(1);
+    fewer.removeAt(0);
+    QList<VideoFile> more = videos;
+    more.append(video("/srv/v/new/Beach Walk.mp4", 10, 0));
+    more.append(video("/srv/v/new/beachball.flv", 10, 50));
+
+    struct Step {
+        Settings settings;
+        const QList<VideoFile> *library; // a change of the library before the step; null keeps it
+    };
+    const Step steps[] = {
+        {{SmartFilter::all, {}, "b"}, nullptr},
+        {{SmartFilter::all, {}, "be"}, nullptr},          // grows
+        {{SmartFilter::all, {}, "beach"}, nullptr},
+        {{SmartFilter::all, {}, "beach n"}, nullptr},
+        {{SmartFilter::all, {}, "beach"}, nullptr},       // shrinks
+        {{SmartFilter::all, {}, "BEACH"}, nullptr},       // same folded query
+        {{SmartFilter::all, {}, "beachs"}, nullptr},      // grows into the folder only
+        {{SmartFilter::all, {}, "mp4"}, nullptr},         // replaced: extension and folder
+        {{SmartFilter::all, {}, "mp4"}, &more},           // the library grows under the query
+        {{SmartFilter::all, {}, "beach"}, nullptr},
+        {{SmartFilter::all, {}, "beach w"}, &fewer},      // grows while the library shrinks
+        {{SmartFilter::recent, {}, "beach w"}, &more},
+        {{SmartFilter::recent, {}, "beach"}, nullptr},
+        {{SmartFilter::largeFiles, {}, "beach"}, nullptr},
+        {{SmartFilter::largeFiles, {}, "beach d"}, nullptr},
+        {{SmartFilter::nativeFormats, {}, "p"}, nullptr},
+        {{SmartFilter::nativeFormats, {}, "pl"}, nullptr},
+        {{SmartFilter::otherFormats, {}, "pl"}, nullptr},
+        {{SmartFilter::all, QString("MOV"), "pl"}, nullptr},
+        {{SmartFilter::all, QString("MOV"), "pla"}, nullptr},
+        {{SmartFilter::all, QString("MKV"), "pla"}, nullptr},
+        {{SmartFilter::all, QString("MKV"), ""}, nullptr},
+        {{SmartFilter::all, {}, "ünï"}, &videos},
+        {{SmartFilter::all, {}, "ÜNÏC"}, nullptr},
+        {{SmartFilter::all, {}, "  clip1 "}, nullptr},
+        {{SmartFilter::all, {}, ""}, nullptr},
+    };
+    AppState state;
+    state.setAllVideos(videos);
+    const QList<VideoFile> *current = &videos;
+    for (const Step &step : steps) {
+        if (step.library) {
+            state.setAllVideos(*step.library);
+            current = step.library;
+        }
+        apply(state, step.settings);
+        const QStringList expected = fresh(*current, step.settings);
+        const std::string label = step.settings.query.toStdString();
+        EXPECT_EQ(ids(state.filteredVideos()), expected) << label;
+        EXPECT_EQ(state.filteredVideoCount(), expected.size()) << label;
+        qint64 bytes = 0;
+        for (const VideoFile &v : state.filteredVideos())
+            bytes += v.fileSize;
+        EXPECT_EQ(state.filteredVideoBytes(), bytes) << label;
+        // The tree shows exactly the filtered videos.
+        QStringList shown;
+        for (const TreeRow &row : LumenkiteBuilder::flatten(state.treeRoots(), true, {}))
+            if (row.isVideo())
+                shown.append(row.video().id);
+        shown.sort();
+        QStringList sortedExpected = expected;
+        sortedExpected.sort();
+        EXPECT_EQ(shown, sortedExpected) << label;
+    }
+}
+
+TEST(LibraryFiltering, SmartViewCountsEqualAPlainCountAndFollowTheLibrary)
+{
+    AppState state;
+    EXPECT_FALSE(state.smartFilterCount(SmartFilter::all).has_value());
+    QList<VideoFile> videos = library();
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int round = 0; round < 3; ++round) {
+        state.setAllVideos(videos);
+        // A filter or query leaves the counts of the whole library unchanged.
+        state.setSearchQuery(round == 1 ? "beach" : "");
+        state.setActiveExtensionFilter(round == 2 ? std::optional<QString>("MOV") : std::nullopt);
+        for (SmartFilter f : SmartFilterInfo::allCases()) {
+            int plain = 0;
+            for (const VideoFile &v : videos) {
+                switch (f) {
+                case SmartFilter::all: plain += 1; break;
+                case SmartFilter::recent: plain += v.modifiedDate >= now.addDays(-30); break;
+                case SmartFilter::largeFiles: plain += v.fileSize >= 250'000'000; break;
+                case SmartFilter::nativeFormats: plain += v.isNativeFormat(); break;
+                case SmartFilter::otherFormats: plain += !v.isNativeFormat(); break;
+                }
+            }
+            EXPECT_EQ(state.smartFilterCount(f), plain) << round << " " << SmartFilterInfo::rawValue(f).toStdString();
+        }
+        // The next round counts a changed library: no count may stay from this one.
+        videos.removeFirst();
+        videos.append(video(QString("/srv/v/more/big%1.mp4").arg(round), 900'000'000, 0));
+    }
+}
+
+TEST(LibraryFiltering, IndexBuiltTreeEqualsTheTreeOfTheCopiedList)
+{
+    // Names that collate alike but differ in case, numbers in names, accents, equal names
+    // in two folders, a folder of a single folder (compaction) and a video with no date.
+    QList<VideoFile> videos = {
+        video("/srv/lib/a/Clip10.mp4", 30, 5),   video("/srv/lib/a/clip2.mp4", 30, 5),
+        video("/srv/lib/a/CLIP2.mov", 10, 1),    video("/srv/lib/a/clip2.MP4", 20, 9),
+        video("/srv/lib/a/Élan.mkv", 40, 2),     video("/srv/lib/a/elan.mkv", 40, 2),
+        video("/srv/lib/b/only/deep/x.avi", 5, 3), video("/srv/lib/b/Clip10.mp4", 30, 5),
+        video("/srv/lib/zeta.webm", 1, 400),
+    };
+    VideoFile undated = video("/srv/lib/a/undated.mp4", 2, 0);
+    undated.modifiedDate = QDateTime();
+    videos.append(undated);
+
+    const LibraryIndex index(videos);
+    std::vector<int> all(size_t(videos.size()));
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = int(i);
+    std::vector<int> some = {0, 2, 3, 5, 6, 9};
+    for (std::vector<int> *subset : {&all, &some}) {
+        QList<VideoFile> copied;
+        for (int i : *subset)
+            copied.append(videos[i]);
+        for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
+            for (bool compact : {true, false}) {
+                for (const std::optional<QString> &root : {std::optional<QString>("/srv/lib"), std::optional<QString>()}) {
+                    const auto fromList = LumenkiteBuilder::buildTree(copied, root, compact, order);
+                    const auto fromIndex = LumenkiteBuilder::buildTree(index, *subset, root, compact, order);
+                    EXPECT_EQ(rowIDs(LumenkiteBuilder::flatten(fromIndex, true, {})),
+                              rowIDs(LumenkiteBuilder::flatten(fromList, true, {})))
+                        << VideoSortOrderInfo::rawValue(order).toStdString() << " compact " << compact;
+                    ASSERT_EQ(fromIndex.size(), fromList.size());
+                    for (qsizetype i = 0; i < fromIndex.size(); ++i) {
+                        EXPECT_EQ(fromIndex[i]->totalSize, fromList[i]->totalSize);
+                        EXPECT_EQ(fromIndex[i]->latestModifiedDate, fromList[i]->latestModifiedDate);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(LibraryFiltering, CacheReadAtStartUpOpensTheSameLibraryAsAReadInPlace)
+{
+    // A record of the scope the state opens on, below the (temporary) home.
+    QList<VideoFile> videos;
+    for (int i = 0; i < 300; ++i)
+        videos.append(video(QDir::homePath() + QString("/Videos/f%1/Clip %2.mp4").arg(i % 7).arg(i), 10 + i, i % 60));
+    const QString key = AppState().scopeCacheKey();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(ScopeCacheCodec::save({{key, CachedScopeScan{key, videos, {}, QDateTime::currentDateTimeUtc()}}},
+                                      folder + "/scope_cache_v1.json"));
+
+    // Waited for by its first reader.
+    {
+        AppState state;
+        EXPECT_EQ(state.scopeCache().value(key).videos, videos);
+    }
+    // Applied once the read is in; a later request runs at once.
+    AppState state;
+    int runs = 0;
+    state.afterScopeCacheLoads([&] {
+        ++runs;
+        state.applyActiveScope();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (runs == 0 && clock.elapsed() < 20'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(runs, 1);
+    EXPECT_FALSE(state.isScanning());
+    EXPECT_EQ(state.allVideos(), videos);
+    state.afterScopeCacheLoads([&] { ++runs; });
+    EXPECT_EQ(runs, 2);
+    // The index made during the read orders and filters as a fresh one does.
+    state.setSearchQuery("clip 1");
+    AppState fresh;
+    fresh.setAllVideos(videos);
+    fresh.setSearchQuery("clip 1");
+    EXPECT_EQ(ids(state.filteredVideos()), ids(fresh.filteredVideos()));
+    fresh.rebuildTree(false);
+    EXPECT_EQ(rowIDs(LumenkiteBuilder::flatten(state.treeRoots(), true, {})),
+              rowIDs(LumenkiteBuilder::flatten(fresh.treeRoots(), true, {})));
+}
