@@ -3,7 +3,9 @@
 #include "ui/inspector/InspectorWidgets.h"
 #include "ui/LinearTheme.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -86,6 +88,47 @@ void MediaInfoGrid::setRows(const QList<MediaInfoRow> &rows, AppLanguage languag
 // ---- InspectorActionsSection ----
 
 namespace {
+// The shortcut badge of a narrow action button is only a hint: where the pane has no room for
+// it beside the whole label (the smallest window in German), the badge gives way, so the
+// button never asks for more width than its icon and label.
+class BadgeGivesWay : public QObject {
+public:
+    BadgeGivesWay(QWidget *button, QHBoxLayout *row, QWidget *icon, QLabel *title, QWidget *badge)
+        : QObject(button), m_button(button), m_row(row), m_icon(icon), m_title(title), m_badge(badge)
+    {
+        button->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_button && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest
+                                    || event->type() == QEvent::Show))
+            fit();
+        return false;
+    }
+
+private:
+    void fit()
+    {
+        const QMargins m = m_row->contentsMargins();
+        const int spacing = std::max(0, m_row->spacing());
+        const int bare = m.left() + m.right() + m_icon->sizeHint().width() + spacing + m_title->sizeHint().width();
+        // The stretch, the 2 px gap and the badge, each with the row's spacing before it.
+        const int withBadge = bare + 3 * spacing + 2 + m_badge->sizeHint().width();
+        if (m_button->minimumWidth() != bare)
+            m_button->setMinimumWidth(bare);
+        const bool room = m_button->width() >= withBadge;
+        if (m_badge->isVisibleTo(m_button) != room)
+            m_badge->setVisible(room);
+    }
+
+    QWidget *m_button;
+    QHBoxLayout *m_row;
+    QWidget *m_icon;
+    QLabel *m_title;
+    QWidget *m_badge;
+};
+
 PaintedButton *secondaryAction(QWidget *parent, const QString &icon, const QString &keycap, bool destructive,
                                InspectorLabel **title)
 {
@@ -109,12 +152,15 @@ PaintedButton *secondaryAction(QWidget *parent, const QString &icon, const QStri
     QHBoxLayout *row = b->row();
     row->setContentsMargins(10, 6, 10, 6); // 6.5 in the design, whole pixels here
     row->setSpacing(6);
-    row->addWidget(new SymbolView(icon, 11.5, fg, b));
+    auto *symbol = new SymbolView(icon, 11.5, fg, b);
+    row->addWidget(symbol);
     *title = new InspectorLabel({}, LinearTheme::font(12, QFont::Medium), fg, b);
     row->addWidget(*title);
     row->addStretch(1);
     row->addSpacing(2);
-    row->addWidget(new KeycapBadge(keycap, b));
+    auto *badge = new KeycapBadge(keycap, b);
+    row->addWidget(badge);
+    new BadgeGivesWay(b, row, symbol, *title, badge);
     return b;
 }
 } // namespace
