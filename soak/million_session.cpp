@@ -14,6 +14,7 @@
 #include "ui/window/LumenkiteApp.h"
 
 #include "SoakReport.h"
+#include "SoakWindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -228,28 +229,11 @@ int main(int argc, char **argv)
 
     // Start to the end of the first scan, with a generous limit.
     QElapsedTimer scanClock;
-    bool sawScan = false, scanDone = false;
-    {
-        QEventLoop loop;
-        QTimer poll;
-        poll.setInterval(100);
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (state->isScanning())
-                sawScan = true;
-            else if (sawScan && state->lastScanDate()) {
-                scanDone = true;
-                loop.quit();
-            }
-            if (scanClock.elapsed() > 30 * 60'000)
-                loop.quit();
-        });
+    const bool scanDone = soak::showAndWaitForFirstScan(app, 100, 30 * 60'000, [&] {
         scanClock.start();
         sinceTick.start();
         ticker.start();
-        poll.start();
-        app->show();
-        loop.exec();
-    }
+    });
     const double scanSeconds = scanClock.elapsed() / 1000.0;
     const qsizetype listed = state->allVideos().size();
     std::printf("scan: %.1f s, %lld videos listed%s\n", scanSeconds, (long long)listed,

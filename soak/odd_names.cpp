@@ -21,6 +21,7 @@
 #include "ui/window/LumenkiteApp.h"
 
 #include "SoakReport.h"
+#include "SoakWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -361,28 +362,11 @@ int main(int argc, char **argv)
     QTimer ticker;
     ticker.setInterval(10);
     QObject::connect(&ticker, &QTimer::timeout, [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
-    bool sawScan = false, scanDone = false;
-    {
-        QEventLoop loop;
-        QTimer poll;
-        poll.setInterval(50);
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (state->isScanning())
-                sawScan = true;
-            else if (sawScan && state->lastScanDate()) {
-                scanDone = true;
-                loop.quit();
-            }
-            if (clock.elapsed() > 120'000)
-                loop.quit();
-        });
+    const bool scanDone = soak::showAndWaitForFirstScan(app, 50, 120'000, [&] {
         clock.start();
         sinceTick.start();
         ticker.start();
-        poll.start();
-        app->show();
-        loop.exec();
-    }
+    });
 
     // What was listed against what the tree holds.
     std::set<Bytes> listedPaths;
