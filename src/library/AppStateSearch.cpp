@@ -205,6 +205,16 @@ bool AppState::isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) cons
 
 void AppState::startAIIndexingIfNeeded()
 {
+    // Asked for while the cached library is still being read (the first moments after start):
+    // index it once it is in, instead of finding nothing to index.
+    if (m_allVideos.isEmpty() && d->cacheLoad.valid()) {
+        QPointer<AppState> self(this);
+        afterScopeCacheLoads([self] {
+            if (self)
+                self->startAIIndexingIfNeeded();
+        });
+        return;
+    }
     if (m_allVideos.isEmpty())
         return;
     m_aiIndexTask.cancel();

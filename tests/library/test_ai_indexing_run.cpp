@@ -6,11 +6,15 @@
 
 #include "library/AppServices.h"
 #include "library/AppState.h"
+#include "library/ScopeCache.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QSemaphore>
@@ -357,3 +361,29 @@ TEST_F(IndexingRunTest, AnEmptyLibraryStartsNothing)
 }
 
 } // namespace
+
+// "Index" pressed in the first moments after start, while the cached library is still being
+// read, indexes that library once it is in instead of finding nothing to index.
+TEST(IndexingRunAtStart, AskedForWhileTheCacheIsReadIndexesTheLibraryOnceItIsIn)
+{
+    QList<VideoFile> videos;
+    for (int i = 0; i < 3; ++i)
+        videos.append(*VideoFile::make(QDir::homePath() + QStringLiteral("/Videos/clip%1.mp4").arg(i), 100, kModified,
+                                       std::nullopt));
+    const QString key = AppState().scopeCacheKey();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(ScopeCacheCodec::save({{key, CachedScopeScan{key, videos, {}, QDateTime::currentDateTimeUtc()}}},
+                                      folder + "/scope_cache_v1.json"));
+
+    auto fake = std::make_shared<FakeIndexer>();
+    AppState::Services services;
+    services.onDeviceSearch = fake;
+    AppState state(services);
+    // As the window does at start: the library is applied once the read is in.
+    state.afterScopeCacheLoads([&] { state.applyActiveScope(); });
+    state.startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return fake->startedCount() == 3 && !state.isAIIndexing(); }));
+    EXPECT_EQ(state.indexedVideoCount(), 3);
+    QFile::remove(folder + "/scope_cache_v1.json");
+}
