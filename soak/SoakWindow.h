@@ -4,13 +4,40 @@
 #include "library/AppState.h"
 #include "ui/window/LumenkiteApp.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QSettings>
 #include <QTimer>
 
+#include <clocale>
 #include <functional>
 
 namespace soak {
+
+// Points HOME at <sandbox>/home and the XDG folders beside it (not inside it, so the scanned
+// home holds only the check's own files). Returns the home.
+inline QString sandboxHome(const QString &sandbox)
+{
+    const QString home = sandbox + "/home";
+    QDir().mkpath(home);
+    qputenv("HOME", QFile::encodeName(home));
+    for (const char *var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(var, QFile::encodeName(sandbox + "/xdg/" + var));
+    return home;
+}
+
+// Names the application as the program does and marks the welcome as seen; call once the
+// QApplication exists.
+inline void actAsTheProgram()
+{
+    QApplication::setOrganizationName("Lumenkite");
+    QApplication::setApplicationName("Lumenkite");
+    std::setlocale(LC_NUMERIC, "C");
+    QSettings("Lumenkite", "Lumenkite").setValue("Lumenkite.hasCompletedOnboarding", true);
+}
 
 // Shows the window and runs its loop until the first scan has ended or `limitMs` has passed;
 // `starting` runs just before the window is shown (to start the caller's clocks). True when

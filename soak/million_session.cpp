@@ -178,16 +178,9 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    const QString home = sandbox.path() + "/home";
-    QDir().mkpath(home);
-    qputenv("HOME", QFile::encodeName(home));
-    for (const char *var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(var, QFile::encodeName(sandbox.path() + "/xdg/" + var));
+    const QString home = soak::sandboxHome(sandbox.path());
     QApplication qapp(argc, argv);
-    QApplication::setOrganizationName("Lumenkite");
-    QApplication::setApplicationName("Lumenkite");
-    std::setlocale(LC_NUMERIC, "C");
-    QSettings("Lumenkite", "Lumenkite").setValue("Lumenkite.hasCompletedOnboarding", true);
+    soak::actAsTheProgram();
 
     QElapsedTimer buildClock;
     buildClock.start();
