@@ -191,6 +191,13 @@ int main(int argc, char **argv)
         QObject::connect(poll, &QTimer::timeout, &app, [&app, poll, surfaces] {
             AppState *s = app.state();
             if (s->isScanning() || s->allVideos().isEmpty()) return;
+            // The sidebar rebuilds its cards a moment after the library comes in: a button
+            // pressed before then is still the disabled one of the empty library.
+            for (const QString &which : surfaces) {
+                if (!which.startsWith("click:")) continue;
+                auto *button = app.mainWindow()->findChild<QAbstractButton *>(which.section(':', 1));
+                if (!button || !button->isEnabled()) return;
+            }
             poll->stop();
             for (const QString &which : surfaces) {
                 if (which.startsWith("palette")) {

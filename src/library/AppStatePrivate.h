@@ -100,6 +100,8 @@ struct AppState::Private {
     // fields), and the videos that failed, by size and modification time, so that an
     // unreadable file is not tried again until it changes.
     quint64 aiIndexGeneration = 0;
+    // The newest run, so that quitting can keep what it received but had not handed over.
+    std::weak_ptr<AppState::AIIndexRun> aiIndexRun;
     QHash<QString, QPair<qint64, qint64>> aiIndexFailures;
     // Until the saved index has loaded every entry looks missing: the visual search's
     // indexing trigger waits for it instead of starting a run over the whole library.

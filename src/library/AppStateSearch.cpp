@@ -254,6 +254,7 @@ void AppState::startAIIndexingIfNeeded()
     }
     run->task = TaskHandle::make();
     m_aiIndexTask = run->task;
+    d->aiIndexRun = run;
     run->started.start();
     const qsizetype first = std::min<qsizetype>(run->videos.size(), kIndexWorkers);
     for (qsizetype i = 0; i < first; ++i)
@@ -372,6 +373,12 @@ void AppState::endAIIndexWorkers()
 {
     m_aiIndexTask.cancel();
     indexWorkerPool().waitForDone();
+    // Quitting in the middle of a run keeps the videos it finished (the next run skips them);
+    // results still queued to this object are dropped with it.
+    if (const std::shared_ptr<AIIndexRun> run = d->aiIndexRun.lock(); run && !run->ending && !run->pending.isEmpty()) {
+        run->ending = true;
+        d->services.onDeviceSearch->storeVisualIndexEntries(std::exchange(run->pending, {}));
+    }
     indexWriterPool().waitForDone();
 }
 

@@ -237,6 +237,21 @@ TEST_F(IndexingRunTest, NoWorkerOutlivesTheState)
     EXPECT_EQ(fake->inside, 0);
 }
 
+TEST_F(IndexingRunTest, QuittingKeepsTheVideosTheRunFinished)
+{
+    // Fewer than a batch have come back when the program quits: they still reach the index
+    // file, so the next start does not index them again.
+    setLibrary(40);
+    fake->gated = true;
+    state->startAIIndexingIfNeeded();
+    fake->gate.release(7);
+    ASSERT_TRUE(waitFor([&] { return state->aiIndexEntries().size() == 7; })) << state->aiIndexEntries().size();
+    EXPECT_TRUE(fake->batches().isEmpty());
+    fake->gate.release(1000); // the workers still inside come back cancelled
+    state.reset();
+    EXPECT_EQ(fake->batches(), (QList<int>{7}));
+}
+
 TEST_F(IndexingRunTest, TurningTheSearchOnWaitsForTheSavedIndex)
 {
     // Right after start the saved index has not landed yet: every video would look unindexed.
