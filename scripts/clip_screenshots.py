@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from screenshots import make_library, sandbox_env, write_settings  # noqa: E402
+from screenshots import capture, make_library, sandbox_env, write_settings  # noqa: E402
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "clip-fixtures")
 
@@ -47,12 +47,7 @@ def main() -> int:
             if installed:
                 install_models(build, models)
             png = os.path.join(out, f"{name}.png")
-            if os.path.exists(png):
-                os.remove(png)
-            result = subprocess.run([program, "--capture-window", png, "--appearance", "light"], env=env, timeout=180)
-            ok = result.returncode == 0 and os.path.exists(png)
-            print(("wrote " if ok else "FAILED ") + png)
-            failures += not ok
+            failures += not capture(program, png, ["--appearance", "light"], env, 180)
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

@@ -12,7 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-from screenshots import sandbox_env
+from screenshots import capture, sandbox_env
 
 CLIP = "Videos/Holidays/Beach.mp4"
 
@@ -44,15 +44,10 @@ def main() -> int:
                 f.write(f"[General]\nLumenkite.language={language}\nLumenkite.hasCompletedOnboarding=true\n")
             for appearance in ("light", "dark"):
                 png = os.path.join(out, f"editor-{language}-{appearance}.png")
-                if os.path.exists(png):
-                    os.remove(png)
                 # Light: the clip as it opens; dark: cut into a merge of three ranges.
                 extra = ["--edit-cuts", "4,7,11,13,16"] if appearance == "dark" else []
-                result = subprocess.run([program, "--capture-window", png, "--appearance", appearance,
-                                         "--edit-video", clip, *extra], env=sandbox_env(home), timeout=120)
-                ok = result.returncode == 0 and os.path.exists(png)
-                print(("wrote " if ok else "FAILED ") + png)
-                failures += not ok
+                failures += not capture(program, png, ["--appearance", appearance, "--edit-video", clip, *extra],
+                                        sandbox_env(home))
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

@@ -24,7 +24,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from screenshots import sandbox_env, write_settings  # noqa: E402
+from screenshots import capture, sandbox_env, write_settings  # noqa: E402
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "clip-fixtures")
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
@@ -144,18 +144,12 @@ def main() -> int:
         for name, language, appearance, slow, actions, when in runs:
             server.slow = slow
             settings(env, language, server.url)
-            png = os.path.join(out, f"{name}.png")
-            if os.path.exists(png):
-                os.remove(png)
-            args = [program, "--capture-window", png, "--appearance", appearance]
+            args = ["--appearance", appearance]
             for a in actions:
                 args += ["--show", a]
             if when:
                 args += ["--capture-when", when]
-            result = subprocess.run(args, env=env, timeout=300)
-            ok = result.returncode == 0 and os.path.exists(png)
-            print(("wrote " if ok else "FAILED ") + png)
-            failures += not ok
+            failures += not capture(program, os.path.join(out, f"{name}.png"), args, env, 300)
             if name == "index-model-installed-en-light":
                 installed = sorted(os.listdir(models)) if os.path.isdir(models) else []
                 print("installed items:", ", ".join(installed))

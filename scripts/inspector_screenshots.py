@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-from screenshots import sandbox_env
+from screenshots import capture, sandbox_env
 
 CLIPS = [
     ("native", "Videos/Holidays/Beach.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]),
@@ -112,26 +112,14 @@ def main() -> int:
         beach = os.path.normpath(os.path.join(home, CLIPS[0][1]))
         write_visual_index(os.path.join(home, ".local", "share", "Lumenkite"), beach)
         png = os.path.join(out, "inspector-indexed-light.png")
-        if os.path.exists(png):
-            os.remove(png)
-        result = subprocess.run([program, "--capture-window", png, "--appearance", "light", "--select-video", beach],
-                                env=env, timeout=120)
-        ok = result.returncode == 0 and os.path.exists(png)
-        print(("wrote " if ok else "FAILED ") + png)
-        failures += not ok
+        failures += not capture(program, png, ["--appearance", "light", "--select-video", beach], env)
         # The clip listed by the scans above has become a FIFO: selected from the cached
         # list, the card says it cannot be played and the window goes on drawing (a reader
         # that opened it would block for good).
         os.remove(swapped)
         os.mkfifo(swapped)
         png = os.path.join(out, "inspector-fifo-light.png")
-        if os.path.exists(png):
-            os.remove(png)
-        result = subprocess.run([program, "--capture-window", png, "--appearance", "light", "--select-video", swapped],
-                                env=env, timeout=120)
-        ok = result.returncode == 0 and os.path.exists(png)
-        print(("wrote " if ok else "FAILED ") + png)
-        failures += not ok
+        failures += not capture(program, png, ["--appearance", "light", "--select-video", swapped], env)
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-from screenshots import sandbox_env
+from screenshots import capture, sandbox_env
 
 
 def main() -> int:
@@ -45,13 +45,7 @@ def main() -> int:
                             ("missing-tools-mkv", ["--select-video", os.path.join(clips, "Harbour.mkv")]),
                             ("missing-tools-settings", ["--show", "settings"])):
             png = os.path.join(out, stem + ".png")
-            if os.path.exists(png):
-                os.remove(png)
-            result = subprocess.run([program, "--capture-window", png, "--appearance", "light", *extra],
-                                    env=env, timeout=120)
-            ok = result.returncode == 0 and os.path.exists(png)
-            print(("wrote " if ok else "FAILED ") + png)
-            failures += not ok
+            failures += not capture(program, png, ["--appearance", "light", *extra], env)
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

@@ -103,6 +103,16 @@ def write_settings(config_home: str, language: str) -> None:
         f.write("Lumenkite.hasCompletedOnboarding=true\n")
 
 
+def capture(program: str, png: str, args: list, env: dict, timeout: int = 120) -> bool:
+    """Starts the program once to grab its window into png and says whether the picture was written."""
+    if os.path.exists(png):
+        os.remove(png)
+    result = subprocess.run([program, "--capture-window", png, *args], env=env, timeout=timeout)
+    ok = result.returncode == 0 and os.path.exists(png)
+    print(("wrote " if ok else "FAILED ") + png)
+    return ok
+
+
 def main() -> int:
     build, out = sys.argv[1], sys.argv[2]
     program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
@@ -119,35 +129,17 @@ def main() -> int:
                 env = sandbox_env(home)
                 write_settings(env["XDG_CONFIG_HOME"], language)
                 png = os.path.join(out, f"main-{language}-{appearance}.png")
-                if os.path.exists(png):
-                    os.remove(png)
-                result = subprocess.run([program, "--capture-window", png, "--appearance", appearance],
-                                        env=env, timeout=120)
-                ok = result.returncode == 0 and os.path.exists(png)
-                print(("wrote " if ok else "FAILED ") + png)
-                failures += not ok
+                failures += not capture(program, png, ["--appearance", appearance], env)
         for name, language, appearance, size in SMALL_WINDOWS:
             env = sandbox_env(home)
             write_settings(env["XDG_CONFIG_HOME"], language)
             png = os.path.join(out, f"{name}.png")
-            if os.path.exists(png):
-                os.remove(png)
-            result = subprocess.run([program, "--capture-window", png, "--appearance", appearance, "--window-size", size],
-                                    env=env, timeout=120)
-            ok = result.returncode == 0 and os.path.exists(png)
-            print(("wrote " if ok else "FAILED ") + png)
-            failures += not ok
+            failures += not capture(program, png, ["--appearance", appearance, "--window-size", size], env)
         for name, language, appearance, surface in SURFACES:
             env = sandbox_env(home)
             write_settings(env["XDG_CONFIG_HOME"], language)
             png = os.path.join(out, f"{name}.png")
-            if os.path.exists(png):
-                os.remove(png)
-            result = subprocess.run([program, "--capture-window", png, "--appearance", appearance, "--show", surface],
-                                    env=env, timeout=120)
-            ok = result.returncode == 0 and os.path.exists(png)
-            print(("wrote " if ok else "FAILED ") + png)
-            failures += not ok
+            failures += not capture(program, png, ["--appearance", appearance, "--show", surface], env)
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)
