@@ -43,7 +43,6 @@ inline VideoFile videoForOutput(const QUrl &url, qint64 size, const QDateTime &m
     const int slash = path.lastIndexOf('/');
     VideoFile v;
     v.id = path;
-    v.url = QUrl::fromLocalFile(path);
     v.name = path.mid(slash + 1);
     const int dot = v.name.lastIndexOf('.');
     v.fileExtension = dot > 0 && dot < v.name.size() - 1 ? v.name.mid(dot + 1).toUpper() : QString();
