@@ -62,6 +62,12 @@ public:
         const qsizetype count = inputCount();
         if (index) {
             m_ranks = &index->nameRanks();
+            m_folderOf = &index->folders();
+            m_folderCount = index->folderCount();
+            // Without scores, the index's order of the whole list hands each folder its
+            // videos already sorted.
+            if (!m_useScores)
+                m_permutation = &index->sortPermutation(order);
             const std::vector<qint64> &modified = index->modifiedMs();
             m_modifiedMs.resize(modified.size());
             for (size_t i = 0; i < modified.size(); ++i)
@@ -104,12 +110,24 @@ public:
 
         const QString *previousDir = nullptr;
         int previousTarget = -1;
+        // The node of each of the index's folders, once known.
+        std::vector<int> folderTarget(m_folderOf ? size_t(m_folderCount) : 0, -1);
+        int previousFolder = -1;
         for (qsizetype j = 0; j < inputCount(); ++j) {
             const int v = input(j);
             const QString &rawDir = m_videos[v].directoryPath;
             int target;
-            // Scans deliver a folder's videos together: most videos share the previous one's folder.
-            if (previousDir && *previousDir == rawDir) {
+            if (m_folderOf) {
+                const int folder = (*m_folderOf)[size_t(v)];
+                if (folder == previousFolder || folderTarget[size_t(folder)] >= 0) {
+                    previousFolder = folder;
+                    previousTarget = folderTarget[size_t(folder)];
+                    if (!m_permutation)
+                        m_nodes[size_t(previousTarget)].videos.push_back(v);
+                    continue;
+                }
+            } else if (previousDir && *previousDir == rawDir) {
+                // Scans deliver a folder's videos together: most videos share the previous one's folder.
                 m_nodes[size_t(previousTarget)].videos.push_back(int(v));
                 continue;
             }
@@ -148,9 +166,25 @@ public:
                 }
                 byDirectory.insert(rawDir, target);
             }
-            m_nodes[size_t(target)].videos.push_back(int(v));
+            if (m_folderOf) {
+                previousFolder = (*m_folderOf)[size_t(v)];
+                folderTarget[size_t(previousFolder)] = target;
+            }
+            if (!m_permutation)
+                m_nodes[size_t(target)].videos.push_back(int(v));
             previousDir = &rawDir;
             previousTarget = target;
+        }
+        if (m_permutation) {
+            // Every node exists (made in list order, as without the permutation); its videos
+            // arrive in sorted order.
+            std::vector<char> chosen(size_t(m_videos.size()), m_subset ? 0 : 1);
+            if (m_subset)
+                for (int v : *m_subset)
+                    chosen[size_t(v)] = 1;
+            for (int v : *m_permutation)
+                if (chosen[size_t(v)])
+                    m_nodes[size_t(folderTarget[size_t((*m_folderOf)[size_t(v)])])].videos.push_back(v);
         }
 
         std::vector<MadeNode> top;
@@ -252,7 +286,8 @@ private:
         MadeNode made;
         int latestVideo = -1;
         std::vector<int> order = n.videos;
-        sortVideos(order);
+        if (!m_permutation)
+            sortVideos(order);
         for (int v : order) {
             node->totalSize += m_videos[v].fileSize;
             if (latestVideo < 0 || m_modifiedMs[size_t(v)] > m_modifiedMs[size_t(latestVideo)])
@@ -333,6 +368,9 @@ private:
     const QList<VideoFile> &m_videos;
     const std::vector<int> *m_subset = nullptr;
     const std::vector<int> *m_ranks = nullptr;
+    const std::vector<int> *m_folderOf = nullptr;
+    qsizetype m_folderCount = 0;
+    const std::vector<int> *m_permutation = nullptr;
     const bool m_compact;
     const VideoSortOrder m_order;
     const bool m_useScores;
