@@ -834,8 +834,15 @@ void AppState::refreshTree()
         if (generation == d->rebuildGeneration.load())
             out->roots = LumenkiteBuilder::buildTree(*job->index, job->positions, job->rootPath, job->compact,
                                                      job->order);
-        if (generation == d->rebuildGeneration.load())
-            out->rows = LumenkiteBuilder::flatten(out->roots, job->expandAll, job->expanded);
+        if (generation == d->rebuildGeneration.load()) {
+            QList<TreeRow> rows;
+            {
+                const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+                rows = std::exchange(d->spareRows, {});
+            }
+            LumenkiteBuilder::flatten(out->roots, job->expandAll, job->expanded, rows);
+            out->rows = std::move(rows);
+        }
         out->ms = clock.elapsed();
         QMetaObject::invokeMethod(this, [this, out, job, generation]() mutable {
             // What the job held is freed on the worker too, whichever reference is the last.
@@ -860,7 +867,17 @@ void AppState::refreshTree()
             d->treeSourceEpoch = 0;
             d->lastRebuildMs = out->ms;
             emit treeRebuilt();
-            releaseOnWorker(std::move(old));
+            // The replaced rows' storage is kept for the next large flatten.
+            d->releasePool.start([this, old = std::move(old)]() mutable {
+                QList<TreeRow> rows = std::move(old->second);
+                old.reset();
+                if (!rows.isDetached())
+                    return;
+                rows.clear();
+                const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+                if (rows.capacity() > d->spareRows.capacity())
+                    d->spareRows = std::move(rows);
+            });
             releaseOnWorker(std::move(out));
             runAfterRebuild();
         }, Qt::QueuedConnection);

@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <mutex>
 #include <tuple>
 #include <functional>
 #include <future>
@@ -147,6 +148,9 @@ struct AppState::Private {
     std::atomic<quint64> rebuildGeneration{0};
     // Replaced trees and lists are taken apart here, not in the queue of the next build.
     QThreadPool releasePool;
+    // The storage of replaced rows, emptied, for the next large flatten to fill.
+    std::mutex spareRowsMutex;
+    QList<TreeRow> spareRows;
     // The list the newest tree was built from, a copy made on the worker, and the filtered
     // list's epoch then. While the epoch holds (the filtered list only grew since), the next
     // tree is built from it plus the videos added since, so the filtered list itself is never

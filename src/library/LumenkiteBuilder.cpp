@@ -6,7 +6,10 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 
+#include <sys/mman.h>
+
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -68,10 +71,8 @@ public:
             // videos already sorted.
             if (!m_useScores)
                 m_permutation = &index->sortPermutation(order);
-            const std::vector<qint64> &modified = index->modifiedMs();
-            m_modifiedMs.resize(modified.size());
-            for (size_t i = 0; i < modified.size(); ++i)
-                m_modifiedMs[i] = modified[i] == LibraryIndex::kNoDate ? m_distantPastMs : modified[i];
+            // Read in place (a copy per build would cost more than the build of a small result).
+            m_dates = index->modifiedMs().data();
         } else {
             m_modifiedMs.resize(size_t(library.size()));
             for (qsizetype j = 0; j < count; ++j) {
@@ -79,6 +80,7 @@ public:
                 const QDateTime &d = library[i].modifiedDate;
                 m_modifiedMs[size_t(i)] = d.isValid() ? d.toMSecsSinceEpoch() : m_distantPastMs;
             }
+            m_dates = m_modifiedMs.data();
         }
         if (m_useScores) {
             m_scores.resize(size_t(library.size()));
@@ -245,7 +247,7 @@ private:
                 break;
             }
             case VideoSortOrder::dateDesc: {
-                const qint64 x = m_modifiedMs[size_t(a)], y = m_modifiedMs[size_t(b)];
+                const qint64 x = modifiedMs(a), y = modifiedMs(b);
                 if (x != y)
                     return x > y;
                 break;
@@ -290,7 +292,7 @@ private:
             sortVideos(order);
         for (int v : order) {
             node->totalSize += m_videos[v].fileSize;
-            if (latestVideo < 0 || m_modifiedMs[size_t(v)] > m_modifiedMs[size_t(latestVideo)])
+            if (latestVideo < 0 || modifiedMs(v) > modifiedMs(latestVideo))
                 latestVideo = v;
             if (m_useScores && m_hasScore[size_t(v)] && m_scores[size_t(v)] > made.bestScore)
                 made.bestScore = m_scores[size_t(v)];
@@ -299,8 +301,8 @@ private:
         node->totalVideoCount = node->videos.size();
         made.latestMs = m_distantPastMs;
         node->latestModifiedDate = m_distantPast;
-        if (latestVideo >= 0 && m_modifiedMs[size_t(latestVideo)] > m_distantPastMs) {
-            made.latestMs = m_modifiedMs[size_t(latestVideo)];
+        if (latestVideo >= 0 && modifiedMs(latestVideo) > m_distantPastMs) {
+            made.latestMs = modifiedMs(latestVideo);
             node->latestModifiedDate = m_videos[latestVideo].modifiedDate;
         }
 
@@ -379,6 +381,14 @@ private:
     qint64 m_distantPastMs = 0;
     std::vector<MutableNode> m_nodes;
     std::vector<qint64> m_modifiedMs;
+    // Modification instants by position (an index's, or m_modifiedMs); a missing date
+    // counts as distantPast().
+    const qint64 *m_dates = nullptr;
+    qint64 modifiedMs(int v) const
+    {
+        const qint64 ms = m_dates[size_t(v)];
+        return ms == LibraryIndex::kNoDate ? m_distantPastMs : ms;
+    }
     std::vector<double> m_scores;
     std::vector<bool> m_hasScore;
 };
@@ -500,6 +510,25 @@ QList<TreeRow> LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots,
     rows.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
     flatten(roots, {}, 0, {}, expandAll, expandedIDs, rows);
     return rows;
+}
+
+void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll,
+                               const QSet<QString> &expandedIDs, QList<TreeRow> &into)
+{
+    if (into.isDetached())
+        into.clear();
+    else
+        into = QList<TreeRow>();
+    into.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
+    // Tens of megabytes of fresh rows are better mapped in large pages where the system allows
+    // it: touching them page by page for the first time costs more than filling them.
+    constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(into.constData());
+    const uintptr_t begin = (start + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t end = (start + uintptr_t(into.capacity()) * sizeof(TreeRow)) & ~(kLargePage - 1);
+    if (end > begin + 2 * kLargePage)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+    flatten(roots, {}, 0, {}, expandAll, expandedIDs, into);
 }
 
 void LumenkiteBuilder::collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth,
