@@ -178,15 +178,33 @@ const std::vector<int> &LibraryIndex::nameRanks() const
         const qsizetype n = m_videos.size();
         std::vector<std::optional<QCollatorSortKey>> sortKeys;
         sortKeys.resize(static_cast<size_t>(n));
-        forChunks(n, [&](int, qsizetype from, qsizetype to) {
+        std::vector<int> order(static_cast<size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        const auto less = [&](int a, int b) { return sortKeys[size_t(a)]->compare(*sortKeys[size_t(b)]) < 0; };
+        // Each part makes and sorts its own keys; the sorted parts are then merged, which
+        // costs a fraction of sorting the whole list on one thread.
+        std::vector<std::pair<qsizetype, qsizetype>> runs(8, {0, 0});
+        forChunks(n, [&](int part, qsizetype from, qsizetype to) {
             const QCollator collator = treeCollator();
             for (qsizetype i = from; i < to; ++i)
                 sortKeys[size_t(i)].emplace(collator.sortKey(m_videos[i].name));
+            std::sort(order.begin() + from, order.begin() + to, less);
+            runs[size_t(part)] = {from, to};
         });
-        std::vector<int> order(static_cast<size_t>(n));
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(),
-                  [&](int a, int b) { return sortKeys[size_t(a)]->compare(*sortKeys[size_t(b)]) < 0; });
+        runs.erase(std::remove_if(runs.begin(), runs.end(), [](const auto &r) { return r.first == r.second; }),
+                   runs.end());
+        std::sort(runs.begin(), runs.end());
+        while (runs.size() > 1) {
+            std::vector<std::pair<qsizetype, qsizetype>> merged;
+            for (size_t r = 0; r + 1 < runs.size(); r += 2) {
+                std::inplace_merge(order.begin() + runs[r].first, order.begin() + runs[r].second,
+                                   order.begin() + runs[r + 1].second, less);
+                merged.push_back({runs[r].first, runs[r + 1].second});
+            }
+            if (runs.size() % 2)
+                merged.push_back(runs.back());
+            runs.swap(merged);
+        }
         m_ranks.resize(size_t(n));
         int rank = 0;
         for (size_t j = 0; j < order.size(); ++j) {
