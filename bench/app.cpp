@@ -283,6 +283,7 @@ struct CachedRun {
         qsizetype rows;
     };
     QList<Figure> figures;
+    bool selectionKept = true;
 };
 
 CachedRun cachedRun(BenchApplication &qapp)
@@ -332,6 +333,11 @@ CachedRun cachedRun(BenchApplication &qapp)
     spin(1000);
     run.residentBytes = residentBytes();
 
+    // A video is selected throughout: every step must keep it selected (the pictures show it
+    // wherever its row is in view).
+    const QString selectedID = state->allVideos().first().id;
+    state->selectVideo(state->allVideos().first());
+
     // From the action (a key press, a click) to the end of the first paint of the rebuilt tree.
     stall = &run.interactionStallMs;
     sinceTick.restart();
@@ -346,6 +352,7 @@ CachedRun cachedRun(BenchApplication &qapp)
             spin(1);
         const double ms = paintedAfterRebuild < 0 ? -1 : double(paintedAfterRebuild - t0) / 1e6;
         run.figures.append({what, ms, state->flattenedRows().size()});
+        run.selectionKept = run.selectionKept && state->primarySelectedVideoID() == selectedID;
         // Pictures of what the user sees after each step, for a look by eye.
         if (const QString shots = qEnvironmentVariable("LUMENKITE_BENCH_SHOTS"); !shots.isEmpty()) {
             QDir().mkpath(shots);
@@ -508,6 +515,7 @@ int main(int argc, char **argv)
         printWorst(run, "view", "smart views", "150");
         printWorst(run, "format", "format filters", "150");
         printWorst(run, "sort", "sort changes", "150");
+        std::printf("selection kept through every step: %s\n", run.selectionKept ? "yes" : "no");
         std::printf("bytes per video at 1M: %.0f (goal <= 500)\n",
                     double(run.residentBytes - emptyResident) / kCachedVideos);
         std::printf("longest GUI stall at 1M: %lld ms during start-up, %lld ms while typing, filtering and "

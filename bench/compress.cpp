@@ -58,7 +58,7 @@ int main(int argc, char **argv)
     QElapsedTimer t;
     t.start();
     for (int i = 0; i < videos.size(); ++i) {
-        const QString in = videos[i].url.toLocalFile();
+        const QString in = videos[i].url().toLocalFile();
         const QString out = dir.filePath(QStringLiteral("hand%1.mp4").arg(i));
         if (!runByHand(*ffmpeg, BatchCompressionService::ffmpegArguments(in, out, preset, true, "aac"))) {
             std::printf("compress: ffmpeg by hand failed\n");

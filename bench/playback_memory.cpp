@@ -134,7 +134,7 @@ int main(int argc, char **argv)
         if (!c)
             return false;
         c->play();
-        return waitFor([&] { return c->currentURL() == video.url && c->currentTime() > seconds; }, 15000);
+        return waitFor([&] { return c->currentURL() == video.url() && c->currentTime() > seconds; }, 15000);
     };
 
     double round2 = 0;

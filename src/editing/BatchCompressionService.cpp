@@ -215,7 +215,7 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
         started.videoName = video.name;
         sink(started);
 
-        const QString sourcePath = video.url.toLocalFile();
+        const QString sourcePath = video.url().toLocalFile();
         const QFileInfo sourceInfo(sourcePath);
         const QString folder = sourceInfo.absolutePath();
         const QString base = sourceInfo.completeBaseName();
@@ -287,7 +287,7 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
             if (keepOnlyIfSmaller && size >= video.fileSize) {
                 BatchCompressionResult r;
                 r.original = video;
-                r.outputURL = video.url;
+                r.outputURL = video.url();
                 r.originalBytes = r.compressedBytes = video.fileSize;
                 r.skippedBecauseNotSmaller = true;
                 complete(r);

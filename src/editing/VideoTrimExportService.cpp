@@ -224,7 +224,7 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
         return;
     }
 
-    const QString sourcePath = video.url.toLocalFile();
+    const QString sourcePath = video.url().toLocalFile();
     const QFileInfo sourceInfo(sourcePath);
     const QString sourceFolder = sourceInfo.absolutePath();
     const QString folder = outputDirectory.isEmpty() ? sourceFolder : outputDirectory;

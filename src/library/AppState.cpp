@@ -68,6 +68,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 {
     setServices(std::move(services));
     d->rebuildPool.setMaxThreadCount(1);
+    d->releasePool.setMaxThreadCount(1);
     d->scanRebuildTimer.setSingleShot(true);
     connect(&d->scanRebuildTimer, &QTimer::timeout, this, [this] { runScanRebuild(); });
     d->scanPublishTimer.setSingleShot(true);
@@ -110,6 +111,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
         if (record != loaded.cache.cend() && !record->videos.isEmpty()) {
             auto index = std::make_shared<const LibraryIndex>(record->videos);
             index->nameRanks();
+            index->sortPermutation(VideoSortOrder::nameAsc);
             index->filter({});
             loaded.index = std::move(index);
         }
@@ -141,6 +143,7 @@ AppState::~AppState()
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
+    d->releasePool.waitForDone();
     d->scanSignalsPending = false;
     // The scan task's flag outlives the state: an event source that still delivers finds
     // it cancelled before it reaches the state.
@@ -263,15 +266,15 @@ QString AppState::formatETA(double seconds)
 // ---- hooks ----
 
 void AppState::languageHook() { appSettings().setValue(kLanguageKey, AppLanguageInfo::rawValue(m_language)); }
-void AppState::compactSingleChildFoldersHook() { rebuildTree(false); }
-void AppState::sortOrderHook() { rebuildTree(false); }
+void AppState::compactSingleChildFoldersHook() { refreshTree(); }
+void AppState::sortOrderHook() { refreshTree(); }
 void AppState::includePhotosLibraryHook() { applyActiveScope(); }
 void AppState::searchQueryHook()
 {
     if (m_isAISearchMode)
         scheduleAISearch();
     else
-        rebuildTree(false);
+        refreshTree();
 }
 void AppState::isAISearchModeHook() { setAISearchMode(m_isAISearchMode); }
 
@@ -349,6 +352,8 @@ void AppState::invalidate(unsigned derived)
         d->positionsCurrent = false;
         d->smartCountsValid = false;
     }
+    if (derived & (Derived::filtered | Derived::lookup))
+        d->filteredBytesCount = -1;
     if (derived & Derived::filtered) {
         d->filteredValid = false;
         d->filteredListValid = false;
@@ -435,6 +440,13 @@ const LibraryIndex &AppState::libraryIndex() const
             d->index = prepared;
         else
             d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+        // A large library's sort orders are made ahead, off this thread, so the first change
+        // of the sort order finds its order ready.
+        if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
+            QThreadPool::globalInstance()->start([index = d->index] {
+                for (VideoSortOrder order : VideoSortOrderInfo::allCases())
+                    index->sortPermutation(order);
+            });
     }
     return *d->index;
 }
@@ -539,6 +551,10 @@ qsizetype AppState::filteredVideoCount() const
 qint64 AppState::filteredVideoBytes() const
 {
     ensureFiltered();
+    // Asked for by several parts of the window after each change; counted once.
+    const qsizetype count = filteredVideoCount();
+    if (d->filteredBytesEpoch == d->filteredEpoch && d->filteredBytesCount == count)
+        return d->filteredBytes;
     qint64 bytes = 0;
     if (d->filteredByScore) {
         for (const VideoFile &v : std::as_const(d->filtered))
@@ -547,6 +563,9 @@ qint64 AppState::filteredVideoBytes() const
         for (int i : d->filteredPositions)
             bytes += m_allVideos[i].fileSize;
     }
+    d->filteredBytes = bytes;
+    d->filteredBytesEpoch = d->filteredEpoch;
+    d->filteredBytesCount = count;
     return bytes;
 }
 
@@ -778,11 +797,106 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
     });
 }
 
+void AppState::refreshTree()
+{
+    ensureFiltered();
+    // Score-ordered results are small; a scan grows its trees its own way.
+    if (d->filteredByScore || d->consumer || qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum) {
+        rebuildTree(false);
+        return;
+    }
+    struct Job {
+        std::shared_ptr<const LibraryIndex> index;
+        std::vector<int> positions;
+        std::optional<QString> rootPath;
+        bool compact;
+        VideoSortOrder order;
+        bool expandAll;
+        QSet<QString> expanded;
+    };
+    libraryIndex();
+    auto job = std::make_shared<Job>(Job{d->index, d->filteredPositions, std::nullopt, m_compactSingleChildFolders,
+                                         m_sortOrder, !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs});
+    if (const std::optional<QUrl> root = m_activeScope.rootURL())
+        job->rootPath = standardizedPath(root->toLocalFile());
+    const quint64 generation = ++d->rebuildGeneration;
+    d->rebuildPool.start([this, job, generation] {
+        struct Output {
+            QList<VideoFolderNodePtr> roots;
+            QList<TreeRow> rows;
+            qint64 ms = 0;
+        };
+        auto out = std::make_shared<Output>();
+        QElapsedTimer clock;
+        clock.start();
+        // A request superseded before its turn is not built at all, and one superseded while
+        // it was built is not flattened.
+        if (generation == d->rebuildGeneration.load())
+            out->roots = LumenkiteBuilder::buildTree(*job->index, job->positions, job->rootPath, job->compact,
+                                                     job->order);
+        if (generation == d->rebuildGeneration.load()) {
+            QList<TreeRow> rows;
+            {
+                const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+                rows = std::exchange(d->spareRows, {});
+            }
+            LumenkiteBuilder::flatten(out->roots, job->expandAll, job->expanded, rows);
+            out->rows = std::move(rows);
+        }
+        out->ms = clock.elapsed();
+        QMetaObject::invokeMethod(this, [this, out, job, generation]() mutable {
+            // What the job held is freed on the worker too, whichever reference is the last.
+            if (generation != d->rebuildGeneration.load()) {
+                releaseOnWorker(std::move(job));
+                releaseOnWorker(std::move(out));
+                return;
+            }
+            // The tree and rows replaced here are freed on the worker: a large tree takes long
+            // to take apart.
+            auto old = std::make_shared<std::pair<QList<VideoFolderNodePtr>, QList<TreeRow>>>(m_treeRoots,
+                                                                                             m_flattenedRows);
+            setTreeRoots(out->roots);
+            // The user may have opened or closed a folder while the tree was built.
+            if (m_expandedFolderIDs == job->expanded && job->expandAll == !trimmed(m_searchQuery).isEmpty())
+                publishRows(out->rows);
+            else
+                reflatten(!trimmed(m_searchQuery).isEmpty());
+            releaseOnWorker(std::move(job));
+            // This tree was not built from a list a later scan build could grow from.
+            releaseOnWorker(std::make_shared<QList<VideoFile>>(std::exchange(d->treeSource, {})));
+            d->treeSourceEpoch = 0;
+            d->lastRebuildMs = out->ms;
+            emit treeRebuilt();
+            // The replaced rows' storage is kept for the next large flatten.
+            d->releasePool.start([this, old = std::move(old)]() mutable {
+                QList<TreeRow> rows = std::move(old->second);
+                old.reset();
+                if (!rows.isDetached())
+                    return;
+                rows.clear();
+                const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+                if (rows.capacity() > d->spareRows.capacity())
+                    d->spareRows = std::move(rows);
+            });
+            releaseOnWorker(std::move(out));
+            runAfterRebuild();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppState::publishRows(const QList<TreeRow> &rows)
+{
+    // Rows of a newly built tree never equal the shown ones (their nodes are new), so they
+    // are not compared row by row.
+    m_flattenedRows = rows;
+    emit flattenedRowsChanged();
+}
+
 void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
 {
     // The last reference goes on the pool's thread (after the state is gone, the pool has
     // been waited for, so nothing is left behind).
-    d->rebuildPool.start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
+    d->releasePool.start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
 }
 
 void AppState::reflatten(bool expandAll)

@@ -160,7 +160,8 @@ public:
     // Scan batches rebuild the tree, and join a large library, at most once per this many
     // milliseconds.
     static constexpr int kScanRebuildIntervalMs = 250;
-    // From this many filtered videos on, the trees of a scan are built on a worker thread.
+    // From this many filtered videos on, the trees of a scan, and those asked for with
+    // refreshTree(), are built on a worker thread.
     static constexpr int kBackgroundRebuildMinimum = 5000;
     static constexpr int kMaxRecentDestinations = 6;
 
@@ -377,6 +378,10 @@ public:
 
     // ---- tree, expansion, selection ----
     void rebuildTree(bool autoExpand);
+    // The tree for the filters, query and sort order as they are now. A large result is built
+    // and flattened on a worker and replaces the shown tree in one step; a newer request (or a
+    // rebuildTree()) supersedes it, so an older result never shows. Small results are built at once.
+    void refreshTree();
     void toggleFolder(const QString &folderID);
     void expandAll();
     void collapseAll();
@@ -532,6 +537,7 @@ private:
     // The rebuilds of a scan: on a worker for a large list; `then` runs once the tree is in place.
     void rebuildForScan(bool autoExpand, std::function<void()> then = {});
     void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand);
+    void publishRows(const QList<TreeRow> &rows);
     void releaseOnWorker(std::shared_ptr<void> garbage);
     void runAfterRebuild();
     void flushScanSignals();

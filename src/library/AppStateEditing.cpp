@@ -109,7 +109,7 @@ void AppState::invalidateMedia(const QUrl &outputURL, bool replacedOriginal, con
     if (MediaCacheInvalidator *media = d->services.mediaCache.get()) {
         media->invalidate(outputURL);
         if (replacedOriginal)
-            media->invalidate(source.url);
+            media->invalidate(source.url());
     }
 }
 

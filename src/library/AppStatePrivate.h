@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <mutex>
 #include <tuple>
 #include <functional>
 #include <future>
@@ -43,7 +44,6 @@ inline VideoFile videoForOutput(const QUrl &url, qint64 size, const QDateTime &m
     const int slash = path.lastIndexOf('/');
     VideoFile v;
     v.id = path;
-    v.url = QUrl::fromLocalFile(path);
     v.name = path.mid(slash + 1);
     const int dot = v.name.lastIndexOf('.');
     v.fileExtension = dot > 0 && dot < v.name.size() - 1 ? v.name.mid(dot + 1).toUpper() : QString();
@@ -148,6 +148,11 @@ struct AppState::Private {
     // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
     QThreadPool rebuildPool;
     std::atomic<quint64> rebuildGeneration{0};
+    // Replaced trees and lists are taken apart here, not in the queue of the next build.
+    QThreadPool releasePool;
+    // The storage of replaced rows, emptied, for the next large flatten to fill.
+    std::mutex spareRowsMutex;
+    QList<TreeRow> spareRows;
     // The list the newest tree was built from, a copy made on the worker, and the filtered
     // list's epoch then. While the epoch holds (the filtered list only grew since), the next
     // tree is built from it plus the videos added since, so the filtered list itself is never
@@ -189,6 +194,10 @@ struct AppState::Private {
     // on-device search orders them by score, when only the list is kept.
     bool filteredValid = false;
     bool filteredByScore = false;
+    // The filtered videos' bytes, for the list of this epoch and length.
+    qint64 filteredBytes = 0;
+    quint64 filteredBytesEpoch = 0;
+    qsizetype filteredBytesCount = -1;
     std::vector<int> filteredPositions;
     LibraryIndex::Criteria filteredCriteria;
     // The positions still belong to allVideos as it is (a grown query may narrow them).

@@ -406,7 +406,6 @@ VideoFile videoAt(const VideoFile &old, const QUrl &newURL)
     const QString path = standardizedPath(newURL.toLocalFile());
     VideoFile v;
     v.id = path;
-    v.url = QUrl::fromLocalFile(path);
     v.name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     v.fileExtension = pathExtension(v.name).toUpper();
     v.directoryPath = parentPath(path);
@@ -429,7 +428,7 @@ QList<MovedItemRecord> move(const QList<VideoFile> &videos, const QUrl &destinat
     QList<MovedItemRecord> records;
     QStringList lines;
     for (const VideoFile &video : videos) {
-        const QString source = standardizedPath(video.url.toLocalFile());
+        const QString source = standardizedPath(video.url().toLocalFile());
         if (parentPath(source) == dest)
             continue;
         Placement placed = renameToFreeName(source, video.name, dest);
@@ -450,7 +449,7 @@ QList<TrashedItemRecord> trash(const QList<VideoFile> &videos, QStringList *fail
     QStringList lines;
     for (const VideoFile &video : videos) {
         QString inTrash;
-        if (const int error = moveToTrash(standardizedPath(video.url.toLocalFile()), inTrash)) {
+        if (const int error = moveToTrash(standardizedPath(video.url().toLocalFile()), inTrash)) {
             lines << trashFailureLine(FileNames::display(video.name), error);
             continue;
         }
@@ -464,7 +463,7 @@ QList<VideoFile> deletePermanently(const QList<VideoFile> &videos, QStringList *
     QList<VideoFile> removed;
     QStringList lines;
     for (const VideoFile &video : videos) {
-        if (::unlink(native(video.url.toLocalFile()).constData()) == 0)
+        if (::unlink(native(video.url().toLocalFile()).constData()) == 0)
             removed << video;
         else
             lines << failureLine(video.name, errno);
@@ -485,13 +484,13 @@ QList<VideoFile> undo(const UndoRecord &record, QStringList *failures)
             items << Item{&r.originalVideo, r.trashedURL.toLocalFile(), true};
     } else {
         for (const MovedItemRecord &r : record.movedItems)
-            items << Item{&r.originalVideo, r.newVideo.url.toLocalFile(), false};
+            items << Item{&r.originalVideo, r.newVideo.url().toLocalFile(), false};
     }
 
     QList<VideoFile> restored;
     QStringList lines;
     for (const Item &item : items) {
-        const QString folder = parentPath(standardizedPath(item.original->url.toLocalFile()));
+        const QString folder = parentPath(standardizedPath(item.original->url().toLocalFile()));
         Placement placed = renameToFreeName(item.from, item.original->name, folder);
         // Putting a file back across file systems is still putting it back.
         if (placed.error == EXDEV)

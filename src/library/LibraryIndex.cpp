@@ -3,6 +3,7 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 #include <QHash>
+#include <QDateTime>
 #include <QLocale>
 
 #include <algorithm>
@@ -177,15 +178,33 @@ const std::vector<int> &LibraryIndex::nameRanks() const
         const qsizetype n = m_videos.size();
         std::vector<std::optional<QCollatorSortKey>> sortKeys;
         sortKeys.resize(static_cast<size_t>(n));
-        forChunks(n, [&](int, qsizetype from, qsizetype to) {
+        std::vector<int> order(static_cast<size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        const auto less = [&](int a, int b) { return sortKeys[size_t(a)]->compare(*sortKeys[size_t(b)]) < 0; };
+        // Each part makes and sorts its own keys; the sorted parts are then merged, which
+        // costs a fraction of sorting the whole list on one thread.
+        std::vector<std::pair<qsizetype, qsizetype>> runs(8, {0, 0});
+        forChunks(n, [&](int part, qsizetype from, qsizetype to) {
             const QCollator collator = treeCollator();
             for (qsizetype i = from; i < to; ++i)
                 sortKeys[size_t(i)].emplace(collator.sortKey(m_videos[i].name));
+            std::sort(order.begin() + from, order.begin() + to, less);
+            runs[size_t(part)] = {from, to};
         });
-        std::vector<int> order(static_cast<size_t>(n));
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(),
-                  [&](int a, int b) { return sortKeys[size_t(a)]->compare(*sortKeys[size_t(b)]) < 0; });
+        runs.erase(std::remove_if(runs.begin(), runs.end(), [](const auto &r) { return r.first == r.second; }),
+                   runs.end());
+        std::sort(runs.begin(), runs.end());
+        while (runs.size() > 1) {
+            std::vector<std::pair<qsizetype, qsizetype>> merged;
+            for (size_t r = 0; r + 1 < runs.size(); r += 2) {
+                std::inplace_merge(order.begin() + runs[r].first, order.begin() + runs[r].second,
+                                   order.begin() + runs[r + 1].second, less);
+                merged.push_back({runs[r].first, runs[r + 1].second});
+            }
+            if (runs.size() % 2)
+                merged.push_back(runs.back());
+            runs.swap(merged);
+        }
         m_ranks.resize(size_t(n));
         int rank = 0;
         for (size_t j = 0; j < order.size(); ++j) {
@@ -195,4 +214,85 @@ const std::vector<int> &LibraryIndex::nameRanks() const
         }
     });
     return m_ranks;
+}
+
+namespace {
+
+// Plain code-point order (as the tree orders extensions): UTF-16 code-unit order differs
+// only where a surrogate meets a unit from U+E000 to U+FFFF.
+bool codePointLess(const QString &a, const QString &b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t x = a.at(i).unicode(), y = b.at(i).unicode();
+        if (x == y)
+            continue;
+        const auto fix = [](char16_t c) -> int { return c >= 0xD800 ? (c >= 0xE000 ? c - 0x800 : c + 0x2000) : c; };
+        return fix(x) < fix(y);
+    }
+    return a.size() < b.size();
+}
+
+} // namespace
+
+const std::vector<int> &LibraryIndex::sortPermutation(VideoSortOrder order) const
+{
+    const int slot = int(order);
+    std::call_once(m_permutationOnce[slot], [this, order, slot] {
+        const std::vector<int> &ranks = nameRanks();
+        const Keys &k = keys();
+        const size_t n = ranks.size();
+        std::vector<int> &out = m_permutations[slot];
+        // By name: ranks lie in [0, n), so counting them keeps equal names in list order.
+        std::vector<int> start(n + 1, 0);
+        for (size_t i = 0; i < n; ++i)
+            ++start[size_t(ranks[i]) + 1];
+        for (size_t r = 0; r < n; ++r)
+            start[r + 1] += start[r];
+        out.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            out[size_t(start[size_t(ranks[i])]++)] = int(i);
+        if (order == VideoSortOrder::nameAsc)
+            return;
+        // The other orders put their key first; a stable sort of the name order keeps name,
+        // then position, among equal keys.
+        std::vector<qint64> key(n);
+        bool descending = true;
+        switch (order) {
+        case VideoSortOrder::sizeDesc:
+            for (size_t i = 0; i < n; ++i)
+                key[i] = m_videos[qsizetype(i)].fileSize;
+            break;
+        case VideoSortOrder::dateDesc: {
+            // A video without a date sorts as the earliest date there is (as the tree does).
+            const qint64 distantPast = QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+            for (size_t i = 0; i < n; ++i)
+                key[i] = k.modifiedMs[i] == kNoDate ? distantPast : k.modifiedMs[i];
+            break;
+        }
+        case VideoSortOrder::extensionAsc: {
+            std::vector<int> byCode(k.extensions.size());
+            std::iota(byCode.begin(), byCode.end(), 0);
+            std::sort(byCode.begin(), byCode.end(),
+                      [&](int a, int b) { return codePointLess(k.extensions[size_t(a)], k.extensions[size_t(b)]); });
+            std::vector<qint64> extensionRank(k.extensions.size());
+            for (size_t r = 0; r < byCode.size(); ++r)
+                extensionRank[size_t(byCode[r])] =
+                    r > 0 && !codePointLess(k.extensions[size_t(byCode[r - 1])], k.extensions[size_t(byCode[r])])
+                        ? extensionRank[size_t(byCode[r - 1])]
+                        : qint64(r);
+            for (size_t i = 0; i < n; ++i)
+                key[i] = extensionRank[k.extension[i]];
+            descending = false;
+            break;
+        }
+        case VideoSortOrder::nameAsc:
+            break;
+        }
+        if (descending)
+            std::stable_sort(out.begin(), out.end(), [&](int a, int b) { return key[size_t(a)] > key[size_t(b)]; });
+        else
+            std::stable_sort(out.begin(), out.end(), [&](int a, int b) { return key[size_t(a)] < key[size_t(b)]; });
+    });
+    return m_permutations[slot];
 }

@@ -54,6 +54,15 @@ public:
     static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
     const std::vector<qint64> &modifiedMs() const { return keys().modifiedMs; }
 
+    // Every position of the list in the order `order` sorts the videos of one folder: by its
+    // key, then by name, then by position. Made once per order, so a change of the sort
+    // order and every later tree only pick videos out of it instead of sorting anew.
+    const std::vector<int> &sortPermutation(VideoSortOrder order) const;
+    // Each video's folder (the same number for the same directory string), and how many
+    // folders there are.
+    const std::vector<int> &folders() const { return keys().folder; }
+    qsizetype folderCount() const { return qsizetype(keys().foldedFolders.size()); }
+
 private:
     struct Keys {
         std::vector<QString> foldedNames;
@@ -71,4 +80,7 @@ private:
     mutable std::once_flag m_keysOnce, m_ranksOnce;
     mutable Keys m_keys;
     mutable std::vector<int> m_ranks;
+    static constexpr int kSortOrders = 4;
+    mutable std::once_flag m_permutationOnce[kSortOrders];
+    mutable std::vector<int> m_permutations[kSortOrders];
 };

@@ -6,7 +6,10 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 
+#include <sys/mman.h>
+
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -62,10 +65,14 @@ public:
         const qsizetype count = inputCount();
         if (index) {
             m_ranks = &index->nameRanks();
-            const std::vector<qint64> &modified = index->modifiedMs();
-            m_modifiedMs.resize(modified.size());
-            for (size_t i = 0; i < modified.size(); ++i)
-                m_modifiedMs[i] = modified[i] == LibraryIndex::kNoDate ? m_distantPastMs : modified[i];
+            m_folderOf = &index->folders();
+            m_folderCount = index->folderCount();
+            // Without scores, the index's order of the whole list hands each folder its
+            // videos already sorted.
+            if (!m_useScores)
+                m_permutation = &index->sortPermutation(order);
+            // Read in place (a copy per build would cost more than the build of a small result).
+            m_dates = index->modifiedMs().data();
         } else {
             m_modifiedMs.resize(size_t(library.size()));
             for (qsizetype j = 0; j < count; ++j) {
@@ -73,6 +80,7 @@ public:
                 const QDateTime &d = library[i].modifiedDate;
                 m_modifiedMs[size_t(i)] = d.isValid() ? d.toMSecsSinceEpoch() : m_distantPastMs;
             }
+            m_dates = m_modifiedMs.data();
         }
         if (m_useScores) {
             m_scores.resize(size_t(library.size()));
@@ -104,12 +112,24 @@ public:
 
         const QString *previousDir = nullptr;
         int previousTarget = -1;
+        // The node of each of the index's folders, once known.
+        std::vector<int> folderTarget(m_folderOf ? size_t(m_folderCount) : 0, -1);
+        int previousFolder = -1;
         for (qsizetype j = 0; j < inputCount(); ++j) {
             const int v = input(j);
             const QString &rawDir = m_videos[v].directoryPath;
             int target;
-            // Scans deliver a folder's videos together: most videos share the previous one's folder.
-            if (previousDir && *previousDir == rawDir) {
+            if (m_folderOf) {
+                const int folder = (*m_folderOf)[size_t(v)];
+                if (folder == previousFolder || folderTarget[size_t(folder)] >= 0) {
+                    previousFolder = folder;
+                    previousTarget = folderTarget[size_t(folder)];
+                    if (!m_permutation)
+                        m_nodes[size_t(previousTarget)].videos.push_back(v);
+                    continue;
+                }
+            } else if (previousDir && *previousDir == rawDir) {
+                // Scans deliver a folder's videos together: most videos share the previous one's folder.
                 m_nodes[size_t(previousTarget)].videos.push_back(int(v));
                 continue;
             }
@@ -148,9 +168,25 @@ public:
                 }
                 byDirectory.insert(rawDir, target);
             }
-            m_nodes[size_t(target)].videos.push_back(int(v));
+            if (m_folderOf) {
+                previousFolder = (*m_folderOf)[size_t(v)];
+                folderTarget[size_t(previousFolder)] = target;
+            }
+            if (!m_permutation)
+                m_nodes[size_t(target)].videos.push_back(int(v));
             previousDir = &rawDir;
             previousTarget = target;
+        }
+        if (m_permutation) {
+            // Every node exists (made in list order, as without the permutation); its videos
+            // arrive in sorted order.
+            std::vector<char> chosen(size_t(m_videos.size()), m_subset ? 0 : 1);
+            if (m_subset)
+                for (int v : *m_subset)
+                    chosen[size_t(v)] = 1;
+            for (int v : *m_permutation)
+                if (chosen[size_t(v)])
+                    m_nodes[size_t(folderTarget[size_t((*m_folderOf)[size_t(v)])])].videos.push_back(v);
         }
 
         std::vector<MadeNode> top;
@@ -211,7 +247,7 @@ private:
                 break;
             }
             case VideoSortOrder::dateDesc: {
-                const qint64 x = m_modifiedMs[size_t(a)], y = m_modifiedMs[size_t(b)];
+                const qint64 x = modifiedMs(a), y = modifiedMs(b);
                 if (x != y)
                     return x > y;
                 break;
@@ -252,10 +288,11 @@ private:
         MadeNode made;
         int latestVideo = -1;
         std::vector<int> order = n.videos;
-        sortVideos(order);
+        if (!m_permutation)
+            sortVideos(order);
         for (int v : order) {
             node->totalSize += m_videos[v].fileSize;
-            if (latestVideo < 0 || m_modifiedMs[size_t(v)] > m_modifiedMs[size_t(latestVideo)])
+            if (latestVideo < 0 || modifiedMs(v) > modifiedMs(latestVideo))
                 latestVideo = v;
             if (m_useScores && m_hasScore[size_t(v)] && m_scores[size_t(v)] > made.bestScore)
                 made.bestScore = m_scores[size_t(v)];
@@ -264,8 +301,8 @@ private:
         node->totalVideoCount = node->videos.size();
         made.latestMs = m_distantPastMs;
         node->latestModifiedDate = m_distantPast;
-        if (latestVideo >= 0 && m_modifiedMs[size_t(latestVideo)] > m_distantPastMs) {
-            made.latestMs = m_modifiedMs[size_t(latestVideo)];
+        if (latestVideo >= 0 && modifiedMs(latestVideo) > m_distantPastMs) {
+            made.latestMs = modifiedMs(latestVideo);
             node->latestModifiedDate = m_videos[latestVideo].modifiedDate;
         }
 
@@ -333,6 +370,9 @@ private:
     const QList<VideoFile> &m_videos;
     const std::vector<int> *m_subset = nullptr;
     const std::vector<int> *m_ranks = nullptr;
+    const std::vector<int> *m_folderOf = nullptr;
+    qsizetype m_folderCount = 0;
+    const std::vector<int> *m_permutation = nullptr;
     const bool m_compact;
     const VideoSortOrder m_order;
     const bool m_useScores;
@@ -341,6 +381,14 @@ private:
     qint64 m_distantPastMs = 0;
     std::vector<MutableNode> m_nodes;
     std::vector<qint64> m_modifiedMs;
+    // Modification instants by position (an index's, or m_modifiedMs); a missing date
+    // counts as distantPast().
+    const qint64 *m_dates = nullptr;
+    qint64 modifiedMs(int v) const
+    {
+        const qint64 ms = m_dates[size_t(v)];
+        return ms == LibraryIndex::kNoDate ? m_distantPastMs : ms;
+    }
     std::vector<double> m_scores;
     std::vector<bool> m_hasScore;
 };
@@ -462,6 +510,25 @@ QList<TreeRow> LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots,
     rows.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
     flatten(roots, {}, 0, {}, expandAll, expandedIDs, rows);
     return rows;
+}
+
+void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll,
+                               const QSet<QString> &expandedIDs, QList<TreeRow> &into)
+{
+    if (into.isDetached())
+        into.clear();
+    else
+        into = QList<TreeRow>();
+    into.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
+    // Tens of megabytes of fresh rows are better mapped in large pages where the system allows
+    // it: touching them page by page for the first time costs more than filling them.
+    constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(into.constData());
+    const uintptr_t begin = (start + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t end = (start + uintptr_t(into.capacity()) * sizeof(TreeRow)) & ~(kLargePage - 1);
+    if (end > begin + 2 * kLargePage)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+    flatten(roots, {}, 0, {}, expandAll, expandedIDs, into);
 }
 
 void LumenkiteBuilder::collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth,

@@ -159,6 +159,10 @@ public:
     // The usual top-level call: rows of the whole tree, room for 256 rows reserved.
     static QList<TreeRow> flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll,
                                   const QSet<QString> &expandedIDs);
+    // The same rows into `into`, emptied first; storage of its own that is large enough is
+    // reused, which spares a large list the cost of fresh memory.
+    static void flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll, const QSet<QString> &expandedIDs,
+                        QList<TreeRow> &into);
 
     // With `all`, every folder id; otherwise the ids of folders at depth < maxDepth,
     // descending only through folders it collected.

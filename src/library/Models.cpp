@@ -70,7 +70,6 @@ std::optional<VideoFile> VideoFile::make(const QString &path, qint64 size, const
         return std::nullopt;
     VideoFile v;
     v.id = std;
-    v.url = QUrl::fromLocalFile(std);
     v.name = name;
     v.fileExtension = ext.toUpper();
     v.directoryPath = slash <= 0 ? QStringLiteral("/") : std.left(slash);
@@ -102,7 +101,7 @@ QJsonObject VideoFile::toJson() const
 {
     QJsonObject o;
     o["id"] = id;
-    o["url"] = url.toString(QUrl::FullyEncoded);
+    o["url"] = url().toString(QUrl::FullyEncoded);
     o["name"] = name;
     o["fileExtension"] = fileExtension;
     o["directoryPath"] = directoryPath;
@@ -123,6 +122,7 @@ std::optional<VideoFile> VideoFile::fromJson(const QJsonObject &o)
         return true;
     };
     VideoFile v;
+    // Required as every stored record holds it; the URL itself is made from the id.
     QString url;
     if (!str("id", v.id) || !str("url", url) || !str("name", v.name) ||
         !str("fileExtension", v.fileExtension) || !str("directoryPath", v.directoryPath))
@@ -136,7 +136,6 @@ std::optional<VideoFile> VideoFile::fromJson(const QJsonObject &o)
     if (sizeValue != std::floor(sizeValue) || sizeValue < -9223372036854775808.0 ||
         sizeValue >= 9223372036854775808.0)
         return std::nullopt;
-    v.url = QUrl(url);
     v.fileSize = size.toInteger();
     v.modifiedDate = fromReferenceSeconds(mod.toDouble());
     const QJsonValue created = o.value("createdDate");
@@ -149,7 +148,7 @@ std::optional<VideoFile> VideoFile::fromJson(const QJsonObject &o)
 
 bool VideoFile::operator==(const VideoFile &o) const
 {
-    return id == o.id && url == o.url && name == o.name && fileExtension == o.fileExtension &&
+    return id == o.id && name == o.name && fileExtension == o.fileExtension &&
            directoryPath == o.directoryPath && fileSize == o.fileSize &&
            modifiedDate == o.modifiedDate && createdDate == o.createdDate;
 }
@@ -158,7 +157,6 @@ size_t qHash(const VideoFile &v, size_t seed)
 {
     QtPrivate::QHashCombine combine;
     seed = combine(seed, v.id);
-    seed = combine(seed, v.url);
     seed = combine(seed, v.name);
     seed = combine(seed, v.fileExtension);
     seed = combine(seed, v.directoryPath);

@@ -25,7 +25,6 @@ QString standardizedPath(const QString &path);
 // One video file on disk.
 struct VideoFile {
     QString id;            // standardized path: the identity everywhere
-    QUrl url;              // standardized file URL
     QString name;          // last path component, extension included
     QString fileExtension; // upper case, empty when the name has none
     QString directoryPath; // the containing folder
@@ -43,6 +42,10 @@ struct VideoFile {
                                          const std::optional<QDateTime> &created);
     // Reads the facts from the file system (regular files only).
     static std::optional<VideoFile> fromFile(const QString &path);
+
+    // The file URL of `id`. Made on demand: a URL kept per video cost more memory than all
+    // of the video's other facts together.
+    QUrl url() const { return QUrl::fromLocalFile(id); }
 
     bool isNativeFormat() const { return nativeVideoExtensions().contains(fileExtension.toLower()); }
 

@@ -115,7 +115,7 @@ void writeVideo(JsonOut &out, const VideoFile &v)
     out.raw("{\"id\":");
     out.string(v.id);
     out.raw(",\"url\":");
-    out.string(v.url.toString(QUrl::FullyEncoded));
+    out.string(v.url().toString(QUrl::FullyEncoded));
     out.raw(",\"name\":");
     out.string(v.name);
     out.raw(",\"fileExtension\":");
@@ -265,16 +265,16 @@ private:
                 record.videos.clear();
                 return array([&] {
                     VideoFile v;
-                    bool urlMadeFromID = false;
+                    bool urlNamesID = false;
                     const char *start = p;
-                    if (!readVideo(v, urlMadeFromID)) {
+                    if (!readVideo(v, urlNamesID)) {
                         // One mistyped entry costs only itself.
                         p = start;
                         return skipValue(2);
                     }
                     // The file operations act on these fields: an entry whose fields
                     // disagree with its id could reach a file outside its folder.
-                    if (isConsistent(v, urlMadeFromID))
+                    if (isConsistent(v, urlNamesID))
                         record.videos.append(std::move(v));
                     return true;
                 });
@@ -324,8 +324,8 @@ private:
     }
 
     // The id is a standardized path; the name is its last component, the folder the rest,
-    // and the URL the file URL of the id.
-    static bool isConsistent(const VideoFile &v, bool urlMadeFromID)
+    // and the stored URL the file URL of the id.
+    static bool isConsistent(const VideoFile &v, bool urlNamesID)
     {
         if (!isStandardizedPath(v.id))
             return false;
@@ -335,11 +335,10 @@ private:
         const QStringView folder = slash == 0 ? QStringView(u"/") : QStringView(v.id).left(slash);
         if (folder != v.directoryPath)
             return false;
-        // A URL made from the id (the common case) agrees by construction.
-        return urlMadeFromID || (v.url.isLocalFile() && v.url.toLocalFile() == v.id);
+        return urlNamesID;
     }
 
-    bool readVideo(VideoFile &v, bool &urlMadeFromID)
+    bool readVideo(VideoFile &v, bool &urlNamesID)
     {
         unsigned seen = 0;
         std::string_view url;
@@ -395,20 +394,20 @@ private:
         });
         if (!ok || seen != 0x7F)
             return false;
-        // The stored URL is the file URL of the id in nearly every record; building it from
-        // the path skips the general URL parser.
+        // The URL is not kept (it is made from the id on demand); the stored one must name
+        // the id. It is the id's file URL in nearly every record, which a plain comparison
+        // answers without the general URL parser.
         const QByteArray id = v.id.toUtf8();
         if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
             url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
             url.find_first_of("%#?") == std::string_view::npos) {
-            v.url = QUrl::fromLocalFile(v.id);
-            urlMadeFromID = true;
+            urlNamesID = true;
         } else if (FileNames::hasRawBytes(v.id)
                    && QUrl::fromLocalFile(v.id).toEncoded() == QByteArray(url.data(), qsizetype(url.size()))) {
-            v.url = QUrl::fromLocalFile(v.id);
-            urlMadeFromID = true;
+            urlNamesID = true;
         } else {
-            v.url = QUrl(QString::fromUtf8(url.data(), qsizetype(url.size())));
+            const QUrl stored(QString::fromUtf8(url.data(), qsizetype(url.size())));
+            urlNamesID = stored.isLocalFile() && stored.toLocalFile() == v.id;
         }
         return true;
     }

@@ -91,7 +91,7 @@ Sources Sources::standard()
         return f.result().duration;
     };
     s.thumbnail = [](const VideoFile &video) {
-        QFuture<QImage> f = MediaMetadataService::shared().thumbnail(video.url, QSizeF(360, 202));
+        QFuture<QImage> f = MediaMetadataService::shared().thumbnail(video.url(), QSizeF(360, 202));
         return f.result();
     };
     return s;
@@ -99,7 +99,7 @@ Sources Sources::standard()
 
 QList<TimedKeyframe> keyframes(const VideoFile &video, const Sources &sources, const std::function<bool()> &cancelled)
 {
-    const QString path = video.url.toLocalFile();
+    const QString path = video.url().toLocalFile();
     if (video.isNativeFormat()) {
         QList<TimedKeyframe> frames = extractInProcess(path, cancelled);
         if (!frames.isEmpty())

@@ -100,7 +100,7 @@ SpeechTranscriptService::Result SpeechTranscriptService::transcribe(const VideoF
 
     qint64 fed = 0;
     const std::optional<SpeechAudio::Failure> failure = SpeechAudio::decode(
-        video.url.toLocalFile(), ffmpegPath,
+        video.url().toLocalFile(), ffmpegPath,
         [&](const int16_t *samples, size_t count) {
             if (cancelled && cancelled()) return false;
             recognizer->feed(samples, count);

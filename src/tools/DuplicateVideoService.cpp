@@ -331,7 +331,7 @@ void DuplicateVideoService::findExactDuplicates(const QList<VideoFile> &videos, 
     auto pathsOf = [&](const std::vector<int> &indices) {
         std::vector<QString> paths;
         paths.reserve(indices.size());
-        for (int i : indices) paths.push_back(videos[i].url.toLocalFile());
+        for (int i : indices) paths.push_back(videos[i].url().toLocalFile());
         return paths;
     };
 

@@ -145,7 +145,7 @@ TEST(BatchCompressionRun, KeepsSmallerResultsAndDiscardsLargerOnes)
 
     EXPECT_TRUE(skipped.skippedBecauseNotSmaller);
     EXPECT_EQ(skipped.compressedBytes, skipped.originalBytes);
-    EXPECT_EQ(skipped.outputURL, videos[1].url);
+    EXPECT_EQ(skipped.outputURL, videos[1].url());
     EXPECT_FALSE(QFileInfo::exists(dir + "/tiny_compressed.mp4"));
     QFile tiny(dir + "/tiny.mp4");
     ASSERT_TRUE(tiny.open(QIODevice::ReadOnly));

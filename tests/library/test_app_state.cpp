@@ -340,10 +340,10 @@ TEST_F(AppStateTest, CacheFileRoundTripsThroughANewState)
     const CachedScopeScan &record = again->scopeCache()[key];
     ASSERT_EQ(record.videos.size(), 2);
     EXPECT_EQ(record.videos[0].name, "ü \"q\" #1%.mp4");
-    EXPECT_EQ(record.videos[0].url, QUrl::fromLocalFile(root + "/spa ce/ü \"q\" #1%.mp4"));
+    EXPECT_EQ(record.videos[0].url(), QUrl::fromLocalFile(root + "/spa ce/ü \"q\" #1%.mp4"));
     EXPECT_EQ(record.videos[0].createdDate, fromReferenceSeconds(-5.25));
     EXPECT_EQ(record.videos[0].modifiedDate, fromReferenceSeconds(1234.5));
-    EXPECT_EQ(record.videos[1].url, QUrl::fromLocalFile(root + "/b.mov"));
+    EXPECT_EQ(record.videos[1].url(), QUrl::fromLocalFile(root + "/b.mov"));
 }
 
 TEST_F(AppStateTest, BrokenCacheFileStartsEmptyAndIsReplaced)
@@ -404,7 +404,7 @@ TEST_F(AppStateTest, CacheReaderAcceptsAnyValidJsonForm)
     EXPECT_EQ(v.directoryPath, "/v");
     EXPECT_EQ(v.fileSize, 2000);
     EXPECT_FALSE(v.createdDate);
-    EXPECT_EQ(v.url.toLocalFile(), "/v/a\tb.mp4");
+    EXPECT_EQ(v.url().toLocalFile(), "/v/a\tb.mp4");
     // The writer's text reads back to the same values.
     EXPECT_EQ(ScopeCacheCodec::decode(ScopeCacheCodec::encode(*decoded)), decoded);
 

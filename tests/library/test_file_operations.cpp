@@ -127,7 +127,7 @@ TEST(Move, CollidingNameBecomesNextFreeNumberAndKeepsFacts)
     const VideoFile &moved = records[0].newVideo;
     EXPECT_EQ(records[0].originalVideo, video);
     EXPECT_EQ(moved.id, dst + "/Clip (3).mov");
-    EXPECT_EQ(moved.url, QUrl::fromLocalFile(dst + "/Clip (3).mov"));
+    EXPECT_EQ(moved.url(), QUrl::fromLocalFile(dst + "/Clip (3).mov"));
     EXPECT_EQ(moved.name, "Clip (3).mov");
     EXPECT_EQ(moved.fileExtension, "MOV");
     EXPECT_EQ(moved.directoryPath, dst);
@@ -446,7 +446,7 @@ TEST_F(TrashTest, UndoOntoTakenNameAndUnknownTrashLocation)
 
     // No trash location known: the file is looked for at its former place, where it is not.
     const VideoFile gone = vanishedVideo(dir + "/Gone.mp4");
-    EXPECT_THROW(undo(UndoRecord::trashed({TrashedItemRecord{gone, gone.url}})), FileOperationError);
+    EXPECT_THROW(undo(UndoRecord::trashed({TrashedItemRecord{gone, gone.url()}})), FileOperationError);
 }
 
 TEST_F(TrashTest, PartialAndTotalFailure)

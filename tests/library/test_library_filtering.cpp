@@ -14,6 +14,8 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 
+#include <numeric>
+
 namespace {
 
 VideoFile video(const QString &path, qint64 size, int daysOld)
@@ -261,4 +263,202 @@ TEST(LibraryFiltering, CacheReadAtStartUpOpensTheSameLibraryAsAReadInPlace)
     fresh.rebuildTree(false);
     EXPECT_EQ(rowIDs(LumenkiteBuilder::flatten(state.treeRoots(), true, {})),
               rowIDs(LumenkiteBuilder::flatten(fresh.treeRoots(), true, {})));
+}
+
+namespace {
+
+// Names, sizes, dates and extensions drawn from small sets, so that every sort key ties often
+// and names collate alike in different cases; folders "A" and "a" side by side.
+QList<VideoFile> tiedLibrary(int count, unsigned seed)
+{
+    static const char *const names[] = {"clip", "Clip", "CLIP", "clip2", "clip10", "Élan", "elan", "b"};
+    static const char *const extensions[] = {"mp4", "MP4", "mov", "mkv", "webm"};
+    static const char *const folders[] = {"A", "a", "b/c", "b/C", "deep/one/two", "z"};
+    const QDateTime base = QDateTime::currentDateTimeUtc();
+    QList<VideoFile> out;
+    unsigned x = seed;
+    const auto next = [&x](unsigned n) {
+        x = x * 1103515245u + 12345u;
+        return (x >> 16) % n;
+    };
+    for (int i = 0; i < count; ++i) {
+        const QString path = QString("/lib/%1/%2 %3.%4")
+                                 .arg(folders[next(6)], names[next(8)])
+                                 .arg(next(4))
+                                 .arg(extensions[next(5)]);
+        VideoFile v = *VideoFile::make(path, 1 + qint64(next(4)) * 100'000'000, base.addDays(-int(next(5)) * 20),
+                                       std::nullopt);
+        if (next(10) == 0)
+            v.modifiedDate = QDateTime();
+        out.append(v);
+    }
+    return out;
+}
+
+struct RowShape {
+    QString id;
+    int depth;
+    bool last, expanded;
+    QList<bool> guides;
+    bool operator==(const RowShape &) const = default;
+    friend void PrintTo(const RowShape &r, std::ostream *os) { *os << r.id.toStdString() << "@" << r.depth; }
+};
+
+std::vector<RowShape> shapes(const QList<TreeRow> &rows)
+{
+    std::vector<RowShape> out;
+    for (const TreeRow &r : rows)
+        out.push_back({r.id(), r.depth, r.isLastInParent, r.isExpanded, r.ancestorHasNextSibling});
+    return out;
+}
+
+// The tree the state's settings ask for, built the plain way: from the copied filtered list,
+// on this thread.
+std::vector<RowShape> plainRows(AppState &state)
+{
+    std::optional<QString> root;
+    if (const std::optional<QUrl> url = state.activeScope().rootURL())
+        root = standardizedPath(url->toLocalFile());
+    const auto tree = LumenkiteBuilder::buildTree(state.filteredVideos(), root, state.compactSingleChildFolders(),
+                                                  state.sortOrder());
+    return shapes(LumenkiteBuilder::flatten(tree, !state.searchQuery().trimmed().isEmpty(),
+                                            state.expandedFolderIDs()));
+}
+
+bool spinUntil(const std::function<bool()> &done, int ms = 20'000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+} // namespace
+
+TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
+{
+    const QList<VideoFile> videos = tiedLibrary(1500, 7);
+    const LibraryIndex index(videos);
+    std::vector<int> all(size_t(videos.size()));
+    std::iota(all.begin(), all.end(), 0);
+    std::vector<int> sparse, dense;
+    for (int i = 0; i < int(videos.size()); ++i)
+        (i % 7 == 3 ? sparse : dense).push_back(i);
+    for (const std::vector<int> *subset : {&all, &sparse, &dense}) {
+        QList<VideoFile> copied;
+        for (int i : *subset)
+            copied.append(videos[i]);
+        for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
+            for (bool compact : {true, false}) {
+                const std::string label = VideoSortOrderInfo::rawValue(order).toStdString() + " " +
+                                          std::to_string(subset->size()) + (compact ? " compact" : "");
+                const auto fromList = LumenkiteBuilder::buildTree(copied, QString("/lib"), compact, order);
+                const auto fromIndex = LumenkiteBuilder::buildTree(index, *subset, QString("/lib"), compact, order);
+                EXPECT_EQ(shapes(LumenkiteBuilder::flatten(fromIndex, true, {})),
+                          shapes(LumenkiteBuilder::flatten(fromList, true, {})))
+                    << label;
+            }
+        }
+    }
+}
+
+// Large results are built on a worker and shown in one step; whatever the settings, the
+// rows shown are those of the plain build on this thread.
+TEST(LibraryFiltering, TreeBuiltOnAWorkerEqualsThePlainBuild)
+{
+    const int count = AppState::kBackgroundRebuildMinimum + 1500;
+    AppState state;
+    state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile("/lib")));
+    state.setAllVideos(tiedLibrary(count, 11));
+    state.rebuildTree(true);
+    int rebuilt = 0;
+    QObject::connect(&state, &AppState::treeRebuilt, [&] { ++rebuilt; });
+
+    struct Case {
+        QString query;
+        SmartFilter smart;
+        std::optional<QString> extension;
+        VideoSortOrder order;
+        bool compact;
+    };
+    const Case cases[] = {
+        {"", SmartFilter::all, {}, VideoSortOrder::sizeDesc, true},
+        {"c", SmartFilter::all, {}, VideoSortOrder::sizeDesc, true},      // grows from nothing
+        {"cl", SmartFilter::all, {}, VideoSortOrder::dateDesc, true},     // narrows, then re-sorts
+        {"cl", SmartFilter::all, {}, VideoSortOrder::extensionAsc, false},
+        {"", SmartFilter::all, {}, VideoSortOrder::nameAsc, false},
+        {"", SmartFilter::nativeFormats, {}, VideoSortOrder::nameAsc, true},
+        {"", SmartFilter::all, QString("MP4"), VideoSortOrder::dateDesc, true}, // exact case only
+        {"lib", SmartFilter::all, {}, VideoSortOrder::extensionAsc, true}, // the folder matches all
+        {"LIB/", SmartFilter::all, {}, VideoSortOrder::dateDesc, false},
+        {"", SmartFilter::all, {}, VideoSortOrder::extensionAsc, false},
+    };
+    for (const Case &c : cases) {
+        const std::string label = c.query.toStdString() + " " + VideoSortOrderInfo::rawValue(c.order).toStdString();
+        state.setCompactSingleChildFolders(c.compact);
+        state.setSortOrder(c.order);
+        state.setActiveSmartFilter(c.smart);
+        state.setActiveExtensionFilter(c.extension);
+        state.setSearchQuery(c.query);
+        rebuilt = 0;
+        state.refreshTree();
+        const bool large = state.filteredVideoCount() >= AppState::kBackgroundRebuildMinimum;
+        // Built elsewhere: nothing is shown before the event loop runs.
+        if (large)
+            EXPECT_EQ(rebuilt, 0) << label;
+        ASSERT_TRUE(spinUntil([&] { return rebuilt > 0; })) << label;
+        EXPECT_EQ(rebuilt, 1) << label; // the earlier requests of this step never showed
+        EXPECT_EQ(shapes(state.flattenedRows()), plainRows(state)) << label;
+        qsizetype total = 0;
+        for (const VideoFolderNodePtr &root : state.treeRoots())
+            total += root->totalVideoCount;
+        EXPECT_EQ(total, state.filteredVideoCount()) << label;
+    }
+}
+
+// Requests made one after another before any result is in: only the newest shows, and a tree
+// built at once meanwhile is never replaced by an older request's result.
+TEST(LibraryFiltering, ASupersededTreeNeverShows)
+{
+    const int count = AppState::kBackgroundRebuildMinimum + 1500;
+    AppState state;
+    state.setAllVideos(tiedLibrary(count, 23));
+    state.rebuildTree(true);
+    std::vector<std::vector<RowShape>> shown;
+    QObject::connect(&state, &AppState::flattenedRowsChanged, [&] { shown.push_back(shapes(state.flattenedRows())); });
+    int rebuilt = 0;
+    QObject::connect(&state, &AppState::treeRebuilt, [&] { ++rebuilt; });
+
+    // Typing, a sort change and more typing, each keeping every video (all lie below "/lib").
+    for (const char *query : {"l", "li", "lib"})
+        state.setSearchQuery(query);
+    state.setSortOrder(VideoSortOrder::sizeDesc);
+    state.setSearchQuery("lib/");
+    ASSERT_TRUE(spinUntil([&] { return rebuilt > 0; }));
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(rebuilt, 1);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown.back(), plainRows(state));
+
+    // A request on a worker, then a tree built at once for other settings (as revealing a
+    // video does): the worker's result is dropped.
+    shown.clear();
+    rebuilt = 0;
+    state.setSearchQuery("/li");
+    state.setSearchQuery("");
+    state.setSortOrder(VideoSortOrder::dateDesc); // a large result: on a worker again
+    state.setActiveExtensionFilter(QString("MOV"));
+    state.rebuildTree(false);
+    const std::vector<RowShape> atOnce = shapes(state.flattenedRows());
+    EXPECT_EQ(atOnce, plainRows(state));
+    settle.restart();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(shapes(state.flattenedRows()), atOnce);
+    for (const std::vector<RowShape> &rows : shown)
+        EXPECT_EQ(rows, atOnce);
 }

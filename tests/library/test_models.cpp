@@ -1,4 +1,6 @@
+#include "library/FileNames.h"
 #include "library/Models.h"
+#include "library/ScopeCache.h"
 
 #include <gtest/gtest.h>
 
@@ -138,4 +140,80 @@ TEST(ScanScope, IdsTitlesAndEquality)
     EXPECT_FALSE(SmartFilterInfo::fromRawValue("large"));
     EXPECT_EQ(VideoSortOrderInfo::fromRawValue("dateDesc"), VideoSortOrder::dateDesc);
     EXPECT_FALSE(VideoSortOrderInfo::fromRawValue("DateDesc"));
+}
+
+// The URL is made from the path on demand. It must be what the stored files hold for the same
+// video (their "url" field) and lead back to the exact path, bytes included, for names that
+// need escaping, are not ASCII, or are not UTF-8 at all.
+TEST(VideoFile, UrlIsTheFileUrlOfItsPathForOddNames)
+{
+    struct Case {
+        QByteArray path;   // bytes on disk
+        const char *url;   // as the stored files hold it; null: not checked as text
+    };
+    const Case cases[] = {
+        {"/v/plain.mp4", "file:///v/plain.mp4"},
+        {"/v/a b.mp4", "file:///v/a%20b.mp4"},
+        {"/v/take #2.mp4", "file:///v/take%20%232.mp4"},
+        {"/v/100%.mp4", "file:///v/100%25.mp4"},
+        {"/v/already%20escaped.mp4", "file:///v/already%2520escaped.mp4"},
+        {"/v/why?.mov", "file:///v/why%3F.mov"},
+        {"/v/caf\xc3\xa9/\xc3\x89t\xc3\xa9.mkv", "file:///v/caf%C3%A9/%C3%89t%C3%A9.mkv"},
+        {"/v/\xe6\x97\xa5\xe6\x9c\xac.mp4", "file:///v/%E6%97%A5%E6%9C%AC.mp4"},
+        {"/v/semi;colon+plus&amp=eq.mp4", nullptr},
+        {"/v/lat\xe9n1.mp4", nullptr},         // Latin-1, not UTF-8
+        {"/v/\xff\xfe raw/\x80.mp4", nullptr}, // raw bytes in a folder and a name
+    };
+    for (const Case &c : cases) {
+        const QString path = FileNames::decode(c.path);
+        const std::optional<VideoFile> v = VideoFile::make(path, 5, fromReferenceSeconds(10), std::nullopt);
+        ASSERT_TRUE(v) << c.path.toStdString();
+        const QUrl url = v->url();
+        EXPECT_EQ(url, QUrl::fromLocalFile(path)) << c.path.toStdString();
+        EXPECT_TRUE(url.isLocalFile());
+        EXPECT_EQ(url.toLocalFile(), v->id);
+        EXPECT_EQ(FileNames::encode(url.toLocalFile()), c.path);
+        if (c.url)
+            EXPECT_EQ(url.toString(QUrl::FullyEncoded), QString(c.url));
+        // Through the stored forms and back: the same video, the same URL.
+        const std::optional<VideoFile> fromJson = VideoFile::fromJson(v->toJson());
+        ASSERT_TRUE(fromJson);
+        EXPECT_EQ(*fromJson, *v);
+        EXPECT_EQ(fromJson->url(), url);
+        const ScopeCache cache{{"k", CachedScopeScan{"k", {*v}, {}, fromReferenceSeconds(1)}}};
+        const std::optional<ScopeCache> decoded = ScopeCacheCodec::decode(ScopeCacheCodec::encode(cache));
+        ASSERT_TRUE(decoded) << c.path.toStdString();
+        ASSERT_EQ(decoded->value("k").videos.size(), 1) << c.path.toStdString();
+        EXPECT_EQ(decoded->value("k").videos.first(), *v);
+        EXPECT_EQ(decoded->value("k").videos.first().url(), url);
+    }
+}
+
+// Files written while the URL was kept per video hold it in whatever escaping the writer
+// chose; an entry whose URL names its id is read, one whose URL names another file is not.
+TEST(VideoFile, StoredUrlsInOtherEscapingsStillRead)
+{
+    const auto file = [](const QByteArray &id, const QByteArray &url, const QByteArray &name) {
+        return QByteArray(R"({"k":{"scopeKey":"k","deniedFolders":[],"scannedAt":1,"videos":[{"id":")") + id +
+               R"(","url":")" + url + R"(","name":")" + name +
+               R"(","fileExtension":"MP4","directoryPath":"/v","fileSize":5,"modifiedDate":0}]}})";
+    };
+    struct Case { QByteArray id, url, name; bool kept; };
+    const Case cases[] = {
+        {"/v/caf\xc3\xa9.mp4", "file:///v/caf\xc3\xa9.mp4", "caf\xc3\xa9.mp4", true},
+        {"/v/caf\xc3\xa9.mp4", "file:///v/caf%C3%A9.mp4", "caf\xc3\xa9.mp4", true},
+        {"/v/caf\xc3\xa9.mp4", "file:///v/caf%c3%a9.mp4", "caf\xc3\xa9.mp4", true},
+        {"/v/a b.mp4", "file:///v/a b.mp4", "a b.mp4", true},
+        {"/v/a#b.mp4", "file:///v/a%23b.mp4", "a#b.mp4", true},
+        {"/v/a#b.mp4", "file:///v/a#b.mp4", "a#b.mp4", false}, // a fragment, not the name
+        {"/v/x.mp4", "file:///v/y.mp4", "x.mp4", false},
+    };
+    for (const Case &c : cases) {
+        const std::optional<ScopeCache> decoded = ScopeCacheCodec::decode(file(c.id, c.url, c.name));
+        ASSERT_TRUE(decoded) << c.url.toStdString();
+        const QList<VideoFile> videos = decoded->value("k").videos;
+        ASSERT_EQ(videos.size(), c.kept ? 1 : 0) << c.url.toStdString();
+        if (c.kept)
+            EXPECT_EQ(videos.first().url(), QUrl::fromLocalFile(QString::fromUtf8(c.id)));
+    }
 }

@@ -162,7 +162,7 @@ TEST(VideoScanner, FolderWalkAcceptsAndPrunesByTheFixedRules)
             if (v.name == "long.ts") {
                 EXPECT_EQ(v.fileSize, 1048576);
                 EXPECT_EQ(v.directoryPath, fx.at("lib/a"));
-                EXPECT_EQ(v.url, QUrl::fromLocalFile(fx.at("lib/a/long.ts")));
+                EXPECT_EQ(v.url(), QUrl::fromLocalFile(fx.at("lib/a/long.ts")));
             }
         }
     }

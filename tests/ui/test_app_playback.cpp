@@ -78,7 +78,7 @@ protected:
     void select(const char *name)
     {
         state->selectVideo(video(name));
-        ASSERT_TRUE(waitFor([&] { return player() && player()->currentURL() == video(name).url; }, 5000));
+        ASSERT_TRUE(waitFor([&] { return player() && player()->currentURL() == video(name).url(); }, 5000));
     }
 
     void playThenPause(double past)

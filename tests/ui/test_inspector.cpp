@@ -149,7 +149,7 @@ protected:
     {
         const VideoFile v = video(name);
         state->selectVideo(v);
-        return waitFor([&] { return controller()->currentURL() == v.url && view->mediaInfo().has_value(); });
+        return waitFor([&] { return controller()->currentURL() == v.url() && view->mediaInfo().has_value(); });
     }
 
     QString gridValue(const QString &key) const
@@ -224,7 +224,7 @@ TEST_F(InspectorTest, StartTimeComesFromThePendingSeekThenTheBestMomentThenZero)
     // A pending time rides along with the selection, is used, and is consumed.
     state->select(native, 1.25);
     settle();
-    EXPECT_EQ(controller()->currentURL(), native.url);
+    EXPECT_EQ(controller()->currentURL(), native.url());
     EXPECT_DOUBLE_EQ(controller()->currentTime(), 1.25);
     EXPECT_FALSE(state->pendingSeekTimestamp().has_value());
 
@@ -237,7 +237,7 @@ TEST_F(InspectorTest, StartTimeComesFromThePendingSeekThenTheBestMomentThenZero)
     state->setAiSearchHits(hits);
     state->setPrimarySelectedVideoID(other.id);
     settle();
-    EXPECT_EQ(controller()->currentURL(), other.url);
+    EXPECT_EQ(controller()->currentURL(), other.url());
     EXPECT_DOUBLE_EQ(controller()->currentTime(), 2.0);
 
     // The pending time wins over the best moment.
@@ -269,7 +269,7 @@ TEST_F(InspectorTest, EachSignalReactsOncePerChange)
     const int before = media->metadataRequests;
     state->setVideoReloadSignal(state->videoReloadSignal() + 1);
     settle();
-    EXPECT_EQ(media->invalidated, QList<QUrl>{video("native.mp4").url});
+    EXPECT_EQ(media->invalidated, QList<QUrl>{video("native.mp4").url()});
     EXPECT_EQ(media->metadataRequests, before + 1);
 
     // Pending seek: used once and cleared; without a time nothing moves.
@@ -363,7 +363,7 @@ TEST_F(InspectorTest, FileThatCannotPlayIsHandedToTheDefaultApp)
     settle();
     view->presentFullscreen(broken);
     view->playerCard()->cannotPlay()->openButton()->click();
-    EXPECT_EQ(opened, (QList<QUrl>{broken.url, broken.url, broken.url}));
+    EXPECT_EQ(opened, (QList<QUrl>{broken.url(), broken.url(), broken.url()}));
     EXPECT_TRUE(presented.isEmpty());
     EXPECT_FALSE(view->isFullscreenActive());
     ASSERT_TRUE(waitFor([&] { return media->metadataRequests > 0 && view->mediaInfo() == std::nullopt; }));
@@ -434,7 +434,7 @@ TEST_F(InspectorTest, ActionButtonsReachTheState)
     // Both show-in-file-manager buttons ask for this file.
     view->actionsSection()->revealButton()->click();
     view->locationRow()->click();
-    EXPECT_EQ(revealed, (QList<QList<QUrl>>{{v.url}, {v.url}}));
+    EXPECT_EQ(revealed, (QList<QList<QUrl>>{{v.url()}, {v.url()}}));
 
     // Trash pauses first, then the file leaves the library.
     controller()->play();
@@ -467,7 +467,7 @@ TEST_F(InspectorTest, HeaderButtonsAndTheaterLayout)
                                                        view->transcriptSection()->parentWidget()}));
 
     view->openExternalButton()->click();
-    EXPECT_EQ(opened, QList<QUrl>{video("native.mp4").url});
+    EXPECT_EQ(opened, QList<QUrl>{video("native.mp4").url()});
 
     controller()->play();
     view->closeButton()->click();
@@ -545,7 +545,7 @@ TEST_F(InspectorTest, HidingPausesAndKeepsTheController)
     view->show();
     settle();
     EXPECT_EQ(controller(), before);
-    EXPECT_EQ(controller()->currentURL(), video("other.mkv").url);
+    EXPECT_EQ(controller()->currentURL(), video("other.mkv").url());
 }
 
 TEST_F(InspectorTest, TextsFollowTheLanguage)

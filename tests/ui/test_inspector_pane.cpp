@@ -44,7 +44,7 @@ TEST(InspectorPane, ClosingAndReopeningThePanelKeepsTheInspectorAndItsPlayer)
     EXPECT_EQ(inspectorFor(&state), inspector.data());
     EXPECT_EQ(inspector->controller(), controller.data());
     EXPECT_TRUE(inspector->isVisible());
-    EXPECT_EQ(controller->currentURL(), state.allVideos().front().url);
+    EXPECT_EQ(controller->currentURL(), state.allVideos().front().url());
 
     // Theater mode shows it alone, still the same one.
     state.setIsTheaterMode(true);

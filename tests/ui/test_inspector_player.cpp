@@ -125,7 +125,7 @@ TEST_P(InspectorPlayback, EveryWayInAndOutOfFullscreenKeepsThePicture)
     for (const char *name : {"clip.mkv", "clip.mp4"}) {
         SCOPED_TRACE(name);
         state->selectVideo(video(name));
-        ASSERT_TRUE(waitFor([&] { return controller()->currentURL() == video(name).url; }));
+        ASSERT_TRUE(waitFor([&] { return controller()->currentURL() == video(name).url(); }));
         controller()->play();
         ASSERT_TRUE(showsPicture(inspectorSurface())) << "no picture in the inspector";
         for (const auto &[in, out] : rounds) {
@@ -161,7 +161,7 @@ TEST_P(InspectorPlayback, EveryWayInAndOutOfFullscreenKeepsThePicture)
 TEST_P(InspectorPlayback, PausedNativeClipShowsItsFirstFrame)
 {
     state->selectVideo(video("clip.mp4"));
-    ASSERT_TRUE(waitFor([&] { return controller()->currentURL() == video("clip.mp4").url; }));
+    ASSERT_TRUE(waitFor([&] { return controller()->currentURL() == video("clip.mp4").url(); }));
     EXPECT_TRUE(showsPicture(inspectorSurface())) << "a paused native clip stays black";
     EXPECT_FALSE(controller()->isPlaying());
     EXPECT_FALSE(controller()->isUsingMPV());
@@ -182,7 +182,7 @@ TEST_P(InspectorPlayback, HidingKeepsTheControllerAndItsPlayRequest)
     view->show();
     QTest::qWait(50);
     EXPECT_EQ(controller(), before);
-    EXPECT_EQ(controller()->currentURL(), video("clip.mkv").url);
+    EXPECT_EQ(controller()->currentURL(), video("clip.mkv").url());
     EXPECT_TRUE(controller()->isPlaying());
 }
 

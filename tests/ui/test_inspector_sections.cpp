@@ -23,7 +23,6 @@ VideoFile sampleVideo(bool withCreated)
 {
     VideoFile v;
     v.id = "/videos/Holiday.mkv";
-    v.url = QUrl::fromLocalFile(v.id);
     v.name = "Holiday.mkv";
     v.fileExtension = "MKV";
     v.directoryPath = "/videos";

@@ -296,7 +296,7 @@ void InspectorPlayerView::onPlaybackToggleSignal()
     if (!video) return;
     if (m_controller->canPlayCurrentFile())
         togglePlayPause();
-    else if (!m_hooks.openURL(video->url))
+    else if (!m_hooks.openURL(video->url()))
         DesktopActions::reportFailure(m_state, "error.openFailed");
 }
 
@@ -340,8 +340,8 @@ void InspectorPlayerView::loadSelection(bool autoplay, bool forceReload)
         const auto hit = m_state->aiSearchHits().constFind(video->id);
         if (hit != m_state->aiSearchHits().constEnd()) start = hit->bestTimestamp.value_or(0);
     }
-    m_controller->load(video->url, false, autoplay, forceReload, start);
-    loadMediaInfo(video->url, forceReload);
+    m_controller->load(video->url(), false, autoplay, forceReload, start);
+    loadMediaInfo(video->url(), forceReload);
 }
 
 void InspectorPlayerView::loadMediaInfo(const QUrl &url, bool invalidateFirst)
@@ -372,7 +372,7 @@ void InspectorPlayerView::applyMediaInfo(const QUrl &url, quint64 generation, co
     // Only the newest load writes, and only while its file is still the one selected.
     if (generation != m_mediaGeneration) return;
     const auto video = m_state->primarySelectedVideo();
-    if ((video ? video->url : QUrl()) != url) return;
+    if ((video ? video->url() : QUrl()) != url) return;
     // A record with nothing in it means the file could not be read.
     m_mediaInfo = info == VideoMediaInfo{} ? std::nullopt : std::optional<VideoMediaInfo>(info);
     m_fallbackThumb = image;
@@ -395,13 +395,13 @@ void InspectorPlayerView::closePanel()
 void InspectorPlayerView::openExternally()
 {
     if (const auto video = m_state->primarySelectedVideo())
-        if (!m_hooks.openURL(video->url)) DesktopActions::reportFailure(m_state, "error.openFailed");
+        if (!m_hooks.openURL(video->url())) DesktopActions::reportFailure(m_state, "error.openFailed");
 }
 
 void InspectorPlayerView::revealInFinder()
 {
     if (const auto video = m_state->primarySelectedVideo())
-        if (!m_hooks.revealInFileManager({video->url})) DesktopActions::reportFailure(m_state, "error.revealFailed");
+        if (!m_hooks.revealInFileManager({video->url()})) DesktopActions::reportFailure(m_state, "error.revealFailed");
 }
 
 QList<double> InspectorPlayerView::markersFor(const VideoFile &video) const
@@ -417,7 +417,7 @@ QList<double> InspectorPlayerView::markersFor(const VideoFile &video) const
 void InspectorPlayerView::presentFullscreen(const VideoFile &video)
 {
     if (!m_controller->canPlayCurrentFile()) {
-        if (!m_hooks.openURL(video.url)) DesktopActions::reportFailure(m_state, "error.openFailed");
+        if (!m_hooks.openURL(video.url())) DesktopActions::reportFailure(m_state, "error.openFailed");
         return;
     }
     if (!m_hooks.presentFullscreen) return;

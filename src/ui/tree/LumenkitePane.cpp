@@ -574,13 +574,13 @@ bool LumenkitePane::showsTranslationPrompt() const
 void LumenkitePane::clearSmartFilter()
 {
     m_state->setActiveSmartFilter(SmartFilter::all);
-    m_state->rebuildTree(false);
+    m_state->refreshTree();
 }
 
 void LumenkitePane::clearExtensionFilter()
 {
     m_state->setActiveExtensionFilter(std::nullopt);
-    m_state->rebuildTree(false);
+    m_state->refreshTree();
 }
 
 // The query's reaction (a rebuild or a new visual search) belongs to a real change only, so an
@@ -598,7 +598,7 @@ void LumenkitePane::clearAllFilters()
     clearQuery(*m_state);
     m_state->setActiveSmartFilter(SmartFilter::all);
     m_state->setActiveExtensionFilter(std::nullopt);
-    m_state->rebuildTree(false);
+    m_state->refreshTree();
 }
 
 void LumenkitePane::openFullDiskAccessSettings() { DesktopActions::openFolderPermissions(m_state); }

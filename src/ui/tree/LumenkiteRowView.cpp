@@ -369,8 +369,8 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
         s->setShowInspector(true);
         s->transcribeSelected(video);
     });
-    item("ctx.openDefault", [s, video] { DesktopActions::open(s, video.url); });
-    item("ctx.reveal", [s, video] { DesktopActions::reveal(s, {video.url}); });
+    item("ctx.openDefault", [s, video] { DesktopActions::open(s, video.url()); });
+    item("ctx.reveal", [s, video] { DesktopActions::reveal(s, {video.url()}); });
     menu->addSeparator();
     item("ctx.move", [s, video] {
         const QList<VideoFile> list = selectionOrRow(*s, video);
@@ -380,7 +380,7 @@ QMenu *LumenkiteRowView::makeContextMenu(AppState &state, const VideoFile &video
         s->setShowMoveSheet(true);
     });
     item("ctx.copyPath", [s, video] {
-        DesktopServices::copyToClipboard(video.url.toLocalFile());
+        DesktopServices::copyToClipboard(video.url().toLocalFile());
         s->showToast(L10n::text(QStringLiteral("toast.pathCopied"), s->language()), false, false);
     });
     using Availability::View;

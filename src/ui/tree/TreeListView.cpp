@@ -286,7 +286,7 @@ void TreeListView::syncLoads()
         if (!row.isVideo() || m_loads.contains(row.video().id))
             continue;
         Load &load = m_loads[row.video().id];
-        load.url = row.video().url;
+        load.url = row.video().url();
         startLoad(row.video().id, load);
     }
 }

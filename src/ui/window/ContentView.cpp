@@ -287,7 +287,7 @@ void SelectionActionBar::revealSelection()
 {
     if (!m_state) return;
     QList<QUrl> urls;
-    for (const VideoFile &v : m_state->selectedVideos()) urls.append(v.url);
+    for (const VideoFile &v : m_state->selectedVideos()) urls.append(v.url());
     if (!urls.isEmpty()) DesktopActions::reveal(m_state, urls);
 }
 

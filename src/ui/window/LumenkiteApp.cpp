@@ -163,12 +163,12 @@ void MainWindow::buildMenus()
     });
     add(m_videosMenu, "openDefault", QKeySequence("Ctrl+O"), [s] {
         if (!s) return;
-        if (const auto v = s->primarySelectedVideo()) DesktopActions::open(s, v->url);
+        if (const auto v = s->primarySelectedVideo()) DesktopActions::open(s, v->url());
     });
     add(m_videosMenu, "reveal", QKeySequence("Ctrl+Alt+R"), [s] {
         if (!s) return;
         QList<QUrl> urls;
-        for (const VideoFile &v : s->selectedVideos()) urls.append(v.url);
+        for (const VideoFile &v : s->selectedVideos()) urls.append(v.url());
         if (!urls.isEmpty()) DesktopActions::reveal(s, urls);
     });
     m_videosMenu->addSeparator();

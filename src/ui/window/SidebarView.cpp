@@ -1165,7 +1165,7 @@ void SidebarView::selectSmartFilter(SmartFilter filter)
     if (!m_state) return;
     if (m_state->activeSmartFilter() != filter) m_state->setActiveSmartFilter(filter);
     if (m_state->activeExtensionFilter()) m_state->setActiveExtensionFilter(std::nullopt);
-    m_state->rebuildTree(false);
+    m_state->refreshTree();
 }
 
 void SidebarView::toggleExtensionFilter(const QString &extension, bool isActive)
@@ -1177,7 +1177,7 @@ void SidebarView::toggleExtensionFilter(const QString &extension, bool isActive)
         if (m_state->activeSmartFilter() != SmartFilter::all) m_state->setActiveSmartFilter(SmartFilter::all);
         m_state->setActiveExtensionFilter(extension);
     }
-    m_state->rebuildTree(false);
+    m_state->refreshTree();
 }
 
 void SidebarView::selectLanguage(AppLanguage language)

@@ -42,7 +42,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFixedHeight(44);
         m_badge = new FormatBadge(video.fileExtension, this);
-        setToolTip(video.url.toLocalFile());
+        setToolTip(video.url().toLocalFile());
     }
     const VideoFile &video() const { return m_video; }
     void setTicked(bool ticked)

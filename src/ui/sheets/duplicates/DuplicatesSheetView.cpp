@@ -125,7 +125,7 @@ public:
         auto *reveal = new PlainButton(look, {}, this);
         reveal->setObjectName(QStringLiteral("revealButton"));
         reveal->setToolTip(L10n::text(QStringLiteral("inspector.revealFinder"), language));
-        const QUrl url = video.url;
+        const QUrl url = video.url();
         connect(reveal, &QAbstractButton::clicked, this, [url] { DesktopServices::revealInFileManager({url}); });
         row->addWidget(reveal);
         styleRole();

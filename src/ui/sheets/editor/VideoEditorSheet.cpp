@@ -697,9 +697,9 @@ void VideoEditorSheet::segmentsChanged()
 
 void VideoEditorSheet::loadVideo()
 {
-    m_controller->load(m_video.url, false, false, false, 0);
+    m_controller->load(m_video.url(), false, false, false, 0);
     QPointer<VideoEditorSheet> self(this);
-    MediaMetadataService::shared().metadata(m_video.url, this, [self](const VideoMediaInfo &info) {
+    MediaMetadataService::shared().metadata(m_video.url(), this, [self](const VideoMediaInfo &info) {
         if (!self || self->m_tornDown) return;
         if (!info.isPlayableNatively && !self->m_controller->isUsingMPV()) self->m_controller->fallBackToMPV();
         if (info.duration && *info.duration > 0) self->applyDuration(*info.duration);
@@ -735,7 +735,7 @@ void VideoEditorSheet::generateFilmstrip(double duration)
         return;
     }
     const quint64 generation = ++m_filmstripGeneration;
-    const QString path = m_video.url.toLocalFile();
+    const QString path = m_video.url().toLocalFile();
     const std::optional<QString> ffmpeg = m_exportOptions.ffmpegPath;
     std::shared_ptr<std::atomic<bool>> stop = m_stopFrames;
     QPointer<VideoEditorSheet> self(this);
