@@ -319,7 +319,7 @@ int main(int argc, char **argv)
                 failed = moved.isEmpty();
                 message = failures.join("; ");
                 if (!moved.isEmpty()) { // it fitted after all: put it back for the next round
-                    QFile::rename(moved.first().newVideo.url.toLocalFile(), moveSource);
+                    QFile::rename(moved.first().newVideo.url().toLocalFile(), moveSource);
                 }
             } catch (const FileOperationError &e) {
                 failed = true;

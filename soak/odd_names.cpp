@@ -414,30 +414,30 @@ int main(int argc, char **argv)
     };
     const QSizeF thumbSize(160, 90);
     std::vector<Operation> operations{
-        {"facts", [&](const VideoFile &v) { return service.metadata(v.url).result().duration.has_value(); }},
+        {"facts", [&](const VideoFile &v) { return service.metadata(v.url()).result().duration.has_value(); }},
         // The program routes as the media service takes them: only for a regular file.
         {"ffprobe", [&](const VideoFile &v) {
-             if (!FileNames::isRegularFile(v.url.toLocalFile()))
+             if (!FileNames::isRegularFile(v.url().toLocalFile()))
                  return false;
-             const lkmedia::ToolRun run = lkmedia::runTool(ffprobe, lkmedia::ffprobeArguments(v.url.toLocalFile()), 20000);
+             const lkmedia::ToolRun run = lkmedia::runTool(ffprobe, lkmedia::ffprobeArguments(v.url().toLocalFile()), 20000);
              const auto info = lkmedia::parseFFprobeOutput(run.output);
              return run.completed() && run.exitCode == 0 && info && info->width;
          }},
-        {"thumbnail", [&](const VideoFile &v) { return !service.thumbnail(v.url, thumbSize).result().isNull(); }},
+        {"thumbnail", [&](const VideoFile &v) { return !service.thumbnail(v.url(), thumbSize).result().isNull(); }},
         {"ffmpeg thumbnail", [&](const VideoFile &v) {
-             if (!FileNames::isRegularFile(v.url.toLocalFile()))
+             if (!FileNames::isRegularFile(v.url().toLocalFile()))
                  return false;
              const lkmedia::ToolRun run =
-                 lkmedia::runTool(ffmpeg, lkmedia::ffmpegThumbnailArguments(v.url.toLocalFile(), thumbSize, true), 20000);
+                 lkmedia::runTool(ffmpeg, lkmedia::ffmpegThumbnailArguments(v.url().toLocalFile(), thumbSize, true), 20000);
              return run.completed() && run.exitCode == 0 && !QImage::fromData(run.output).isNull();
          }},
         {"keyframes", [&](const VideoFile &v) { return !keyframes::keyframes(v, sources).isEmpty(); }},
         {"ffmpeg keyframes", [&](const VideoFile &v) {
-             return !keyframes::extractWithFFmpeg(v.url.toLocalFile(), ffmpeg, 2.0, 20000).isEmpty();
+             return !keyframes::extractWithFFmpeg(v.url().toLocalFile(), ffmpeg, 2.0, 20000).isEmpty();
          }},
         {"speech audio", [&](const VideoFile &v) {
              size_t samples = 0;
-             const auto failure = SpeechAudio::decode(v.url.toLocalFile(), ffmpeg, [&](const int16_t *, size_t n) {
+             const auto failure = SpeechAudio::decode(v.url().toLocalFile(), ffmpeg, [&](const int16_t *, size_t n) {
                  samples += n;
                  return true;
              });
