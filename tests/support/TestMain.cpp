@@ -39,9 +39,10 @@ QString sandboxRoot() { return g_root; }
 
 #if defined(LK_TEST_GUI) && defined(__SANITIZE_ADDRESS__)
 namespace {
-// Mesa's GL driver keeps a few small blocks of its own until exit and is unloaded when Qt
-// closes the display, so the leak check could only show "<unknown module>" for them. Kept
-// loaded, its reports name it and the suppression list can too (sanitizer builds only).
+// Mesa's GL driver holds a small heap it makes while drawing from its own data, and is
+// unloaded when Qt closes the display at the end, before the leak check runs: the heap
+// then looks lost, from "<unknown module>". Kept loaded, its data is still scanned and any
+// report of its own would name it (sanitizer builds only).
 void keepGlDriversLoaded()
 {
     std::vector<std::string> drivers;
