@@ -1,6 +1,7 @@
 // Test entry point: isolates every test program from the real user's files by pointing
 // HOME and the XDG folders at a fresh temporary folder before Qt reads them.
 #include "TestSupport.h"
+#include "platform/LeakCheckSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,15 +21,6 @@ using TestApp = QCoreApplication;
 #include <clocale>
 #include <cstdlib>
 
-#if defined(LK_TEST_GUI) && defined(__SANITIZE_ADDRESS__)
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include <dlfcn.h>
-#include <link.h>
-#endif
-
 namespace {
 QString g_root;
 }
@@ -36,30 +28,6 @@ QString g_root;
 namespace lktest {
 QString sandboxRoot() { return g_root; }
 }
-
-#if defined(LK_TEST_GUI) && defined(__SANITIZE_ADDRESS__)
-namespace {
-// Mesa's GL driver holds a small heap it makes while drawing from its own data, and is
-// unloaded when Qt closes the display at the end, before the leak check runs: the heap
-// then looks lost, from "<unknown module>". Kept loaded, its data is still scanned and any
-// report of its own would name it (sanitizer builds only).
-void keepGlDriversLoaded()
-{
-    std::vector<std::string> drivers;
-    dl_iterate_phdr(
-        [](dl_phdr_info *info, size_t, void *out) {
-            const char *name = info->dlpi_name;
-            const size_t length = name ? std::strlen(name) : 0;
-            if (length > 7 && std::strstr(name, "/dri/") && std::strcmp(name + length - 7, "_dri.so") == 0)
-                static_cast<std::vector<std::string> *>(out)->emplace_back(name);
-            return 0;
-        },
-        &drivers);
-    for (const std::string &driver : drivers)
-        ::dlopen(driver.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE); // never closed, on purpose
-}
-} // namespace
-#endif
 
 int main(int argc, char **argv)
 {
@@ -94,8 +62,8 @@ int main(int argc, char **argv)
     TestApp::setApplicationName("Lumenkite");
     std::setlocale(LC_NUMERIC, "C");
     const int rc = RUN_ALL_TESTS();
-#if defined(LK_TEST_GUI) && defined(__SANITIZE_ADDRESS__)
-    keepGlDriversLoaded();
+#ifdef LK_TEST_GUI
+    keepGlDriversLoadedForLeakCheck();
 #endif
     delete dir;
     return rc;
