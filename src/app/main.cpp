@@ -1,5 +1,6 @@
 #include "editing/PartialOutputs.h"
 #include "library/AppState.h"
+#include "platform/LeakCheckSupport.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
 #include "ui/palette/CommandPaletteView.h"
@@ -260,5 +261,7 @@ int main(int argc, char **argv)
         scheduleCapture(app, QDir::current().absoluteFilePath(parser.value(capture)),
                         parser.isSet(editVideo) || parser.isSet(selectVideo) ? 2500 : 800, parser.isSet(editVideo),
                         parser.value(captureWhen));
-    return qapp.exec();
+    const int rc = qapp.exec();
+    keepGlDriversLoadedForLeakCheck();
+    return rc;
 }

@@ -1,6 +1,7 @@
 // Test entry point: isolates every test program from the real user's files by pointing
 // HOME and the XDG folders at a fresh temporary folder before Qt reads them.
 #include "TestSupport.h"
+#include "platform/LeakCheckSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,9 @@ int main(int argc, char **argv)
     TestApp::setApplicationName("Lumenkite");
     std::setlocale(LC_NUMERIC, "C");
     const int rc = RUN_ALL_TESTS();
+#ifdef LK_TEST_GUI
+    keepGlDriversLoadedForLeakCheck();
+#endif
     delete dir;
     return rc;
 }
