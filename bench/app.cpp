@@ -125,7 +125,7 @@ AppRun appScan()
         // A gap counts for the scan when the scan was already running at its start.
         qint64 &longest = started ? run.longestStallMs : run.startupStallMs;
         longest = std::max(longest, gap);
-        if (gap > 200 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
+        if (gap > 100 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
             std::fprintf(stderr, "stall %lld ms ending at %.2f s (%lld videos, %s)\n", (long long)gap,
                          clock.elapsed() / 1000.0, (long long)state->allVideos().size(),
                          state->isScanning() ? "scanning" : "not scanning");

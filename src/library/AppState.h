@@ -536,6 +536,11 @@ private:
     void runAfterRebuild();
     void flushScanSignals();
     bool publishScanPending();
+    // A large scan's gathered videos join the library through a worker (AppStateScanning.cpp).
+    void startScanMerge();
+    bool finishScanMerge();
+    void completeScan();
+    void noteVideosAppended(const QList<VideoFile> &fresh, qsizetype start, bool filteredDone);
     void commitLibraryChange(const LibraryChange &change);
     void writeScopeCache();
     bool isInsideActiveScope(const QString &directoryPath) const;
