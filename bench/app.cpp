@@ -37,6 +37,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <optional>
+
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
@@ -96,6 +98,10 @@ double bareScanSeconds(int &found)
 }
 
 struct AppRun {
+    // The first view: the expanded folders, the first rows and the video selected.
+    QSet<QString> expanded;
+    QStringList firstRows;
+    std::optional<QString> selectedID;
     double seconds = 0;
     qint64 longestStallMs = 0;
     qint64 startupStallMs = 0; // before the scan ran: building and showing the window
@@ -103,6 +109,44 @@ struct AppRun {
     qsizetype videos = 0;
     bool selected = false;
 };
+
+void noteFirstView(const AppState &state, AppRun &run)
+{
+    run.expanded = state.expandedFolderIDs();
+    run.selectedID = state.primarySelectedVideoID();
+    for (const TreeRow &row : state.flattenedRows().mid(0, 12))
+        run.firstRows.append(row.id());
+    if (qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
+        std::fprintf(stderr, "first view: %lld folders open, %s selected, rows: %s\n", (long long)run.expanded.size(),
+                     qPrintable(run.selectedID.value_or("nothing")), qPrintable(run.firstRows.join(", ")));
+}
+
+// The real window started again on the cache the scan wrote: its first view.
+AppRun appFromCache()
+{
+    AppRun run;
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    parts.inspector = makeInspectorPane;
+    auto *app = new LumenkiteApp(parts);
+    AppState *state = app->state();
+    app->show();
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if ((state->isShowingCachedScan() && !state->flattenedRows().isEmpty()) || clock.elapsed() > 120'000)
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    noteFirstView(*state, run);
+    state->waitForCacheWrites();
+    delete app;
+    return run;
+}
 
 // The real window from start-up until the scan has completed and its last tree is shown.
 AppRun appScan()
@@ -153,6 +197,7 @@ AppRun appScan()
     loop.exec();
     run.videos = state->allVideos().size();
     run.selected = state->primarySelectedVideoID().has_value();
+    noteFirstView(*state, run);
     state->waitForCacheWrites();
     delete app;
     return run;
@@ -474,6 +519,13 @@ int main(int argc, char **argv)
         std::printf("longest GUI stall during scan: %lld ms\n", (long long)run.longestStallMs);
         std::printf("longest GUI stall at start-up: %lld ms\n", (long long)run.startupStallMs);
         std::printf("scanning row visible until scan end: %s\n", run.scanningRowAlways ? "yes" : "no");
+        std::fflush(stdout);
+        // The first view after the scan is the one a start from its cache shows.
+        const AppRun cached = appFromCache();
+        std::printf("first view after scan as from the cache: %s (%lld folders open, %s)\n",
+                    cached.expanded == run.expanded && cached.selectedID == run.selectedID &&
+                            cached.firstRows == run.firstRows ? "yes" : "no",
+                    (long long)run.expanded.size(), run.selectedID ? "a video selected" : "nothing selected");
         std::fflush(stdout);
     }
 

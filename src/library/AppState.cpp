@@ -479,6 +479,8 @@ void AppState::joinScopeCacheLoad() const
 
 void AppState::afterScopeCacheLoads(std::function<void()> then)
 {
+    if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        joinScopeCacheLoad();
     if (!d->cacheLoad.valid()) {
         then();
         return;

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <future>
@@ -21,6 +22,8 @@
 
 
 namespace {
+
+constexpr int kHeapTrimDelayMs = 3000;
 
 bool isAddableFolder(const QString &path)
 {
@@ -277,7 +280,7 @@ void AppState::handle(const ScanEvent &event)
 void AppState::completeScan()
 {
     if (!d->consumer)
-    return;
+        return;
     publishScanPending();
     const QString key = d->consumer->key;
     cancelConsumer();
@@ -308,8 +311,10 @@ void AppState::completeScan()
     });
     // The scan's batches and the rebuilds in between leave freed heap behind that the
     // high trim threshold (kept for fast rebuilds) would otherwise hold on to. Given back
-    // on a worker: on a large heap it takes long.
-    QThreadPool::globalInstance()->start([] { ::malloc_trim(0); });
+    // on a worker: on a large heap it takes long. And later, once the window has shown the
+    // result: trimming holds the heap's lock, and every allocation meanwhile (this thread's
+    // too) waits for it.
+    QTimer::singleShot(kHeapTrimDelayMs, this, [] { QThreadPool::globalInstance()->start([] { ::malloc_trim(0); }); });
 }
 
 void AppState::scheduleScanRebuild()
@@ -377,6 +382,27 @@ void AppState::startScanMerge()
             completeScan();
         return;
     }
+    // While the lists and the lookup have room for them, the videos join in place: that
+    // costs what the batch does. Only growing them goes to a worker.
+    const qsizetype n = fresh.size();
+    const auto hasRoom = [n](const auto &container) {
+        return container.isDetached() && container.capacity() - container.size() >= n;
+    };
+    const bool filterGrows =
+        d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent;
+    if (hasRoom(m_allVideos) && (!d->lookupValid || hasRoom(d->indexByID)) &&
+        (!filterGrows || !d->filteredListValid || hasRoom(d->filtered))) {
+        appendVideos(fresh, false);
+        d->scanSignalsPending = true;
+        flushScanSignals();
+        if (d->completeAfterMerge) {
+            completeScan();
+            return;
+        }
+        if (d->consumer)
+            scheduleScanRebuild();
+        return;
+    }
     // The index shares the list and describes it as it is: let go of it (on a worker).
     if (d->index)
         releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
@@ -385,7 +411,7 @@ void AppState::startScanMerge()
     merge->base = m_allVideos;
     merge->lookup = d->indexByID;
     merge->withLookup = d->lookupValid;
-    if (d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
+    if (filterGrows) {
         merge->test = filterTest();
         merge->positionsBefore = d->filteredPositions.size();
         merge->withFiltered = d->filteredListValid;
@@ -401,14 +427,19 @@ void AppState::startScanMerge()
         Private::ScanMerge &m = *merge;
         const qsizetype start = m.base.size();
         // Room for the batches to come, so the next merges seldom have to move the list.
-        const auto grown = [](const QList<VideoFile> &from, qsizetype more) {
+        const auto room = [](qsizetype size, qsizetype more) {
+            return std::max<qsizetype>(size + size / 2, size + more) + 256;
+        };
+        const auto grown = [room](const QList<VideoFile> &from, qsizetype more) {
             QList<VideoFile> to;
-            to.reserve(std::max<qsizetype>(from.size() + from.size() / 2, from.size() + more) + 64);
+            to.reserve(room(from.size(), more));
             to.append(from);
             return to;
         };
         m.all = grown(m.base, m.fresh.size());
         m.all.append(m.fresh);
+        if (m.withLookup)
+            m.lookup.reserve(room(m.lookup.size(), m.fresh.size()));
         if (m.withLookup)
             for (qsizetype i = 0; i < m.fresh.size(); ++i)
                 m.lookup.insert(m.fresh[i].id, start + i);
