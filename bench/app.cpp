@@ -14,7 +14,11 @@
 //   bytes per video at 1M: B             (goal B <= 500) resident memory with 1M shown, minus an
 //                                        empty library
 //   longest GUI stall at 1M: N ms        (goal N <= 100) from a timer that should fire every 10 ms
-// LUMENKITE_BENCH_SHOTS=<folder> saves a picture of the window after each step at 1M.
+// LUMENKITE_BENCH_SHOTS=<folder> saves a picture of the window after each step at 1M, and
+// during and after the scan (and started again on its cache).
+//   first view after scan as from the cache: yes|no  the folders opened, the first rows and
+//                                        the video selected after the scan, against a start
+//                                        from the cache the scan wrote
 // Arguments pick the parts to run: "scan", "cached" (default both).
 // Each library size is one `Scenario`; more sizes and figures are added to the table in main().
 #include "library/AppState.h"
@@ -143,6 +147,8 @@ AppRun appFromCache()
     loop.exec();
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
     noteFirstView(*state, run);
+    if (const QString shots = qEnvironmentVariable("LUMENKITE_BENCH_SHOTS"); !shots.isEmpty())
+        app->mainWindow()->grab().save(shots + "/scan-4-from-cache.png");
     state->waitForCacheWrites();
     delete app;
     return run;
@@ -164,6 +170,13 @@ AppRun appScan()
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(10);
     bool started = false;
+    // LUMENKITE_BENCH_SHOTS=<folder>: pictures of the window during and after the scan (taking
+    // them holds the window up, so the stall figures of such a run are not the real ones).
+    const QString shots = qEnvironmentVariable("LUMENKITE_BENCH_SHOTS");
+    if (!shots.isEmpty())
+        QDir().mkpath(shots);
+    int shotsTaken = 0;
+    qint64 halfWay = -1;
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         const qint64 gap = sinceTick.restart();
         // A gap counts for the scan when the scan was already running at its start.
@@ -175,6 +188,13 @@ AppRun appScan()
                          state->isScanning() ? "scanning" : "not scanning");
         if (state->isScanning()) {
             started = true;
+            // Pictures of the window early in the scan and half-way through it, the latter a
+            // moment after, once the pane's throttled counts have caught up.
+            if (!shots.isEmpty() && shotsTaken == 1 && halfWay < 0 && state->allVideos().size() >= 100'000)
+                halfWay = clock.elapsed();
+            if (!shots.isEmpty() && ((shotsTaken == 0 && state->allVideos().size() > 0) ||
+                                     (shotsTaken == 1 && halfWay >= 0 && clock.elapsed() - halfWay >= 120)))
+                app->mainWindow()->grab().save(QString("%1/scan-%2-during.png").arg(shots).arg(++shotsTaken));
             QWidget *row = app->mainWindow()->findChild<QWidget *>("scanningStatus");
             if (!row || !row->isVisible())
                 run.scanningRowAlways = false;
@@ -198,6 +218,8 @@ AppRun appScan()
     run.videos = state->allVideos().size();
     run.selected = state->primarySelectedVideoID().has_value();
     noteFirstView(*state, run);
+    if (!shots.isEmpty())
+        app->mainWindow()->grab().save(shots + "/scan-3-after.png");
     state->waitForCacheWrites();
     delete app;
     return run;
