@@ -714,10 +714,12 @@ void AppState::rebuildForScan(bool autoExpand, std::function<void()> then)
         rebuildTree(autoExpand);
         return;
     }
-    startBackgroundRebuild(list, autoExpand);
+    // Once the scan is over the library stays as it is: the tree is built from an index of
+    // it, whose names are ranked on several threads, and the index serves the filters after.
+    startBackgroundRebuild(list, autoExpand, !d->consumer);
 }
 
-void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand)
+void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand, bool withIndex)
 {
     struct Input {
         // The tree's list is `base` followed by `added`. The worker makes the copy, so the
@@ -731,15 +733,23 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         bool expandAll;
         bool autoExpand;
         QSet<QString> expanded;
+        // Or the library's index and the filtered positions in it.
+        std::shared_ptr<const LibraryIndex> index;
+        std::vector<int> positions;
     };
     Input in{{}, {}, std::nullopt, m_compactSingleChildFolders, m_sortOrder, std::nullopt,
              !trimmed(m_searchQuery).isEmpty(),
-             autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion), m_expandedFolderIDs};
+             autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion), m_expandedFolderIDs, {}, {}};
     // The last tree's list is still the start of this one when the filtered list was not
     // made anew since.
     const bool grown = d->filteredValid && list.constData() == d->filtered.constData()
                        && d->treeSourceEpoch == d->filteredEpoch && d->treeSource.size() <= list.size();
-    if (grown) {
+    if (withIndex && d->filteredValid && !d->filteredByScore && d->positionsCurrent) {
+        if (!d->index)
+            d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+        in.index = d->index;
+        in.positions = d->filteredPositions;
+    } else if (grown) {
         in.base = d->treeSource;
         in.added = list.mid(d->treeSource.size());
     } else {
@@ -763,7 +773,16 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
-        if (generation == d->rebuildGeneration.load()) {
+        if (generation == d->rebuildGeneration.load() && in.index) {
+            out->roots = LumenkiteBuilder::buildTree(*in.index, in.positions, in.rootPath, in.compact, in.order,
+                                                     in.scores);
+            if (in.autoExpand)
+                LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, in.positions.size() <= size_t(kExpandAllLimit),
+                                                   out->expanded);
+            else
+                out->expanded = in.expanded;
+            out->rows = LumenkiteBuilder::flatten(out->roots, in.expandAll, out->expanded);
+        } else if (generation == d->rebuildGeneration.load()) {
             out->list = std::move(in.base);
             out->list.append(in.added);
             // The tree's list is its own (the filtered list grows in place on the GUI thread

@@ -531,7 +531,7 @@ private:
     void runScanRebuild();
     // The rebuilds of a scan: on a worker for a large list; `then` runs once the tree is in place.
     void rebuildForScan(bool autoExpand, std::function<void()> then = {});
-    void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand);
+    void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand, bool withIndex = false);
     void releaseOnWorker(std::shared_ptr<void> garbage);
     void runAfterRebuild();
     void flushScanSignals();

@@ -336,7 +336,6 @@ void AppState::scheduleScanRebuild()
 
 void AppState::runScanRebuild()
 {
-
     if (!d->consumer)
         return;
     flushScanSignals();
@@ -483,7 +482,8 @@ bool AppState::finishScanMerge()
     // Taken as made only when nothing it started from changed meanwhile (a file operation
     // or a new filter); otherwise its videos join the library as it is now.
     const bool same = m_allVideos.constData() == m.base.constData() && start == m.base.size() &&
-                      d->lookupValid == m.withLookup && (!m.withLookup || d->indexByID.size() == m.lookup.size() - m.fresh.size());
+                      d->lookupValid == m.withLookup &&
+                      (!m.withLookup || d->indexByID.size() == m.lookup.size() - m.fresh.size());
     const bool filteredSame = m.test && d->filteredValid && d->filteredEpoch == m.filteredEpoch &&
                               d->filteredPositions.size() == m.positionsBefore && d->filteredListValid == m.withFiltered &&
                               (!m.withFiltered || d->filtered.constData() == m.filtered.constData());
@@ -496,7 +496,8 @@ bool AppState::finishScanMerge()
             return false;
         appendVideos(fresh, false);
     } else {
-        // The containers replaced are taken apart on a worker, with the copies the merge started from.
+        // The containers replaced are taken apart on a worker, with the copies the merge
+        // started from.
         auto old = std::make_shared<std::tuple<QList<VideoFile>, QHash<QString, qsizetype>, QList<VideoFile>>>();
         std::get<0>(*old) = std::exchange(m_allVideos, std::move(m.all));
         if (m.withLookup)
