@@ -710,7 +710,10 @@ void AppState::rebuildForScan(bool autoExpand, std::function<void()> then)
 {
     d->afterRebuild = std::move(then);
     const QList<VideoFile> list = filteredVideos();
-    if (list.size() < kBackgroundRebuildMinimum) {
+    // While a scan runs its batches keep coming: a tree of a few thousand videos is already
+    // built on a worker, so they are taken in meanwhile.
+    constexpr qsizetype kScanForegroundRebuildLimit = 1000;
+    if (list.size() < (d->consumer ? kScanForegroundRebuildLimit : kBackgroundRebuildMinimum)) {
         rebuildTree(autoExpand);
         return;
     }
