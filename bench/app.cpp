@@ -14,7 +14,11 @@
 //   bytes per video at 1M: B             (goal B <= 500) resident memory with 1M shown, minus an
 //                                        empty library
 //   longest GUI stall at 1M: N ms        (goal N <= 100) from a timer that should fire every 10 ms
-// LUMENKITE_BENCH_SHOTS=<folder> saves a picture of the window after each step at 1M.
+// LUMENKITE_BENCH_SHOTS=<folder> saves a picture of the window after each step at 1M, and
+// during and after the scan (and started again on its cache).
+//   first view after scan as from the cache: yes|no  the folders opened, the first rows and
+//                                        the video selected after the scan, against a start
+//                                        from the cache the scan wrote
 // Arguments pick the parts to run: "scan", "cached" (default both).
 // Each library size is one `Scenario`; more sizes and figures are added to the table in main().
 #include "library/AppState.h"
@@ -36,6 +40,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <optional>
 
 #include <algorithm>
 #include <clocale>
@@ -96,6 +102,10 @@ double bareScanSeconds(int &found)
 }
 
 struct AppRun {
+    // The first view: the expanded folders, the first rows and the video selected.
+    QSet<QString> expanded;
+    QStringList firstRows;
+    std::optional<QString> selectedID;
     double seconds = 0;
     qint64 longestStallMs = 0;
     qint64 startupStallMs = 0; // before the scan ran: building and showing the window
@@ -103,6 +113,46 @@ struct AppRun {
     qsizetype videos = 0;
     bool selected = false;
 };
+
+void noteFirstView(const AppState &state, AppRun &run)
+{
+    run.expanded = state.expandedFolderIDs();
+    run.selectedID = state.primarySelectedVideoID();
+    for (const TreeRow &row : state.flattenedRows().mid(0, 12))
+        run.firstRows.append(row.id());
+    if (qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
+        std::fprintf(stderr, "first view: %lld folders open, %s selected, rows: %s\n", (long long)run.expanded.size(),
+                     qPrintable(run.selectedID.value_or("nothing")), qPrintable(run.firstRows.join(", ")));
+}
+
+// The real window started again on the cache the scan wrote: its first view.
+AppRun appFromCache()
+{
+    AppRun run;
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    parts.inspector = makeInspectorPane;
+    auto *app = new LumenkiteApp(parts);
+    AppState *state = app->state();
+    app->show();
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if ((state->isShowingCachedScan() && !state->flattenedRows().isEmpty()) || clock.elapsed() > 120'000)
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    noteFirstView(*state, run);
+    if (const QString shots = qEnvironmentVariable("LUMENKITE_BENCH_SHOTS"); !shots.isEmpty())
+        app->mainWindow()->grab().save(shots + "/scan-4-from-cache.png");
+    state->waitForCacheWrites();
+    delete app;
+    return run;
+}
 
 // The real window from start-up until the scan has completed and its last tree is shown.
 AppRun appScan()
@@ -120,17 +170,31 @@ AppRun appScan()
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(10);
     bool started = false;
+    // LUMENKITE_BENCH_SHOTS=<folder>: pictures of the window during and after the scan (taking
+    // them holds the window up, so the stall figures of such a run are not the real ones).
+    const QString shots = qEnvironmentVariable("LUMENKITE_BENCH_SHOTS");
+    if (!shots.isEmpty())
+        QDir().mkpath(shots);
+    int shotsTaken = 0;
+    qint64 halfWay = -1;
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         const qint64 gap = sinceTick.restart();
         // A gap counts for the scan when the scan was already running at its start.
         qint64 &longest = started ? run.longestStallMs : run.startupStallMs;
         longest = std::max(longest, gap);
-        if (gap > 200 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
+        if (gap > 100 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
             std::fprintf(stderr, "stall %lld ms ending at %.2f s (%lld videos, %s)\n", (long long)gap,
                          clock.elapsed() / 1000.0, (long long)state->allVideos().size(),
                          state->isScanning() ? "scanning" : "not scanning");
         if (state->isScanning()) {
             started = true;
+            // Pictures of the window early in the scan and half-way through it, the latter a
+            // moment after, once the pane's throttled counts have caught up.
+            if (!shots.isEmpty() && shotsTaken == 1 && halfWay < 0 && state->allVideos().size() >= 100'000)
+                halfWay = clock.elapsed();
+            if (!shots.isEmpty() && ((shotsTaken == 0 && state->allVideos().size() > 0) ||
+                                     (shotsTaken == 1 && halfWay >= 0 && clock.elapsed() - halfWay >= 120)))
+                app->mainWindow()->grab().save(QString("%1/scan-%2-during.png").arg(shots).arg(++shotsTaken));
             QWidget *row = app->mainWindow()->findChild<QWidget *>("scanningStatus");
             if (!row || !row->isVisible())
                 run.scanningRowAlways = false;
@@ -153,6 +217,9 @@ AppRun appScan()
     loop.exec();
     run.videos = state->allVideos().size();
     run.selected = state->primarySelectedVideoID().has_value();
+    noteFirstView(*state, run);
+    if (!shots.isEmpty())
+        app->mainWindow()->grab().save(shots + "/scan-3-after.png");
     state->waitForCacheWrites();
     delete app;
     return run;
@@ -481,6 +548,13 @@ int main(int argc, char **argv)
         std::printf("longest GUI stall during scan: %lld ms\n", (long long)run.longestStallMs);
         std::printf("longest GUI stall at start-up: %lld ms\n", (long long)run.startupStallMs);
         std::printf("scanning row visible until scan end: %s\n", run.scanningRowAlways ? "yes" : "no");
+        std::fflush(stdout);
+        // The first view after the scan is the one a start from its cache shows.
+        const AppRun cached = appFromCache();
+        std::printf("first view after scan as from the cache: %s (%lld folders open, %s)\n",
+                    cached.expanded == run.expanded && cached.selectedID == run.selectedID &&
+                            cached.firstRows == run.firstRows ? "yes" : "no",
+                    (long long)run.expanded.size(), run.selectedID ? "a video selected" : "nothing selected");
         std::fflush(stdout);
     }
 

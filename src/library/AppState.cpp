@@ -69,14 +69,12 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     setServices(std::move(services));
     d->rebuildPool.setMaxThreadCount(1);
     d->releasePool.setMaxThreadCount(1);
+    d->mergePool.setMaxThreadCount(1);
     d->scanRebuildTimer.setSingleShot(true);
     connect(&d->scanRebuildTimer, &QTimer::timeout, this, [this] { runScanRebuild(); });
     d->scanPublishTimer.setSingleShot(true);
     d->scanPublishTimer.setInterval(kScanRebuildIntervalMs);
-    connect(&d->scanPublishTimer, &QTimer::timeout, this, [this] {
-        if (publishScanPending() && d->consumer)
-            scheduleScanRebuild();
-    });
+    connect(&d->scanPublishTimer, &QTimer::timeout, this, [this] { startScanMerge(); });
     d->toastTimer.setSingleShot(true);
     d->toastTimer.setTimerType(Qt::PreciseTimer);
     connect(&d->toastTimer, &QTimer::timeout, this, [this] { toastExpired(); });
@@ -143,6 +141,8 @@ AppState::~AppState()
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
+    d->mergePool.waitForDone();
+    // Last: the other workers hand what they replace to this one.
     d->releasePool.waitForDone();
     d->scanSignalsPending = false;
     // The scan task's flag outlives the state: an event source that still delivers finds
@@ -296,6 +296,11 @@ void AppState::ensureLookup() const
 void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
 {
     const qsizetype start = m_allVideos.size();
+    // The index covers the list as it was. It shares the list: let go of it first, so the
+    // list is this state's own again and grows without a copy; a large one is taken apart
+    // on a worker.
+    if (d->index)
+        releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
     // A list of our own grows in place (videos are relocatable, appending reallocates in
     // doublings); a shared one must be copied, and then with room for many more batches.
     const auto grow = [](QList<VideoFile> &list, qsizetype more) {
@@ -304,10 +309,40 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
     };
     grow(m_allVideos, fresh.size());
     m_allVideos.append(fresh);
-    // The caches follow the additions instead of starting over.
     if (d->lookupValid)
         for (qsizetype i = 0; i < fresh.size(); ++i)
             d->indexByID.insert(fresh[i].id, start + i);
+    // The filtered positions stay true of the list's prefix; the new videos that pass join
+    // them, and the filtered list itself, so neither is made anew from the whole library.
+    const bool filterGrows = d->filteredValid && !d->filteredByScore && !aiSearchActive() &&
+                             m_activeSmartFilter != SmartFilter::recent;
+    if (filterGrows) {
+        const FilterTest test = filterTest();
+        const size_t before = d->filteredPositions.size();
+        for (qsizetype i = 0; i < fresh.size(); ++i)
+            if (test(fresh[i]))
+                d->filteredPositions.push_back(int(start + i));
+        if (d->filteredListValid) {
+            grow(d->filtered, qsizetype(d->filteredPositions.size() - before));
+            for (size_t j = before; j < d->filteredPositions.size(); ++j)
+                d->filtered.append(m_allVideos.at(d->filteredPositions[j]));
+        }
+    }
+    noteVideosAppended(fresh, start, filterGrows);
+    if (!notify)
+        return;
+    emit allVideosChanged();
+    emit filteredVideosChanged();
+    emit totalVideoBytesChanged();
+    emit extensionCountsChanged();
+    emit indexedVideoCountChanged();
+    emit primarySelectedVideoChanged();
+    emit selectedVideosChanged();
+}
+
+void AppState::noteVideosAppended(const QList<VideoFile> &fresh, qsizetype, bool filteredDone)
+{
+    // The caches follow the additions instead of starting over.
     if (d->countsValid) {
         for (const VideoFile &v : fresh) {
             d->totalBytes += v.fileSize;
@@ -318,30 +353,25 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
     if (d->indexedValid)
         for (const VideoFile &v : fresh)
             d->indexedCount += m_aiIndexEntries.contains(v.id) ? 1 : 0;
-    // The index covers the list as it was; the filtered positions stay true of its prefix.
-    d->index.reset();
-    if (d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent) {
-        const FilterTest test = filterTest();
-        for (qsizetype i = 0; i < fresh.size(); ++i)
-            if (test(fresh[i]))
-                d->filteredPositions.push_back(int(start + i));
-        d->filteredListValid = false;
-    } else {
+    if (!filteredDone) {
         d->filteredValid = false;
         d->positionsCurrent = false;
     }
-    d->smartCountsValid = false;
+    // The sidebar's counts take the new videos in, as the index would count them.
+    if (d->smartCountsValid) {
+        const QSet<QString> &native = VideoFile::nativeVideoExtensions();
+        LibraryIndex::SmartCounts &counts = d->smartCounts;
+        for (const VideoFile &v : fresh) {
+            ++counts.all;
+            counts.recent += !d->smartCountsHaveCutoff ||
+                             (v.modifiedDate.isValid() && v.modifiedDate.toMSecsSinceEpoch() >= d->smartCountsCutoffMs);
+            counts.largeFiles += v.fileSize >= kLargeFileBytes;
+            counts.nativeFormats += native.contains(v.fileExtension.toLower());
+        }
+        counts.otherFormats = counts.all - counts.nativeFormats;
+    }
     d->primaryValid = false;
     d->selectionValid = false;
-    if (!notify)
-        return;
-    emit allVideosChanged();
-    emit filteredVideosChanged();
-    emit totalVideoBytesChanged();
-    emit extensionCountsChanged();
-    emit indexedVideoCountChanged();
-    emit primarySelectedVideoChanged();
-    emit selectedVideosChanged();
 }
 
 void AppState::invalidate(unsigned derived)
@@ -462,6 +492,8 @@ void AppState::joinScopeCacheLoad() const
 
 void AppState::afterScopeCacheLoads(std::function<void()> then)
 {
+    if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        joinScopeCacheLoad();
     if (!d->cacheLoad.valid()) {
         then();
         return;
@@ -578,7 +610,9 @@ std::optional<int> AppState::smartFilterCount(SmartFilter filter) const
         d->smartCountsValid = false;
     if (!d->smartCountsValid) {
         const QDateTime since = QDateTime::currentDateTime().addDays(-kRecentDays);
-        d->smartCounts = libraryIndex().smartCounts(since.isValid(), since.isValid() ? since.toMSecsSinceEpoch() : 0);
+        d->smartCountsHaveCutoff = since.isValid();
+        d->smartCountsCutoffMs = since.isValid() ? since.toMSecsSinceEpoch() : 0;
+        d->smartCounts = libraryIndex().smartCounts(d->smartCountsHaveCutoff, d->smartCountsCutoffMs);
         d->smartCountsAt = QDateTime::currentDateTimeUtc();
         d->smartCountsValid = true;
     }
@@ -696,14 +730,19 @@ void AppState::rebuildForScan(bool autoExpand, std::function<void()> then)
 {
     d->afterRebuild = std::move(then);
     const QList<VideoFile> list = filteredVideos();
-    if (list.size() < kBackgroundRebuildMinimum) {
+    // While a scan runs its batches keep coming: a tree of a few thousand videos is already
+    // built on a worker, so they are taken in meanwhile.
+    constexpr qsizetype kScanForegroundRebuildLimit = 1000;
+    if (list.size() < (d->consumer ? kScanForegroundRebuildLimit : kBackgroundRebuildMinimum)) {
         rebuildTree(autoExpand);
         return;
     }
-    startBackgroundRebuild(list, autoExpand);
+    // Once the scan is over the library stays as it is: the tree is built from an index of
+    // it, whose names are ranked on several threads, and the index serves the filters after.
+    startBackgroundRebuild(list, autoExpand, !d->consumer);
 }
 
-void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand)
+void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand, bool withIndex)
 {
     struct Input {
         // The tree's list is `base` followed by `added`. The worker makes the copy, so the
@@ -717,15 +756,23 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         bool expandAll;
         bool autoExpand;
         QSet<QString> expanded;
+        // Or the library's index and the filtered positions in it.
+        std::shared_ptr<const LibraryIndex> index;
+        std::vector<int> positions;
     };
     Input in{{}, {}, std::nullopt, m_compactSingleChildFolders, m_sortOrder, std::nullopt,
              !trimmed(m_searchQuery).isEmpty(),
-             autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion), m_expandedFolderIDs};
+             autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion), m_expandedFolderIDs, {}, {}};
     // The last tree's list is still the start of this one when the filtered list was not
     // made anew since.
     const bool grown = d->filteredValid && list.constData() == d->filtered.constData()
                        && d->treeSourceEpoch == d->filteredEpoch && d->treeSource.size() <= list.size();
-    if (grown) {
+    if (withIndex && d->filteredValid && !d->filteredByScore && d->positionsCurrent) {
+        if (!d->index)
+            d->index = std::make_shared<const LibraryIndex>(m_allVideos);
+        in.index = d->index;
+        in.positions = d->filteredPositions;
+    } else if (grown) {
         in.base = d->treeSource;
         in.added = list.mid(d->treeSource.size());
     } else {
@@ -749,9 +796,21 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
-        if (generation == d->rebuildGeneration.load()) {
+        if (generation == d->rebuildGeneration.load() && in.index) {
+            out->roots = LumenkiteBuilder::buildTree(*in.index, in.positions, in.rootPath, in.compact, in.order,
+                                                     in.scores);
+            if (in.autoExpand)
+                LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, in.positions.size() <= size_t(kExpandAllLimit),
+                                                   out->expanded);
+            else
+                out->expanded = in.expanded;
+            out->rows = LumenkiteBuilder::flatten(out->roots, in.expandAll, out->expanded);
+        } else if (generation == d->rebuildGeneration.load()) {
             out->list = std::move(in.base);
             out->list.append(in.added);
+            // The tree's list is its own (the filtered list grows in place on the GUI thread
+            // and would otherwise have to copy itself there).
+            out->list.detach();
             in.added = {};
             out->roots = LumenkiteBuilder::buildTree(out->list, in.rootPath, in.compact, in.order, in.scores);
             if (in.autoExpand)
@@ -779,7 +838,7 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
                 }
                 // The user may have opened or closed a folder while the tree was built.
                 if (m_expandedFolderIDs == out->expanded && expandAll == !trimmed(m_searchQuery).isEmpty())
-                    setFlattenedRows(out->rows);
+                    publishRows(out->rows);
                 else
                     reflatten(!trimmed(m_searchQuery).isEmpty());
                 d->lastRebuildMs = out->ms;

@@ -536,12 +536,17 @@ private:
     void runScanRebuild();
     // The rebuilds of a scan: on a worker for a large list; `then` runs once the tree is in place.
     void rebuildForScan(bool autoExpand, std::function<void()> then = {});
-    void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand);
+    void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand, bool withIndex = false);
     void publishRows(const QList<TreeRow> &rows);
     void releaseOnWorker(std::shared_ptr<void> garbage);
     void runAfterRebuild();
     void flushScanSignals();
     bool publishScanPending();
+    // A large scan's gathered videos join the library through a worker (AppStateScanning.cpp).
+    void startScanMerge();
+    bool finishScanMerge();
+    void completeScan();
+    void noteVideosAppended(const QList<VideoFile> &fresh, qsizetype start, bool filteredDone);
     void commitLibraryChange(const LibraryChange &change);
     void writeScopeCache();
     bool isInsideActiveScope(const QString &directoryPath) const;

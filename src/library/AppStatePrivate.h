@@ -143,6 +143,32 @@ struct AppState::Private {
     // sidebar all change together.
     QList<VideoFile> scanPending;
     QTimer scanPublishTimer;
+    // The grown lists and id lookup are made on a worker from shared copies of this thread's
+    // own, and taken in one step: growing a list of 200,000 videos here would hold the window
+    // up (copying it, and the fresh memory it needs). One merge at a time, in order.
+    struct ScanMerge {
+        quint64 generation = 0;
+        // What it starts from: this thread's containers as they were.
+        QList<VideoFile> base;
+        QHash<QString, qsizetype> lookup;
+        bool withLookup = false;
+        std::function<bool(const VideoFile &)> test; // set when the filtered positions grow
+        QList<VideoFile> filtered;
+        bool withFiltered = false;
+        size_t positionsBefore = 0;
+        quint64 filteredEpoch = 0;
+        QList<VideoFile> fresh;
+        // What it makes.
+        QList<VideoFile> all;
+        QList<VideoFile> filteredOut;
+        std::vector<int> newPositions;
+    };
+    QThreadPool mergePool;
+    std::shared_ptr<ScanMerge> merge; // the one under way
+    std::future<void> mergeDone;
+    quint64 mergeGeneration = 0;
+    // The scan has completed; its end is applied once its last videos have joined.
+    bool completeAfterMerge = false;
 
     // Large trees are built on a worker while a scan runs. A result is applied only when no
     // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
@@ -211,6 +237,9 @@ struct AppState::Private {
     bool smartCountsValid = false;
     LibraryIndex::SmartCounts smartCounts;
     QDateTime smartCountsAt;
+    // The recent view's start the counts were made with, so added videos are counted alike.
+    bool smartCountsHaveCutoff = false;
+    qint64 smartCountsCutoffMs = 0;
 
     bool countsValid = false;
     qint64 totalBytes = 0;

@@ -11,8 +11,10 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
+#include <future>
 
 #include <malloc.h>
 #include <sys/stat.h>
@@ -20,6 +22,8 @@
 
 
 namespace {
+
+constexpr int kHeapTrimDelayMs = 3000;
 
 bool isAddableFolder(const QString &path)
 {
@@ -51,10 +55,15 @@ void AppState::cancelConsumer()
     m_scanTask.cancel();
     d->scanRebuildTimer.stop();
     d->scanRebuildAgain = false;
-    // Videos still gathered belong to the scan left behind (a stop or the end of the scan
-    // has published them before).
+    // Videos still gathered or joining belong to the scan left behind (a stop or the end of
+    // the scan has published them before).
     d->scanPublishTimer.stop();
     d->scanPending = {};
+    d->completeAfterMerge = false;
+    if (d->merge) {
+        ++d->mergeGeneration;
+        d->merge.reset();
+    }
     flushScanSignals();
     if (d->consumer) {
         d->consumer->job.cancel();
@@ -129,10 +138,11 @@ void AppState::startScan()
         break;
     }
     setDeniedFolders({});
+    // The library and the tree left behind are taken apart on a worker: a large one takes long.
+    auto old = std::make_shared<std::tuple<QList<VideoFolderNodePtr>, QList<TreeRow>, QList<VideoFile>,
+                                           QList<VideoFile>, QList<VideoFile>>>(
+        m_treeRoots, m_flattenedRows, std::exchange(d->treeSource, {}), m_allVideos, std::exchange(d->filtered, {}));
     setLibrary({});
-    // The tree left behind is taken apart on a worker: a large one takes long.
-    auto old = std::make_shared<std::tuple<QList<VideoFolderNodePtr>, QList<TreeRow>, QList<VideoFile>>>(
-        m_treeRoots, m_flattenedRows, std::exchange(d->treeSource, {}));
     setTreeRoots({});
     setFlattenedRows({});
     releaseOnWorker(std::move(old));
@@ -242,35 +252,14 @@ void AppState::handle(const ScanEvent &event)
         break;
     }
     case ScanEvent::Kind::completed: {
-        publishScanPending();
-        const QString key = c.key;
-        cancelConsumer();
-        setIsScanning(false);
-        setScanStatusPath(std::nullopt);
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        setLastScanDate(now);
-        setIsShowingCachedScan(false);
-        d->libraryKey = key;
-        d->libraryComplete = true;
-        ScopeCache cache = scopeCache();
-        cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
-        setScopeCache(cache);
-        writeScopeCache();
-        // The whole tree, opened by the rule for the whole library, with a video selected:
-        // the one selected before a rescan when it is still there, else the first one.
-        const std::optional<QString> reselect = std::exchange(d->reselectAfterScan, std::nullopt);
-        rebuildForScan(true, [this, reselect] {
-            if (m_primarySelectedVideoID)
-                return;
-            if (const std::optional<VideoFile> v = reselect ? videoWithID(*reselect) : std::nullopt)
-                selectVideo(*v);
-            else
-                selectFirstVideoRow();
-        });
-        // The scan's batches and the rebuilds in between leave freed heap behind that the
-        // high trim threshold (kept for fast rebuilds) would otherwise hold on to. Given back
-        // on a worker: on a large heap it takes long.
-        QThreadPool::globalInstance()->start([] { ::malloc_trim(0); });
+        // The last videos gathered join first, off this thread as the others did.
+        if (d->merge || !d->scanPending.isEmpty()) {
+            d->completeAfterMerge = true;
+            d->scanPublishTimer.stop();
+            startScanMerge();
+            break;
+        }
+        completeScan();
         break;
     }
     case ScanEvent::Kind::failed: {
@@ -286,6 +275,46 @@ void AppState::handle(const ScanEvent &event)
         break;
     }
     }
+}
+
+void AppState::completeScan()
+{
+    if (!d->consumer)
+        return;
+    publishScanPending();
+    const QString key = d->consumer->key;
+    cancelConsumer();
+    setIsScanning(false);
+    setScanStatusPath(std::nullopt);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    setLastScanDate(now);
+    setIsShowingCachedScan(false);
+    d->libraryKey = key;
+    d->libraryComplete = true;
+    ScopeCache cache = scopeCache();
+    // The record replaced (a rescan's earlier scan) is taken apart on a worker.
+    auto replaced = std::make_shared<CachedScopeScan>(cache.take(key));
+    cache.insert(key, CachedScopeScan{key, m_allVideos, m_deniedFolders, now});
+    setScopeCache(cache);
+    releaseOnWorker(std::move(replaced));
+    writeScopeCache();
+    // The whole tree, opened by the rule for the whole library, with a video selected:
+    // the one selected before a rescan when it is still there, else the first one.
+    const std::optional<QString> reselect = std::exchange(d->reselectAfterScan, std::nullopt);
+    rebuildForScan(true, [this, reselect] {
+        if (m_primarySelectedVideoID)
+            return;
+        if (const std::optional<VideoFile> v = reselect ? videoWithID(*reselect) : std::nullopt)
+            selectVideo(*v);
+        else
+            selectFirstVideoRow();
+    });
+    // The scan's batches and the rebuilds in between leave freed heap behind that the
+    // high trim threshold (kept for fast rebuilds) would otherwise hold on to. Given back
+    // on a worker: on a large heap it takes long. And later, once the window has shown the
+    // result: trimming holds the heap's lock, and every allocation meanwhile (this thread's
+    // too) waits for it.
+    QTimer::singleShot(kHeapTrimDelayMs, this, [] { QThreadPool::globalInstance()->start([] { ::malloc_trim(0); }); });
 }
 
 void AppState::scheduleScanRebuild()
@@ -317,16 +346,174 @@ void AppState::runScanRebuild()
 bool AppState::publishScanPending()
 {
     d->scanPublishTimer.stop();
+    // A merge under way is waited for: its videos came before those still gathered.
+    bool published = false;
+    if (d->merge) {
+        d->mergeDone.wait();
+        published = finishScanMerge();
+    }
     if (d->scanPending.isEmpty())
-        return false;
+        return published;
     QList<VideoFile> pending = std::exchange(d->scanPending, {});
     // A move, an undo or an edit may have put one of them into the library meanwhile.
     ensureLookup();
     pending.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
     if (pending.isEmpty())
-        return false;
+        return published;
     // Observers hear of them now, all at once; the tree follows when its worker is done.
     appendVideos(pending, false);
+    d->scanSignalsPending = true;
+    flushScanSignals();
+    return true;
+}
+
+void AppState::startScanMerge()
+{
+    d->scanPublishTimer.stop();
+    if (d->merge || d->scanPending.isEmpty())
+        return;
+    QList<VideoFile> fresh = std::exchange(d->scanPending, {});
+    // A move, an undo or an edit may have put one of them into the library meanwhile.
+    ensureLookup();
+    fresh.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
+    if (fresh.isEmpty()) {
+        if (d->completeAfterMerge)
+            completeScan();
+        return;
+    }
+    // While the lists and the lookup have room for them, the videos join in place: that
+    // costs what the batch does. Only growing them goes to a worker.
+    const qsizetype n = fresh.size();
+    const auto hasRoom = [n](const auto &container) {
+        return container.isDetached() && container.capacity() - container.size() >= n;
+    };
+    const bool filterGrows =
+        d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent;
+    if (hasRoom(m_allVideos) && (!d->lookupValid || hasRoom(d->indexByID)) &&
+        (!filterGrows || !d->filteredListValid || hasRoom(d->filtered))) {
+        appendVideos(fresh, false);
+        d->scanSignalsPending = true;
+        flushScanSignals();
+        if (d->completeAfterMerge) {
+            completeScan();
+            return;
+        }
+        if (d->consumer)
+            scheduleScanRebuild();
+        return;
+    }
+    // The index shares the list and describes it as it is: let go of it (on a worker).
+    if (d->index)
+        releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
+    auto merge = std::make_shared<Private::ScanMerge>();
+    merge->generation = ++d->mergeGeneration;
+    merge->base = m_allVideos;
+    merge->lookup = d->indexByID;
+    merge->withLookup = d->lookupValid;
+    if (filterGrows) {
+        merge->test = filterTest();
+        merge->positionsBefore = d->filteredPositions.size();
+        merge->withFiltered = d->filteredListValid;
+        if (merge->withFiltered)
+            merge->filtered = d->filtered;
+    }
+    merge->filteredEpoch = d->filteredEpoch;
+    merge->fresh = std::move(fresh);
+    d->merge = merge;
+    auto done = std::make_shared<std::promise<void>>();
+    d->mergeDone = done->get_future();
+    d->mergePool.start([this, merge, done] {
+        Private::ScanMerge &m = *merge;
+        const qsizetype start = m.base.size();
+        // Room for the batches to come, so the next merges seldom have to move the list.
+        const auto room = [](qsizetype size, qsizetype more) {
+            return std::max<qsizetype>(size + size / 2, size + more) + 256;
+        };
+        const auto grown = [room](const QList<VideoFile> &from, qsizetype more) {
+            QList<VideoFile> to;
+            to.reserve(room(from.size(), more));
+            to.append(from);
+            return to;
+        };
+        m.all = grown(m.base, m.fresh.size());
+        m.all.append(m.fresh);
+        if (m.withLookup)
+            m.lookup.reserve(room(m.lookup.size(), m.fresh.size()));
+        if (m.withLookup)
+            for (qsizetype i = 0; i < m.fresh.size(); ++i)
+                m.lookup.insert(m.fresh[i].id, start + i);
+        if (m.test) {
+            for (qsizetype i = 0; i < m.fresh.size(); ++i)
+                if (m.test(m.fresh[i]))
+                    m.newPositions.push_back(int(start + i));
+            if (m.withFiltered) {
+                m.filteredOut = grown(m.filtered, qsizetype(m.newPositions.size()));
+                for (int position : m.newPositions)
+                    m.filteredOut.append(m.all.at(position));
+            }
+        }
+        done->set_value();
+        QMetaObject::invokeMethod(this, [this, generation = m.generation] {
+            if (!d->merge || d->merge->generation != generation)
+                return;
+            const bool published = finishScanMerge();
+            if (d->completeAfterMerge) {
+                if (!d->scanPending.isEmpty())
+                    startScanMerge();
+                else
+                    completeScan();
+                return;
+            }
+            if (published && d->consumer)
+                scheduleScanRebuild();
+            if (!d->scanPending.isEmpty() && !d->scanPublishTimer.isActive())
+                d->scanPublishTimer.start();
+        }, Qt::QueuedConnection);
+    });
+}
+
+bool AppState::finishScanMerge()
+{
+    std::shared_ptr<Private::ScanMerge> merge = std::exchange(d->merge, nullptr);
+    if (!merge)
+        return false;
+    Private::ScanMerge &m = *merge;
+    const qsizetype start = m_allVideos.size();
+    // Taken as made only when nothing it started from changed meanwhile (a file operation
+    // or a new filter); otherwise its videos join the library as it is now.
+    const bool same = m_allVideos.constData() == m.base.constData() && start == m.base.size() &&
+                      d->lookupValid == m.withLookup &&
+                      (!m.withLookup || d->indexByID.size() == m.lookup.size() - m.fresh.size());
+    const bool filteredSame = m.test && d->filteredValid && d->filteredEpoch == m.filteredEpoch &&
+                              d->filteredPositions.size() == m.positionsBefore && d->filteredListValid == m.withFiltered &&
+                              (!m.withFiltered || d->filtered.constData() == m.filtered.constData());
+    if (!same || (m.test && !filteredSame)) {
+        QList<VideoFile> fresh = m.fresh;
+        ensureLookup();
+        fresh.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
+        releaseOnWorker(std::move(merge));
+        if (fresh.isEmpty())
+            return false;
+        appendVideos(fresh, false);
+    } else {
+        // The containers replaced are taken apart on a worker, with the copies the merge
+        // started from.
+        auto old = std::make_shared<std::tuple<QList<VideoFile>, QHash<QString, qsizetype>, QList<VideoFile>>>();
+        std::get<0>(*old) = std::exchange(m_allVideos, std::move(m.all));
+        if (m.withLookup)
+            std::get<1>(*old) = std::exchange(d->indexByID, std::move(m.lookup));
+        if (m.test) {
+            d->filteredPositions.insert(d->filteredPositions.end(), m.newPositions.begin(), m.newPositions.end());
+            if (m.withFiltered)
+                std::get<2>(*old) = std::exchange(d->filtered, std::move(m.filteredOut));
+        }
+        noteVideosAppended(m.fresh, start, bool(m.test));
+        m.base = {};
+        m.lookup = {};
+        m.filtered = {};
+        releaseOnWorker(std::move(old));
+        releaseOnWorker(std::move(merge));
+    }
     d->scanSignalsPending = true;
     flushScanSignals();
     return true;

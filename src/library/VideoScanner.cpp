@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QElapsedTimer>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -826,14 +829,25 @@ QList<ScanScope> VideoScanner::mountedVolumes()
 
 namespace {
 
-// Carries events from the worker to the consumer's thread; Qt drops the queued calls when
-// the consumer's context object is destroyed.
+// Wakes the consumer's thread when events wait for it; Qt drops the queued calls when the
+// consumer's context object is destroyed.
 class ScanRelay : public QObject {
     Q_OBJECT
 signals:
-    void event(const ScanEvent &event);
-    void finished();
+    void wake();
 };
+
+// The events a worker made and the consumer has not taken yet. The consumer takes them in
+// slices of a few milliseconds and lets its event loop run in between, so a fast walk (or
+// one that ran while the consumer's thread was busy) never holds that thread up for long.
+struct ScanMailbox {
+    std::mutex mutex;
+    std::deque<ScanEvent> events;
+    bool finished = false;   // the worker has sent its last event
+    bool wakePending = false; // a delivery is queued or under way
+};
+
+constexpr qint64 kDeliverySliceMs = 15;
 
 std::atomic<quint64> g_nextGeneration{1};
 
@@ -916,25 +930,59 @@ ScanJob VideoScanner::scan(const ScanScope &scope, bool includePhotosLibrary, co
     state->generation = g_nextGeneration.fetch_add(1);
 
     auto *relay = new ScanRelay;
-    QObject::connect(
-        relay, &ScanRelay::event, context,
-        [state, onEvent = std::move(onEvent)](const ScanEvent &event) {
+    auto mailbox = std::make_shared<ScanMailbox>();
+    auto deliver = std::make_shared<std::function<void()>>();
+    *deliver = [state, mailbox, weak = std::weak_ptr<std::function<void()>>(deliver), context,
+                onEvent = std::move(onEvent), onFinished = std::move(onFinished)] {
+        QElapsedTimer slice;
+        slice.start();
+        for (;;) {
+            std::optional<ScanEvent> next;
+            bool finished = false;
+            {
+                std::lock_guard lock(mailbox->mutex);
+                if (mailbox->events.empty()) {
+                    mailbox->wakePending = false;
+                    finished = std::exchange(mailbox->finished, false);
+                } else {
+                    next = std::move(mailbox->events.front());
+                    mailbox->events.pop_front();
+                }
+            }
+            if (!next) {
+                if (finished && !state->stop.stop_requested() && onFinished)
+                    onFinished();
+                return;
+            }
             if (!state->stop.stop_requested() && onEvent)
-                onEvent(event);
-        },
-        Qt::QueuedConnection);
-    QObject::connect(
-        relay, &ScanRelay::finished, context,
-        [state, onFinished = std::move(onFinished)] {
-            if (!state->stop.stop_requested() && onFinished)
-                onFinished();
-        },
-        Qt::QueuedConnection);
+                onEvent(*next);
+            if (slice.elapsed() >= kDeliverySliceMs) {
+                // The rest comes after the loop has had its turn (timers, input, painting).
+                if (const auto self = weak.lock())
+                    QMetaObject::invokeMethod(context, [self] { (*self)(); }, Qt::QueuedConnection);
+                return;
+            }
+        }
+    };
+    QObject::connect(relay, &ScanRelay::wake, context, [deliver] { (*deliver)(); }, Qt::QueuedConnection);
 
-    scanPool().start([state, relay, scope, includePhotosLibrary, environment] {
-        const EventHandler sink = [relay](const ScanEvent &event) { emit relay->event(event); };
+    scanPool().start([state, relay, mailbox, scope, includePhotosLibrary, environment] {
+        const auto post = [relay, mailbox](std::optional<ScanEvent> event) {
+            bool wake = false;
+            {
+                std::lock_guard lock(mailbox->mutex);
+                if (event)
+                    mailbox->events.push_back(std::move(*event));
+                else
+                    mailbox->finished = true;
+                wake = !std::exchange(mailbox->wakePending, true);
+            }
+            if (wake)
+                emit relay->wake();
+        };
+        const EventHandler sink = [&post](const ScanEvent &event) { post(event); };
         run(scope, includePhotosLibrary, environment, sink, state->stop.get_token());
-        emit relay->finished();
+        post(std::nullopt);
         relay->deleteLater();
         {
             std::lock_guard lock(state->mutex);

@@ -667,6 +667,88 @@ TEST_F(AppStateTest, LargeScanInStepsEndsWithEveryVideoOnceInItsTree)
     }
 }
 
+// A real walk of a folder large enough that its videos join the library in several steps
+// off the GUI thread: the scan ends with every file once, in a tree of all of them, opened
+// by the rule and with the first video row selected, exactly as a start from the cache it
+// wrote shows the same scope.
+TEST_F(AppStateTest, LargeRealScanEndsShowingWhatAStartFromItsCacheShows)
+{
+    const int folders = 60, perFolder = 100;
+    for (int f = 0; f < folders; ++f)
+        for (int i = 0; i < perFolder; ++i)
+            ASSERT_TRUE(lktest::writeSizedFile(QString("%1/f%2/v%3.mp4").arg(root).arg(f).arg(i), 1));
+    struct View {
+        QSet<QString> expanded;
+        QStringList rows;
+        std::optional<QString> selected;
+    };
+    const auto viewOf = [](const AppState &s) { return View{s.expandedFolderIDs(), videoRowIDs(s), s.primarySelectedVideoID()}; };
+
+    View scanned;
+    {
+        AppState s;
+        s.selectScope(custom());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !s.isScanning() && s.primarySelectedVideoID().has_value(); }, 60000));
+        QStringList all = ids(s.allVideos());
+        EXPECT_EQ(all.size(), folders * perFolder);
+        all.removeDuplicates();
+        EXPECT_EQ(all.size(), folders * perFolder);
+        qsizetype shown = 0;
+        for (const VideoFolderNodePtr &node : s.treeRoots())
+            shown += node->totalVideoCount;
+        EXPECT_EQ(shown, folders * perFolder);
+        EXPECT_EQ(s.expandedFolderIDs().size(), folders);
+        scanned = viewOf(s);
+        ASSERT_FALSE(scanned.rows.isEmpty());
+        EXPECT_EQ(scanned.selected, scanned.rows.first());
+        s.waitForCacheWrites();
+    }
+    AppState cached;
+    cached.selectScope(custom());
+    ASSERT_TRUE(cached.isShowingCachedScan());
+    const View fromCache = viewOf(cached);
+    EXPECT_EQ(fromCache.expanded, scanned.expanded);
+    EXPECT_EQ(fromCache.rows, scanned.rows);
+    EXPECT_EQ(fromCache.selected, scanned.selected);
+}
+
+// A library change while a large scan's last videos are joining on a worker (here a
+// compression that replaced a video, which moves it to the end with its new size): what the
+// worker made from the library as it was is not taken, the videos join the library as it
+// is, so the change stays and every video is there once.
+TEST_F(AppStateTest, LibraryChangeWhileALargeScansVideosJoinIsKept)
+{
+    auto s = makeState();
+    s->selectScope(custom());
+    const VideoFile compressed = mem(root + "/a.mov", 5000);
+    QList<VideoFile> videos{compressed};
+    for (int i = 0; i < AppState::kBackgroundRebuildMinimum * 6; ++i)
+        videos.append(mem(QString("%1/g%2/v%3.mp4").arg(root).arg(i % 17).arg(i)));
+    for (qsizetype at = 0; at < videos.size(); at += 40)
+        scanner.batch(videos.mid(at, 40));
+    const QStringList joined = ids(s->allVideos());
+    ASSERT_LT(joined.size(), videos.size());
+    // The end of the scan sends the gathered videos to a worker; the change comes before
+    // they are back.
+    scanner.complete();
+    ASSERT_TRUE(s->isScanning());
+    s->applyCompressionResults({compressed, compressed.url(), 5000, 1000, true, false});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !s->isScanning() && s->primarySelectedVideoID().has_value(); }, 30000));
+    const QStringList expected = joined.mid(1) + QStringList{compressed.id} + ids(videos.mid(joined.size()));
+    EXPECT_EQ(ids(s->allVideos()), expected);
+    EXPECT_EQ(s->videoWithID(compressed.id)->fileSize, 1000);
+    QStringList filtered = ids(s->filteredVideos()), sorted = expected;
+    std::sort(filtered.begin(), filtered.end());
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(filtered, sorted);
+    EXPECT_EQ(ids(s->scopeCache()[s->scopeCacheKey()].videos), expected);
+    EXPECT_EQ(s->smartFilterCount(SmartFilter::all), expected.size());
+    qsizetype shown = 0;
+    for (const VideoFolderNodePtr &node : s->treeRoots())
+        shown += node->totalVideoCount;
+    EXPECT_EQ(shown, expected.size());
+}
+
 // Stopping a large scan, or its failing, keeps every video received, gathered or not.
 TEST_F(AppStateTest, LargeScanStoppedOrFailedKeepsEveryVideoReceived)
 {

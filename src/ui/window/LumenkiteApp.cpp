@@ -1,4 +1,6 @@
 #include "ui/window/LumenkiteApp.h"
+
+#include <QPointer>
 #include "ui/Availability.h"
 #include "ui/DesktopActions.h"
 
@@ -303,6 +305,12 @@ LumenkiteApp::~LumenkiteApp()
 void LumenkiteApp::show()
 {
     if (!m_window) {
+        // The first scope is applied as the window is made, not after: a scan then walks
+        // while the window is built (which takes a while), and the window opens on it.
+        QPointer<AppState> state = m_state;
+        m_state->afterScopeCacheLoads([state] {
+            if (state && state->allVideos().isEmpty() && !state->isScanning()) state->applyActiveScope();
+        });
         Availability::setAvailable(m_state, Availability::View::settings, bool(m_settingsFactory));
         m_window = new MainWindow(m_state, m_parts);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
