@@ -125,14 +125,20 @@ void noteFirstView(const AppState &state, AppRun &run)
                      qPrintable(run.selectedID.value_or("nothing")), qPrintable(run.firstRows.join(", ")));
 }
 
+// The real main window with the tree pane and inspector the program uses.
+LumenkiteApp *makeApp()
+{
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    parts.inspector = makeInspectorPane;
+    return new LumenkiteApp(parts);
+}
+
 // The real window started again on the cache the scan wrote: its first view.
 AppRun appFromCache()
 {
     AppRun run;
-    ContentViewParts parts;
-    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
-    parts.inspector = makeInspectorPane;
-    auto *app = new LumenkiteApp(parts);
+    auto *app = makeApp();
     AppState *state = app->state();
     app->show();
     QElapsedTimer clock;
@@ -158,10 +164,7 @@ AppRun appFromCache()
 AppRun appScan()
 {
     AppRun run;
-    ContentViewParts parts;
-    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
-    parts.inspector = makeInspectorPane;
-    auto *app = new LumenkiteApp(parts);
+    auto *app = makeApp();
     AppState *state = app->state();
 
     QEventLoop loop;
@@ -312,14 +315,6 @@ void spin(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-LumenkiteApp *makeApp()
-{
-    ContentViewParts parts;
-    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
-    parts.inspector = makeInspectorPane;
-    return new LumenkiteApp(parts);
 }
 
 // The window on an empty library, once its (empty) scan is done: the memory reference.

@@ -331,13 +331,8 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
     noteVideosAppended(fresh, start, filterGrows);
     if (!notify)
         return;
-    emit allVideosChanged();
-    emit filteredVideosChanged();
-    emit totalVideoBytesChanged();
-    emit extensionCountsChanged();
-    emit indexedVideoCountChanged();
-    emit primarySelectedVideoChanged();
-    emit selectedVideosChanged();
+    d->scanSignalsPending = true;
+    flushScanSignals();
 }
 
 void AppState::noteVideosAppended(const QList<VideoFile> &fresh, qsizetype, bool filteredDone)
