@@ -47,6 +47,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -58,6 +59,13 @@ struct Options {
     int folders = 1000;
     int filesPerFolder = 1000;
 };
+
+// Bytes the heap holds in live blocks (a walk of every arena, so only now and then).
+double heapInUseMB()
+{
+    const struct mallinfo2 heap = mallinfo2();
+    return double(heap.uordblks + heap.hblkhd) / 1048576.0;
+}
 
 double residentMB()
 {
@@ -353,12 +361,15 @@ int main(int argc, char **argv)
     };
 
     // Sampled on a thread of its own, so a stalled GUI thread does not thin out the samples.
-    struct Sample { double minute; double mb; };
+    struct Sample { double minute; double mb; double heapMB; };
+    // Walking the heap takes its locks: only on request, and then the stall figures suffer.
+    const bool verbose = qEnvironmentVariableIsSet("LUMENKITE_SOAK_HEAP");
     std::vector<Sample> samples;
     std::mutex samplesLock;
     QElapsedTimer useClock;
     const double useMs = o.minutes * 60'000.0;
-    double rssAfterMinute = -1, rssBeforeRescan = -1, rssAfterRescan = -1;
+    double rssAfterMinute = -1, rssBeforeRescan = -1, rssAfterRescan = -1, heapBeforeRescan = -1,
+           heapAfterRescan = -1;
     std::atomic<bool> sampling{true};
     {
         QEventLoop loop;
@@ -369,11 +380,14 @@ int main(int argc, char **argv)
                 loop.quit();
                 return;
             }
-            if (rescanned && rssAfterRescan < 0 && !state->isScanning())
+            if (rescanned && rssAfterRescan < 0 && !state->isScanning()) {
                 rssAfterRescan = residentMB();
+                heapAfterRescan = heapInUseMB();
+            }
             if (!rescanned && useClock.elapsed() >= useMs / 2 && !state->isScanning()) {
                 rescanned = true;
                 rssBeforeRescan = residentMB();
+                heapBeforeRescan = heapInUseMB();
                 lastAction = "rescan";
                 clickButton("rescanButton");
                 ++rescans;
@@ -401,7 +415,7 @@ int main(int argc, char **argv)
                 const double minute = useClock.elapsed() / 60'000.0;
                 {
                     std::lock_guard lock(samplesLock);
-                    samples.push_back({minute, residentMB()});
+                    samples.push_back({minute, residentMB(), verbose ? heapInUseMB() : 0.0});
                     if (rssAfterMinute < 0 && minute >= std::min(1.0, o.minutes / 2))
                         rssAfterMinute = samples.back().mb;
                 }
@@ -429,8 +443,10 @@ int main(int argc, char **argv)
         loop.exec();
     }
     ticker.stop();
-    if (rescanned && rssAfterRescan < 0)
+    if (rescanned && rssAfterRescan < 0) {
         rssAfterRescan = residentMB();
+        heapAfterRescan = heapInUseMB();
+    }
     std::printf("use ended after %.1f s\n", useClock.elapsed() / 1000.0);
     std::fflush(stdout);
     const double rssEnd = residentMB();
@@ -440,9 +456,20 @@ int main(int argc, char **argv)
     if (rssAfterMinute < 0)
         rssAfterMinute = rssEnd;
     const double growth = rssEnd - rssAfterMinute;
-    std::printf("memory samples (minute: MB):");
-    for (size_t i = 0; i < samples.size(); i += 15)
-        std::printf(" %.1f:%.0f", samples[i].minute, samples[i].mb);
+    // What the heap holds in live blocks against what it keeps free tells a leak from a heap
+    // that was not given back.
+    const struct mallinfo2 heap = mallinfo2();
+    std::printf("heap in live blocks: %.0f MB before the rescan, %.0f MB after, %.0f MB at the end (%.0f MB free in "
+                "the heap)\n",
+                heapBeforeRescan, heapAfterRescan, double(heap.uordblks + heap.hblkhd) / 1048576.0,
+                double(heap.fordblks) / 1048576.0);
+    std::printf("memory samples (minute: MB%s):", verbose ? " resident/heap in use" : "");
+    for (size_t i = 0; i < samples.size(); i += verbose ? 1 : 15) {
+        if (verbose)
+            std::printf(" %.1f:%.0f/%.0f", samples[i].minute, samples[i].mb, samples[i].heapMB);
+        else
+            std::printf(" %.1f:%.0f", samples[i].minute, samples[i].mb);
+    }
     std::printf("\n");
     std::fflush(stdout);
     const qsizetype listedEnd = state->allVideos().size();

@@ -854,8 +854,13 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
 void AppState::refreshTree()
 {
     ensureFiltered();
-    // Score-ordered results are small; a scan grows its trees its own way.
-    if (d->filteredByScore || d->consumer || qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum) {
+    // Score-ordered results are small; a scan grows its trees its own way. A small result
+    // of a large library still goes to the worker while the library's name order is being
+    // made: building it here would wait for all of it.
+    const bool ranksPending = !d->filteredByScore && !d->consumer && libraryIndex().size() >= kBackgroundRebuildMinimum &&
+                              !libraryIndex().nameRanksReady();
+    if (d->filteredByScore || d->consumer ||
+        (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending)) {
         rebuildTree(false);
         return;
     }

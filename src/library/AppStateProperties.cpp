@@ -119,9 +119,23 @@ void AppState::setIsShowingCachedScan(bool value)
 void AppState::setScopeCache(const ScopeCache &value)
 {
     joinScopeCacheLoad();
-    if (assign(m_scopeCache, value)) {
-        emit scopeCacheChanged();
+    // Records are told apart by their lists' storage, not their contents: comparing a rescan's
+    // million videos with the last scan's held the window up, and an equal-content list in
+    // other storage is taken too, so the one left behind can be freed.
+    const auto sameRecord = [](const CachedScopeScan &a, const CachedScopeScan &b) {
+        return a.videos.size() == b.videos.size() && a.videos.constData() == b.videos.constData() &&
+               a.scopeKey == b.scopeKey && a.deniedFolders == b.deniedFolders && a.scannedAt == b.scannedAt;
+    };
+    bool same = m_scopeCache.size() == value.size();
+    for (auto it = value.cbegin(); same && it != value.cend(); ++it) {
+        const auto mine = m_scopeCache.constFind(it.key());
+        same = mine != m_scopeCache.cend() && sameRecord(*mine, *it);
     }
+    if (same)
+        return;
+    // The cache replaced may hold the last copy of a large library: taken apart on a worker.
+    releaseOnWorker(std::make_shared<ScopeCache>(std::exchange(m_scopeCache, value)));
+    emit scopeCacheChanged();
 }
 
 void AppState::setAllVideos(const QList<VideoFile> &value)

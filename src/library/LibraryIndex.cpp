@@ -212,6 +212,7 @@ const std::vector<int> &LibraryIndex::nameRanks() const
                 ++rank;
             m_ranks[size_t(order[j])] = rank;
         }
+        m_ranksReady.store(true, std::memory_order_release);
     });
     return m_ranks;
 }

@@ -7,6 +7,7 @@
 
 #include <limits>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -50,6 +51,8 @@ public:
     // The rank of each video's name in the collation the tree sorts names by: equal names
     // share a rank, so comparing ranks answers as comparing the names would.
     const std::vector<int> &nameRanks() const;
+    // Whether nameRanks() answers at once (a large library's ranks take a while to make).
+    bool nameRanksReady() const { return m_ranksReady.load(std::memory_order_acquire); }
     // Modification instants, ms since the epoch; kNoDate for a video without a valid date.
     static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
     const std::vector<qint64> &modifiedMs() const { return keys().modifiedMs; }
@@ -80,6 +83,7 @@ private:
     mutable std::once_flag m_keysOnce, m_ranksOnce;
     mutable Keys m_keys;
     mutable std::vector<int> m_ranks;
+    mutable std::atomic<bool> m_ranksReady{false};
     static constexpr int kSortOrders = 4;
     mutable std::once_flag m_permutationOnce[kSortOrders];
     mutable std::vector<int> m_permutations[kSortOrders];
