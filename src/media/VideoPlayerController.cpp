@@ -214,7 +214,6 @@ void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double st
         m_mpvEngine->setPendingLoad(std::nullopt);
         m_mpvEngine->command({QStringLiteral("stop")});
     }
-    m_nativeSourceFailed = false;
     m_player->setSource(url);
     applyNativeVolume();
     bumpSurfaceToken();
@@ -317,17 +316,7 @@ void VideoPlayerController::onNativeError()
     if (m_isUsingMPV || m_currentURL.isEmpty() || m_tornDown)
         return;
     m_decodeCheck.stop();
-    // The failed source is left in the platform player until it takes another file:
-    // stopping a pipeline that has just failed waits for a state change that does not come,
-    // and the window froze for up to a second on each file it could not open. Not from
-    // within the player's own error report either.
-    m_nativeSourceFailed = true;
-    QPointer<VideoPlayerController> self(this);
-    const quint64 generation = m_loadGeneration;
-    QTimer::singleShot(0, this, [self, generation] {
-        if (self && self->m_loadGeneration == generation)
-            self->fallBackToMPV();
-    });
+    fallBackToMPV();
 }
 
 void VideoPlayerController::onNativeTick()
@@ -365,8 +354,7 @@ void VideoPlayerController::pushStateToEngine()
 
 void VideoPlayerController::loadMPV(const QUrl &url, bool autoplay, double start)
 {
-    if (!m_nativeSourceFailed)
-        m_player->setSource(QUrl());
+    m_player->setSource(QUrl());
     if (!m_mpvEngine) {
         m_mpvEngine = MPVPlayerEngine::create();
         if (m_mpvEngine) {

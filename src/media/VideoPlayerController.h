@@ -142,7 +142,6 @@ private:
     int m_surfaceRefreshToken = 0;
     bool m_isLooping = false;
     bool m_tornDown = false;
-    bool m_nativeSourceFailed = false; // the platform player still holds a source that failed
 
     // Native: the periodic tick and the decode check of the current item.
     QTimer m_nativeTick;
