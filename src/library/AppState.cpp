@@ -102,7 +102,13 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     // window can show itself meanwhile; the first reader of the cache waits for it. The
     // index of the record the window opens on is made there too.
     const QString openingKey = scopeCacheKey();
-    d->cacheLoad = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey] {
+    // And its first tree, whole and opened by the rule, so the window does not build it.
+    auto layout = std::make_shared<Private::PreparedTree>();
+    if (const std::optional<QUrl> root = m_activeScope.rootURL())
+        layout->rootPath = standardizedPath(root->toLocalFile());
+    layout->compact = m_compactSingleChildFolders;
+    layout->order = m_sortOrder;
+    d->cacheLoad = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey, layout] {
         Private::CacheLoad loaded;
         loaded.cache = ScopeCacheCodec::load(cachePath, volumes);
         const auto record = loaded.cache.constFind(openingKey);
@@ -110,8 +116,14 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
             auto index = std::make_shared<const LibraryIndex>(record->videos);
             index->nameRanks();
             index->sortPermutation(VideoSortOrder::nameAsc);
-            index->filter({});
+            const std::vector<int> all = index->filter({});
+            layout->index = index;
+            layout->roots = LumenkiteBuilder::buildTree(*index, all, layout->rootPath, layout->compact, layout->order);
+            LumenkiteBuilder::collectFolderIDs(layout->roots, 0, 2, all.size() <= size_t(kExpandAllLimit),
+                                               layout->expanded);
+            layout->rows = LumenkiteBuilder::flatten(layout->roots, false, layout->expanded);
             loaded.index = std::move(index);
+            loaded.tree = layout;
         }
         return loaded;
     });
@@ -483,6 +495,7 @@ void AppState::joinScopeCacheLoad() const
     Private::CacheLoad loaded = d->cacheLoad.get();
     const_cast<AppState *>(this)->m_scopeCache = std::move(loaded.cache);
     d->preparedIndex = std::move(loaded.index);
+    d->preparedTree = std::move(loaded.tree);
 }
 
 void AppState::afterScopeCacheLoads(std::function<void()> then)
@@ -713,6 +726,38 @@ void AppState::rebuildTree(bool autoExpand)
     d->lastRebuildMs = clock.elapsed();
     emit treeRebuilt();
     runAfterRebuild();
+}
+
+bool AppState::takePreparedTree()
+{
+    const std::shared_ptr<Private::PreparedTree> tree = std::exchange(d->preparedTree, nullptr);
+    if (!tree)
+        return false;
+    ensureFiltered();
+    std::optional<QString> rootPath;
+    if (const std::optional<QUrl> root = m_activeScope.rootURL())
+        rootPath = standardizedPath(root->toLocalFile());
+    // It serves only the very list it was made of, unfiltered, in the layout asked for now,
+    // and opened by the rule.
+    const bool fits = d->index == tree->index && !d->filteredByScore && !aiSearchActive() &&
+                      d->filteredCriteria == LibraryIndex::Criteria{} && tree->rootPath == rootPath &&
+                      tree->compact == m_compactSingleChildFolders && tree->order == m_sortOrder &&
+                      m_expandedFolderIDs.isEmpty() && trimmed(m_searchQuery).isEmpty();
+    if (!fits) {
+        releaseOnWorker(tree);
+        return false;
+    }
+    ++d->rebuildGeneration; // a tree still being built on a worker is older than this one
+    setTreeRoots(tree->roots);
+    releaseOnWorker(std::make_shared<QList<VideoFile>>(std::exchange(d->treeSource, {})));
+    d->treeSourceEpoch = 0;
+    setExpandedFolderIDs(tree->expanded);
+    d->automaticExpansion = true;
+    publishRows(tree->rows);
+    d->lastRebuildMs = 0;
+    emit treeRebuilt();
+    runAfterRebuild();
+    return true;
 }
 
 void AppState::runAfterRebuild()

@@ -557,6 +557,8 @@ private:
     FilterTest filterTest() const;
     const LibraryIndex &libraryIndex() const;
     void joinScopeCacheLoad() const;
+    // Shows the tree made while the cache was read, when it fits the library and the view.
+    bool takePreparedTree();
     LibraryIndex::Criteria filterCriteria() const;
     void ensureFiltered() const;
     void ensureCounts() const;

@@ -204,12 +204,25 @@ struct AppState::Private {
 
     // The cache file is read on a worker at start-up; the index of the record the window
     // opens on is made there too.
+    // The first tree of the record the window opens on, made with the cache's index and the
+    // layout asked for when it was made.
+    struct PreparedTree {
+        std::shared_ptr<const LibraryIndex> index;
+        std::optional<QString> rootPath;
+        bool compact = false;
+        VideoSortOrder order = VideoSortOrder::nameAsc;
+        QList<VideoFolderNodePtr> roots;
+        QSet<QString> expanded;
+        QList<TreeRow> rows;
+    };
     struct CacheLoad {
         ScopeCache cache;
         std::shared_ptr<const LibraryIndex> index;
+        std::shared_ptr<PreparedTree> tree;
     };
     std::future<CacheLoad> cacheLoad;
     std::shared_ptr<const LibraryIndex> preparedIndex;
+    std::shared_ptr<PreparedTree> preparedTree;
     QTimer cacheLoadPoll;
     QList<std::function<void()>> afterCacheLoad;
 

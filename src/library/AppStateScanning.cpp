@@ -96,7 +96,8 @@ void AppState::applyActiveScope()
     setExpandedFolderIDs({});
     setSelectedVideoIDs({});
     setPrimarySelectedVideoID(std::nullopt);
-    rebuildTree(true);
+    if (!takePreparedTree())
+        rebuildTree(true);
     selectFirstVideoRow();
     if (m_isAISearchMode && !m_searchQuery.isEmpty())
         scheduleAISearch();
@@ -122,6 +123,8 @@ void AppState::startScan()
     d->reselectAfterScan = rescan ? m_primarySelectedVideoID : std::nullopt;
     cancelConsumer();
     ++d->rebuildGeneration; // a tree still being built belongs to the library left behind
+    if (d->preparedTree)
+        releaseOnWorker(std::exchange(d->preparedTree, nullptr));
     d->afterRebuild = {};
     setIsScanning(true);
     setIsShowingCachedScan(false);

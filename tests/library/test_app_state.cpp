@@ -712,6 +712,54 @@ TEST_F(AppStateTest, LargeRealScanEndsShowingWhatAStartFromItsCacheShows)
     EXPECT_EQ(fromCache.selected, scanned.selected);
 }
 
+// A start from the cache shows the tree made while the cache was read: the same rows, folders
+// opened and selection as a tree the window builds itself, and a tree built anew when the
+// view asked for is not the one it was made for.
+TEST_F(AppStateTest, StartFromTheCacheShowsTheTreeMadeWhileItWasRead)
+{
+    const QString home = QDir::homePath() + "/Videos";
+    QList<VideoFile> videos;
+    for (int f = 0; f < 30; ++f)
+        for (int i = 0; i < 4; ++i)
+            videos.append(mem(QString("%1/f%2/v%3.mp4").arg(home).arg(f).arg(i), 100 + f * 7 + i));
+    {
+        auto s = makeState();
+        s->selectScope(ScanScope::homeDirectory());
+        scanner.batch(videos);
+        scanner.complete();
+        s->waitForCacheWrites();
+    }
+    const auto rowIDs = [](const AppState &s) {
+        QStringList out;
+        for (const TreeRow &r : s.flattenedRows())
+            out.append(r.id());
+        return out;
+    };
+    for (const bool sortChanged : {false, true}) {
+        SCOPED_TRACE(sortChanged);
+        auto s = makeState();
+        if (sortChanged)
+            s->setSortOrder(VideoSortOrder::sizeDesc);
+        bool applied = false;
+        s->afterScopeCacheLoads([&] {
+            s->applyActiveScope();
+            applied = true;
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return applied; }, 10000));
+        ASSERT_TRUE(s->isShowingCachedScan());
+        ASSERT_EQ(s->allVideos().size(), videos.size());
+        const QStringList shown = rowIDs(*s);
+        const QSet<QString> expanded = s->expandedFolderIDs();
+        const std::optional<QString> selected = s->primarySelectedVideoID();
+        ASSERT_FALSE(shown.isEmpty());
+        ASSERT_TRUE(selected.has_value());
+        s->rebuildTree(true);
+        EXPECT_EQ(rowIDs(*s), shown);
+        EXPECT_EQ(s->expandedFolderIDs(), expanded);
+        EXPECT_EQ(s->primarySelectedVideoID(), selected);
+    }
+}
+
 // A library change while a large scan's last videos are joining on a worker (here a
 // compression that replaced a video, which moves it to the end with its new size): what the
 // worker made from the library as it was is not taken, the videos join the library as it
