@@ -1,6 +1,7 @@
 // Driving the real window in the soak programs.
 #pragma once
 
+#include "platform/MemoryTuning.h"
 #include "library/AppState.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -33,6 +34,8 @@ inline QString sandboxHome(const QString &sandbox)
 // QApplication exists.
 inline void actAsTheProgram()
 {
+    // The program's own heap settings: the memory figures are the program's.
+    tuneMemoryForLargeLibraries();
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");
     std::setlocale(LC_NUMERIC, "C");

@@ -499,6 +499,10 @@ bool AppState::finishScanMerge()
             return false;
         appendVideos(fresh, false);
     } else {
+        // An index made meanwhile (the sidebar's counts, a sort) describes the list the merge
+        // started from: the filtered positions now reach past it.
+        if (d->index)
+            releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
         // The containers replaced are taken apart on a worker, with the copies the merge
         // started from.
         auto old = std::make_shared<std::tuple<QList<VideoFile>, QHash<QString, qsizetype>, QList<VideoFile>>>();
