@@ -311,8 +311,7 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
     // The index covers the list as it was. It shares the list: let go of it first, so the
     // list is this state's own again and grows without a copy; a large one is taken apart
     // on a worker.
-    if (d->index)
-        releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
+    releaseIndex();
     // A list of our own grows in place (videos are relocatable, appending reallocates in
     // doublings); a shared one must be copied, and then with room for many more batches.
     const auto grow = [](QList<VideoFile> &list, qsizetype more) {
@@ -704,7 +703,20 @@ void AppState::rebuildTree(bool autoExpand)
     std::optional<QString> rootPath;
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         rootPath = standardizedPath(root->toLocalFile());
-    if (d->filteredByScore)
+    const bool expandByRule = autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion);
+    // The tree made while the cache was read serves only the very list it was made of,
+    // unfiltered, in the layout asked for now, and opened by the rule.
+    std::shared_ptr<Private::PreparedTree> prepared = std::exchange(d->preparedTree, nullptr);
+    if (prepared &&
+        !(expandByRule && m_expandedFolderIDs.isEmpty() && d->index == prepared->index && !d->filteredByScore &&
+          !aiSearchActive() && d->filteredCriteria == LibraryIndex::Criteria{} && prepared->rootPath == rootPath &&
+          prepared->compact == m_compactSingleChildFolders && prepared->order == m_sortOrder &&
+          trimmed(m_searchQuery).isEmpty())) {
+        releaseOnWorker(std::move(prepared));
+    }
+    if (prepared)
+        setTreeRoots(prepared->roots);
+    else if (d->filteredByScore)
         setTreeRoots(LumenkiteBuilder::buildTree(d->filtered, rootPath, m_compactSingleChildFolders, m_sortOrder,
                                                  m_aiSearchScores));
     else
@@ -715,49 +727,22 @@ void AppState::rebuildTree(bool autoExpand)
     d->treeSourceEpoch = 0;
     // An expansion made automatically for an earlier tree is redone for this one: the first
     // batches of a scan show only part of the final tree, whose folders it may not name.
-    if (autoExpand && (m_expandedFolderIDs.isEmpty() || d->automaticExpansion)) {
+    if (expandByRule) {
         QSet<QString> ids;
-        const bool all = filteredVideoCount() <= kExpandAllLimit;
-        LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 2, all, ids);
+        if (prepared)
+            ids = prepared->expanded;
+        else
+            LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 2, filteredVideoCount() <= kExpandAllLimit, ids);
         setExpandedFolderIDs(ids);
         d->automaticExpansion = true;
     }
-    reflatten(!trimmed(m_searchQuery).isEmpty());
+    if (prepared)
+        publishRows(prepared->rows);
+    else
+        reflatten(!trimmed(m_searchQuery).isEmpty());
     d->lastRebuildMs = clock.elapsed();
     emit treeRebuilt();
     runAfterRebuild();
-}
-
-bool AppState::takePreparedTree()
-{
-    const std::shared_ptr<Private::PreparedTree> tree = std::exchange(d->preparedTree, nullptr);
-    if (!tree)
-        return false;
-    ensureFiltered();
-    std::optional<QString> rootPath;
-    if (const std::optional<QUrl> root = m_activeScope.rootURL())
-        rootPath = standardizedPath(root->toLocalFile());
-    // It serves only the very list it was made of, unfiltered, in the layout asked for now,
-    // and opened by the rule.
-    const bool fits = d->index == tree->index && !d->filteredByScore && !aiSearchActive() &&
-                      d->filteredCriteria == LibraryIndex::Criteria{} && tree->rootPath == rootPath &&
-                      tree->compact == m_compactSingleChildFolders && tree->order == m_sortOrder &&
-                      m_expandedFolderIDs.isEmpty() && trimmed(m_searchQuery).isEmpty();
-    if (!fits) {
-        releaseOnWorker(tree);
-        return false;
-    }
-    ++d->rebuildGeneration; // a tree still being built on a worker is older than this one
-    setTreeRoots(tree->roots);
-    releaseOnWorker(std::make_shared<QList<VideoFile>>(std::exchange(d->treeSource, {})));
-    d->treeSourceEpoch = 0;
-    setExpandedFolderIDs(tree->expanded);
-    d->automaticExpansion = true;
-    publishRows(tree->rows);
-    d->lastRebuildMs = 0;
-    emit treeRebuilt();
-    runAfterRebuild();
-    return true;
 }
 
 void AppState::runAfterRebuild()
@@ -994,6 +979,13 @@ void AppState::publishRows(const QList<TreeRow> &rows)
     // are not compared row by row.
     m_flattenedRows = rows;
     emit flattenedRowsChanged();
+}
+
+void AppState::releaseIndex()
+{
+    // The index shares the library's list; a large one takes long to take apart.
+    if (d->index)
+        releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
 }
 
 void AppState::releaseOnWorker(std::shared_ptr<void> garbage)

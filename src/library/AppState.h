@@ -539,6 +539,8 @@ private:
     void startBackgroundRebuild(const QList<VideoFile> &list, bool autoExpand, bool withIndex = false);
     void publishRows(const QList<TreeRow> &rows);
     void releaseOnWorker(std::shared_ptr<void> garbage);
+    // Lets go of the library's index (it describes the list as it was), freed on a worker.
+    void releaseIndex();
     void runAfterRebuild();
     void flushScanSignals();
     bool publishScanPending();
@@ -557,8 +559,6 @@ private:
     FilterTest filterTest() const;
     const LibraryIndex &libraryIndex() const;
     void joinScopeCacheLoad() const;
-    // Shows the tree made while the cache was read, when it fits the library and the view.
-    bool takePreparedTree();
     LibraryIndex::Criteria filterCriteria() const;
     void ensureFiltered() const;
     void ensureCounts() const;

@@ -96,8 +96,7 @@ void AppState::applyActiveScope()
     setExpandedFolderIDs({});
     setSelectedVideoIDs({});
     setPrimarySelectedVideoID(std::nullopt);
-    if (!takePreparedTree())
-        rebuildTree(true);
+    rebuildTree(true);
     selectFirstVideoRow();
     if (m_isAISearchMode && !m_searchQuery.isEmpty())
         scheduleAISearch();
@@ -406,8 +405,7 @@ void AppState::startScanMerge()
         return;
     }
     // The index shares the list and describes it as it is: let go of it (on a worker).
-    if (d->index)
-        releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
+    releaseIndex();
     auto merge = std::make_shared<Private::ScanMerge>();
     merge->generation = ++d->mergeGeneration;
     merge->base = m_allVideos;
@@ -501,8 +499,7 @@ bool AppState::finishScanMerge()
     } else {
         // An index made meanwhile (the sidebar's counts, a sort) describes the list the merge
         // started from: the filtered positions now reach past it.
-        if (d->index)
-            releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
+        releaseIndex();
         // The containers replaced are taken apart on a worker, with the copies the merge
         // started from.
         auto old = std::make_shared<std::tuple<QList<VideoFile>, QHash<QString, qsizetype>, QList<VideoFile>>>();
