@@ -6,7 +6,6 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 
-#include <sys/mman.h>
 
 #include <cmath>
 #include <cstdint>
@@ -486,7 +485,11 @@ QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const LibraryIndex &librar
 {
     if (subset.empty())
         return {};
-    Build build(library.videos(), &subset, &library, compactFolders, sortOrder, scores);
+    // While a large library's names are still being ranked (on several threads, after a scan
+    // or a rescan), a small part of it is ordered by collating its own names sooner than the
+    // ranks of all of them would be ready.
+    const bool ownNames = !library.nameRanksReady() && qsizetype(subset.size()) * 8 <= library.size();
+    Build build(library.videos(), &subset, ownNames ? nullptr : &library, compactFolders, sortOrder, scores);
     return build.run(rootPath);
 }
 
@@ -520,14 +523,9 @@ void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expa
     else
         into = QList<TreeRow>();
     into.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
-    // Tens of megabytes of fresh rows are better mapped in large pages where the system allows
-    // it: touching them page by page for the first time costs more than filling them.
-    constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
-    const uintptr_t start = reinterpret_cast<uintptr_t>(into.constData());
-    const uintptr_t begin = (start + kLargePage - 1) & ~(kLargePage - 1);
-    const uintptr_t end = (start + uintptr_t(into.capacity()) * sizeof(TreeRow)) & ~(kLargePage - 1);
-    if (end > begin + 2 * kLargePage)
-        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+    // No large pages are asked for these rows: where the system compacts memory to make them
+    // on the first touch (its default for regions that ask), a fragmented heap of a long
+    // session made the first large flatten several times slower than filling small pages.
     flatten(roots, {}, 0, {}, expandAll, expandedIDs, into);
 }
 

@@ -361,6 +361,23 @@ TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
             }
         }
     }
+    // A small part of a library whose names are not ranked yet (as after a rescan) is
+    // ordered by its own names, without waiting for the ranks of all of them, and alike.
+    std::vector<int> few;
+    for (int i = 0; i < int(videos.size()); i += 11)
+        few.push_back(i);
+    QList<VideoFile> copied;
+    for (int i : few)
+        copied.append(videos[i]);
+    for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
+        const LibraryIndex unranked(videos);
+        const auto fromIndex = LumenkiteBuilder::buildTree(unranked, few, QString("/lib"), true, order);
+        EXPECT_FALSE(unranked.nameRanksReady());
+        EXPECT_EQ(shapes(LumenkiteBuilder::flatten(fromIndex, true, {})),
+                  shapes(LumenkiteBuilder::flatten(LumenkiteBuilder::buildTree(copied, QString("/lib"), true, order),
+                                                   true, {})))
+            << VideoSortOrderInfo::rawValue(order).toStdString();
+    }
 }
 
 // Large results are built on a worker and shown in one step; whatever the settings, the
