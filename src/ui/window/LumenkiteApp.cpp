@@ -8,6 +8,7 @@
 #include "library/AppState.h"
 #include "library/L10n.h"
 #include "platform/DesktopServices.h"
+#include "platform/MemoryTuning.h"
 #include "search/AppOnDeviceSearchServices.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -294,6 +296,14 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
         if (m_settings && m_window)
             LinearTheme::applyColorScheme(m_settings, m_window->contentView()->preferredScheme());
     });
+    // The heap keeps large blocks so rebuilds of a big library reuse them; once the user
+    // pauses, what a rescan or a rebuild left free goes back to the system.
+    auto *idle = new QTimer(this);
+    idle->setSingleShot(true);
+    idle->setInterval(kReleaseMemoryWhenIdleMs);
+    connect(idle, &QTimer::timeout, this, [] { releaseFreeMemorySoon(); });
+    for (auto signal : {&AppState::allVideosChanged, &AppState::flattenedRowsChanged})
+        connect(m_state, signal, idle, qOverload<>(&QTimer::start));
 }
 
 LumenkiteApp::~LumenkiteApp()

@@ -74,6 +74,8 @@ public:
 
     static constexpr QSize kDefaultSize{1280, 800};
     static constexpr QSize kMinimumSize{960, 620};
+    // Quiet time after the library or its rows change before free heap is given back.
+    static constexpr int kReleaseMemoryWhenIdleMs = 2000;
 
 private:
     AppState *m_state;
