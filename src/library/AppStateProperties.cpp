@@ -187,6 +187,17 @@ void AppState::setActiveExtensionFilter(const std::optional<QString> &value)
 void AppState::setSearchQuery(const QString &value)
 {
     if (assign(m_searchQuery, value)) {
+        if (!m_isAISearchMode) {
+            // The tree's rebuild (on its worker when large) starts before the widgets hear of
+            // the new query: they then catch up while it is built, instead of it waiting for them.
+            d->filteredValid = false;
+            d->filteredListValid = false;
+            d->filteredBytesCount = -1;
+            searchQueryHook();
+            emit searchQueryChanged();
+            emit filteredVideosChanged();
+            return;
+        }
         emit searchQueryChanged();
         invalidate(Derived::filtered);
     }

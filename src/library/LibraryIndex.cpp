@@ -17,7 +17,7 @@ template <typename Work> void forChunks(qsizetype n, Work &&work)
 {
     constexpr qsizetype kChunkMinimum = 100'000;
     const qsizetype threads =
-        std::clamp<qsizetype>(n / kChunkMinimum, 1, std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 4));
+        std::clamp<qsizetype>(n / kChunkMinimum, 1, std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 8));
     if (threads == 1) {
         work(0, qsizetype(0), n);
         return;
@@ -124,7 +124,7 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
                k.foldedNames[size_t(i)].contains(query);
     };
     const qsizetype n = within ? qsizetype(within->size()) : m_videos.size();
-    std::vector<std::vector<int>> parts(4);
+    std::vector<std::vector<int>> parts(8);
     forChunks(n, [&](int part, qsizetype from, qsizetype to) {
         std::vector<int> &out = parts[size_t(part)];
         for (qsizetype j = from; j < to; ++j) {

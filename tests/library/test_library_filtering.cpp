@@ -121,15 +121,21 @@ TEST(LibraryFiltering, StepByStepFilteringEqualsAFreshFilter)
     };
     AppState state;
     state.setAllVideos(videos);
+    // What a widget reads when it hears of a new query is the new query's result.
+    qsizetype countHeard = -1;
+    QObject::connect(&state, &AppState::searchQueryChanged, [&] { countHeard = state.filteredVideoCount(); });
     const QList<VideoFile> *current = &videos;
     for (const Step &step : steps) {
         if (step.library) {
             state.setAllVideos(*step.library);
             current = step.library;
         }
+        countHeard = -1;
         apply(state, step.settings);
         const QStringList expected = fresh(*current, step.settings);
         const std::string label = step.settings.query.toStdString();
+        if (countHeard >= 0)
+            EXPECT_EQ(countHeard, expected.size()) << label << " (as the change was heard)";
         EXPECT_EQ(ids(state.filteredVideos()), expected) << label;
         EXPECT_EQ(state.filteredVideoCount(), expected.size()) << label;
         qint64 bytes = 0;
