@@ -41,10 +41,31 @@ bool VideoPlayerController::isNativeExtension(const QUrl &url)
 
 VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
 {
+    // The platform player is made when a file first needs it: loading the media backend
+    // (on a first start it also surveys the system's plugins) held the window's first
+    // appearance up by a good part of a second.
+    m_nativeTick.setInterval(kNativeTickMs);
+    connect(&m_nativeTick, &QTimer::timeout, this, &VideoPlayerController::onNativeTick);
+    m_nativeTick.start();
+    m_decodeCheck.setInterval(kDecodePollMs);
+    connect(&m_decodeCheck, &QTimer::timeout, this, &VideoPlayerController::decodeCheckStep);
+    m_releaseMemory.setSingleShot(true);
+    m_releaseMemory.setInterval(kReleaseMemoryDelayMs);
+    connect(&m_releaseMemory, &QTimer::timeout, this, [] { releaseFreeMemorySoon(); });
+    m_mpvPoll.setInterval(kMPVPollMs);
+    connect(&m_mpvPoll, &QTimer::timeout, this, &VideoPlayerController::pollMPV);
+}
+
+VideoPlayerController::~VideoPlayerController() { teardown(); }
+
+QMediaPlayer *VideoPlayerController::nativePlayer()
+{
+    if (m_player)
+        return m_player;
     selectGStreamerBackend();
     m_player = new QMediaPlayer(this);
     m_audio = new QAudioOutput(this);
-    m_audio->setVolume(m_volume);
+    m_audio->setVolume(m_isMuted ? 0.0f : m_volume);
     m_player->setAudioOutput(m_audio);
     m_sink = new QVideoSink(this);
     m_player->setVideoSink(m_sink);
@@ -59,23 +80,11 @@ VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
         if (status == QMediaPlayer::EndOfMedia)
             onNativeEnd();
-
     });
     connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { onNativeError(); });
-
-    m_nativeTick.setInterval(kNativeTickMs);
-    connect(&m_nativeTick, &QTimer::timeout, this, &VideoPlayerController::onNativeTick);
-    m_nativeTick.start();
-    m_decodeCheck.setInterval(kDecodePollMs);
-    connect(&m_decodeCheck, &QTimer::timeout, this, &VideoPlayerController::decodeCheckStep);
-    m_releaseMemory.setSingleShot(true);
-    m_releaseMemory.setInterval(kReleaseMemoryDelayMs);
-    connect(&m_releaseMemory, &QTimer::timeout, this, [] { releaseFreeMemorySoon(); });
-    m_mpvPoll.setInterval(kMPVPollMs);
-    connect(&m_mpvPoll, &QTimer::timeout, this, &VideoPlayerController::pollMPV);
+    m_player->setPlaybackRate(m_playbackRate);
+    return m_player;
 }
-
-VideoPlayerController::~VideoPlayerController() { teardown(); }
 
 // --- published fields: written only on real changes ---
 
@@ -152,7 +161,8 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
         return;
     }
 
-    m_player->pause();
+    if (m_player)
+        m_player->pause();
     if (m_mpvEngine)
         m_mpvEngine->setFlag("pause", true);
     m_mpvPoll.stop();
@@ -172,7 +182,8 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
     m_stillTarget.reset();
 
     if (url.isEmpty()) {
-        m_player->setSource(QUrl());
+        if (m_player)
+            m_player->setSource(QUrl());
         if (m_mpvEngine) {
             m_mpvEngine->setPendingLoad(std::nullopt);
             m_mpvEngine->command({QStringLiteral("stop")});
@@ -185,7 +196,8 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
     if (url.isLocalFile() && !FileNames::isRegularFile(url.toLocalFile())) {
         // Gone, or no longer a regular file (a FIFO would block the player for good):
         // nothing is loaded and the card says the file cannot be played.
-        m_player->setSource(QUrl());
+        if (m_player)
+            m_player->setSource(QUrl());
         if (m_mpvEngine) {
             m_mpvEngine->setPendingLoad(std::nullopt);
             m_mpvEngine->command({QStringLiteral("stop")});
@@ -204,7 +216,10 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
         loadMPV(url, autoplay, start);
 }
 
-void VideoPlayerController::applyNativeVolume() { m_audio->setVolume(m_isMuted ? 0.0f : m_volume); }
+void VideoPlayerController::applyNativeVolume() {
+    if (m_audio)
+        m_audio->setVolume(m_isMuted ? 0.0f : m_volume);
+}
 
 void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double start)
 {
@@ -214,7 +229,7 @@ void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double st
         m_mpvEngine->setPendingLoad(std::nullopt);
         m_mpvEngine->command({QStringLiteral("stop")});
     }
-    m_player->setSource(url);
+    nativePlayer()->setSource(url);
     applyNativeVolume();
     bumpSurfaceToken();
     startDecodeCheck(start);
@@ -245,7 +260,7 @@ void VideoPlayerController::requestStill(double seconds)
         m_stillBusy = false;
         const QImage image = watcher->result();
         const bool wanted = generation == m_stillGeneration && !m_isUsingMPV && !m_tornDown
-                            && m_player->playbackState() == QMediaPlayer::StoppedState;
+                            && (!m_player || m_player->playbackState() == QMediaPlayer::StoppedState);
         if (wanted && !image.isNull()) {
             m_lastFrame = QVideoFrame();
             m_still = image;
@@ -283,7 +298,7 @@ void VideoPlayerController::startDecodeCheck(double start)
 
 void VideoPlayerController::decodeCheckStep()
 {
-    if (m_isUsingMPV || m_tornDown) {
+    if (m_isUsingMPV || m_tornDown || !m_player) {
         m_decodeCheck.stop();
         return;
     }
@@ -321,7 +336,7 @@ void VideoPlayerController::onNativeError()
 
 void VideoPlayerController::onNativeTick()
 {
-    if (m_isUsingMPV || m_currentURL.isEmpty())
+    if (m_isUsingMPV || m_currentURL.isEmpty() || !m_player)
         return;
     const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
     // Before the item is ready its position reads 0; keep the requested start shown.
@@ -354,7 +369,8 @@ void VideoPlayerController::pushStateToEngine()
 
 void VideoPlayerController::loadMPV(const QUrl &url, bool autoplay, double start)
 {
-    m_player->setSource(QUrl());
+    if (m_player)
+        m_player->setSource(QUrl());
     if (!m_mpvEngine) {
         m_mpvEngine = MPVPlayerEngine::create();
         if (m_mpvEngine) {
@@ -473,7 +489,7 @@ void VideoPlayerController::play()
         return;
     if (m_duration > 0 && m_currentTime >= m_duration - 0.15)
         seek(0);
-    m_player->setPlaybackRate(m_playbackRate);
+    nativePlayer()->setPlaybackRate(m_playbackRate);
     m_player->play();
     setPlaying(true);
 }
@@ -487,7 +503,8 @@ void VideoPlayerController::pause()
         }
         m_mpvEngine->setFlag("pause", true);
     } else {
-        m_player->pause();
+        if (m_player)
+            m_player->pause();
     }
     setPlaying(false);
 }
@@ -504,7 +521,7 @@ void VideoPlayerController::seek(double seconds)
         if (m_mpvPendingStart <= 0)
             m_mpvEngine->seek(t);
     } else {
-        m_player->setPosition(qint64(std::llround(t * 1000.0)));
+        nativePlayer()->setPosition(qint64(std::llround(t * 1000.0)));
         if (m_player->playbackState() == QMediaPlayer::StoppedState)
             requestStill(t);
     }
@@ -520,7 +537,8 @@ void VideoPlayerController::setPlaybackRate(float rate)
     if (m_isUsingMPV && m_mpvEngine)
         m_mpvEngine->setDouble("speed", rate);
     else if (m_isPlaying)
-        m_player->setPlaybackRate(rate);
+        if (m_player)
+            m_player->setPlaybackRate(rate);
 }
 
 void VideoPlayerController::toggleMute()
@@ -544,7 +562,7 @@ void VideoPlayerController::setVolume(float volume)
         m_mpvEngine->setDouble("volume", std::clamp(double(m_volume) * 100.0, 0.0, 100.0));
         m_mpvEngine->setFlag("mute", m_isMuted);
     } else {
-        m_audio->setVolume(m_volume);
+        applyNativeVolume();
     }
 }
 
@@ -552,7 +570,7 @@ void VideoPlayerController::fallBackToMPV()
 {
     if (m_currentURL.isEmpty() || m_isUsingMPV || !LibMPVLibrary::shared() || m_tornDown)
         return;
-    const bool wasPlaying = m_isPlaying || m_player->playbackState() == QMediaPlayer::PlayingState;
+    const bool wasPlaying = m_isPlaying || (m_player && m_player->playbackState() == QMediaPlayer::PlayingState);
     const double position = m_currentTime;
     load(m_currentURL, true, wasPlaying, false, position);
 }
@@ -583,7 +601,8 @@ void VideoPlayerController::teardown()
     if (m_tornDown)
         return;
     m_tornDown = true;
-    m_player->pause();
+    if (m_player)
+        m_player->pause();
     m_mpvPoll.stop();
     m_decodeCheck.stop();
     m_nativeTick.stop();

@@ -68,9 +68,10 @@ public:
 
     QUrl currentURL() const { return m_currentURL; }
     MPVPlayerEngine *mpvEngine() const { return m_mpvEngine.get(); }
+    // Null until a file first needs the platform player.
     QMediaPlayer *mediaPlayer() const { return m_player; }
     // Frames of the native player; surfaces paint `lastVideoFrame()`.
-    QVideoSink *videoSink() const { return m_sink; }
+    QVideoSink *videoSink() const { return m_sink; } // null until the platform player is made
     QVideoFrame lastVideoFrame() const { return m_lastFrame; }
     // The picture at the position of a native file that has not played yet (the player
     // shows none until then); null once the player delivers frames itself.
@@ -107,6 +108,8 @@ private:
     void loadMPV(const QUrl &url, bool autoplay, double start);
     void pushStateToEngine();
     void applyNativeVolume();
+    // The platform player, made on first use.
+    QMediaPlayer *nativePlayer();
     void startDecodeCheck(double start);
     void decodeCheckStep();
     void onNativeTick();
