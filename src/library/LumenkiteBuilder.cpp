@@ -6,7 +6,6 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 
-
 #include <cmath>
 #include <cstdint>
 #include <limits>

@@ -216,7 +216,8 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
         loadMPV(url, autoplay, start);
 }
 
-void VideoPlayerController::applyNativeVolume() {
+void VideoPlayerController::applyNativeVolume()
+{
     if (m_audio)
         m_audio->setVolume(m_isMuted ? 0.0f : m_volume);
 }
@@ -536,9 +537,8 @@ void VideoPlayerController::setPlaybackRate(float rate)
     }
     if (m_isUsingMPV && m_mpvEngine)
         m_mpvEngine->setDouble("speed", rate);
-    else if (m_isPlaying)
-        if (m_player)
-            m_player->setPlaybackRate(rate);
+    else if (m_isPlaying && m_player)
+        m_player->setPlaybackRate(rate);
 }
 
 void VideoPlayerController::toggleMute()
