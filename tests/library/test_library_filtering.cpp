@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCollator>
+#include <QCollatorSortKey>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -383,6 +385,35 @@ TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
                   shapes(LumenkiteBuilder::flatten(LumenkiteBuilder::buildTree(copied, QString("/lib"), true, order),
                                                    true, {})))
             << VideoSortOrderInfo::rawValue(order).toStdString();
+    }
+}
+
+// A library large enough to be ranked in parts on several threads (and merged in parallel)
+// ranks its names as one plain collation of all of them does: equal names share a rank.
+TEST(LibraryFiltering, NamesRankedInPartsEqualOnePlainCollation)
+{
+    const QList<VideoFile> videos = tiedLibrary(90'000, 11);
+    const LibraryIndex index(videos);
+    const std::vector<int> &ranks = index.nameRanks();
+    ASSERT_EQ(ranks.size(), size_t(videos.size()));
+    // The tree's collation: numeric, case-blind, and English where the locale is C.
+    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                                          : QLocale());
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<int> order(size_t(videos.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(order.size());
+    for (const VideoFile &v : videos)
+        keys.push_back(collator.sortKey(v.name));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    for (size_t j = 1; j < order.size(); ++j) {
+        const int a = order[j - 1], b = order[j];
+        const bool equal = keys[size_t(a)].compare(keys[size_t(b)]) == 0;
+        ASSERT_EQ(equal ? ranks[size_t(a)] == ranks[size_t(b)] : ranks[size_t(a)] < ranks[size_t(b)], true)
+            << videos[a].name.toStdString() << " / " << videos[b].name.toStdString();
     }
 }
 
