@@ -391,8 +391,7 @@ void AppState::invalidate(unsigned derived)
     if (derived & (Derived::filtered | Derived::lookup))
         d->filteredBytesCount = -1;
     if (derived & Derived::filtered) {
-        d->filteredValid = false;
-        d->filteredListValid = false;
+        d->forgetFiltered();
         emit filteredVideosChanged();
     }
     if (derived & Derived::libraryCounts) {

@@ -237,6 +237,13 @@ struct AppState::Private {
     qint64 filteredBytes = 0;
     quint64 filteredBytesEpoch = 0;
     qsizetype filteredBytesCount = -1;
+    // The filtered result (and what is derived from it) is made anew on its next read.
+    void forgetFiltered()
+    {
+        filteredValid = false;
+        filteredListValid = false;
+        filteredBytesCount = -1;
+    }
     std::vector<int> filteredPositions;
     LibraryIndex::Criteria filteredCriteria;
     // The positions still belong to allVideos as it is (a grown query may narrow them).

@@ -190,9 +190,7 @@ void AppState::setSearchQuery(const QString &value)
         if (!m_isAISearchMode) {
             // The tree's rebuild (on its worker when large) starts before the widgets hear of
             // the new query: they then catch up while it is built, instead of it waiting for them.
-            d->filteredValid = false;
-            d->filteredListValid = false;
-            d->filteredBytesCount = -1;
+            d->forgetFiltered();
             searchQueryHook();
             emit searchQueryChanged();
             emit filteredVideosChanged();
