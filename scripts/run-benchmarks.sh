@@ -9,7 +9,7 @@ for b in "$build"/bench/bench_*; do
   echo "== $(basename "$b")"
   if [ "$(basename "$b")" = bench_app ] && command -v xvfb-run >/dev/null; then
     # The whole program: the real main window under Xvfb.
-    xvfb-run -a -s "-screen 0 1920x1080x24" env QT_QPA_PLATFORM=xcb "$b" || status=1
+    xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" env QT_QPA_PLATFORM=xcb "$b" || status=1
     continue
   fi
   QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$b" || status=1

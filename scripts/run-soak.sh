@@ -11,7 +11,7 @@ for s in "$build"/soak/soak_*; do
   name=$(basename "$s")
   echo "== $name"
   out=$(mktemp)
-  xvfb-run -a -s "-screen 0 1920x1080x24" env QT_QPA_PLATFORM=xcb "$s" 2>&1 | tee "$out"
+  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" env QT_QPA_PLATFORM=xcb "$s" 2>&1 | tee "$out"
   rc=${PIPESTATUS[0]}
   if grep -q '^SOAK ' "$out"; then
     grep '^SOAK ' "$out" >>"$log"

@@ -6,4 +6,4 @@ build=${1:-build}
 out="$build/screenshots"
 mkdir -p "$out"
 cmake --build "$build" --target sheet_pictures >/dev/null
-xvfb-run -a -s "-screen 0 1920x1080x24" env QT_QPA_PLATFORM=xcb "$build/tests/sheet_pictures" "$out"
+xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" env QT_QPA_PLATFORM=xcb "$build/tests/sheet_pictures" "$out"
