@@ -29,18 +29,18 @@ template <typename Work> void forChunks(qsizetype n, Work &&work, qsizetype chun
         thread.join();
 }
 
-// The collation the tree sorts names by (see LumenkiteBuilder).
-QCollator treeCollator()
+} // namespace
+
+QCollator LibraryIndex::nameCollator()
 {
     QCollator collator;
+    // The C locale collates by code units, with neither numeric nor case-blind order.
     if (QLocale().language() == QLocale::C)
         collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;
 }
-
-} // namespace
 
 LibraryIndex::LibraryIndex(QList<VideoFile> videos) : m_videos(std::move(videos)) {}
 
@@ -188,7 +188,7 @@ const std::vector<int> &LibraryIndex::nameRanks() const
         forChunks(
             n,
             [&](int part, qsizetype from, qsizetype to) {
-                const QCollator collator = treeCollator();
+                const QCollator collator = nameCollator();
                 for (qsizetype i = from; i < to; ++i)
                     sortKeys[size_t(i)].emplace(collator.sortKey(m_videos[i].name));
                 std::sort(order.begin() + from, order.begin() + to, less);
@@ -308,4 +308,23 @@ const std::vector<int> &LibraryIndex::sortPermutation(VideoSortOrder order) cons
             std::stable_sort(out.begin(), out.end(), [&](int a, int b) { return key[size_t(a)] < key[size_t(b)]; });
     });
     return m_permutations[slot];
+}
+
+std::shared_ptr<const LibraryIndex::FolderPlacement> LibraryIndex::folderPlacement(const QString &root) const
+{
+    std::unique_lock<std::mutex> lock(m_placementsMutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return nullptr;
+    const auto it = m_placements.find(root);
+    return it == m_placements.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<const LibraryIndex::FolderPlacement>
+LibraryIndex::folderPlacement(const QString &root, const std::function<FolderPlacement()> &make) const
+{
+    const std::lock_guard<std::mutex> lock(m_placementsMutex);
+    std::shared_ptr<const FolderPlacement> &slot = m_placements[root];
+    if (!slot)
+        slot = std::make_shared<const FolderPlacement>(make());
+    return slot;
 }

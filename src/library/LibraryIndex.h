@@ -2,12 +2,17 @@
 
 #include "Models.h"
 
+#include <QCollator>
+#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <limits>
 #include <memory>
 #include <atomic>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -48,6 +53,8 @@ public:
     };
     SmartCounts smartCounts(bool haveCutoff, qint64 cutoffMs) const;
 
+    // The collation trees sort names by: numeric, case-blind, in the user's locale.
+    static QCollator nameCollator();
     // The rank of each video's name in the collation the tree sorts names by: equal names
     // share a rank, so comparing ranks answers as comparing the names would.
     const std::vector<int> &nameRanks() const;
@@ -65,6 +72,29 @@ public:
     // folders there are.
     const std::vector<int> &folders() const { return keys().folder; }
     qsizetype folderCount() const { return qsizetype(keys().foldedFolders.size()); }
+
+    // Where the folders of this list stand in trees below one root: every folder node such a
+    // tree can have, each made once with the facts a tree's node copies, and the node of each
+    // of folders(). Made by the tree builder and kept, so a later tree of any part of the list
+    // only picks out the nodes its videos need.
+    struct FolderPlacement {
+        struct Node {
+            QString path;
+            QString name;
+            int parent = -1; // -1 for a node at the tree's top
+            QUrl url;
+            std::optional<QCollatorSortKey> nameKey;
+        };
+        std::vector<Node> nodes;
+        std::vector<int> nodeOfFolder;
+    };
+    // The placement below `root`, or null when it is not made yet (or being made: this never
+    // waits).
+    std::shared_ptr<const FolderPlacement> folderPlacement(const QString &root) const;
+    // The placement below `root`, made by `make` when there is none yet (once, whichever thread
+    // asks first; others wait for it).
+    std::shared_ptr<const FolderPlacement>
+    folderPlacement(const QString &root, const std::function<FolderPlacement()> &make) const;
 
 private:
     struct Keys {
@@ -87,4 +117,6 @@ private:
     static constexpr int kSortOrders = 4;
     mutable std::once_flag m_permutationOnce[kSortOrders];
     mutable std::vector<int> m_permutations[kSortOrders];
+    mutable std::mutex m_placementsMutex;
+    mutable std::map<QString, std::shared_ptr<const FolderPlacement>> m_placements;
 };

@@ -6,9 +6,11 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -35,40 +37,140 @@ struct MutableNode {
     QString name;
     std::vector<int> children; // indices into the arena, in insertion order
     std::vector<int> videos;   // indices into the input, in input order
+    int parent = 0;            // the synthetic root is its own parent
+    int placed = -1;           // the node of an index's folder placement it was made from
 };
+
+// Lands directory strings in an arena of folder nodes below one root (none, or "/", for the
+// whole computer), making each node and its missing ancestors on first use. Nodes of folders
+// outside the root carry their real paths.
+class Placer {
+public:
+    Placer(const std::optional<QString> &root, std::vector<MutableNode> &nodes)
+        : m_root(root), m_wholeComputer(!root || *root == QLatin1String("/")),
+          m_rootPrefix(root.value_or(QString()) + QLatin1Char('/')), m_nodes(nodes)
+    {
+        if (m_nodes.empty())
+            m_nodes.push_back({QStringLiteral("/"), QStringLiteral("/"), {}, {}}); // synthetic root
+    }
+
+    int place(const QString &rawDir)
+    {
+        auto cached = m_byDirectory.constFind(rawDir);
+        if (cached != m_byDirectory.cend())
+            return *cached;
+        const QString dir = standardizedPath(rawDir);
+        QStringView rest;
+        QString prefix;
+        bool inRoot = false;
+        if (!m_wholeComputer) {
+            if (dir == *m_root) {
+                inRoot = true; // directly in the root: rest stays empty
+            } else if (dir.startsWith(m_rootPrefix)) {
+                inRoot = true;
+                rest = QStringView(dir).mid(m_rootPrefix.size());
+                prefix = *m_root;
+            }
+        }
+        if (!inRoot)
+            rest = QStringView(dir);
+        const auto components = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        int target = 0;
+        if (components.isEmpty()) {
+            const QString path = m_wholeComputer ? QStringLiteral("/") : *m_root;
+            const QString name = m_wholeComputer ? LumenkiteBuilder::computerName()
+                                                 : m_root->mid(m_root->lastIndexOf(QLatin1Char('/')) + 1);
+            target = child(0, path, name);
+        } else {
+            for (const QStringView component : components) {
+                prefix += QLatin1Char('/');
+                prefix += component;
+                target = child(target, prefix, component.toString());
+            }
+        }
+        m_byDirectory.insert(rawDir, target);
+        return target;
+    }
+
+private:
+    int child(int parent, const QString &path, const QString &name)
+    {
+        auto it = m_byPath.constFind(path);
+        if (it != m_byPath.cend())
+            return *it;
+        const int index = int(m_nodes.size());
+        m_nodes.push_back({path, name, {}, {}, parent});
+        m_nodes[size_t(parent)].children.push_back(index);
+        m_byPath.insert(path, index);
+        return index;
+    }
+
+    const std::optional<QString> m_root;
+    const bool m_wholeComputer;
+    const QString m_rootPrefix;
+    std::vector<MutableNode> &m_nodes;
+    QHash<QString, int> m_byPath;      // every node except the synthetic root, by path
+    QHash<QString, int> m_byDirectory; // the node each raw directory string lands in
+};
+
+// Every folder of the index's list placed below `root`, in the list's order.
+LibraryIndex::FolderPlacement makePlacement(const LibraryIndex &index, const std::optional<QString> &root)
+{
+    std::vector<MutableNode> nodes;
+    Placer placer(root, nodes);
+    const QList<VideoFile> &videos = index.videos();
+    const std::vector<int> &folderOf = index.folders();
+    LibraryIndex::FolderPlacement placement;
+    placement.nodeOfFolder.assign(size_t(index.folderCount()), -1);
+    for (qsizetype v = 0; v < videos.size(); ++v) {
+        int &slot = placement.nodeOfFolder[size_t(folderOf[size_t(v)])];
+        if (slot < 0)
+            slot = placer.place(videos[v].directoryPath) - 1; // the arena's synthetic root is left out
+    }
+    const QCollator collator = LibraryIndex::nameCollator();
+    placement.nodes.resize(nodes.size() - 1);
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        LibraryIndex::FolderPlacement::Node &node = placement.nodes[i - 1];
+        node.path = std::move(nodes[i].path);
+        node.name = std::move(nodes[i].name);
+        node.parent = nodes[i].parent - 1;
+        node.url = QUrl::fromLocalFile(node.path);
+        node.nameKey.emplace(collator.sortKey(node.name));
+    }
+    return placement;
+}
 
 // A made node with the facts its parent sorts by, computed once.
 struct MadeNode {
     std::shared_ptr<VideoFolderNode> node;
+    const QCollatorSortKey *nameKey = nullptr; // the placement's key of its display name, if any
     double bestScore = 0;
     qint64 latestMs = 0;
 };
 
 class Build {
 public:
-    // Builds from the videos of `library` at `subset` (all of them without it); an index of
-    // the same list lends its name ranks and dates instead of collating names anew.
-    Build(const QList<VideoFile> &library, const std::vector<int> *subset, const LibraryIndex *index, bool compact,
-          VideoSortOrder order, const std::optional<QHash<QString, double>> &scores)
-        : m_videos(library), m_subset(subset), m_compact(compact), m_order(order),
-          m_useScores(scores && !scores->isEmpty())
+    // Builds from the videos of `library` at `subset` (all of them without it). An index of
+    // the same list lends its folders, dates and placements, and with `useRanks` its name
+    // ranks and sort orders instead of collating names anew.
+    Build(const QList<VideoFile> &library, const std::vector<int> *subset, const LibraryIndex *index, bool useRanks,
+          bool compact, VideoSortOrder order, const std::optional<QHash<QString, double>> &scores)
+        : m_videos(library), m_subset(subset), m_index(index), m_compact(compact), m_order(order),
+          m_useScores(scores && !scores->isEmpty()), m_collator(LibraryIndex::nameCollator())
     {
-        // The C locale collates by code units, with neither numeric nor case-blind order.
-        if (QLocale().language() == QLocale::C)
-            m_collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-        m_collator.setNumericMode(true);
-        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
         m_distantPast = LumenkiteBuilder::distantPast();
         m_distantPastMs = m_distantPast.toMSecsSinceEpoch();
         const qsizetype count = inputCount();
         if (index) {
-            m_ranks = &index->nameRanks();
             m_folderOf = &index->folders();
             m_folderCount = index->folderCount();
-            // Without scores, the index's order of the whole list hands each folder its
-            // videos already sorted.
-            if (!m_useScores)
-                m_permutation = &index->sortPermutation(order);
+            if (useRanks) {
+                m_ranks = &index->nameRanks();
+                // Without scores, the index's order of the whole list hands each folder its
+                // videos already sorted.
+                if (!m_useScores)
+                    m_permutation = &index->sortPermutation(order);
+            }
             // Read in place (a copy per build would cost more than the build of a small result).
             m_dates = index->modifiedMs().data();
         } else {
@@ -100,13 +202,19 @@ public:
         std::optional<QString> root;
         if (rootPath && !rootPath->isEmpty())
             root = standardizedPath(*rootPath);
-        const bool wholeComputer = !root || *root == QLatin1String("/");
-        const QString rootPrefix = root.value_or(QString()) + QLatin1Char('/');
 
         m_nodes.reserve(1024);
-        m_nodes.push_back({QStringLiteral("/"), QStringLiteral("/"), {}, {}}); // synthetic root
-        QHash<QString, int> byPath;       // every node except the synthetic root, by path
-        QHash<QString, int> byDirectory;  // the node each raw directory string lands in
+        Placer placer(root, m_nodes);
+        // The index's placement of every folder below this root: made by a build of a large
+        // part of the list (which places most folders anyway) and used by every build after.
+        if (m_index) {
+            const QString key = root.value_or(QStringLiteral("/"));
+            m_placement = m_index->folderPlacement(key);
+            if (!m_placement && inputCount() * 8 > m_videos.size())
+                m_placement = m_index->folderPlacement(key, [&] { return makePlacement(*m_index, root); });
+            if (m_placement)
+                m_nodeOfPlaced.assign(m_placement->nodes.size(), -1);
+        }
 
         const QString *previousDir = nullptr;
         int previousTarget = -1;
@@ -126,49 +234,15 @@ public:
                         m_nodes[size_t(previousTarget)].videos.push_back(v);
                     continue;
                 }
+                target = m_placement ? nodeOfPlaced(m_placement->nodeOfFolder[size_t(folder)]) : placer.place(rawDir);
+                previousFolder = folder;
+                folderTarget[size_t(folder)] = target;
             } else if (previousDir && *previousDir == rawDir) {
                 // Scans deliver a folder's videos together: most videos share the previous one's folder.
                 m_nodes[size_t(previousTarget)].videos.push_back(int(v));
                 continue;
-            }
-            auto cached = byDirectory.constFind(rawDir);
-            if (cached != byDirectory.cend()) {
-                target = *cached;
             } else {
-                const QString dir = standardizedPath(rawDir);
-                QStringView rest;
-                QString prefix;
-                bool inRoot = false;
-                if (!wholeComputer) {
-                    if (dir == *root) {
-                        inRoot = true; // directly in the root: rest stays empty
-                    } else if (dir.startsWith(rootPrefix)) {
-                        inRoot = true;
-                        rest = QStringView(dir).mid(rootPrefix.size());
-                        prefix = *root;
-                    }
-                }
-                if (!inRoot)
-                    rest = QStringView(dir); // outside the root: nodes carry their real paths
-                const auto components = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-                if (components.isEmpty()) {
-                    const QString path = wholeComputer ? QStringLiteral("/") : *root;
-                    const QString name = wholeComputer ? LumenkiteBuilder::computerName()
-                                                       : root->mid(root->lastIndexOf(QLatin1Char('/')) + 1);
-                    target = child(0, byPath, path, name);
-                } else {
-                    target = 0;
-                    for (const QStringView component : components) {
-                        prefix += QLatin1Char('/');
-                        prefix += component;
-                        target = child(target, byPath, prefix, component.toString());
-                    }
-                }
-                byDirectory.insert(rawDir, target);
-            }
-            if (m_folderOf) {
-                previousFolder = (*m_folderOf)[size_t(v)];
-                folderTarget[size_t(previousFolder)] = target;
+                target = placer.place(rawDir);
             }
             if (!m_permutation)
                 m_nodes[size_t(target)].videos.push_back(int(v));
@@ -195,16 +269,24 @@ public:
     }
 
 private:
-    int child(int parent, QHash<QString, int> &byPath, const QString &path, const QString &name)
+    // This build's node for node `placed` of the placement, made with its missing ancestors
+    // top down, as placing its directory would make them.
+    int nodeOfPlaced(int placed)
     {
-        auto it = byPath.constFind(path);
-        if (it != byPath.cend())
-            return *it;
-        const int index = int(m_nodes.size());
-        m_nodes.push_back({path, name, {}, {}});
-        m_nodes[size_t(parent)].children.push_back(index);
-        byPath.insert(path, index);
-        return index;
+        std::vector<int> missing;
+        int at = placed;
+        for (; at >= 0 && m_nodeOfPlaced[size_t(at)] < 0; at = m_placement->nodes[size_t(at)].parent)
+            missing.push_back(at);
+        int parent = at >= 0 ? m_nodeOfPlaced[size_t(at)] : 0;
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+            const LibraryIndex::FolderPlacement::Node &from = m_placement->nodes[size_t(*it)];
+            const int index = int(m_nodes.size());
+            m_nodes.push_back({from.path, from.name, {}, {}, parent, *it});
+            m_nodes[size_t(parent)].children.push_back(index);
+            m_nodeOfPlaced[size_t(*it)] = index;
+            parent = index;
+        }
+        return parent;
     }
 
     // Sorts input indices of one folder's videos. Name keys live only while this folder is
@@ -275,17 +357,21 @@ private:
                 names.append(m_nodes[size_t(index)].name);
             }
         }
-        const MutableNode &n = m_nodes[size_t(index)];
+        MutableNode &n = m_nodes[size_t(index)];
+        const LibraryIndex::FolderPlacement::Node *placed =
+            n.placed >= 0 ? &m_placement->nodes[size_t(n.placed)] : nullptr;
 
         auto node = std::make_shared<VideoFolderNode>();
         node->id = n.path;
         node->displayName = names.size() == 1 ? names.front() : names.join(QStringLiteral(" / "));
         node->pathComponentsCount = int(names.size());
-        node->url = QUrl::fromLocalFile(n.path);
+        node->url = placed ? placed->url : QUrl::fromLocalFile(n.path);
 
         MadeNode made;
+        if (placed && names.size() == 1 && placed->nameKey)
+            made.nameKey = &*placed->nameKey;
         int latestVideo = -1;
-        std::vector<int> order = n.videos;
+        std::vector<int> order = std::move(n.videos); // each node is made once
         if (!m_permutation)
             sortVideos(order);
         for (int v : order) {
@@ -327,6 +413,8 @@ private:
     {
         std::vector<std::optional<QCollatorSortKey>> keys(folders.size());
         auto key = [&](size_t i) -> const QCollatorSortKey & {
+            if (folders[i].nameKey)
+                return *folders[i].nameKey;
             if (!keys[i])
                 keys[i].emplace(m_collator.sortKey(folders[i].node->displayName));
             return *keys[i];
@@ -367,6 +455,9 @@ private:
 
     const QList<VideoFile> &m_videos;
     const std::vector<int> *m_subset = nullptr;
+    const LibraryIndex *m_index = nullptr;
+    std::shared_ptr<const LibraryIndex::FolderPlacement> m_placement;
+    std::vector<int> m_nodeOfPlaced; // this build's node of each placed node, or -1
     const std::vector<int> *m_ranks = nullptr;
     const std::vector<int> *m_folderOf = nullptr;
     qsizetype m_folderCount = 0;
@@ -374,7 +465,7 @@ private:
     const bool m_compact;
     const VideoSortOrder m_order;
     const bool m_useScores;
-    QCollator m_collator;
+    const QCollator m_collator;
     QDateTime m_distantPast;
     qint64 m_distantPastMs = 0;
     std::vector<MutableNode> m_nodes;
@@ -426,6 +517,33 @@ void appendRows(const QList<VideoFolderNodePtr> &folders, const std::shared_ptr<
     }
 }
 
+// Touches each page of [begin, begin + bytes) once, on several threads. The first write to a
+// page the system has not handed out yet costs far more than filling it (it is cleared, and
+// under a hypervisor backed first), so a large list of rows filled on one thread spent most
+// of its time there: half a million rows took 80-130 ms in fresh memory against 9 ms in
+// reused memory.
+void touchPagesInParallel(void *begin, size_t bytes)
+{
+    constexpr size_t kPage = 4096;
+    constexpr size_t kPerThreadMinimum = size_t(4) << 20;
+    const size_t threads = std::clamp<size_t>(bytes / kPerThreadMinimum, 1,
+                                              std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8));
+    if (threads == 1)
+        return; // small lists are not worth a thread
+    auto *bytesStart = static_cast<volatile char *>(begin);
+    auto touch = [bytesStart, bytes, threads](size_t part) {
+        const size_t from = bytes * part / threads, to = bytes * (part + 1) / threads;
+        for (size_t at = from; at < to; at += kPage)
+            bytesStart[at] = 0;
+    };
+    std::vector<std::thread> pool;
+    for (size_t part = 1; part < threads; ++part)
+        pool.emplace_back(touch, part);
+    touch(0);
+    for (std::thread &thread : pool)
+        thread.join();
+}
+
 qsizetype visibleRowCount(const QList<VideoFolderNodePtr> &folders, bool expandAll, const QSet<QString> &expandedIDs)
 {
     qsizetype count = folders.size();
@@ -473,7 +591,7 @@ QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const QList<VideoFile> &vi
 {
     if (videos.isEmpty())
         return {};
-    Build build(videos, nullptr, nullptr, compactFolders, sortOrder, scores);
+    Build build(videos, nullptr, nullptr, false, compactFolders, sortOrder, scores);
     return build.run(rootPath);
 }
 
@@ -488,7 +606,7 @@ QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const LibraryIndex &librar
     // or a rescan), a small part of it is ordered by collating its own names sooner than the
     // ranks of all of them would be ready.
     const bool ownNames = !library.nameRanksReady() && qsizetype(subset.size()) * 8 <= library.size();
-    Build build(library.videos(), &subset, ownNames ? nullptr : &library, compactFolders, sortOrder, scores);
+    Build build(library.videos(), &subset, &library, !ownNames, compactFolders, sortOrder, scores);
     return build.run(rootPath);
 }
 
@@ -508,9 +626,7 @@ QList<TreeRow> LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots,
                                          const QSet<QString> &expandedIDs)
 {
     QList<TreeRow> rows;
-    // Reserving the exact count spares a million-row list its regrowth copies.
-    rows.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
-    flatten(roots, {}, 0, {}, expandAll, expandedIDs, rows);
+    flatten(roots, expandAll, expandedIDs, rows);
     return rows;
 }
 
@@ -521,7 +637,13 @@ void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expa
         into.clear();
     else
         into = QList<TreeRow>();
-    into.reserve(std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs)));
+    // Reserving the exact count spares a million-row list its regrowth copies.
+    const qsizetype count = std::max<qsizetype>(256, visibleRowCount(roots, expandAll, expandedIDs));
+    const bool fresh = into.capacity() < count;
+    into.reserve(count);
+    // Fresh storage starts at its allocation, and no row lives in it yet.
+    if (fresh)
+        touchPagesInParallel(into.data(), size_t(count) * sizeof(TreeRow));
     // No large pages are asked for these rows: where the system compacts memory to make them
     // on the first touch (its default for regions that ask), a fragmented heap of a long
     // session made the first large flatten several times slower than filling small pages.

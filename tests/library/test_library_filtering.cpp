@@ -346,26 +346,36 @@ bool spinUntil(const std::function<bool()> &done, int ms = 20'000)
 
 TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
 {
-    const QList<VideoFile> videos = tiedLibrary(1500, 7);
-    const LibraryIndex index(videos);
+    QList<VideoFile> videos = tiedLibrary(1500, 7);
+    // Videos directly in the root, outside it and directly in "/" land in nodes of their own.
+    for (const char *path : {"/lib/top.mp4", "/other/deep/out.mkv", "/loose.mov", "/lib/b/c/late.mp4"})
+        videos.insert(videos.size() / 2, *VideoFile::make(path, 5, QDateTime::currentDateTimeUtc(), std::nullopt));
     std::vector<int> all(size_t(videos.size()));
     std::iota(all.begin(), all.end(), 0);
     std::vector<int> sparse, dense;
     for (int i = 0; i < int(videos.size()); ++i)
         (i % 7 == 3 ? sparse : dense).push_back(i);
-    for (const std::vector<int> *subset : {&all, &sparse, &dense}) {
-        QList<VideoFile> copied;
-        for (int i : *subset)
-            copied.append(videos[i]);
-        for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
-            for (bool compact : {true, false}) {
-                const std::string label = VideoSortOrderInfo::rawValue(order).toStdString() + " " +
-                                          std::to_string(subset->size()) + (compact ? " compact" : "");
-                const auto fromList = LumenkiteBuilder::buildTree(copied, QString("/lib"), compact, order);
-                const auto fromIndex = LumenkiteBuilder::buildTree(index, *subset, QString("/lib"), compact, order);
-                EXPECT_EQ(shapes(LumenkiteBuilder::flatten(fromIndex, true, {})),
-                          shapes(LumenkiteBuilder::flatten(fromList, true, {})))
-                    << label;
+    // The whole list's build places every folder once for its root; the parts' builds after it
+    // pick their nodes out of that placement and must still equal the plain build.
+    for (const std::optional<QString> &root : {std::optional<QString>("/lib"), std::optional<QString>()}) {
+        const LibraryIndex index(videos);
+        for (const std::vector<int> *subset : {&all, &sparse, &dense}) {
+            QList<VideoFile> copied;
+            for (int i : *subset)
+                copied.append(videos[i]);
+            for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
+                for (bool compact : {true, false}) {
+                    const std::string label = VideoSortOrderInfo::rawValue(order).toStdString() + " " +
+                                              std::to_string(subset->size()) + (compact ? " compact " : " ") +
+                                              root.value_or("whole computer").toStdString();
+                    const auto fromList = LumenkiteBuilder::buildTree(copied, root, compact, order);
+                    const auto fromIndex = LumenkiteBuilder::buildTree(index, *subset, root, compact, order);
+                    const QList<TreeRow> rows = LumenkiteBuilder::flatten(fromIndex, true, {});
+                    EXPECT_EQ(shapes(rows), shapes(LumenkiteBuilder::flatten(fromList, true, {}))) << label;
+                    for (const TreeRow &row : rows)
+                        if (row.isFolder())
+                            ASSERT_EQ(row.folder().url, QUrl::fromLocalFile(row.folder().id)) << label;
+                }
             }
         }
     }
