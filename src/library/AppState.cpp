@@ -820,9 +820,17 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
+        // A build a newer one took the place of stops (the scan's last tree waited for the
+        // one before it).
+        const LumenkiteBuilder::Superseded superseded = [this, generation] {
+            return generation != d->rebuildGeneration.load();
+        };
         if (generation == d->rebuildGeneration.load() && in.index) {
+            // The scan's tree is wanted now: its names are collated, and the library's ranks
+            // (which later trees and sort orders use) are made once it is shown.
             out->roots = LumenkiteBuilder::buildTree(*in.index, in.positions, in.rootPath, in.compact, in.order,
-                                                     in.scores);
+                                                     in.scores, superseded,
+                                                     LumenkiteBuilder::Unranked::collateOwnNames);
             if (in.autoExpand)
                 LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, in.positions.size() <= size_t(kExpandAllLimit),
                                                    out->expanded);
@@ -836,7 +844,8 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
             // and would otherwise have to copy itself there).
             out->list.detach();
             in.added = {};
-            out->roots = LumenkiteBuilder::buildTree(out->list, in.rootPath, in.compact, in.order, in.scores);
+            out->roots =
+                LumenkiteBuilder::buildTree(out->list, in.rootPath, in.compact, in.order, in.scores, superseded);
             if (in.autoExpand)
                 LumenkiteBuilder::collectFolderIDs(out->roots, 0, 2, out->list.size() <= kExpandAllLimit,
                                                    out->expanded);
@@ -877,6 +886,11 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
                 scheduleScanRebuild();
             }
         }, Qt::QueuedConnection);
+        // The library's ranks and this order's permutation, for the trees after this one.
+        if (in.index && !superseded()) {
+            in.index->nameRanks();
+            in.index->sortPermutation(in.order);
+        }
     });
 }
 
@@ -921,7 +935,8 @@ void AppState::refreshTree()
         // it was built is not flattened.
         if (generation == d->rebuildGeneration.load())
             out->roots = LumenkiteBuilder::buildTree(*job->index, job->positions, job->rootPath, job->compact,
-                                                     job->order);
+                                                     job->order, std::nullopt,
+                                                     [this, generation] { return generation != d->rebuildGeneration.load(); });
         if (generation == d->rebuildGeneration.load()) {
             QList<TreeRow> rows;
             {

@@ -7,6 +7,7 @@
 #include <QCollatorSortKey>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -154,8 +155,10 @@ public:
     // the same list lends its folders, dates and placements, and with `useRanks` its name
     // ranks and sort orders instead of collating names anew.
     Build(const QList<VideoFile> &library, const std::vector<int> *subset, const LibraryIndex *index, bool useRanks,
-          bool compact, VideoSortOrder order, const std::optional<QHash<QString, double>> &scores)
-        : m_videos(library), m_subset(subset), m_index(index), m_compact(compact), m_order(order),
+          bool compact, VideoSortOrder order, const std::optional<QHash<QString, double>> &scores,
+          const LumenkiteBuilder::Superseded &superseded)
+        : m_videos(library), m_subset(subset), m_index(index), m_superseded(superseded), m_compact(compact),
+          m_order(order),
           m_useScores(scores && !scores->isEmpty()), m_collator(LibraryIndex::nameCollator())
     {
         m_distantPast = LumenkiteBuilder::distantPast();
@@ -222,6 +225,8 @@ public:
         std::vector<int> folderTarget(m_folderOf ? size_t(m_folderCount) : 0, -1);
         int previousFolder = -1;
         for (qsizetype j = 0; j < inputCount(); ++j) {
+            if (j % 65536 == 65535 && stopped())
+                return {};
             const int v = input(j);
             const QString &rawDir = m_videos[v].directoryPath;
             int target;
@@ -261,14 +266,54 @@ public:
                     m_nodes[size_t(folderTarget[size_t((*m_folderOf)[size_t(v)])])].videos.push_back(v);
         }
 
+        if (!m_permutation)
+            sortEveryFolderInParallel();
+
         std::vector<MadeNode> top;
         top.reserve(m_nodes[0].children.size());
         for (int c : m_nodes[0].children)
             top.push_back(make(c));
+        if (m_stopped)
+            return {};
         return sortedFolders(top);
     }
 
 private:
+    // Collating names costs microseconds each: a large build sorts its folders' videos on
+    // several threads (each with a collator of its own) before it makes the nodes.
+    void sortEveryFolderInParallel()
+    {
+        constexpr qsizetype kVideosPerThread = 20'000;
+        const qsizetype threads = std::clamp<qsizetype>(inputCount() / kVideosPerThread, 1,
+                                                        std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 8));
+        if (threads == 1)
+            return;
+        std::atomic<size_t> next{0};
+        auto work = [this, &next] {
+            const QCollator collator = LibraryIndex::nameCollator();
+            for (size_t i = next++; i < m_nodes.size(); i = next++) {
+                if (m_superseded && m_superseded())
+                    return;
+                if (m_nodes[i].videos.size() > 1)
+                    sortVideos(m_nodes[i].videos, collator);
+            }
+        };
+        std::vector<std::thread> pool;
+        for (qsizetype t = 1; t < threads; ++t)
+            pool.emplace_back(work);
+        work();
+        for (std::thread &thread : pool)
+            thread.join();
+        m_videosSorted = true;
+    }
+
+    bool stopped()
+    {
+        if (!m_stopped && m_superseded && m_superseded())
+            m_stopped = true;
+        return m_stopped;
+    }
+
     // This build's node for node `placed` of the placement, made with its missing ancestors
     // top down, as placing its directory would make them.
     int nodeOfPlaced(int placed)
@@ -291,7 +336,7 @@ private:
 
     // Sorts input indices of one folder's videos. Name keys live only while this folder is
     // sorted, so a million-video build never holds a million keys at once.
-    void sortVideos(std::vector<int> &order)
+    void sortVideos(std::vector<int> &order, const QCollator &collator) const
     {
         std::vector<std::optional<QCollatorSortKey>> keys(order.size());
         // Sort positions within `order`, so each key slot belongs to one video.
@@ -301,7 +346,7 @@ private:
         auto key = [&](int p) -> const QCollatorSortKey & {
             auto &slot = keys[size_t(p)];
             if (!slot)
-                slot.emplace(m_collator.sortKey(m_videos[order[size_t(p)]].name));
+                slot.emplace(collator.sortKey(m_videos[order[size_t(p)]].name));
             return *slot;
         };
         auto byName = [&](int p, int q) {
@@ -348,8 +393,11 @@ private:
         order.swap(sorted);
     }
 
+    // Null once the build is superseded.
     MadeNode make(int index)
     {
+        if (stopped())
+            return {};
         QStringList names{m_nodes[size_t(index)].name};
         if (m_compact) {
             while (m_nodes[size_t(index)].videos.empty() && m_nodes[size_t(index)].children.size() == 1) {
@@ -372,8 +420,8 @@ private:
             made.nameKey = &*placed->nameKey;
         int latestVideo = -1;
         std::vector<int> order = std::move(n.videos); // each node is made once
-        if (!m_permutation)
-            sortVideos(order);
+        if (!m_permutation && !m_videosSorted)
+            sortVideos(order, m_collator);
         for (int v : order) {
             node->totalSize += m_videos[v].fileSize;
             if (latestVideo < 0 || modifiedMs(v) > modifiedMs(latestVideo))
@@ -394,6 +442,8 @@ private:
         subs.reserve(n.children.size());
         for (int c : n.children)
             subs.push_back(make(c));
+        if (m_stopped)
+            return {};
         for (const MadeNode &s : subs) {
             node->totalVideoCount += s.node->totalVideoCount;
             node->totalSize += s.node->totalSize;
@@ -456,6 +506,9 @@ private:
     const QList<VideoFile> &m_videos;
     const std::vector<int> *m_subset = nullptr;
     const LibraryIndex *m_index = nullptr;
+    const LumenkiteBuilder::Superseded &m_superseded;
+    bool m_stopped = false;
+    bool m_videosSorted = false; // every node's videos are in order already
     std::shared_ptr<const LibraryIndex::FolderPlacement> m_placement;
     std::vector<int> m_nodeOfPlaced; // this build's node of each placed node, or -1
     const std::vector<int> *m_ranks = nullptr;
@@ -587,26 +640,29 @@ QDateTime LumenkiteBuilder::distantPast()
 QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const QList<VideoFile> &videos,
                                                       const std::optional<QString> &rootPath,
                                                       bool compactFolders, VideoSortOrder sortOrder,
-                                                      const std::optional<QHash<QString, double>> &scores)
+                                                      const std::optional<QHash<QString, double>> &scores,
+                                                      const Superseded &superseded)
 {
     if (videos.isEmpty())
         return {};
-    Build build(videos, nullptr, nullptr, false, compactFolders, sortOrder, scores);
+    Build build(videos, nullptr, nullptr, false, compactFolders, sortOrder, scores, superseded);
     return build.run(rootPath);
 }
 
 QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const LibraryIndex &library, const std::vector<int> &subset,
                                                       const std::optional<QString> &rootPath,
                                                       bool compactFolders, VideoSortOrder sortOrder,
-                                                      const std::optional<QHash<QString, double>> &scores)
+                                                      const std::optional<QHash<QString, double>> &scores,
+                                                      const Superseded &superseded, Unranked unranked)
 {
     if (subset.empty())
         return {};
     // While a large library's names are still being ranked (on several threads, after a scan
     // or a rescan), a small part of it is ordered by collating its own names sooner than the
     // ranks of all of them would be ready.
-    const bool ownNames = !library.nameRanksReady() && qsizetype(subset.size()) * 8 <= library.size();
-    Build build(library.videos(), &subset, &library, !ownNames, compactFolders, sortOrder, scores);
+    const bool ownNames = !library.nameRanksReady() && (unranked == Unranked::collateOwnNames ||
+                                                        qsizetype(subset.size()) * 8 <= library.size());
+    Build build(library.videos(), &subset, &library, !ownNames, compactFolders, sortOrder, scores, superseded);
     return build.run(rootPath);
 }
 

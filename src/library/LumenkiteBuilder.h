@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <compare>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -136,19 +137,31 @@ public:
     // (0001-01-01 00:00:00 UTC).
     static QDateTime distantPast();
 
+    // Asked now and then while a tree is built; when it answers true, the build stops and
+    // gives no folders (a newer build has taken its place).
+    using Superseded = std::function<bool()>;
+    // How a build from an index orders names the index has not ranked yet: by ranking every
+    // name of the list (worth it when most of the list is built again and again), or by
+    // collating only the names of the part built, on several threads (a tree wanted at once).
+    // Either way a small part of a large list collates its own names.
+    enum class Unranked { rankAll, collateOwnNames };
+
     // The sorted top-level folders of `videos` below `rootPath` (none, or "/", for the
     // whole computer). With a non-empty `scores` map (video id -> search score) the score
     // orders apply instead of `sortOrder`. Every video lands in exactly one node.
     static QList<VideoFolderNodePtr> buildTree(const QList<VideoFile> &videos,
                                                const std::optional<QString> &rootPath,
                                                bool compactFolders, VideoSortOrder sortOrder,
-                                               const std::optional<QHash<QString, double>> &scores = std::nullopt);
+                                               const std::optional<QHash<QString, double>> &scores = std::nullopt,
+                                               const Superseded &superseded = {});
     // The same tree for the videos of `library` at `subset` (ascending positions), taken
     // in place: no video is copied and names are ordered by the index's ranks.
     static QList<VideoFolderNodePtr> buildTree(const LibraryIndex &library, const std::vector<int> &subset,
                                                const std::optional<QString> &rootPath,
                                                bool compactFolders, VideoSortOrder sortOrder,
-                                               const std::optional<QHash<QString, double>> &scores = std::nullopt);
+                                               const std::optional<QHash<QString, double>> &scores = std::nullopt,
+                                               const Superseded &superseded = {},
+                                               Unranked unranked = Unranked::rankAll);
 
     // Appends the rows of `folders` (each followed by its contents when expanded) and then of
     // `videos`. Callers start with the top-level folders, no videos, depth 0 and an empty

@@ -136,8 +136,9 @@ TEST(LibraryFiltering, StepByStepFilteringEqualsAFreshFilter)
         apply(state, step.settings);
         const QStringList expected = fresh(*current, step.settings);
         const std::string label = step.settings.query.toStdString();
-        if (countHeard >= 0)
+        if (countHeard >= 0) {
             EXPECT_EQ(countHeard, expected.size()) << label << " (as the change was heard)";
+        }
         EXPECT_EQ(ids(state.filteredVideos()), expected) << label;
         EXPECT_EQ(state.filteredVideoCount(), expected.size()) << label;
         qint64 bytes = 0;
@@ -372,9 +373,11 @@ TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
                     const auto fromIndex = LumenkiteBuilder::buildTree(index, *subset, root, compact, order);
                     const QList<TreeRow> rows = LumenkiteBuilder::flatten(fromIndex, true, {});
                     EXPECT_EQ(shapes(rows), shapes(LumenkiteBuilder::flatten(fromList, true, {}))) << label;
-                    for (const TreeRow &row : rows)
-                        if (row.isFolder())
+                    for (const TreeRow &row : rows) {
+                        if (row.isFolder()) {
                             ASSERT_EQ(row.folder().url, QUrl::fromLocalFile(row.folder().id)) << label;
+                        }
+                    }
                 }
             }
         }
@@ -427,6 +430,58 @@ TEST(LibraryFiltering, NamesRankedInPartsEqualOnePlainCollation)
     }
 }
 
+// A tree wanted at once from an unranked library collates its own names, its folders sorted
+// side by side on several threads, and equals the plain build; the library stays unranked.
+TEST(LibraryFiltering, ATreeOfOwnNamesSortedSideBySideEqualsThePlainBuild)
+{
+    const QList<VideoFile> videos = tiedLibrary(60'000, 13);
+    std::vector<int> all(size_t(videos.size()));
+    std::iota(all.begin(), all.end(), 0);
+    for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
+        const LibraryIndex unranked(videos);
+        const auto tree = LumenkiteBuilder::buildTree(unranked, all, QString("/lib"), true, order, std::nullopt, {},
+                                                      LumenkiteBuilder::Unranked::collateOwnNames);
+        EXPECT_FALSE(unranked.nameRanksReady());
+        EXPECT_EQ(shapes(LumenkiteBuilder::flatten(tree, true, {})),
+                  shapes(LumenkiteBuilder::flatten(LumenkiteBuilder::buildTree(videos, QString("/lib"), true, order),
+                                                   true, {})))
+            << VideoSortOrderInfo::rawValue(order).toStdString();
+    }
+}
+
+// A build that a newer one replaced stops where it stands and gives no tree, from a list and
+// from an index alike, whether it learns so at once or half-way; one never replaced is whole.
+TEST(LibraryFiltering, ASupersededBuildStopsAndGivesNoTree)
+{
+    const QList<VideoFile> videos = tiedLibrary(3000, 5);
+    const LibraryIndex index(videos);
+    std::vector<int> all(size_t(videos.size()));
+    std::iota(all.begin(), all.end(), 0);
+    for (int askedBeforeStop : {0, 3, -1}) {
+        for (bool fromIndex : {false, true}) {
+            int asked = 0;
+            const LumenkiteBuilder::Superseded superseded = [&] {
+                ++asked;
+                return askedBeforeStop >= 0 && asked > askedBeforeStop;
+            };
+            const auto tree = fromIndex ? LumenkiteBuilder::buildTree(index, all, QString("/lib"), false,
+                                                                      VideoSortOrder::nameAsc, std::nullopt, superseded)
+                                        : LumenkiteBuilder::buildTree(videos, QString("/lib"), false,
+                                                                      VideoSortOrder::nameAsc, std::nullopt, superseded);
+            const std::string label = std::to_string(askedBeforeStop) + (fromIndex ? " index" : " list");
+            if (askedBeforeStop >= 0) {
+                EXPECT_TRUE(tree.isEmpty()) << label;
+            } else {
+                qsizetype count = 0;
+                for (const VideoFolderNodePtr &top : tree)
+                    count += top->totalVideoCount;
+                EXPECT_EQ(count, videos.size()) << label;
+                EXPECT_GT(asked, 0) << label;
+            }
+        }
+    }
+}
+
 // Large results are built on a worker and shown in one step; whatever the settings, the
 // rows shown are those of the plain build on this thread.
 TEST(LibraryFiltering, TreeBuiltOnAWorkerEqualsThePlainBuild)
@@ -469,8 +524,9 @@ TEST(LibraryFiltering, TreeBuiltOnAWorkerEqualsThePlainBuild)
         state.refreshTree();
         const bool large = state.filteredVideoCount() >= AppState::kBackgroundRebuildMinimum;
         // Built elsewhere: nothing is shown before the event loop runs.
-        if (large)
+        if (large) {
             EXPECT_EQ(rebuilt, 0) << label;
+        }
         ASSERT_TRUE(spinUntil([&] { return rebuilt > 0; })) << label;
         EXPECT_EQ(rebuilt, 1) << label; // the earlier requests of this step never showed
         EXPECT_EQ(shapes(state.flattenedRows()), plainRows(state)) << label;
