@@ -822,9 +822,7 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         clock.start();
         // A build a newer one took the place of stops (the scan's last tree waited for the
         // one before it).
-        const LumenkiteBuilder::Superseded superseded = [this, generation] {
-            return generation != d->rebuildGeneration.load();
-        };
+        const LumenkiteBuilder::Superseded superseded = d->supersededUnless(generation);
         if (generation == d->rebuildGeneration.load() && in.index) {
             // The scan's tree is wanted now: its names are collated, and the library's ranks
             // (which later trees and sort orders use) are made once it is shown.
@@ -935,8 +933,7 @@ void AppState::refreshTree()
         // it was built is not flattened.
         if (generation == d->rebuildGeneration.load())
             out->roots = LumenkiteBuilder::buildTree(*job->index, job->positions, job->rootPath, job->compact,
-                                                     job->order, std::nullopt,
-                                                     [this, generation] { return generation != d->rebuildGeneration.load(); });
+                                                     job->order, std::nullopt, d->supersededUnless(generation));
         if (generation == d->rebuildGeneration.load()) {
             QList<TreeRow> rows;
             {

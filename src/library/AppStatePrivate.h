@@ -4,6 +4,7 @@
 
 #include "AppState.h"
 #include "LibraryIndex.h"
+#include "LumenkiteBuilder.h"
 
 #include <QDateTime>
 #include <QSettings>
@@ -174,6 +175,12 @@ struct AppState::Private {
     // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
     QThreadPool rebuildPool;
     std::atomic<quint64> rebuildGeneration{0};
+    // Whether a tree build of `generation` has been replaced by a newer one (asked by the
+    // build itself, which then stops).
+    LumenkiteBuilder::Superseded supersededUnless(quint64 generation) const
+    {
+        return [this, generation] { return generation != rebuildGeneration.load(); };
+    }
     // Replaced trees and lists are taken apart here, not in the queue of the next build.
     QThreadPool releasePool;
     // The storage of replaced rows, emptied, for the next large flatten to fill.
