@@ -64,10 +64,12 @@ QMediaPlayer *VideoPlayerController::nativePlayer()
         return m_player;
     selectGStreamerBackend();
     m_player = new QMediaPlayer(this);
-    m_audio = new QAudioOutput(this);
+    // Each player has outputs of its own: their elements belong to one pipeline at a time,
+    // and a failed player's may not be gone yet.
+    m_audio = new QAudioOutput(m_player);
     m_audio->setVolume(m_isMuted ? 0.0f : m_volume);
     m_player->setAudioOutput(m_audio);
-    m_sink = new QVideoSink(this);
+    m_sink = new QVideoSink(m_player);
     m_player->setVideoSink(m_sink);
     connect(m_sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
         if (m_isUsingMPV || !frame.isValid())
@@ -84,6 +86,21 @@ QMediaPlayer *VideoPlayerController::nativePlayer()
     connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { onNativeError(); });
     m_player->setPlaybackRate(m_playbackRate);
     return m_player;
+}
+
+void VideoPlayerController::discardFailedNativePlayer()
+{
+    if (!m_player || (m_player->error() == QMediaPlayer::NoError && m_player->mediaStatus() != QMediaPlayer::InvalidMedia))
+        return;
+    // Stopping or clearing a player whose file failed as it started waits a whole second for
+    // GStreamer, on this thread; letting it go is immediate, and the next file gets a new one.
+    // (Deleted later: this may run inside the failed player's own signal.)
+    m_sink->disconnect(this);
+    m_player->disconnect(this);
+    m_player->deleteLater();
+    m_player = nullptr;
+    m_audio = nullptr;
+    m_sink = nullptr;
 }
 
 // --- published fields: written only on real changes ---
@@ -161,6 +178,7 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
         return;
     }
 
+    discardFailedNativePlayer();
     if (m_player)
         m_player->pause();
     if (m_mpvEngine)
@@ -572,6 +590,7 @@ void VideoPlayerController::fallBackToMPV()
         return;
     const bool wasPlaying = m_isPlaying || (m_player && m_player->playbackState() == QMediaPlayer::PlayingState);
     const double position = m_currentTime;
+    discardFailedNativePlayer();
     load(m_currentURL, true, wasPlaying, false, position);
 }
 

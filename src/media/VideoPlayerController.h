@@ -110,6 +110,8 @@ private:
     void applyNativeVolume();
     // The platform player, made on first use.
     QMediaPlayer *nativePlayer();
+    // Lets go of a platform player whose file failed, with its outputs.
+    void discardFailedNativePlayer();
     void startDecodeCheck(double start);
     void decodeCheckStep();
     void onNativeTick();

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QMediaPlayer>
 #include <QSignalSpy>
@@ -84,6 +85,30 @@ TEST_F(ControllerClips, PausedNativeFileShowsItsFirstFrameAndFollowsSeeks)
     c.load(clip("clip.mkv"));
     QTest::qWait(300);
     EXPECT_TRUE(c.stillImage().isNull());
+}
+
+// A file that fails in the native player goes to libmpv, and the native player serves the
+// next file as before (the failed one is replaced, with its outputs).
+TEST_F(ControllerClips, AFileTheNativePlayerFailsGoesToLibmpvAndTheNextNativeFilePlays)
+{
+    if (!LibMPVLibrary::shared())
+        GTEST_SKIP() << "libmpv is not installed";
+    const QString broken = dir + "/broken.mp4";
+    {
+        QFile f(broken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a video");
+    }
+    VideoPlayerController c;
+    for (int round = 0; round < 2; ++round) {
+        c.load(QUrl::fromLocalFile(broken), false, true);
+        ASSERT_TRUE(waitFor([&] { return c.isUsingMPV(); })) << "round " << round << ": no fallback to libmpv";
+        c.load(clip("h264.mp4"), false, true);
+        EXPECT_FALSE(c.isUsingMPV());
+        ASSERT_TRUE(waitFor([&] { return c.currentTime() > 0.5; })) << "round " << round << ": time " << c.currentTime();
+        EXPECT_TRUE(c.lastVideoFrame().isValid());
+        EXPECT_EQ(c.lastVideoFrame().size(), QSize(160, 120));
+    }
 }
 
 TEST(NativeDecodability, CodecsDecide)
