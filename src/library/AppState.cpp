@@ -475,10 +475,11 @@ const LibraryIndex &AppState::libraryIndex() const
             d->index = prepared;
         else
             d->index = std::make_shared<const LibraryIndex>(m_allVideos);
-        // A large library's sort orders are made ahead, off this thread, so the first change
-        // of the sort order finds its order ready.
+        // A large library's searchable names and sort orders are made ahead, off this thread,
+        // so the first search and the first change of the sort order find them ready.
         if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
             QThreadPool::globalInstance()->start([index = d->index] {
+                index->foldedNames();
                 for (VideoSortOrder order : VideoSortOrderInfo::allCases())
                     index->sortPermutation(order);
             });
@@ -884,8 +885,10 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
                 scheduleScanRebuild();
             }
         }, Qt::QueuedConnection);
-        // The library's ranks and this order's permutation, for the trees after this one.
+        // The library's searchable names, ranks and this order's permutation, for the
+        // searches and trees after this one.
         if (in.index && !superseded()) {
+            in.index->foldedNames();
             in.index->nameRanks();
             in.index->sortPermutation(in.order);
         }

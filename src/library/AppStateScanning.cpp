@@ -254,6 +254,12 @@ void AppState::handle(const ScanEvent &event)
         break;
     }
     case ScanEvent::Kind::completed: {
+        // The scan's last tree replaces any tree of it still waiting or being built: those
+        // would only hold up the merge and the last tree for the cores they take.
+        d->scanRebuildTimer.stop();
+        d->scanRebuildAgain = false;
+        if (d->rebuildsInFlight > 0)
+            ++d->rebuildGeneration;
         // The last videos gathered join first, off this thread as the others did.
         if (d->merge || !d->scanPending.isEmpty()) {
             d->completeAfterMerge = true;

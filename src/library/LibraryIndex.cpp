@@ -49,43 +49,94 @@ const LibraryIndex::Keys &LibraryIndex::keys() const
     std::call_once(m_keysOnce, [this] {
         Keys &k = m_keys;
         const qsizetype n = m_videos.size();
-        k.foldedNames.resize(size_t(n));
-        forChunks(n, [&](int, qsizetype from, qsizetype to) {
-            for (qsizetype i = from; i < to; ++i)
-                k.foldedNames[size_t(i)] = m_videos[i].name.toCaseFolded();
-        });
         k.folder.resize(size_t(n));
         k.extension.resize(size_t(n));
         k.modifiedMs.resize(size_t(n));
-        QHash<QString, int> folders, extensions;
-        const QString *previousFolder = nullptr;
-        int previousFolderIndex = -1;
-        const QSet<QString> &native = VideoFile::nativeVideoExtensions();
-        for (qsizetype i = 0; i < n; ++i) {
-            const VideoFile &v = m_videos[i];
-            // Videos of one folder mostly come together.
-            if (!previousFolder || *previousFolder != v.directoryPath) {
-                auto it = folders.constFind(v.directoryPath);
-                if (it == folders.cend()) {
-                    it = folders.insert(v.directoryPath, int(k.foldedFolders.size()));
-                    k.foldedFolders.push_back(v.directoryPath.toCaseFolded());
+        // Reading each video's strings waits on memory more than it computes: parts of the
+        // list are numbered side by side, each with folders and extensions of its own, and
+        // the parts' numbers are then made the list's, in the order the videos come.
+        struct Part {
+            qsizetype from = 0, to = 0;
+            std::vector<QString> folders, extensions;
+        };
+        std::vector<Part> parts(8);
+        forChunks(
+            n,
+            [&](int index, qsizetype from, qsizetype to) {
+                Part &part = parts[size_t(index)];
+                part.from = from;
+                part.to = to;
+                QHash<QString, int> folders, extensions;
+                const QString *previousFolder = nullptr;
+                int previousFolderIndex = -1;
+                for (qsizetype i = from; i < to; ++i) {
+                    const VideoFile &v = m_videos[i];
+                    // Videos of one folder mostly come together.
+                    if (!previousFolder || *previousFolder != v.directoryPath) {
+                        auto it = folders.constFind(v.directoryPath);
+                        if (it == folders.cend()) {
+                            it = folders.insert(v.directoryPath, int(part.folders.size()));
+                            part.folders.push_back(v.directoryPath);
+                        }
+                        previousFolder = &v.directoryPath;
+                        previousFolderIndex = it.value();
+                    }
+                    k.folder[size_t(i)] = previousFolderIndex;
+                    auto ext = extensions.constFind(v.fileExtension);
+                    if (ext == extensions.cend()) {
+                        ext = extensions.insert(v.fileExtension, int(part.extensions.size()));
+                        part.extensions.push_back(v.fileExtension);
+                    }
+                    k.extension[size_t(i)] = quint16(ext.value());
+                    k.modifiedMs[size_t(i)] =
+                        v.modifiedDate.isValid() ? v.modifiedDate.toMSecsSinceEpoch() : kNoDate;
                 }
-                previousFolder = &v.directoryPath;
-                previousFolderIndex = it.value();
+            },
+            20'000);
+        QHash<QString, int> folders, extensions;
+        const QSet<QString> &native = VideoFile::nativeVideoExtensions();
+        std::vector<std::pair<std::vector<int>, std::vector<quint16>>> toList(parts.size());
+        for (size_t p = 0; p < parts.size(); ++p) {
+            for (const QString &folder : parts[p].folders) {
+                auto it = folders.constFind(folder);
+                if (it == folders.cend()) {
+                    it = folders.insert(folder, int(k.foldedFolders.size()));
+                    k.foldedFolders.push_back(folder.toCaseFolded());
+                }
+                toList[p].first.push_back(it.value());
             }
-            k.folder[size_t(i)] = previousFolderIndex;
-            auto ext = extensions.constFind(v.fileExtension);
-            if (ext == extensions.cend()) {
-                ext = extensions.insert(v.fileExtension, int(k.extensions.size()));
-                k.extensions.push_back(v.fileExtension);
-                k.foldedExtensions.push_back(v.fileExtension.toCaseFolded());
-                k.extensionIsNative.push_back(native.contains(v.fileExtension.toLower()));
+            for (const QString &extension : parts[p].extensions) {
+                auto it = extensions.constFind(extension);
+                if (it == extensions.cend()) {
+                    it = extensions.insert(extension, int(k.extensions.size()));
+                    k.extensions.push_back(extension);
+                    k.foldedExtensions.push_back(extension.toCaseFolded());
+                    k.extensionIsNative.push_back(native.contains(extension.toLower()));
+                }
+                toList[p].second.push_back(quint16(it.value()));
             }
-            k.extension[size_t(i)] = quint16(ext.value());
-            k.modifiedMs[size_t(i)] = v.modifiedDate.isValid() ? v.modifiedDate.toMSecsSinceEpoch() : kNoDate;
         }
+        // The first part's numbers are the list's already.
+        for (size_t p = 1; p < parts.size(); ++p)
+            for (qsizetype i = parts[p].from; i < parts[p].to; ++i) {
+                k.folder[size_t(i)] = toList[p].first[size_t(k.folder[size_t(i)])];
+                k.extension[size_t(i)] = toList[p].second[k.extension[size_t(i)]];
+            }
     });
     return m_keys;
+}
+
+const std::vector<QString> &LibraryIndex::foldedNames() const
+{
+    std::call_once(m_namesOnce, [this] {
+        const qsizetype n = m_videos.size();
+        m_foldedNames.resize(size_t(n));
+        forChunks(n, [&](int, qsizetype from, qsizetype to) {
+            for (qsizetype i = from; i < to; ++i)
+                m_foldedNames[size_t(i)] = m_videos[i].name.toCaseFolded();
+        });
+    });
+    return m_foldedNames;
 }
 
 std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within) const
@@ -93,6 +144,7 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
     const Keys &k = keys();
     const QString &query = c.foldedQuery;
     const bool text = !query.isEmpty();
+    const std::vector<QString> *names = text ? &foldedNames() : nullptr;
     // Folder and extension matches are answered once per distinct value, not per video.
     std::vector<char> folderMatches, extensionMatches(k.extensions.size());
     if (text) {
@@ -120,7 +172,7 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
         if (!text)
             return true;
         return folderMatches[size_t(k.folder[size_t(i)])] || extensionMatches[k.extension[size_t(i)]] ||
-               k.foldedNames[size_t(i)].contains(query);
+               (*names)[size_t(i)].contains(query);
     };
     const qsizetype n = within ? qsizetype(within->size()) : m_videos.size();
     std::vector<std::vector<int>> parts(8);

@@ -60,6 +60,9 @@ public:
     const std::vector<int> &nameRanks() const;
     // Whether nameRanks() answers at once (a large library's ranks take a while to make).
     bool nameRanksReady() const { return m_ranksReady.load(std::memory_order_acquire); }
+    // Each video's name case-folded, as searches compare it; made apart from the other
+    // keys, as trees do not need it.
+    const std::vector<QString> &foldedNames() const;
     // Modification instants, ms since the epoch; kNoDate for a video without a valid date.
     static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
     const std::vector<qint64> &modifiedMs() const { return keys().modifiedMs; }
@@ -98,7 +101,6 @@ public:
 
 private:
     struct Keys {
-        std::vector<QString> foldedNames;
         std::vector<int> folder;            // into foldedFolders
         std::vector<QString> foldedFolders;
         std::vector<quint16> extension;     // into extensions
@@ -110,8 +112,9 @@ private:
     const Keys &keys() const;
 
     QList<VideoFile> m_videos;
-    mutable std::once_flag m_keysOnce, m_ranksOnce;
+    mutable std::once_flag m_keysOnce, m_namesOnce, m_ranksOnce;
     mutable Keys m_keys;
+    mutable std::vector<QString> m_foldedNames;
     mutable std::vector<int> m_ranks;
     mutable std::atomic<bool> m_ranksReady{false};
     static constexpr int kSortOrders = 4;

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 
+#include <functional>
 #include <numeric>
 
 namespace {
@@ -185,6 +186,51 @@ TEST(LibraryFiltering, SmartViewCountsEqualAPlainCountAndFollowTheLibrary)
         videos.removeFirst();
         videos.append(video(QString("/srv/v/more/big%1.mp4").arg(round), 900'000'000, 0));
     }
+}
+
+// A large list is numbered in parts side by side: its folders and extensions must come out
+// as one pass over it would number them, and filter as a plain test of each video would.
+TEST(LibraryFiltering, ALargeListNumberedInPartsEqualsOnePlainPass)
+{
+    QList<VideoFile> videos;
+    const char *const extensions[] = {"mp4", "MOV", "mkv"};
+    constexpr int kCount = 120'000;
+    for (int i = 0; i < kCount; ++i) {
+        // Folders return after others (so one folder lies in several parts), and two kinds of
+        // file appear only late in the list.
+        const int folder = (i / 5) % 3'001;
+        const char *extension = i >= kCount - 10 ? "webm" : (i >= kCount / 2 ? extensions[i % 3] : extensions[i % 2]);
+        videos.append(video(QString("/srv/lib/f%1/Clip %2.%3").arg(folder).arg(i).arg(extension), i + 1, i % 50));
+    }
+    const LibraryIndex index(videos);
+    const std::vector<int> &folders = index.folders();
+    QHash<QString, int> plain;
+    for (qsizetype i = 0; i < videos.size(); ++i) {
+        const auto it = plain.constFind(videos[i].directoryPath);
+        const int expected = it == plain.cend() ? int(plain.size()) : *it;
+        plain.insert(videos[i].directoryPath, expected);
+        ASSERT_EQ(folders[size_t(i)], expected) << videos[i].id.toStdString();
+    }
+    EXPECT_EQ(index.folderCount(), plain.size());
+
+    const auto plainFilter = [&](const std::function<bool(const VideoFile &)> &passes) {
+        std::vector<int> out;
+        for (qsizetype i = 0; i < videos.size(); ++i)
+            if (passes(videos[i]))
+                out.push_back(int(i));
+        return out;
+    };
+    LibraryIndex::Criteria webm, mkv, query, native;
+    webm.extension = "WEBM";
+    mkv.extension = "MKV";
+    query.foldedQuery = "f3000"; // a folder first met in the list's second half
+    native.smart = SmartFilter::nativeFormats;
+    EXPECT_EQ(index.filter(webm), plainFilter([](const VideoFile &v) { return v.fileExtension == "WEBM"; }));
+    EXPECT_EQ(index.filter(mkv), plainFilter([](const VideoFile &v) { return v.fileExtension == "MKV"; }));
+    EXPECT_EQ(index.filter(query), plainFilter([](const VideoFile &v) { return v.directoryPath.endsWith("f3000"); }));
+    EXPECT_EQ(index.filter(native), plainFilter([](const VideoFile &v) { return v.isNativeFormat(); }));
+    query.foldedQuery = "clip 11999";
+    EXPECT_EQ(index.filter(query).size(), 11u); // Clip 11999 and Clip 119990..119999
 }
 
 TEST(LibraryFiltering, IndexBuiltTreeEqualsTheTreeOfTheCopiedList)
