@@ -32,6 +32,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <string>
 #include <random>
@@ -76,6 +78,41 @@ double residentMB()
     if (fields.size() < 2)
         return 0;
     return double(fields[1].toLongLong()) * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// Resident memory by kind of mapping: the main heap, thread heaps (64 MB reservations),
+// other anonymous memory and files.
+std::string residentBreakdown()
+{
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    if (!smaps.open(QIODevice::ReadOnly))
+        return {};
+    double heap = 0, threadHeaps = 0, anon = 0, files = 0;
+    double *current = nullptr;
+    // A mapping's first line is "start-end perms offset device inode [path]"; its fields
+    // follow as "Name: value kB".
+    for (const QByteArray &line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 5 && !f[0].endsWith(':') && f[0].contains('-')) {
+            const QList<QByteArray> range = f[0].split('-');
+            const qulonglong lo = range[0].toULongLong(nullptr, 16), hi = range.value(1).toULongLong(nullptr, 16);
+            const QByteArray path = f.size() >= 6 ? f[5] : QByteArray();
+            if (path == "[heap]")
+                current = &heap;
+            else if (path.isEmpty() && lo % (64ull << 20) == 0 && hi - lo <= (64ull << 20))
+                current = &threadHeaps;
+            else if (path.isEmpty() || path.startsWith('['))
+                current = &anon;
+            else
+                current = &files;
+        } else if (f.size() >= 2 && f[0] == "Rss:" && current) {
+            *current += f[1].toDouble() / 1024.0;
+        }
+    }
+    char out[200];
+    std::snprintf(out, sizeof out, "main heap %.0f MB, thread heaps %.0f MB, other anonymous %.0f MB, files %.0f MB",
+                  heap, threadHeaps, anon, files);
+    return out;
 }
 
 // Folders of files in two levels below ~/Videos; plain system calls, as the Qt layer would
@@ -412,6 +449,7 @@ int main(int argc, char **argv)
                     return;
                 settleUntil = -1;
                 rssSettledMinute = residentMB();
+                std::printf("at rest after 1 min: %s\n", residentBreakdown().c_str());
                 heapSettledMinute = heapNow();
             } else if (rssSettledMinute < 0 && !state->isScanning() && pending.empty() &&
                        useClock.elapsed() >= std::min(60'000.0, useMs / 2)) {
@@ -490,6 +528,7 @@ int main(int argc, char **argv)
         QTimer::singleShot(kSettleMs, &loop, &QEventLoop::quit);
         loop.exec();
         rssSettledEnd = residentMB();
+        std::printf("at rest at the end: %s\n", residentBreakdown().c_str());
         heapSettledEnd = heapNow();
     }
     ticker.stop();
