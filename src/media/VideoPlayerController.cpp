@@ -590,7 +590,6 @@ void VideoPlayerController::fallBackToMPV()
         return;
     const bool wasPlaying = m_isPlaying || (m_player && m_player->playbackState() == QMediaPlayer::PlayingState);
     const double position = m_currentTime;
-    discardFailedNativePlayer();
     load(m_currentURL, true, wasPlaying, false, position);
 }
 

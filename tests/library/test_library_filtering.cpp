@@ -389,6 +389,26 @@ bool spinUntil(const std::function<bool()> &done, int ms = 20'000)
     return done();
 }
 
+// In every sort order, the tree an unranked index builds of `subset` equals the plain build
+// of those videos, and building it leaves the index unranked.
+void expectUnrankedTreesEqualPlainBuilds(const QList<VideoFile> &videos, const std::vector<int> &subset,
+                                         LumenkiteBuilder::Unranked unranked)
+{
+    QList<VideoFile> copied;
+    for (int i : subset)
+        copied.append(videos[i]);
+    for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
+        const LibraryIndex index(videos);
+        const auto tree =
+            LumenkiteBuilder::buildTree(index, subset, QString("/lib"), true, order, std::nullopt, {}, unranked);
+        EXPECT_FALSE(index.nameRanksReady());
+        EXPECT_EQ(shapes(LumenkiteBuilder::flatten(tree, true, {})),
+                  shapes(LumenkiteBuilder::flatten(LumenkiteBuilder::buildTree(copied, QString("/lib"), true, order),
+                                                   true, {})))
+            << VideoSortOrderInfo::rawValue(order).toStdString();
+    }
+}
+
 } // namespace
 
 TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
@@ -433,18 +453,7 @@ TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
     std::vector<int> few;
     for (int i = 0; i < int(videos.size()); i += 11)
         few.push_back(i);
-    QList<VideoFile> copied;
-    for (int i : few)
-        copied.append(videos[i]);
-    for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
-        const LibraryIndex unranked(videos);
-        const auto fromIndex = LumenkiteBuilder::buildTree(unranked, few, QString("/lib"), true, order);
-        EXPECT_FALSE(unranked.nameRanksReady());
-        EXPECT_EQ(shapes(LumenkiteBuilder::flatten(fromIndex, true, {})),
-                  shapes(LumenkiteBuilder::flatten(LumenkiteBuilder::buildTree(copied, QString("/lib"), true, order),
-                                                   true, {})))
-            << VideoSortOrderInfo::rawValue(order).toStdString();
-    }
+    expectUnrankedTreesEqualPlainBuilds(videos, few, LumenkiteBuilder::Unranked::rankAll);
 }
 
 // A library large enough to be ranked in parts on several threads (and merged in parallel)
@@ -483,16 +492,7 @@ TEST(LibraryFiltering, ATreeOfOwnNamesSortedSideBySideEqualsThePlainBuild)
     const QList<VideoFile> videos = tiedLibrary(60'000, 13);
     std::vector<int> all(size_t(videos.size()));
     std::iota(all.begin(), all.end(), 0);
-    for (VideoSortOrder order : VideoSortOrderInfo::allCases()) {
-        const LibraryIndex unranked(videos);
-        const auto tree = LumenkiteBuilder::buildTree(unranked, all, QString("/lib"), true, order, std::nullopt, {},
-                                                      LumenkiteBuilder::Unranked::collateOwnNames);
-        EXPECT_FALSE(unranked.nameRanksReady());
-        EXPECT_EQ(shapes(LumenkiteBuilder::flatten(tree, true, {})),
-                  shapes(LumenkiteBuilder::flatten(LumenkiteBuilder::buildTree(videos, QString("/lib"), true, order),
-                                                   true, {})))
-            << VideoSortOrderInfo::rawValue(order).toStdString();
-    }
+    expectUnrankedTreesEqualPlainBuilds(videos, all, LumenkiteBuilder::Unranked::collateOwnNames);
 }
 
 // A build that a newer one replaced stops where it stands and gives no tree, from a list and
