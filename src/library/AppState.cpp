@@ -1,4 +1,5 @@
 #include "AppStatePrivate.h"
+#include "BackgroundPriority.h"
 
 #include "BookmarkService.h"
 #include "FileNames.h"
@@ -465,6 +466,22 @@ AppState::FilterTest AppState::filterTest() const
 
 static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
 
+namespace {
+
+// Off Qt's global pool, which paints and scales images for the window in parts; like it, it
+// is waited for at exit, not when a state goes.
+QThreadPool &indexWarmingPool()
+{
+    static QThreadPool &pool = []() -> QThreadPool & {
+        static QThreadPool p;
+        p.setMaxThreadCount(1);
+        return p;
+    }();
+    return pool;
+}
+
+} // namespace
+
 const LibraryIndex &AppState::libraryIndex() const
 {
     if (!d->index) {
@@ -478,11 +495,11 @@ const LibraryIndex &AppState::libraryIndex() const
         // A large library's searchable names and sort orders are made ahead, off this thread,
         // so the first search and the first change of the sort order find them ready.
         if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
-            QThreadPool::globalInstance()->start([index = d->index] {
+            indexWarmingPool().start(inBackground([index = d->index] {
                 index->foldedNames();
                 for (VideoSortOrder order : VideoSortOrderInfo::allCases())
                     index->sortPermutation(order);
-            });
+            }));
     }
     return *d->index;
 }
@@ -810,7 +827,7 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
         in.scores = m_aiSearchScores;
     const quint64 generation = ++d->rebuildGeneration;
     ++d->rebuildsInFlight;
-    d->rebuildPool.start([this, in = std::move(in), generation, epoch]() mutable {
+    d->rebuildPool.start(inBackground([this, in = std::move(in), generation, epoch]() mutable {
         struct Output {
             QList<VideoFile> list;
             QList<VideoFolderNodePtr> roots;
@@ -892,7 +909,7 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
             in.index->nameRanks();
             in.index->sortPermutation(in.order);
         }
-    });
+    }));
 }
 
 void AppState::refreshTree()
@@ -923,7 +940,7 @@ void AppState::refreshTree()
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         job->rootPath = standardizedPath(root->toLocalFile());
     const quint64 generation = ++d->rebuildGeneration;
-    d->rebuildPool.start([this, job, generation] {
+    d->rebuildPool.start(inBackground([this, job, generation] {
         struct Output {
             QList<VideoFolderNodePtr> roots;
             QList<TreeRow> rows;
@@ -971,7 +988,7 @@ void AppState::refreshTree()
             d->lastRebuildMs = out->ms;
             emit treeRebuilt();
             // The replaced rows' storage is kept for the next large flatten.
-            d->releasePool.start([this, old = std::move(old)]() mutable {
+            d->releasePool.start(inBackground([this, old = std::move(old)]() mutable {
                 QList<TreeRow> rows = std::move(old->second);
                 old.reset();
                 if (!rows.isDetached())
@@ -980,11 +997,11 @@ void AppState::refreshTree()
                 const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
                 if (rows.capacity() > d->spareRows.capacity())
                     d->spareRows = std::move(rows);
-            });
+            }));
             releaseOnWorker(std::move(out));
             runAfterRebuild();
         }, Qt::QueuedConnection);
-    });
+    }));
 }
 
 void AppState::publishRows(const QList<TreeRow> &rows)
@@ -1006,7 +1023,7 @@ void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
 {
     // The last reference goes on the pool's thread (after the state is gone, the pool has
     // been waited for, so nothing is left behind).
-    d->releasePool.start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
+    d->releasePool.start(inBackground([garbage = std::move(garbage)]() mutable { garbage.reset(); }));
 }
 
 void AppState::reflatten(bool expandAll)

@@ -1,4 +1,5 @@
 #include "AppStatePrivate.h"
+#include "BackgroundPriority.h"
 
 #include "BookmarkService.h"
 #include "FileNames.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <future>
+#include <thread>
 
 #include <malloc.h>
 #include <sys/stat.h>
@@ -429,7 +431,7 @@ void AppState::startScanMerge()
     d->merge = merge;
     auto done = std::make_shared<std::promise<void>>();
     d->mergeDone = done->get_future();
-    d->mergePool.start([this, merge, done] {
+    d->mergePool.start(inBackground([this, merge, done] {
         Private::ScanMerge &m = *merge;
         const qsizetype start = m.base.size();
         // Room for the batches to come, so the next merges seldom have to move the list.
@@ -442,23 +444,42 @@ void AppState::startScanMerge()
             to.append(from);
             return to;
         };
-        m.all = grown(m.base, m.fresh.size());
-        m.all.append(m.fresh);
+        const QList<VideoFile> &fresh = m.fresh;
+        // The lookup and the filtered list are made beside the list: at a large library's size
+        // each takes a while, and the scan's last tree waits for all three.
+        std::thread lookupThread;
         if (m.withLookup)
-            m.lookup.reserve(room(m.lookup.size(), m.fresh.size()));
-        if (m.withLookup)
-            for (qsizetype i = 0; i < m.fresh.size(); ++i)
-                m.lookup.insert(m.fresh[i].id, start + i);
-        if (m.test) {
-            for (qsizetype i = 0; i < m.fresh.size(); ++i)
-                if (m.test(m.fresh[i]))
-                    m.newPositions.push_back(int(start + i));
-            if (m.withFiltered) {
+            lookupThread = std::thread([&m, &fresh, room, start] {
+                m.lookup.reserve(room(m.lookup.size(), fresh.size()));
+                for (qsizetype i = 0; i < fresh.size(); ++i)
+                    m.lookup.insert(fresh[i].id, start + i);
+            });
+        // Nothing filtered out yet: the filtered list is the whole list, shared rather than copied.
+        bool filteredIsAll = false;
+        std::thread filterThread;
+        if (m.test)
+            filterThread = std::thread([&m, &fresh, &filteredIsAll, grown, start] {
+                for (qsizetype i = 0; i < fresh.size(); ++i)
+                    if (m.test(fresh[i]))
+                        m.newPositions.push_back(int(start + i));
+                if (!m.withFiltered)
+                    return;
+                filteredIsAll = m.filtered.size() == start && m.positionsBefore == size_t(start) &&
+                                m.newPositions.size() == size_t(fresh.size());
+                if (filteredIsAll)
+                    return;
                 m.filteredOut = grown(m.filtered, qsizetype(m.newPositions.size()));
                 for (int position : m.newPositions)
-                    m.filteredOut.append(m.all.at(position));
-            }
-        }
+                    m.filteredOut.append(fresh[position - start]);
+            });
+        m.all = grown(m.base, fresh.size());
+        m.all.append(fresh);
+        if (lookupThread.joinable())
+            lookupThread.join();
+        if (filterThread.joinable())
+            filterThread.join();
+        if (filteredIsAll)
+            m.filteredOut = m.all;
         done->set_value();
         QMetaObject::invokeMethod(this, [this, generation = m.generation] {
             if (!d->merge || d->merge->generation != generation)
@@ -476,7 +497,7 @@ void AppState::startScanMerge()
             if (!d->scanPending.isEmpty() && !d->scanPublishTimer.isActive())
                 d->scanPublishTimer.start();
         }, Qt::QueuedConnection);
-    });
+    }));
 }
 
 bool AppState::finishScanMerge()

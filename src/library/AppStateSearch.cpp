@@ -1,4 +1,5 @@
 #include "AppStatePrivate.h"
+#include "BackgroundPriority.h"
 
 #include "BookmarkService.h"
 #include "L10n.h"
@@ -268,7 +269,7 @@ void AppState::startAIIndexWorker(const std::shared_ptr<AIIndexRun> &run)
     const std::shared_ptr<OnDeviceSearchServices> services = d->services.onDeviceSearch;
     const TaskHandle task = run->task;
     QPointer<AppState> self(this);
-    indexWorkerPool().start([self, run, video, services, task] {
+    indexWorkerPool().start(inBackground([self, run, video, services, task] {
         const VideoIndexOutcome outcome =
             task.isCancelled() ? VideoIndexOutcome::skippedUnreadable()
                                : services->indexVideo(video, [task] { return task.isCancelled(); });
@@ -276,7 +277,7 @@ void AppState::startAIIndexWorker(const std::shared_ptr<AIIndexRun> &run)
             if (self)
                 self->takeAIIndexResult(run, video, outcome);
         }, Qt::QueuedConnection);
-    });
+    }));
 }
 
 void AppState::takeAIIndexResult(const std::shared_ptr<AIIndexRun> &run, const VideoFile &video,

@@ -1,5 +1,6 @@
 #include "MediaMetadataService.h"
 
+#include "library/BackgroundPriority.h"
 #include "library/HiddenTools.h"
 
 #include "ExternalTools.h"
@@ -225,7 +226,7 @@ struct MediaMetadataService::Impl {
     void enqueue(const JobPtr &job, Lane lane)
     {
         pending[int(lane)].push_back(job);
-        pools[int(lane)].start([this, lane] { runNext(lane); });
+        pools[int(lane)].start(inBackground([this, lane] { runNext(lane); }));
     }
 
     // Caller holds the mutex.

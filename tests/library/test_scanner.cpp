@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <functional>
 
 #include <dirent.h>
@@ -200,6 +201,49 @@ TEST(VideoScanner, OneFileReachedTwiceIsListedOnce)
     env.volumes = nullptr;
     const auto viaLink = runScan(ScanScope::homeDirectory(), false, env);
     EXPECT_EQ(idsOf(viaLink).size(), 2);
+}
+
+// Thousands of files, many reached twice (a second root over the same folders, second names
+// of one file): the sets that remember what was met grow many times over and still list each
+// file once.
+TEST(VideoScanner, ThousandsOfFilesReachedTwiceAreEachListedOnce)
+{
+    Fixture fx;
+    QStringList expected;
+    for (int f = 0; f < 60; ++f)
+        for (int i = 0; i < 50; ++i) {
+            const QString rel = QString("home/me/Videos/f%1/clip %2.mp4").arg(f).arg(i);
+            fx.file(rel, 10);
+            expected << fx.at(rel);
+        }
+    // Every seventh file has a second name in another folder: one file, listed once.
+    fx.folder("home/me/Videos/second");
+    for (int k = 0; k < expected.size(); k += 7)
+        fx.hardlink(expected[k].mid(fx.root().size() + 1), QString("home/me/Videos/second/copy%1.mp4").arg(k));
+    ScanEnvironment env;
+    env.usersFolder = fx.at("home");
+    env.homeFolder = fx.at("home/me");
+    env.preferredHomeFolders = {"Videos"};
+    env.volumes = [&] { return QList<ScanScope>{ScanScope::volume("Data", QUrl::fromLocalFile(fx.root()))}; };
+    const auto events = runScan(ScanScope::entireMacDeep(), false, env);
+    QStringList ids = idsOf(events);
+    QStringList listed = ids;
+    listed.removeDuplicates();
+    EXPECT_EQ(listed.size(), ids.size()) << "a file was listed twice";
+    // Of each hard-linked file exactly one of its names is listed.
+    const QStringList made = expected;
+    ids.sort();
+    expected.sort();
+    QStringList missing;
+    for (const QString &path : std::as_const(expected))
+        if (!std::binary_search(ids.cbegin(), ids.cend(), path))
+            missing << path;
+    EXPECT_EQ(ids.size(), expected.size());
+    for (const QString &path : std::as_const(missing)) {
+        const QString k = QString::number(made.indexOf(path));
+        EXPECT_TRUE(ids.contains(fx.at("home/me/Videos/second/copy" + k + ".mp4"))) << path.toStdString();
+    }
+    EXPECT_EQ(describe(events.back()), QString("completed %1 []").arg(expected.size()));
 }
 
 TEST(VideoScanner, FortyOneVideosArriveAsFortyThenOne)

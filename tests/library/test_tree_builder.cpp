@@ -1,8 +1,11 @@
+#include "library/LibraryIndex.h"
 #include "library/LumenkiteBuilder.h"
 #include "library/StableMergeSort.h"
 
 #include <gtest/gtest.h>
 
+#include <QCollator>
+#include <QCollatorSortKey>
 #include <QStringList>
 
 #include <algorithm>
@@ -204,6 +207,32 @@ TEST(TreeBuilder, NamesThatCollateEqualKeepInputOrder)
               (QStringList{"A.mp4", "a.mp4"}));
     EXPECT_EQ(videoNames(*LumenkiteBuilder::buildTree(backward, QString("/r"), true, VideoSortOrder::nameAsc)[0]),
               (QStringList{"a.mp4", "A.mp4"}));
+}
+
+// A few names are collated as they are, many through sort keys: either way a folder's videos
+// come in the collator's order (numbers by value, case and accents after the letters).
+TEST(TreeBuilder, SmallAndLargeFoldersOrderNamesAsTheCollatorDoes)
+{
+    const QStringList tricky{"clip10.mp4", "Clip2.mov", "clip 2.mp4", "\u00e4.mp4", "a.mp4", "B.mp4", "_x.mp4",
+                             "-y.mp4", "10.mp4", "9.mp4", "\u00c9clair.mkv", "eclair.mp4", "x1y20.mp4", "x1y3.mp4",
+                             "\u00df.mp4", "ss.mp4", "file (2).mp4", "file (10).mp4", "\u65e5\u672c.mp4", "A.mp4"};
+    const QCollator collator = LibraryIndex::nameCollator();
+    QStringList expected = tricky;
+    std::stable_sort(expected.begin(), expected.end(), [&](const QString &a, const QString &b) {
+        return collator.sortKey(a).compare(collator.sortKey(b)) < 0;
+    });
+    for (const int padding : {0, 300}) {
+        QList<VideoFile> list;
+        for (const QString &name : tricky)
+            list.append(video("/r/" + name));
+        for (int i = 0; i < padding; ++i)
+            list.append(video(QString("/r/zz pad %1.mp4").arg(i)));
+        const auto roots = LumenkiteBuilder::buildTree(list, QString("/r"), true, VideoSortOrder::nameAsc);
+        ASSERT_EQ(roots.size(), 1);
+        QStringList names = videoNames(*roots[0]);
+        names.removeIf([&](const QString &name) { return !tricky.contains(name); });
+        EXPECT_EQ(names, expected) << padding;
+    }
 }
 
 TEST(TreeBuilder, ScoreOrderWithTolerance)
