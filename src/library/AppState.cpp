@@ -495,10 +495,17 @@ const LibraryIndex &AppState::libraryIndex() const
         // A large library's searchable names and sort orders are made ahead, off this thread,
         // so the first search and the first change of the sort order find them ready.
         if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
-            indexWarmingPool().start(inBackground([index = d->index] {
-                index->foldedNames();
-                for (VideoSortOrder order : VideoSortOrderInfo::allCases())
-                    index->sortPermutation(order);
+            indexWarmingPool().start(inBackground([weak = std::weak_ptr<const LibraryIndex>(d->index)] {
+                // An index the state let go of meanwhile (the library changed) is not worth it.
+                for (int step = 0; step <= int(VideoSortOrderInfo::allCases().size()); ++step) {
+                    const std::shared_ptr<const LibraryIndex> index = weak.lock();
+                    if (!index)
+                        return;
+                    if (step == 0)
+                        index->foldedNames();
+                    else
+                        index->sortPermutation(VideoSortOrderInfo::allCases()[step - 1]);
+                }
             }));
     }
     return *d->index;
@@ -588,11 +595,19 @@ QList<VideoFile> AppState::filteredVideos() const
 {
     ensureFiltered();
     if (!d->filteredListValid) {
-        QList<VideoFile> out;
-        out.reserve(qsizetype(d->filteredPositions.size()));
-        for (int i : d->filteredPositions)
-            out.append(m_allVideos[i]);
-        d->filtered = out;
+        // Nothing filtered out: the list is the library's own, shared rather than copied.
+        bool everyVideo = qsizetype(d->filteredPositions.size()) == m_allVideos.size();
+        for (size_t i = 0; everyVideo && i < d->filteredPositions.size(); ++i)
+            everyVideo = d->filteredPositions[i] == int(i);
+        if (everyVideo) {
+            d->filtered = m_allVideos;
+        } else {
+            QList<VideoFile> out;
+            out.reserve(qsizetype(d->filteredPositions.size()));
+            for (int i : d->filteredPositions)
+                out.append(m_allVideos[i]);
+            d->filtered = out;
+        }
         d->filteredListValid = true;
     }
     return d->filtered;

@@ -128,10 +128,18 @@ QString display(const QString &text)
 int openRegularFile(const QString &path)
 {
     const QByteArray native = encode(path);
+    // Only what its name shows to be a regular file is opened: even an open that does not wait
+    // connects a FIFO's writer to us. The descriptor is checked again, for a swap in between.
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         errno = EINVAL;

@@ -4,10 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(VideoMediaInfo, ResolutionLabelsTestTheLargerDimension)
 {
@@ -216,4 +226,45 @@ TEST(VideoFile, StoredUrlsInOtherEscapingsStillRead)
         if (c.kept)
             EXPECT_EQ(videos.first().url(), QUrl::fromLocalFile(QString::fromUtf8(c.id)));
     }
+}
+
+// Only regular files are opened for reading: a FIFO (or a folder, or nothing) is refused
+// without being opened, which would connect a writer waiting on it.
+TEST(FileNames, OnlyRegularFilesAreOpened)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray fifo = QFile::encodeName(dir.filePath("pipe.mp4"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0644), 0);
+    QFile file(dir.filePath("clip.mp4"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+
+    // A writer waits for a reader; the check must not be that reader.
+    std::atomic<bool> writerOpened{false};
+    std::thread writer([&] {
+        const int fd = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC);
+        writerOpened = true;
+        if (fd >= 0)
+            ::close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int error = 0;
+    EXPECT_FALSE(FileNames::isRegularFile(dir.filePath("pipe.mp4"), &error));
+    EXPECT_EQ(error, EINVAL);
+    EXPECT_LT(FileNames::openRegularFile(dir.filePath("pipe.mp4")), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(writerOpened.load());
+    // Let the writer go.
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer.join();
+    if (reader >= 0)
+        ::close(reader);
+
+    EXPECT_TRUE(FileNames::isRegularFile(dir.filePath("clip.mp4")));
+    EXPECT_FALSE(FileNames::isRegularFile(dir.path(), &error));
+    EXPECT_EQ(error, EINVAL);
+    EXPECT_FALSE(FileNames::isRegularFile(dir.filePath("missing.mp4"), &error));
+    EXPECT_EQ(error, ENOENT);
 }

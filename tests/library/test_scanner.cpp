@@ -46,6 +46,18 @@ struct Fixture {
     }
 };
 
+// A home at home/me with a Videos folder, and a volume that holds all of the fixture: a
+// whole-computer scan reaches home's files twice.
+ScanEnvironment homeWithAVolumeOverIt(const Fixture &fx)
+{
+    ScanEnvironment env;
+    env.usersFolder = fx.at("home");
+    env.homeFolder = fx.at("home/me");
+    env.preferredHomeFolders = {"Videos"};
+    env.volumes = [root = fx.root()] { return QList<ScanScope>{ScanScope::volume("Data", QUrl::fromLocalFile(root))}; };
+    return env;
+}
+
 std::vector<ScanEvent> runScan(const ScanScope &scope, bool photos, const ScanEnvironment &env = {},
                                std::function<void(const ScanEvent &, std::stop_source &)> onEach = {})
 {
@@ -183,11 +195,7 @@ TEST(VideoScanner, OneFileReachedTwiceIsListedOnce)
     // Overlapping roots of one scan: the whole-computer scope adds a volume that holds home.
     fx.file("home/me/Videos/v.mp4");
     fx.file("home/me/Videos/w.mp4");
-    ScanEnvironment env;
-    env.usersFolder = fx.at("home");
-    env.homeFolder = fx.at("home/me");
-    env.preferredHomeFolders = {"Videos"};
-    env.volumes = [&] { return QList<ScanScope>{ScanScope::volume("Data", QUrl::fromLocalFile(fx.root()))}; };
+    ScanEnvironment env = homeWithAVolumeOverIt(fx);
     const auto events = runScan(ScanScope::entireMacDeep(), false, env);
     const QStringList wholeIds = idsOf(events);
     // Home first; the volume's walk then adds only what home did not already list.
@@ -220,11 +228,7 @@ TEST(VideoScanner, ThousandsOfFilesReachedTwiceAreEachListedOnce)
     fx.folder("home/me/Videos/second");
     for (int k = 0; k < expected.size(); k += 7)
         fx.hardlink(expected[k].mid(fx.root().size() + 1), QString("home/me/Videos/second/copy%1.mp4").arg(k));
-    ScanEnvironment env;
-    env.usersFolder = fx.at("home");
-    env.homeFolder = fx.at("home/me");
-    env.preferredHomeFolders = {"Videos"};
-    env.volumes = [&] { return QList<ScanScope>{ScanScope::volume("Data", QUrl::fromLocalFile(fx.root()))}; };
+    ScanEnvironment env = homeWithAVolumeOverIt(fx);
     const auto events = runScan(ScanScope::entireMacDeep(), false, env);
     QStringList ids = idsOf(events);
     QStringList listed = ids;
