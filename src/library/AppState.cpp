@@ -497,15 +497,11 @@ const LibraryIndex &AppState::libraryIndex() const
         if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
             indexWarmingPool().start(inBackground([weak = std::weak_ptr<const LibraryIndex>(d->index)] {
                 // An index the state let go of meanwhile (the library changed) is not worth it.
-                for (int step = 0; step <= int(VideoSortOrderInfo::allCases().size()); ++step) {
-                    const std::shared_ptr<const LibraryIndex> index = weak.lock();
-                    if (!index)
-                        return;
-                    if (step == 0)
-                        index->foldedNames();
-                    else
-                        index->sortPermutation(VideoSortOrderInfo::allCases()[step - 1]);
-                }
+                if (const auto index = weak.lock())
+                    index->foldedNames();
+                for (VideoSortOrder order : VideoSortOrderInfo::allCases())
+                    if (const auto index = weak.lock())
+                        index->sortPermutation(order);
             }));
     }
     return *d->index;
