@@ -1,5 +1,7 @@
 #include "tools/DuplicateVideoService.h"
 
+#include "library/FileNames.h"
+
 #include <QFile>
 #include <QHash>
 #include <QMetaObject>
@@ -70,17 +72,7 @@ namespace {
 // refused unless it is a regular file).
 class ReadableFile {
 public:
-    explicit ReadableFile(const QString &path)
-    {
-        const QByteArray native = QFile::encodeName(path);
-        m_fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (m_fd < 0) return;
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
+    explicit ReadableFile(const QString &path) : m_fd(FileNames::openRegularFile(path)) {}
     ~ReadableFile()
     {
         if (m_fd >= 0) ::close(m_fd);
@@ -150,7 +142,7 @@ void forEachFileInParallel(const std::vector<QString> &paths, std::stop_token st
     std::map<dev_t, std::vector<int>> byDevice;
     for (int i = 0; i < int(paths.size()); ++i) {
         struct stat st {};
-        const QByteArray native = QFile::encodeName(paths[size_t(i)]);
+        const QByteArray native = FileNames::encode(paths[size_t(i)]);
         const dev_t device = ::stat(native.constData(), &st) == 0 ? st.st_dev : 0;
         byDevice[device].push_back(i);
     }
@@ -297,6 +289,52 @@ qint64 DuplicateVideoService::reclaimableBytes(const QList<VideoFile> &videos)
     qint64 sum = 0;
     for (qsizetype i = 1; i < videos.size(); ++i) sum += videos[i].fileSize;
     return sum;
+}
+
+namespace {
+
+// The file is where the library saw it, a regular file of the recorded size.
+bool onDiskAsRecorded(const VideoFile &video)
+{
+    struct stat st {};
+    return ::stat(FileNames::encode(video.id).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size == video.fileSize;
+}
+
+} // namespace
+
+DuplicateVideoService::TrashCheck DuplicateVideoService::checkBeforeTrash(
+    const QList<DuplicateVideoGroup> &groups, const QList<VideoFile> &marked,
+    const std::function<bool(const VideoFile &)> &isPresent)
+{
+    QHash<QString, bool> asRecorded; // each file asked once
+    const auto intact = [&](const VideoFile &v) {
+        auto it = asRecorded.find(v.id);
+        if (it == asRecorded.end()) it = asRecorded.insert(v.id, onDiskAsRecorded(v));
+        return *it;
+    };
+    TrashCheck check;
+    QSet<QString> leaving;
+    for (const VideoFile &v : marked) {
+        if (intact(v)) leaving.insert(v.id);
+        else check.changed.append(v);
+    }
+    for (const DuplicateVideoGroup &g : groups) {
+        const VideoFile *fallback = nullptr;
+        bool kept = false;
+        for (const VideoFile &v : g.videos) {
+            if ((isPresent && !isPresent(v)) || !intact(v)) continue;
+            if (!leaving.contains(v.id)) {
+                kept = true;
+                break;
+            }
+            if (!fallback) fallback = &v;
+        }
+        if (!kept && fallback) leaving.remove(fallback->id);
+    }
+    for (const VideoFile &v : marked)
+        if (leaving.contains(v.id)) check.toTrash.append(v);
+    return check;
 }
 
 // ---- the scan ----

@@ -123,6 +123,18 @@ public:
     static bool shouldKeepFirst(const VideoFile &a, const VideoFile &b);
     static qint64 reclaimableBytes(const QList<VideoFile> &videos);
 
+    // What trashing `marked` may really take, asked of the disk just before: a marked file
+    // that is not a regular file of its recorded size any more stays (it may no longer be
+    // the copy it was), and every group keeps one member that is on disk as recorded and
+    // still in the library (`isPresent`): when none that is not marked is, its first
+    // marked member that is stays too.
+    struct TrashCheck {
+        QList<VideoFile> toTrash; // in `marked` order
+        QList<VideoFile> changed; // no longer as recorded
+    };
+    static TrashCheck checkBeforeTrash(const QList<DuplicateVideoGroup> &groups, const QList<VideoFile> &marked,
+                                       const std::function<bool(const VideoFile &)> &isPresent = {});
+
     // ---- similar videos ----
     static SimilarityPairs similarPairs(const QList<VideoFile> &videos, const VisualIndexMap &entries,
                                         float minThreshold);

@@ -1,5 +1,6 @@
 #include "tools/DuplicateVideoService.h"
 #include "support/TestSupport.h"
+#include "library/FileNames.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -150,6 +152,43 @@ TEST(ExactDuplicates, EveryFingerprintWindowTellsFilesApart)
         EXPECT_EQ(p1->size(), 64);
         EXPECT_EQ(*p1 == *p2, c.sameFingerprint) << c.size << " changed at " << c.changedByte;
     }
+}
+
+// Names that are not UTF-8 are read at their exact bytes: "x\xff" is neither the file
+// "x\xef\xbf\xbd" (U+FFFD spelt out) nor unreadable, and two Latin-1 names still group.
+TEST(ExactDuplicates, NamesThatAreNotUtf8AreReadAtTheirOwnBytes)
+{
+    const QByteArray r = FileNames::encode(root() + "/bytes");
+    QDir().mkpath(FileNames::decode(r));
+    const QByteArray same = content(150'000, 21), other = content(150'000, 22);
+    const auto make = [&](const QByteArray &leaf, const QByteArray &bytes) {
+        const QByteArray path = r + "/" + leaf;
+        const int fd = ::open(path.constData(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+        EXPECT_GE(fd, 0) << path.constData();
+        EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        ::close(fd);
+        return entry(FileNames::decode(path), bytes.size());
+    };
+    const VideoFile y = make("y.mp4", same);
+    const VideoFile replacement = make("x\xef\xbf\xbd.mp4", same);
+    const VideoFile raw = make("x\xff.mp4", other);
+    const VideoFile latin1a = make("caf\xe9 1.mp4", other);
+    const VideoFile latin1b = make("caf\xe9 2.mp4", content(150'000, 23));
+    const VideoFile latin1c = make("caf\xe9 3.mp4", content(150'000, 23));
+    ASSERT_NE(raw.id, replacement.id);
+
+    const auto events = scan({y, replacement, raw, latin1a, latin1b, latin1c});
+    const DuplicateScanEvent &done = events.back();
+    ASSERT_EQ(done.kind, DuplicateScanEvent::Kind::completed);
+    EXPECT_EQ(done.unreadableCount, 0);
+    ASSERT_EQ(done.groups.size(), 3);
+    QSet<QSet<QString>> groups;
+    for (const DuplicateVideoGroup &g : done.groups) {
+        QSet<QString> ids;
+        for (const VideoFile &v : g.videos) ids.insert(v.id);
+        groups.insert(ids);
+    }
+    EXPECT_EQ(groups, (QSet<QSet<QString>>{{y.id, replacement.id}, {raw.id, latin1a.id}, {latin1b.id, latin1c.id}}));
 }
 
 // Files that are not what the library recorded, or no files at all, never group and are

@@ -1,4 +1,5 @@
 #include "UiFixture.h"
+#include "ui/Controls.h"
 #include "ui/sheets/duplicates/DuplicatesSheetView.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -145,6 +146,39 @@ TEST_F(DuplicatesSheetTest, ExactCopiesAreFoundMarkedAndTrashedButNeverEveryCopy
     state->setAllVideos(rest);
     EXPECT_TRUE(sheet->exactGroups().isEmpty());
     EXPECT_EQ(sheet->contentState(), "empty");
+}
+
+// What the disk holds when the user presses the button decides, not what the scan saw: a
+// kept copy deleted by another program keeps one marked copy back, and a marked file that
+// another program rewrote to another size stays. A name with a line break is drawn on one line.
+TEST_F(DuplicatesSheetTest, TrashAsksTheDiskForTheKeptCopyAndEveryMarkedSize)
+{
+    const QByteArray big = bytes(300'000, 4), small = bytes(200'000, 5);
+    open({realVideo("keep.mp4", big, 30), realVideo("copy\nline.mp4", big, 20), realVideo("copy 2.mp4", big, 10),
+          realVideo("s.mp4", small, 30), realVideo("s copy.mp4", small, 10)});
+    ASSERT_TRUE(settle("list"));
+    ASSERT_EQ(sheet->cards().size(), 2);
+    QStringList shown;
+    for (const DuplicateGroupCard *card : sheet->cards())
+        for (const ThemedLabel *label : card->findChildren<ThemedLabel *>()) shown << label->text();
+    EXPECT_TRUE(shown.contains("copy\u23CEline.mp4")) << shown.join('|').toStdString();
+    for (const QString &text : shown) EXPECT_FALSE(text.contains('\n')) << text.toStdString();
+    EXPECT_EQ(names(sheet->selectedForTrash()), QStringList({"copy\nline.mp4", "copy 2.mp4", "s copy.mp4"}));
+
+    ASSERT_TRUE(QFile::remove(home() + "/Dupes/keep.mp4"));
+    QFile rewritten(home() + "/Dupes/s copy.mp4");
+    ASSERT_TRUE(rewritten.open(QIODevice::WriteOnly | QIODevice::Truncate) && rewritten.write(bytes(150'000, 6)) > 0);
+    rewritten.close();
+    sheet->trashButton()->click();
+    spin(20);
+
+    // Of the big group one copy is left on disk; the rewritten small copy is untouched.
+    const int left = int(QFile::exists(home() + "/Dupes/copy\nline.mp4")) + int(QFile::exists(home() + "/Dupes/copy 2.mp4"));
+    EXPECT_EQ(left, 1);
+    EXPECT_EQ(QFileInfo(home() + "/Dupes/s copy.mp4").size(), 150'000);
+    ASSERT_TRUE(state->lastUndoRecord().has_value());
+    EXPECT_EQ(state->lastUndoRecord()->trashedItems.size(), 1);
+    EXPECT_EQ(sheet->trashFailureCount(), 1);
 }
 
 TEST_F(DuplicatesSheetTest, NoDuplicatesIsOnlyClaimedWhenEveryCandidateWasRead)

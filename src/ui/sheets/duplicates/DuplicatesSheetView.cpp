@@ -1,5 +1,6 @@
 #include "ui/sheets/duplicates/DuplicatesSheetView.h"
 
+#include "library/FileNames.h"
 #include "platform/DesktopServices.h"
 #include "ui/Controls.h"
 #include "ui/LinearTheme.h"
@@ -99,7 +100,7 @@ public:
         texts->setSpacing(2);
         auto *line = new QHBoxLayout;
         line->setSpacing(6);
-        auto *name = new ThemedLabel(video.name, sheetFont(12.5, QFont::Medium), Tone::label, this);
+        auto *name = new ThemedLabel(FileNames::display(video.name), sheetFont(12.5, QFont::Medium), Tone::label, this);
         name->setElideMode(Qt::ElideRight);
         line->addWidget(name, 0);
         const bool keep = index == 0;
@@ -110,7 +111,7 @@ public:
         line->addWidget(m_role, 0);
         line->addStretch(1);
         texts->addLayout(line);
-        auto *path = new ThemedLabel(video.directoryPath, sheetFont(11, QFont::Normal, LinearTheme::Design::monospaced),
+        auto *path = new ThemedLabel(FileNames::display(video.directoryPath), sheetFont(11, QFont::Normal, LinearTheme::Design::monospaced),
                                      Tone::secondary, this);
         path->setElideMode(Qt::ElideMiddle);
         texts->addWidget(path);
@@ -724,29 +725,17 @@ qint64 DuplicatesSheetView::selectedBytes() const
 
 void DuplicatesSheetView::trashSelected()
 {
-    QList<VideoFile> videos = markedVideos();
-    if (videos.isEmpty() || !m_state) return;
-    // Never every copy of an identical group: the one to keep stays, whichever tab marked
-    // them. Members already gone from the library do not count as kept.
-    QSet<QString> leaving;
-    for (const VideoFile &v : videos) leaving.insert(v.id);
-    for (const DuplicateVideoGroup &g : m_exactGroups) {
-        const VideoFile *keeper = nullptr;
-        bool anyStays = false;
-        for (const VideoFile &v : g.videos) {
-            if (!m_state->videoWithID(v.id)) continue;
-            if (!keeper) keeper = &v;
-            if (!leaving.contains(v.id)) anyStays = true;
-        }
-        if (keeper && !anyStays) leaving.remove(keeper->id);
-    }
-    videos.erase(std::remove_if(videos.begin(), videos.end(), [&](const VideoFile &v) { return !leaving.contains(v.id); }),
-                 videos.end());
-    if (videos.isEmpty()) return;
-    m_state->moveSelectedToTrash(videos);
+    const QList<VideoFile> marked = markedVideos();
+    if (marked.isEmpty() || !m_state) return;
+    // Never every copy of an identical group, whichever tab marked them, and nothing that
+    // changed on disk since the scan: asked of the disk now, not of the scan's results.
+    const auto check = DuplicateVideoService::checkBeforeTrash(
+        m_exactGroups, marked, [this](const VideoFile &v) { return bool(m_state->videoWithID(v.id)); });
+    const QList<VideoFile> &videos = check.toTrash;
+    if (!videos.isEmpty()) m_state->moveSelectedToTrash(videos);
     // Only files that really left the library leave the groups (the library change prunes
     // them); the others are counted and shown.
-    int failed = 0;
+    int failed = int(check.changed.size());
     for (const VideoFile &v : videos)
         if (m_state->videoWithID(v.id)) ++failed;
     m_trashFailures = failed;
