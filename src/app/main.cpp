@@ -1,4 +1,5 @@
 #include "editing/PartialOutputs.h"
+#include "library/FileOperationJournal.h"
 #include "library/AppState.h"
 #include "platform/LeakCheckSupport.h"
 #include "platform/MemoryTuning.h"
@@ -152,8 +153,10 @@ int main(int argc, char **argv)
     };
     parts.batchCompressSheet = &BatchCompressSheetView::create;
     LumenkiteApp app(parts, makeSettingsView);
-    // What an export or compression ended by a crash left behind; a Trash move can be slow.
+    // What an export, a compression or a file operation ended by a crash left behind; a Trash
+    // move can be slow.
     QThreadPool::globalInstance()->start([] {
+        FileOperationJournal::tidyInterrupted();
         const PartialOutputs::Cleanup tidy = PartialOutputs::cleanUp();
         for (const QString &problem : tidy.problems) qWarning("%s", qUtf8Printable(problem));
     });

@@ -149,6 +149,11 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 
 AppState::~AppState()
 {
+    // A copy stops at its next step; what it posts back is dropped with this object.
+    if (d->fileCopy.thread.joinable()) {
+        d->fileCopy.thread.request_stop();
+        d->fileCopy.thread.join();
+    }
     if (d->cacheLoad.valid())
         d->cacheLoad.wait();
     // A tree being built posts its result to this object.

@@ -409,6 +409,13 @@ public:
     void moveSelectedToTrash(const QList<VideoFile> &videos);
     void deletePermanently();
     void undoLastOperation();
+    // A move or an undo that copies between file systems does so on a worker: the bytes
+    // done and in all while it runs (false/0 otherwise), and a stop at its next step (the
+    // file being copied stays where it was; those already moved are kept).
+    bool isCopyingFiles() const;
+    qint64 fileCopyDone() const;
+    qint64 fileCopyTotal() const;
+    void cancelFileCopy();
 
     // ---- on-device search (its full behaviour comes with the search services) ----
     void scheduleAISearch();
@@ -486,6 +493,7 @@ signals:
     void recentMoveDestinationsChanged();
     void activeToastChanged();
     void lastUndoRecordChanged();
+    void fileCopyChanged();
     void filteredVideosChanged();
     void lastScanTextChanged();
     void indexedVideoCountChanged();
@@ -528,6 +536,10 @@ private:
     void presentToast(const QString &message, bool isError, bool canUndo);
     // A success toast, with the failures of the same call as an error toast after it.
     void showToastThenFollowUp(const QString &message, bool canUndo, const QStringList &failures);
+    void finishMove(const QUrl &destination, const QList<MovedItemRecord> &records, const QStringList &failures);
+    void finishUndo(const UndoRecord &record, const QList<VideoFile> &restored, const QStringList &failures);
+    // Runs `work` on the copying worker; what it returns runs on this thread when it ends.
+    void runFileCopy(std::function<std::function<void()>(const FileOperationService::CopyControl &)> work);
     void toastExpired();
     void showFollowUpToast();
     void cancelConsumer();

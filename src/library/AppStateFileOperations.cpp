@@ -34,16 +34,48 @@ void AppState::moveSelected(const QUrl &destinationArgument)
     if (m_videosPendingMove.isEmpty())
         return;
     setShowMoveSheet(false);
-    QStringList failures;
-    QList<MovedItemRecord> records;
-    try {
-        records = FileOperationService::move(m_videosPendingMove, destination, &failures);
-    } catch (const FileOperationError &error) {
-        showToast(error.localizedDescription(), true, false);
+    if (isCopyingFiles()) {
+        showToast(L10n::text(QStringLiteral("move.copyBusy"), m_language), true, false);
         setVideosPendingMove({});
         return;
     }
+    // Renames are quick and done here; what has to be copied goes to the worker.
+    QStringList failures;
+    QList<MovedItemRecord> records;
+    QList<VideoFile> toCopy;
+    try {
+        records = FileOperationService::move(m_videosPendingMove, destination, &failures, {}, &toCopy);
+    } catch (const FileOperationError &error) {
+        if (toCopy.isEmpty() || error.kind() != FileOperationError::Kind::partialFailure) {
+            showToast(error.localizedDescription(), true, false);
+            setVideosPendingMove({});
+            return;
+        }
+        failures = error.lines();
+    }
+    if (toCopy.isEmpty()) {
+        finishMove(destination, records, failures);
+        return;
+    }
+    runFileCopy([this, destination, records, failures, toCopy](const FileOperationService::CopyControl &control) {
+        QStringList copyFailures;
+        QList<MovedItemRecord> copied;
+        try {
+            copied = FileOperationService::move(toCopy, destination, &copyFailures, control);
+        } catch (const FileOperationError &error) {
+            copyFailures = error.lines();
+        }
+        return std::function<void()>([this, destination, all = records + copied, lines = failures + copyFailures] {
+            finishMove(destination, all, lines);
+        });
+    });
+}
+
+void AppState::finishMove(const QUrl &destination, const QList<MovedItemRecord> &records, const QStringList &failures)
+{
     if (records.isEmpty()) {
+        if (!failures.isEmpty())
+            showToast(FileOperationError::partialFailure(failures).localizedDescription(), true, false);
         setVideosPendingMove({});
         return;
     }
@@ -81,6 +113,50 @@ void AppState::moveSelected(const QUrl &destinationArgument)
     const QString name = destinationPath.mid(destinationPath.lastIndexOf('/') + 1);
     showToastThenFollowUp(QString::number(records.size()) + QStringLiteral(" \u2192 ") + name, true, failures);
     setVideosPendingMove({});
+}
+
+bool AppState::isCopyingFiles() const { return d->fileCopy.running; }
+qint64 AppState::fileCopyDone() const { return d->fileCopy.done; }
+qint64 AppState::fileCopyTotal() const { return d->fileCopy.total; }
+
+void AppState::cancelFileCopy()
+{
+    if (d->fileCopy.running)
+        d->fileCopy.thread.request_stop();
+}
+
+void AppState::runFileCopy(std::function<std::function<void()>(const FileOperationService::CopyControl &)> work)
+{
+    const quint64 generation = ++d->fileCopy.generation;
+    // The previous worker has posted its end already; this only waits for it to return.
+    if (d->fileCopy.thread.joinable())
+        d->fileCopy.thread.join();
+    d->fileCopy.running = true;
+    d->fileCopy.done = d->fileCopy.total = 0;
+    emit fileCopyChanged();
+    QPointer<AppState> self(this);
+    d->fileCopy.thread = std::jthread([self, this, generation, work = std::move(work)](std::stop_token stop) {
+        FileOperationService::CopyControl control;
+        control.cancelled = [stop] { return stop.stop_requested(); };
+        control.progress = [self, this, generation](qint64 done, qint64 total) {
+            QMetaObject::invokeMethod(this, [self, this, generation, done, total] {
+                if (!self || generation != d->fileCopy.generation || !d->fileCopy.running)
+                    return;
+                d->fileCopy.done = done;
+                d->fileCopy.total = total;
+                emit fileCopyChanged();
+            }, Qt::QueuedConnection);
+        };
+        std::function<void()> then = work(control);
+        QMetaObject::invokeMethod(this, [self, this, generation, then = std::move(then)] {
+            if (!self || generation != d->fileCopy.generation)
+                return;
+            d->fileCopy.running = false;
+            d->fileCopy.done = d->fileCopy.total = 0;
+            emit fileCopyChanged();
+            then();
+        }, Qt::QueuedConnection);
+    });
 }
 
 void AppState::rememberMoveDestination(const QUrl &destinationArgument)
@@ -167,14 +243,47 @@ void AppState::undoLastOperation()
 {
     if (!m_lastUndoRecord)
         return;
+    if (isCopyingFiles()) {
+        showToast(L10n::text(QStringLiteral("move.copyBusy"), m_language), true, false);
+        return;
+    }
     const UndoRecord record = *m_lastUndoRecord;
     setLastUndoRecord(std::nullopt);
     QStringList failures;
     QList<VideoFile> restored;
+    UndoRecord toCopy;
     try {
-        restored = FileOperationService::undo(record, &failures);
+        restored = FileOperationService::undo(record, &failures, {}, &toCopy);
     } catch (const FileOperationError &error) {
-        showToast(error.localizedDescription(), true, false);
+        if (toCopy.movedItems.isEmpty() && toCopy.trashedItems.isEmpty()) {
+            showToast(error.localizedDescription(), true, false);
+            return;
+        }
+        failures = error.lines();
+    }
+    if (toCopy.movedItems.isEmpty() && toCopy.trashedItems.isEmpty()) {
+        finishUndo(record, restored, failures);
+        return;
+    }
+    // Putting files back across file systems copies them, as the move did.
+    runFileCopy([this, record, restored, failures, toCopy](const FileOperationService::CopyControl &control) {
+        QStringList copyFailures;
+        QList<VideoFile> copied;
+        try {
+            copied = FileOperationService::undo(toCopy, &copyFailures, control);
+        } catch (const FileOperationError &error) {
+            copyFailures = error.lines();
+        }
+        return std::function<void()>([this, record, all = restored + copied, lines = failures + copyFailures] {
+            finishUndo(record, all, lines);
+        });
+    });
+}
+
+void AppState::finishUndo(const UndoRecord &record, const QList<VideoFile> &restored, const QStringList &failures)
+{
+    if (restored.isEmpty() && !failures.isEmpty()) {
+        showToast(FileOperationError::partialFailure(failures).localizedDescription(), true, false);
         return;
     }
     LibraryChange change;

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <functional>
 #include <future>
+#include <thread>
 
 namespace AppStateDetail {
 
@@ -94,6 +95,13 @@ struct LibraryChange {
 
 struct AppState::Private {
     Services services;
+    // The one copy between file systems that may run; results of an older one are dropped.
+    struct FileCopy {
+        bool running = false;
+        qint64 done = 0, total = 0;
+        quint64 generation = 0;
+        std::jthread thread;
+    } fileCopy;
     // Cancels the running model download (no event follows); empty when none runs.
     std::function<void()> cancelModelDownload;
 

@@ -1,15 +1,22 @@
 #include "FileOperationService.h"
 
 #include "FileNames.h"
+#include "FileOperationJournal.h"
 #include "L10n.h"
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <algorithm>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -118,15 +125,40 @@ Placement renameToFreeName(const QString &from, const QString &name, const QStri
     return {{}, EEXIST};
 }
 
-int copyContents(int in, int out)
+// What a call copies, for the progress it reports.
+struct CopyRun {
+    const FileOperationService::CopyControl &control;
+    qint64 total = 0;
+    qint64 done = 0;
+    bool stopped = false;
+    bool cancelled()
+    {
+        stopped = stopped || (control.cancelled && control.cancelled());
+        return stopped;
+    }
+    void advance(qint64 bytes)
+    {
+        done += bytes;
+        if (control.progress)
+            control.progress(done, total);
+    }
+};
+
+// Copies in steps of a few MiB, so that progress is seen and a stop is heard between them.
+int copyContents(int in, int out, CopyRun &run)
 {
+    constexpr size_t kStep = 8 << 20;
     bool kernelCopy = true;
     std::vector<char> buffer;
     for (;;) {
+        if (run.cancelled())
+            return ECANCELED;
         if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-            if (n > 0)
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kStep, 0);
+            if (n > 0) {
+                run.advance(n);
                 continue;
+            }
             if (n == 0)
                 return 0;
             if (errno == EINTR)
@@ -137,51 +169,81 @@ int copyContents(int in, int out)
             kernelCopy = false;
             buffer.resize(1 << 20);
         }
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n == 0)
-            return 0;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, size_t(n - done));
-            if (w < 0) {
+        qint64 stepDone = 0;
+        while (stepDone < qint64(kStep)) {
+            const ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n == 0)
+                break;
+            if (n < 0) {
                 if (errno == EINTR)
                     continue;
                 return errno;
             }
-            done += w;
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = ::write(out, buffer.data() + done, size_t(n - done));
+                if (w < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    return errno;
+                }
+                done += w;
+            }
+            stepDone += n;
         }
+        if (stepDone == 0)
+            return 0;
+        run.advance(stepDone);
     }
 }
 
+// A hidden temporary in `folder`, made with O_EXCL under a name noted in the journal first,
+// so that a kill at any point leaves nothing the next start does not find.
+int makeMoveTemporary(const QString &folder, QByteArray &temp, std::optional<FileOperationJournal::Note> &note)
+{
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray leaf = ".lumenkite-move-";
+        for (int i = 0; i < 6; ++i)
+            leaf += kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))];
+        temp = native(childPath(folder, QString::fromLatin1(leaf)));
+        note.emplace(FileOperationJournal::Note::Kind::moveTemporary, temp);
+        const int fd = ::open(temp.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return fd;
+        note.reset();
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // Moves a file where a rename cannot: copies it under a temporary name in `folder`, renames
-// the complete copy to a free name and only then removes the source. On any failure the
-// temporary or the copy is removed again, so the file is never left truncated or twice.
-Placement copyThenRemove(const QString &from, const QString &name, const QString &folder)
+// the complete copy to a free name and only then removes the source. On any failure or stop
+// the temporary or the copy is removed again, so the file is never left truncated or twice.
+Placement copyThenRemove(const QString &from, const QString &name, const QString &folder, CopyRun &run)
 {
     const QByteArray source = native(from);
-    const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+    const int in = FileNames::openRegularFile(from);
     if (in < 0)
-        return {{}, errno};
+        return {{}, errno == EINVAL && QFileInfo(from).isDir() ? EISDIR : errno};
+    // Reads block as usual from here on.
+    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
     struct stat st {};
-    int statError = ::fstat(in, &st) != 0 ? errno : 0;
-    if (statError == 0 && !S_ISREG(st.st_mode))
-        statError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (statError != 0) {
+    if (::fstat(in, &st) != 0) {
+        const int error = errno;
         ::close(in);
-        return {{}, statError};
+        return {{}, error};
     }
-    QByteArray temp = native(childPath(folder, QStringLiteral(".lumenkite-move-XXXXXX")));
-    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
+    QByteArray temp;
+    std::optional<FileOperationJournal::Note> note;
+    const int out = makeMoveTemporary(folder, temp, note);
     if (out < 0) {
         const int error = errno;
         ::close(in);
         return {{}, error};
     }
-    int error = copyContents(in, out);
+    int error = copyContents(in, out, run);
     ::close(in);
     if (error == 0 && ::fchmod(out, st.st_mode & 07777) != 0)
         error = errno;
@@ -267,22 +329,10 @@ int makeFolder(const QByteArray &path, mode_t mode)
     return error == EEXIST ? ENOTDIR : error;
 }
 
-// The Trash folder for a file on `device` (freedesktop layout): the user's own when it
-// lies on that device, else "<mount>/.Trash/<uid>" when the administrator made a shared
-// one, else "<mount>/.Trash-<uid>". Always an absolute path. 0 or the errno.
-int trashFolderFor(const QByteArray &source, dev_t device, QByteArray &trash)
+// The Trash folder in a top directory other than the home's (freedesktop layout):
+// "<top>/.Trash/<uid>" when the administrator made a shared one, else "<top>/.Trash-<uid>".
+int topDirectoryTrash(const QByteArray &top, QByteArray &trash)
 {
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (dataHome.isEmpty() || !dataHome.startsWith(QLatin1Char('/')))
-        return ENOENT;
-    const QByteArray home = FileNames::encode(dataHome);
-    if (!QDir().mkpath(dataHome) && deviceOf(home) == dev_t(-1))
-        return errno ? errno : ENOENT;
-    if (deviceOf(home) == device) {
-        trash = home + "/Trash";
-        return makeFolder(trash, 0700);
-    }
-    const QByteArray top = topFolderOf(source, device);
     const QByteArray base = top == "/" ? QByteArray() : top;
     const QByteArray uid = QByteArray::number(qulonglong(::getuid()));
     struct stat st {};
@@ -296,23 +346,129 @@ int trashFolderFor(const QByteArray &source, dev_t device, QByteArray &trash)
     return makeFolder(trash, 0700);
 }
 
+// The Trash folder for a file on `device`: the user's own when it lies on that device, else
+// the one of the file's top directory. Always an absolute path. 0 or the errno.
+int trashFolderFor(const QByteArray &source, dev_t device, QByteArray &trash)
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataHome.isEmpty() || !dataHome.startsWith(QLatin1Char('/')))
+        return ENOENT;
+    const QByteArray home = FileNames::encode(dataHome);
+    if (!QDir().mkpath(dataHome) && deviceOf(home) == dev_t(-1))
+        return errno ? errno : ENOENT;
+    if (deviceOf(home) == device) {
+        trash = home + "/Trash";
+        return makeFolder(trash, 0700);
+    }
+    return topDirectoryTrash(topFolderOf(source, device), trash);
+}
+
+QString &mountTableFile()
+{
+    static QString file = QStringLiteral("/proc/self/mountinfo");
+    return file;
+}
+
+std::function<int(const QByteArray &, const QByteArray &)> &renameHook()
+{
+    static std::function<int(const QByteArray &, const QByteArray &)> hook;
+    return hook;
+}
+
+int trashRename(const QByteArray &from, const QByteArray &to)
+{
+    if (const auto &hook = renameHook())
+        if (const int injected = hook(from, to); injected >= 0)
+            return injected;
+    return renameNoReplace(from, to);
+}
+
+// The mount table escapes space, tab, newline and backslash as three octal digits.
+QByteArray unescapeMountField(const QByteArray &field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int c = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok && c < 256) {
+                out += char(c);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+struct Mount {
+    QByteArray point;
+    bool readOnly = false;
+};
+
+// The mount that holds the folder of `path`. Bind mounts share the device of what they
+// show, so only the mount table tells them apart.
+std::optional<Mount> mountHolding(const QByteArray &path)
+{
+    const QByteArray parent = path.left(std::max<qsizetype>(1, path.lastIndexOf('/')));
+    char *resolved = ::realpath(parent.constData(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    const QByteArray folder(resolved);
+    ::free(resolved);
+    QFile table(mountTableFile());
+    if (!table.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    std::optional<Mount> best;
+    // Later lines are mounted over earlier ones at the same point, so the last match wins.
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 6)
+            continue;
+        const QByteArray point = unescapeMountField(fields[4]);
+        const bool holds = point == "/" || folder == point || folder.startsWith(point + '/');
+        if (!holds || (best && point.size() < best->point.size()))
+            continue;
+        best = Mount{point, fields[5].split(',').contains("ro")};
+    }
+    return best;
+}
+
 // "%"-escapes a path for a .trashinfo file, byte by byte.
 QByteArray trashInfoEscaped(const QByteArray &path)
 {
     return path.toPercentEncoding("/");
 }
 
-// Moves the file at `source` into the Trash, recording where it came from. On success
-// `trashed` is where it now lies; on failure nothing is left behind.
-int moveToTrash(const QString &sourcePath, QString &trashed)
+// The leaf a trashed file takes: its name with " <n>" before the extension when n > 1, cut
+// short (at a character boundary, extension kept) so that "info/<leaf>.trashinfo" still
+// fits in one file name.
+QByteArray trashLeaf(const QByteArray &name, int n)
 {
-    const QByteArray source = FileNames::encode(sourcePath);
-    struct stat st {};
-    if (::lstat(source.constData(), &st) != 0)
-        return errno;
-    QByteArray trash;
-    if (const int error = trashFolderFor(source, st.st_dev, trash))
-        return error == EROFS ? error : kNoTrashFolder;
+    constexpr qsizetype limit = NAME_MAX - qsizetype(sizeof ".trashinfo" - 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    // An extension too long to be one is kept with the name, not kept whole.
+    const bool hasExt = dot > 0 && dot < name.size() - 1 && name.size() - dot <= 16;
+    QByteArray stem = hasExt ? name.left(dot) : name;
+    const QByteArray ext = hasExt ? name.mid(dot) : QByteArray();
+    const QByteArray suffix = n == 1 ? QByteArray() : " " + QByteArray::number(n);
+    const qsizetype room = limit - ext.size() - suffix.size();
+    if (stem.size() > room) {
+        qsizetype keep = room;
+        while (keep > 0 && (uchar(stem[keep]) & 0xC0) == 0x80)
+            --keep;
+        stem.truncate(keep);
+    }
+    return stem + suffix + ext;
+}
+
+// Moves `source` into the Trash folder `trash`, its .trashinfo first (which reserves the
+// name, the freedesktop rule). On success `trashed` is where it now lies; on failure nothing
+// is left behind, and a kill in between leaves a note that the next start tidies by.
+int moveIntoTrash(const QByteArray &trash, const QByteArray &source, QString &trashed)
+{
     const QByteArray files = trash + "/files";
     const QByteArray info = trash + "/info";
     if (const int error = makeFolder(files, 0700))
@@ -320,18 +476,13 @@ int moveToTrash(const QString &sourcePath, QString &trashed)
     if (const int error = makeFolder(info, 0700))
         return error;
 
-    const QString name = sourcePath.mid(sourcePath.lastIndexOf(QLatin1Char('/')) + 1);
-    const QString ext = pathExtension(name);
-    const QString stem = ext.isEmpty() ? name : name.left(name.size() - ext.size() - 1);
+    const QByteArray name = source.mid(source.lastIndexOf('/') + 1);
     const QByteArray record = "[Trash Info]\nPath=" + trashInfoEscaped(source) + "\nDeletionDate="
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + "\n";
     for (int n = 1; n < 10000; ++n) {
-        const QString candidate = n == 1 ? name
-                                         : stem + QLatin1Char(' ') + QString::number(n)
-                + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
-        const QByteArray leaf = FileNames::encode(candidate);
+        const QByteArray leaf = trashLeaf(name, n);
         const QByteArray infoPath = info + "/" + leaf + ".trashinfo";
-        // The .trashinfo file reserves the name (the freedesktop rule).
+        FileOperationJournal::Note note(FileOperationJournal::Note::Kind::trashInfo, infoPath);
         const int fd = ::open(infoPath.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
@@ -345,7 +496,7 @@ int moveToTrash(const QString &sourcePath, QString &trashed)
             return closeError ? closeError : EIO;
         }
         const QByteArray target = files + "/" + leaf;
-        const int error = renameNoReplace(source, target);
+        const int error = trashRename(source, target);
         if (error == EEXIST) {
             ::unlink(infoPath.constData());
             continue;
@@ -358,6 +509,30 @@ int moveToTrash(const QString &sourcePath, QString &trashed)
         return 0;
     }
     return EEXIST;
+}
+
+// Moves the file at `source` into the Trash, recording where it came from.
+int moveToTrash(const QString &sourcePath, QString &trashed)
+{
+    const QByteArray source = FileNames::encode(sourcePath);
+    struct stat st {};
+    if (::lstat(source.constData(), &st) != 0)
+        return errno;
+    QByteArray trash;
+    if (const int error = trashFolderFor(source, st.st_dev, trash))
+        return error == EROFS ? error : kNoTrashFolder;
+    const int error = moveIntoTrash(trash, source, trashed);
+    if (error != EXDEV)
+        return error;
+    // Another mount on the same device (a bind mount): the Trash of that mount's own top.
+    const std::optional<Mount> mount = mountHolding(source);
+    if (!mount)
+        return error;
+    if (mount->readOnly)
+        return EROFS;
+    if (const int topError = topDirectoryTrash(mount->point, trash))
+        return topError == EROFS ? topError : kNoTrashFolder;
+    return moveIntoTrash(trash, source, trashed);
 }
 
 QString trashFailureLine(const QString &name, int error)
@@ -415,7 +590,8 @@ VideoFile videoAt(const VideoFile &old, const QUrl &newURL)
     return v;
 }
 
-QList<MovedItemRecord> move(const QList<VideoFile> &videos, const QUrl &destination, QStringList *failures)
+QList<MovedItemRecord> move(const QList<VideoFile> &videos, const QUrl &destination, QStringList *failures,
+                            const CopyControl &copy, QList<VideoFile> *leftForCopy)
 {
     const QString dest = destination.isLocalFile() ? standardizedPath(destination.toLocalFile()) : QString();
     struct stat st {};
@@ -427,14 +603,27 @@ QList<MovedItemRecord> move(const QList<VideoFile> &videos, const QUrl &destinat
 
     QList<MovedItemRecord> records;
     QStringList lines;
+    CopyRun run{copy};
+    for (const VideoFile &video : videos)
+        run.total += std::max<qint64>(0, video.fileSize);
     for (const VideoFile &video : videos) {
+        if (run.cancelled())
+            break;
         const QString source = standardizedPath(video.url().toLocalFile());
         if (parentPath(source) == dest)
             continue;
         Placement placed = renameToFreeName(source, video.name, dest);
         // Rename fails across file systems (and on some that refuse it): copy, then remove.
+        if (placed.error == EXDEV && leftForCopy) {
+            leftForCopy->append(video);
+            continue;
+        }
         if (placed.error != 0)
-            placed = copyThenRemove(source, video.name, dest);
+            placed = copyThenRemove(source, video.name, dest, run);
+        else
+            run.advance(std::max<qint64>(0, video.fileSize));
+        if (placed.error == ECANCELED && run.stopped)
+            break;
         if (placed.error != 0)
             lines << failureLine(video.name, placed.error);
         else
@@ -471,7 +660,8 @@ QList<VideoFile> deletePermanently(const QList<VideoFile> &videos, QStringList *
     return finish(removed, lines, failures);
 }
 
-QList<VideoFile> undo(const UndoRecord &record, QStringList *failures)
+QList<VideoFile> undo(const UndoRecord &record, QStringList *failures, const CopyControl &copy,
+                      UndoRecord *leftForCopy)
 {
     struct Item {
         const VideoFile *original;
@@ -489,12 +679,31 @@ QList<VideoFile> undo(const UndoRecord &record, QStringList *failures)
 
     QList<VideoFile> restored;
     QStringList lines;
-    for (const Item &item : items) {
+    CopyRun run{copy};
+    for (const Item &item : items)
+        run.total += std::max<qint64>(0, item.original->fileSize);
+    if (leftForCopy)
+        *leftForCopy = UndoRecord{record.kind, {}, {}};
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Item &item = items[i];
+        if (run.cancelled())
+            break;
         const QString folder = parentPath(standardizedPath(item.original->url().toLocalFile()));
         Placement placed = renameToFreeName(item.from, item.original->name, folder);
         // Putting a file back across file systems is still putting it back.
+        if (placed.error == EXDEV && leftForCopy) {
+            if (item.fromTrash)
+                leftForCopy->trashedItems << record.trashedItems[i];
+            else
+                leftForCopy->movedItems << record.movedItems[i];
+            continue;
+        }
         if (placed.error == EXDEV)
-            placed = copyThenRemove(item.from, item.original->name, folder);
+            placed = copyThenRemove(item.from, item.original->name, folder, run);
+        else
+            run.advance(std::max<qint64>(0, item.original->fileSize));
+        if (placed.error == ECANCELED && run.stopped)
+            break;
         if (placed.error != 0) {
             lines << failureLine(item.original->name, placed.error);
             continue;
@@ -507,6 +716,16 @@ QList<VideoFile> undo(const UndoRecord &record, QStringList *failures)
         restored << videoAt(*item.original, QUrl::fromLocalFile(placed.path));
     }
     return finish(restored, lines, failures);
+}
+
+void setTrashRenameHookForTesting(std::function<int(const QByteArray &, const QByteArray &)> hook)
+{
+    renameHook() = std::move(hook);
+}
+
+void setMountTableForTesting(const QString &mountInfoFile)
+{
+    mountTableFile() = mountInfoFile.isEmpty() ? QStringLiteral("/proc/self/mountinfo") : mountInfoFile;
 }
 
 } // namespace FileOperationService

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <exception>
+#include <functional>
 
 struct MovedItemRecord {
     VideoFile originalVideo; // as it was before the move
@@ -65,14 +66,25 @@ private:
 // returns those, and `failures` (when given) receives the failure lines of the others.
 namespace FileOperationService {
 
+// How a move or an undo copies the files a rename cannot take (another file system or
+// mount). Both functions are called on the copying thread.
+struct CopyControl {
+    // After each step of a copy: the bytes done so far of all the call's files, and their total.
+    std::function<void(qint64 done, qint64 total)> progress;
+    // Asked between steps: a copy stopped removes its temporary, and nothing more is moved.
+    std::function<bool()> cancelled;
+};
+
 // Moves into `destination` under unique names; a file is never overwritten, also when one
 // appears at the chosen name while the move runs. Videos already in the destination are
-// passed over. Across file systems the file is copied to a temporary name, renamed into
-// place when complete (modification time kept) and the source removed afterwards.
-// Throws destinationNotDirectory, before touching any file, when the destination is
-// missing or not a folder.
+// passed over. Across file systems the file is copied to a temporary name (noted in the
+// file-operation journal), renamed into place when complete (modification time kept) and
+// the source removed afterwards; with `leftForCopy` such files are not copied but listed
+// there, for a second call on a worker. Throws destinationNotDirectory, before touching any
+// file, when the destination is missing or not a folder.
 QList<MovedItemRecord> move(const QList<VideoFile> &videos, const QUrl &destination,
-                            QStringList *failures = nullptr);
+                            QStringList *failures = nullptr, const CopyControl &copy = {},
+                            QList<VideoFile> *leftForCopy = nullptr);
 
 // Moves to the freedesktop Trash of the user.
 QList<TrashedItemRecord> trash(const QList<VideoFile> &videos, QStringList *failures = nullptr);
@@ -81,8 +93,10 @@ QList<TrashedItemRecord> trash(const QList<VideoFile> &videos, QStringList *fail
 QList<VideoFile> deletePermanently(const QList<VideoFile> &videos, QStringList *failures = nullptr);
 
 // Puts the files back under unique names next to where they were; a restored trash item
-// also loses its .trashinfo entry. Returns the restored videos in record order.
-QList<VideoFile> undo(const UndoRecord &record, QStringList *failures = nullptr);
+// also loses its .trashinfo entry. Returns the restored videos in record order. Across file
+// systems it copies as `move` does; `leftForCopy` receives the items left for a second call.
+QList<VideoFile> undo(const UndoRecord &record, QStringList *failures = nullptr, const CopyControl &copy = {},
+                      UndoRecord *leftForCopy = nullptr);
 
 // The URL in `folder` that a file called `fileName` may take: the name itself when free,
 // else "<base> (n).<ext>" for the first free n from 2 ("Clip (2).mov", "a.b (2).mp4", "Notes (2)").
@@ -90,5 +104,11 @@ QUrl uniqueDestination(const QString &fileName, const QUrl &folder);
 
 // The video `old` at `newURL`: size and dates kept, everything else from the new place.
 VideoFile videoAt(const VideoFile &old, const QUrl &newURL);
+
+// For tests: stands in for the rename into a Trash folder (the hook returns an errno to
+// inject, or -1 to rename for real) and for the mount table (a file in the format of
+// /proc/self/mountinfo). Each resets with an empty argument.
+void setTrashRenameHookForTesting(std::function<int(const QByteArray &from, const QByteArray &to)> hook);
+void setMountTableForTesting(const QString &mountInfoFile);
 
 } // namespace FileOperationService

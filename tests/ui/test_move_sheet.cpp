@@ -2,6 +2,7 @@
 // folders with the filter, a folder chosen in the file dialog, name conflicts and a
 // destination on another file system that runs out of space.
 #include "UiFixture.h"
+#include "ui/sheets/move/MoveProgressView.h"
 #include "ui/sheets/move/MoveSheetView.h"
 #include "ui/window/LumenkiteApp.h"
 
@@ -13,8 +14,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace uifx;
@@ -91,6 +95,8 @@ protected:
     {
         return waitFor([&] { return !state->showMoveSheet() && !app->mainWindow()->contentView()->openSheet(); });
     }
+    // A move to another file system copies on a worker; its toast comes when it ends.
+    bool copyEnded() const { return waitFor([&] { return !state->isCopyingFiles(); }, 60000); }
     // The folder dialog of the sheet, answered with `folder`.
     void chooseInDialog(MoveSheetView *sheet, const QString &folder)
     {
@@ -231,6 +237,7 @@ TEST_F(MoveToFullDisk, FailedCopyLeavesTheSourceAndNoPartialFileAndSaysWhy)
     ASSERT_NE(sheet, nullptr);
     chooseInDialog(sheet, mountPoint);
     ASSERT_TRUE(sheetClosed());
+    ASSERT_TRUE(copyEnded());
     ASSERT_TRUE(state->activeToast().has_value());
     EXPECT_TRUE(state->activeToast()->isError);
     EXPECT_TRUE(state->activeToast()->message.startsWith("huge.mp4: ")) << state->activeToast()->message.toStdString();
@@ -247,6 +254,7 @@ TEST_F(MoveToFullDisk, FailedCopyLeavesTheSourceAndNoPartialFileAndSaysWhy)
     ASSERT_NE(sheet, nullptr);
     chooseInDialog(sheet, mountPoint);
     ASSERT_TRUE(sheetClosed());
+    ASSERT_TRUE(copyEnded());
     ASSERT_TRUE(state->activeToast().has_value());
     EXPECT_EQ(state->activeToast()->message, "1 \u2192 small-disk");
     EXPECT_EQ(filesBelow(mountPoint), "a (2).mp4, a.mp4");
@@ -292,4 +300,101 @@ TEST(MoveSheetCandidates, FirstTwentyFourInPreOrderOrEveryMatchOfTheTrimmedFilte
     for (const VideoFolderNodePtr &n : movies) EXPECT_TRUE(n->id.startsWith("/r/Movies")) << n->id.toStdString();
     EXPECT_EQ(MoveSheetView::folderCandidates(roots, "/R/").size(), 30);
     EXPECT_TRUE(MoveSheetView::folderCandidates(roots, "nothing like it").isEmpty());
+}
+
+// A move to another file system copies on a worker: the window keeps handling events while
+// a card at its foot counts the bytes, Cancel leaves the video whole where it was (or, when
+// the copy had already ended, whole at its new place), and never a hidden copy behind. A
+// move that ends can be undone across the same two file systems, again with the card.
+TEST_F(MoveSheetTest, MoveToAnotherDiskCopiesWhileTheWindowStaysLiveAndCanBeCancelled)
+{
+    QTemporaryDir other("/dev/shm/lumenkite-move-ui-XXXXXX");
+    struct stat a {}, b {};
+    if (!other.isValid() || ::stat(QFile::encodeName(other.path()).constData(), &a) != 0 ||
+        ::stat(QFile::encodeName(root).constData(), &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    constexpr qint64 size = 192 << 20;
+    const QString far = other.path() + "/far.mp4";
+    ASSERT_TRUE(lktest::writeSizedFile(far, size));
+    QList<VideoFile> videos = state->allVideos();
+    videos << *VideoFile::fromFile(far);
+    state->setAllVideos(videos);
+    state->rebuildTree(true);
+    const QString dest = root + "/Archive";
+
+    struct Seen {
+        bool midway = false;   // a count between none and all reached the window
+        bool cardShown = false;
+        int ticks = 0;         // timer events the window handled while copying
+    };
+    const auto watch = [&](Seen &seen) {
+        auto *timer = new QTimer(app.get());
+        timer->setInterval(0);
+        QObject::connect(timer, &QTimer::timeout, [&seen, this] {
+            if (state->isCopyingFiles()) ++seen.ticks;
+        });
+        timer->start();
+        QObject::connect(state, &AppState::fileCopyChanged, timer, [&seen, this] {
+            if (state->fileCopyDone() > 0 && state->fileCopyDone() < state->fileCopyTotal()) seen.midway = true;
+            auto *card = app->mainWindow()->findChild<MoveProgressView *>();
+            if (card && card->isVisible() && state->isCopyingFiles()) seen.cardShown = true;
+        });
+        return timer;
+    };
+
+    // Cancelled at the first count the window sees.
+    Seen cancelled;
+    QTimer *timer = watch(cancelled);
+    MoveSheetView *sheet = openSheetFor({videoNamed("far.mp4")});
+    ASSERT_NE(sheet, nullptr);
+    chooseInDialog(sheet, dest);
+    ASSERT_TRUE(sheetClosed());
+    ASSERT_TRUE(state->isCopyingFiles());
+    auto *card = app->mainWindow()->findChild<MoveProgressView *>();
+    ASSERT_NE(card, nullptr);
+    ASSERT_TRUE(waitFor([&] { return state->fileCopyDone() > 0 || !state->isCopyingFiles(); }, 60000));
+    if (state->isCopyingFiles()) {
+        EXPECT_TRUE(card->isVisible());
+        EXPECT_EQ(card->title(), "Moving to another disk\u2026");
+        QTest::mouseClick(card->cancelButton(), Qt::LeftButton);
+    }
+    ASSERT_TRUE(copyEnded());
+    delete timer;
+    EXPECT_FALSE(card->isVisible());
+    const bool wasMoved = !QFile::exists(far);
+    std::cout << (wasMoved ? "the copy had ended before the cancel\n" : "cancelled during the copy\n");
+    EXPECT_EQ(QFileInfo(wasMoved ? dest + "/far.mp4" : far).size(), size);
+    EXPECT_EQ(wasMoved, QFile::exists(dest + "/far.mp4"));
+    EXPECT_EQ(filesBelow(dest).find(".lumenkite-move-"), std::string::npos) << filesBelow(dest);
+    EXPECT_TRUE(cancelled.cardShown);
+    EXPECT_GT(cancelled.ticks, 0);
+
+    // Moved for good, then undone: both copies on the worker, the window handling events.
+    if (!wasMoved) {
+        Seen moving;
+        timer = watch(moving);
+        sheet = openSheetFor({videoNamed("far.mp4")});
+        ASSERT_NE(sheet, nullptr);
+        chooseInDialog(sheet, dest);
+        ASSERT_TRUE(sheetClosed());
+        ASSERT_TRUE(copyEnded());
+        delete timer;
+        EXPECT_TRUE(moving.midway);
+        EXPECT_GT(moving.ticks, 0);
+        ASSERT_TRUE(state->activeToast().has_value());
+        EXPECT_EQ(state->activeToast()->message, "1 \u2192 Archive");
+        EXPECT_FALSE(QFile::exists(far));
+        EXPECT_EQ(QFileInfo(dest + "/far.mp4").size(), size);
+    }
+    Seen undoing;
+    timer = watch(undoing);
+    state->undoLastOperation();
+    ASSERT_TRUE(copyEnded());
+    delete timer;
+    EXPECT_TRUE(undoing.cardShown);
+    EXPECT_EQ(QFileInfo(far).size(), size);
+    EXPECT_FALSE(QFile::exists(dest + "/far.mp4"));
+    // Back outside the library's folders: it leaves the library with its moved entry.
+    EXPECT_FALSE(state->videoWithID(dest + "/far.mp4").has_value());
+    EXPECT_EQ(filesBelow(dest).find(".lumenkite-move-"), std::string::npos) << filesBelow(dest);
 }

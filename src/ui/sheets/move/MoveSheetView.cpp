@@ -1,4 +1,5 @@
 #include "ui/sheets/move/MoveSheetView.h"
+#include "ui/sheets/move/MoveProgressView.h"
 
 #include "library/L10n.h"
 #include "ui/Controls.h"
@@ -176,6 +177,8 @@ QList<VideoFolderNodePtr> MoveSheetView::folderCandidates(const QList<VideoFolde
 
 MoveSheetView::MoveSheetView(AppState *state, QWidget *parent) : QDialog(parent), m_state(state)
 {
+    // A move that copies to another disk goes on after this sheet closes; its card lives on the window.
+    if (parent) MoveProgressView::ensureFor(state, parent->window());
     setFixedSize(480, 420);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
