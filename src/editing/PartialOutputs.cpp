@@ -1,4 +1,5 @@
 #include "PartialOutputs.h"
+#include "library/FileNames.h"
 
 #include "editing/SafeReplace.h"
 
@@ -43,7 +44,7 @@ bool processAlive(qint64 pid)
 bool taken(const QString &path, bool *regular = nullptr)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    if (::lstat(FileNames::encode(path).constData(), &st) != 0) return false;
     if (regular) *regular = S_ISREG(st.st_mode);
     return true;
 }

@@ -1,4 +1,5 @@
 #include "SafeReplace.h"
+#include "library/FileNames.h"
 
 #include "library/FileOperationService.h"
 #include "library/Models.h"
@@ -19,7 +20,7 @@ namespace SafeReplace {
 
 bool FileSteps::rename(const QString &from, const QString &to, QString *error)
 {
-    const QByteArray a = QFile::encodeName(from), b = QFile::encodeName(to);
+    const QByteArray a = FileNames::encode(from), b = FileNames::encode(to);
     int rc = ::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE);
     if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
         // File systems without the no-replace flag: check first, then rename.

@@ -1,4 +1,5 @@
 #include "BookmarkService.h"
+#include "FileNames.h"
 
 #include "Models.h"
 
@@ -52,7 +53,7 @@ struct Identity {
 std::optional<Identity> identityOf(const QString &path)
 {
     struct statx sx {};
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_TYPE | STATX_INO | STATX_BTIME, &sx) != 0)
+    if (::statx(AT_FDCWD, FileNames::encode(path).constData(), 0, STATX_TYPE | STATX_INO | STATX_BTIME, &sx) != 0)
         return std::nullopt;
     Identity id;
     id.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
@@ -88,7 +89,7 @@ std::optional<QString> findNearby(const QString &oldPath, const Identity &wanted
             if (searched.contains(dir))
                 continue;
             searched.insert(dir);
-            DIR *d = ::opendir(QFile::encodeName(dir).constData());
+            DIR *d = ::opendir(FileNames::encode(dir).constData());
             if (!d)
                 continue;
             while (dirent *e = ::readdir(d)) {
@@ -101,9 +102,9 @@ std::optional<QString> findNearby(const QString &oldPath, const Identity &wanted
                     continue; // links are not followed
                 if (e->d_type == DT_DIR && e->d_ino != wanted.inode && depth + 1 >= 2)
                     continue;
-                const QString child = (dir == QLatin1String("/") ? dir : dir + QLatin1Char('/')) + QFile::decodeName(name);
+                const QString child = (dir == QLatin1String("/") ? dir : dir + QLatin1Char('/')) + FileNames::decode(name);
                 struct stat st {};
-                if (::lstat(QFile::encodeName(child).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+                if (::lstat(FileNames::encode(child).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
                     continue;
                 if (st.st_dev == wanted.device && st.st_ino == wanted.inode) {
                     const auto id = identityOf(child);
