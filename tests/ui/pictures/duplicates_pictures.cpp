@@ -35,6 +35,7 @@ QList<VideoFile> fixtureLibrary(const QString &home)
         {"Desktop/Kyoto Temple (2).mp4", 1'240'000'000, 5},
         {"Videos/Family/Birthday 2024.mov", 812'300'000, 200},
         {"Videos/Family/Old/Birthday 2024.mov", 812'300'000, 150},
+        {"Downloads/Birthday\n2024.mov", 812'300'000, 30}, // a name with a line break, drawn on one line
         {"Videos/Screen Recordings/Demo.webm", 96'400'000, 40},
         {"Downloads/Demo (1).webm", 96'400'000, 2},
         {"Videos/Drone/Coast Flight.mkv", 2'310'000'000, 90},

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -122,6 +123,21 @@ int main(int argc, char **argv)
             move->reject();
         }
         QTest::qWait(100);
+
+        // A move to another file system: the window with the copy's card, caught midway.
+        QTemporaryDir other(QStringLiteral("/dev/shm/lumenkite-pictures-XXXXXX"));
+        const QString far = other.path() + "/Harbour at Night.mp4";
+        QFile sparse(far);
+        if (other.isValid() && sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(1) << 30)) {
+            sparse.close();
+            QDir().mkpath(home + "/Videos/Archive/2022");
+            state.setVideosPendingMove({*VideoFile::fromFile(far)});
+            state.moveSelected(QUrl::fromLocalFile(home + "/Videos/Archive/2022"));
+            (void)QTest::qWaitFor([&] { return state.fileCopyDone() > (qint64(96) << 20) || !state.isCopyingFiles(); }, 60000);
+            failures += !(state.isCopyingFiles() && capture(&window, out + "/window-move-copying-" + scheme + ".png"));
+            state.cancelFileCopy();
+            (void)QTest::qWaitFor([&] { return !state.isCopyingFiles(); }, 60000);
+        }
     }
     return failures ? 1 : 0;
 }
