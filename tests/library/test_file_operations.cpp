@@ -1,6 +1,7 @@
 #include "library/FileNames.h"
 #include "library/FileOperationService.h"
 #include "support/TestSupport.h"
+#include "FileOperationsSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -27,21 +28,8 @@ namespace {
 
 using namespace FileOperationService;
 
-QString sandboxFolder(const QString &name)
-{
-    const QString path = lktest::sandboxRoot() + "/ops/" + name;
-    QDir(path).removeRecursively();
-    QDir().mkpath(path);
-    return path;
-}
-
-VideoFile makeVideo(const QString &path, qint64 size = 1000)
-{
-    EXPECT_TRUE(lktest::writeSizedFile(path, size)) << path.toStdString();
-    const auto video = VideoFile::fromFile(path);
-    EXPECT_TRUE(video.has_value()) << path.toStdString();
-    return video.value_or(VideoFile{});
-}
+QString sandboxFolder(const QString &name) { return fotest::sandboxFolder("ops", name); }
+using fotest::makeVideo;
 
 // A video value whose file is gone by the time the operation runs.
 VideoFile vanishedVideo(const QString &path)

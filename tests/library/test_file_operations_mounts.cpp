@@ -2,6 +2,7 @@
 #include "library/FileOperationJournal.h"
 #include "library/FileOperationService.h"
 #include "support/TestSupport.h"
+#include "FileOperationsSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -26,19 +27,8 @@ namespace {
 
 using namespace FileOperationService;
 
-QString sandboxFolder(const QString &name)
-{
-    const QString path = lktest::sandboxRoot() + "/mounts/" + name;
-    QDir(path).removeRecursively();
-    QDir().mkpath(path);
-    return path;
-}
-
-VideoFile makeVideo(const QString &path, qint64 size = 1000)
-{
-    EXPECT_TRUE(lktest::writeSizedFile(path, size)) << path.toStdString();
-    return VideoFile::fromFile(path).value_or(VideoFile{});
-}
+QString sandboxFolder(const QString &name) { return fotest::sandboxFolder("mounts", name); }
+using fotest::makeVideo;
 
 QString homeTrash() { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash"; }
 

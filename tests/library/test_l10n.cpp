@@ -47,7 +47,7 @@ const QStringList kExpectedKeys = {
     "dup.groups", "dup.autoSelect", "dup.trashSelected", "dup.original", "dup.copy", "dup.done", "dup.tabExact",
     "dup.tabSimilar", "dup.similarity", "dup.needIndex", "dup.similarNone", "dup.unreadable",
     "dup.noneAmongReadable", "dup.trashFailed",
-    "move.titleSingle", "move.titleMulti", "move.filter", "move.chooseFolder", "move.recent", "move.treeFolders",
+    "move.titleSingle", "move.titleMulti", "move.filter", "move.chooseFolder", "move.copying", "move.copyBusy", "move.recent", "move.treeFolders",
     "move.conflictNote",
     "ctx.play", "ctx.trim", "ctx.openDefault", "ctx.reveal", "ctx.move", "ctx.copyPath", "ctx.trash",
     "ctx.deletePerm", "ctx.expand", "ctx.collapse", "ctx.moveFolderVideos",
