@@ -12,7 +12,9 @@
 #include <QElapsedTimer>
 #include <QThreadPool>
 
+#include <array>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <tuple>
 #include <functional>
@@ -93,6 +95,26 @@ struct LibraryChange {
     }
 };
 
+// The ids a scan has delivered, kept in parts by hash: one set of a million ids rehashes
+// all of them at once as it grows, holding the window up; a part rehashes a 64th of them.
+class ScanIDSet
+{
+public:
+    // False when the id was there already.
+    bool insert(const QString &id)
+    {
+        // Its own seed: the part's own hashing stays spread over all its buckets.
+        QSet<QString> &part = m_parts[qHash(id, size_t(0x9e3779b97f4a7c15ULL)) % kParts];
+        const qsizetype before = part.size();
+        part.insert(id);
+        return part.size() != before;
+    }
+
+private:
+    static constexpr size_t kParts = 64;
+    std::array<QSet<QString>, kParts> m_parts;
+};
+
 struct AppState::Private {
     Services services;
     // The one copy between file systems that may run; results of an older one are dropped.
@@ -125,7 +147,7 @@ struct AppState::Private {
         ScanScope scope;
         bool includePhotosLibrary = true;
         QString key;
-        QSet<QString> ids;
+        std::shared_ptr<ScanIDSet> ids = std::make_shared<ScanIDSet>();
         QSet<QString> denied;       // names
         QStringList deniedEntries;  // whole paths, one per name
         ScanJob job;

@@ -69,6 +69,8 @@ void AppState::cancelConsumer()
     flushScanSignals();
     if (d->consumer) {
         d->consumer->job.cancel();
+        // A large scan's ids take long to take apart.
+        releaseOnWorker(std::move(d->consumer->ids));
         d->consumer.reset();
     }
 }
@@ -204,9 +206,8 @@ void AppState::handle(const ScanEvent &event)
         QList<VideoFile> fresh;
         fresh.reserve(event.videos.size());
         for (const VideoFile &v : event.videos) {
-            if (c.ids.contains(v.id))
+            if (!c.ids->insert(v.id))
                 continue;
-            c.ids.insert(v.id);
             // A video the library already holds (put there by a move, an undo or an edit
             // during the scan) is not added twice.
             if (d->indexByID.contains(v.id))

@@ -11,6 +11,7 @@
 
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -32,6 +33,8 @@ public:
 
     void string(const QString &s)
     {
+        if (ascii(s))
+            return;
         if (FileNames::hasRawBytes(s)) {
             rawBytesString(s);
             return;
@@ -106,7 +109,71 @@ public:
         m_buf.append(tmp, r.ptr - tmp);
     }
 
+    // The file URL of `path` as QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) gives
+    // it; an absolute path of characters a URL's path keeps as they are is written straight,
+    // since the general parser costs more than the rest of a video's record.
+    void fileUrl(const QString &path)
+    {
+        const qsizetype n = path.size();
+        bool plain = n > 1 && path[0] == QLatin1Char('/') && path[1] != QLatin1Char('/');
+        for (qsizetype i = 0; plain && i < n; ++i) {
+            const char16_t c = path[i].unicode();
+            plain = c < 0x80 && kKeptInUrlPath[c];
+        }
+        if (!plain) {
+            string(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+            return;
+        }
+        raw("\"file://");
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + n);
+        char *out = m_buf.data() + at;
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = char(path[i].unicode());
+        raw('"');
+    }
+
 private:
+    static constexpr std::array<bool, 128> kKeptInUrlPath = [] {
+        std::array<bool, 128> kept{};
+        for (char c = 'a'; c <= 'z'; ++c)
+            kept[size_t(c)] = true;
+        for (char c = 'A'; c <= 'Z'; ++c)
+            kept[size_t(c)] = true;
+        for (char c = '0'; c <= '9'; ++c)
+            kept[size_t(c)] = true;
+        for (char c : std::string_view("-._~/!$&'()*+,;=:@"))
+            kept[size_t(c)] = true;
+        return kept;
+    }();
+
+    // A string of ASCII characters (nearly every name and folder) is written straight from
+    // its UTF-16, without a UTF-8 copy; false, with nothing written, for any other.
+    bool ascii(const QString &s)
+    {
+        const qsizetype n = s.size();
+        const char16_t *in = reinterpret_cast<const char16_t *>(s.constData());
+        qsizetype escapes = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            if (in[i] >= 0x80)
+                return false;
+            escapes += in[i] < 0x20 || in[i] == '"' || in[i] == '\\';
+        }
+        if (escapes) {
+            const QByteArray latin1 = s.toLatin1();
+            string(latin1.constData(), latin1.size());
+            return true;
+        }
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + n + 2);
+        char *out = m_buf.data() + at;
+        *out++ = '"';
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = char(in[i]);
+        out[n] = '"';
+        return true;
+    }
+
     QByteArray &m_buf;
 };
 
@@ -115,7 +182,7 @@ void writeVideo(JsonOut &out, const VideoFile &v)
     out.raw("{\"id\":");
     out.string(v.id);
     out.raw(",\"url\":");
-    out.string(v.url().toString(QUrl::FullyEncoded));
+    out.fileUrl(v.id);
     out.raw(",\"name\":");
     out.string(v.name);
     out.raw(",\"fileExtension\":");
@@ -144,7 +211,7 @@ template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
         if (buffer.size() < chunk)
             return true;
         const bool ok = flush(buffer);
-        buffer.clear();
+        buffer.resize(0); // keeps the capacity, where clear() would give it back
         return ok;
     };
     out.raw('{');
