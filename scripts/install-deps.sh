@@ -15,6 +15,7 @@ PACKAGES=(
   libssl-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core fonts-ipafont-gothic flite
   python3 dbus-daemon e2fsprogs
+  desktop-file-utils appstream dpkg-dev libxcb1-dev
   clang libclang-rt-14-dev
 )
 
