@@ -10,9 +10,11 @@ deps:
 	@bash scripts/install-deps.sh
 
 # Configures only a new build folder: once it exists, the build itself runs CMake again when
-# a CMake file changed, and an unneeded configure would regenerate and redo work.
+# a CMake file changed, and an unneeded configure would regenerate and redo work. Ninja, since
+# with Make every target's moc step runs on every build even when nothing changed.
+GENERATOR ?= Ninja
 configure: deps
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)

@@ -134,7 +134,8 @@ def check_package(build: str, app_id: str, sizes: list, root: str) -> list:
 
 
 def main() -> int:
-    build, app_id, sizes, mode = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3].split(";"), sys.argv[4]
+    build, app_id, mode = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[4]
+    sizes = [int(s) for s in sys.argv[3].split(";")]
     # Outside the build folder: an installed program must not pass for one of the build.
     root = tempfile.mkdtemp(prefix="lumenkite-install-check-")
     try:
