@@ -2,13 +2,19 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: deps configure build run test test-asan fuzz bench soak screenshots clean
+PREFIX ?= /usr/local
+
+.PHONY: deps configure build run test test-asan fuzz bench soak screenshots package install clean
 
 deps:
 	@bash scripts/install-deps.sh
 
+# Configures only a new build folder: once it exists, the build itself runs CMake again when
+# a CMake file changed, and an unneeded configure would regenerate and redo work. Ninja, since
+# with Make every target's moc step runs on every build even when nothing changed.
+GENERATOR ?= Ninja
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -40,7 +46,7 @@ SAN_ENV    := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_afte
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLK_TEST_TIMEOUT=1500 \
 	  -DCMAKE_C_FLAGS="$(SANITIZE)" -DCMAKE_CXX_FLAGS="$(SANITIZE)" \
-	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" >/dev/null
+	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_MODULE_LINKER_FLAGS="$(SANITIZE)" >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(SAN_ENV) xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" ctest --output-on-failure -j $(JOBS)
 	$(SAN_ENV) xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/asan-app.py $(ASAN_BUILD)
@@ -70,6 +76,13 @@ screenshots: build
 	@bash scripts/pane-screenshots.sh $(BUILD)
 	@bash scripts/duplicates-screenshots.sh $(BUILD)
 	@bash scripts/sheet-screenshots.sh $(BUILD)
+
+# The Debian package, $(BUILD)/lumenkite_<version>_<arch>.deb (`sudo apt install ./$(BUILD)/lumenkite_*.deb`).
+package: build
+	@cmake --build $(BUILD) --target package
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)

@@ -26,9 +26,13 @@
 //   first view after scan as from the cache: yes|no  the folders opened, the first rows and
 //                                        the video selected after the scan, against a start
 //                                        from the cache the scan wrote
-// Arguments pick the parts to run: "scan", "cached" (default both); "200k", "1M" the scan sizes
-// (default both); "quiet", "busy" the loads (default both).
+// Start-up of the program itself, against a bare Qt Widgets window started the same way:
+//   start to first window / a bare Qt Widgets window, same run: R   (goal R <= 1.5)
+// Arguments pick the parts to run: "startup", "scan", "cached" (default all); "200k", "1M" the
+// scan sizes (default both); "quiet", "busy" the loads (default both).
 // Each library size is one `Scenario`; more sizes and figures are added to the table in main().
+#include "StartupWindow.h"
+
 #include "library/AppState.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
@@ -617,8 +621,34 @@ int main(int argc, char **argv)
     QSettings("Lumenkite", "Lumenkite").setValue("Lumenkite.hasCompletedOnboarding", true);
     QStringList parts = QApplication::arguments().mid(1);
     if (parts.isEmpty())
-        parts = {"scan", "cached"};
+        parts = {"startup", "scan", "cached"};
     const QString cachePath = sandboxPath + "/xdg/XDG_DATA_HOME/Lumenkite/scope_cache_v1.json";
+
+    if (parts.contains("startup")) {
+        // Both programs are started in turns, so that a busy moment of the machine falls on both.
+        const QString app = QCoreApplication::applicationDirPath() + "/../src/app/lumenkite";
+        const QString bare = QCoreApplication::applicationDirPath() + "/bare_window";
+        std::vector<double> appSeconds, bareSeconds;
+        int appLibraries = 0, bareLibraries = 0;
+        for (int round = 0; round < 7; ++round) {
+            const auto a = startup::timeFirstWindow(app);
+            const auto b = startup::timeFirstWindow(bare);
+            if (!a || !b) {
+                std::fprintf(stderr, "no window appeared (run under an X server)\n");
+                return 1;
+            }
+            appSeconds.push_back(a->seconds);
+            bareSeconds.push_back(b->seconds);
+            appLibraries = a->sharedLibraries;
+            bareLibraries = b->sharedLibraries;
+        }
+        const double appMedian = startup::median(appSeconds), bareMedian = startup::median(bareSeconds);
+        std::printf("== start-up\nstart to first window: %.3f s (%d shared libraries loaded); bare Qt Widgets "
+                    "window: %.3f s (%d)\n", appMedian, appLibraries, bareMedian, bareLibraries);
+        std::printf("start to first window / a bare Qt Widgets window, same run: %.2f (goal <= 1.5)\n",
+                    appMedian / bareMedian);
+        std::fflush(stdout);
+    }
 
     // Loads and sizes: those the arguments name, or all.
     const auto picked = [&](const char *label, const QStringList &all) {

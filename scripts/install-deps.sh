@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make pkgconf libgtest-dev
+  cmake ninja-build g++ make pkgconf libgtest-dev
   qt6-base-dev libqt6opengl6-dev qt6-multimedia-dev qt6-svg-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libmpv-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
@@ -15,6 +15,7 @@ PACKAGES=(
   libssl-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core fonts-ipafont-gothic flite
   python3 dbus-daemon e2fsprogs
+  desktop-file-utils appstream dpkg-dev libxcb1-dev
   clang libclang-rt-14-dev
 )
 

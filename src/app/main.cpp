@@ -103,6 +103,8 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");
     QApplication::setApplicationVersion("1.0");
+    // Ties the window to the launcher entry, so the desktop shows that entry's icon and name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(LK_APP_ID));
     // libmpv and number formatting for child processes need the C numeric locale.
     std::setlocale(LC_NUMERIC, "C");
 

@@ -3,6 +3,7 @@
 #include "library/HiddenTools.h"
 #include "search/CLIPHelperProtocol.h"
 #include "search/CLIPImagePreprocessing.h"
+#include "search/CompanionFiles.h"
 #include "search/MobileCLIPModelManager.h"
 
 #include <QCoreApplication>
@@ -100,14 +101,7 @@ void MobileCLIPService::reloadShared()
 QString MobileCLIPService::helperProgram()
 {
     if (isToolHidden("clip-helper")) return {};
-    if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + "/lumenkite-clip";
-        if (QFileInfo(beside).isExecutable()) return beside;
-    }
-#ifdef LK_CLIP_HELPER_PATH
-    if (QFileInfo(QStringLiteral(LK_CLIP_HELPER_PATH)).isExecutable()) return QStringLiteral(LK_CLIP_HELPER_PATH);
-#endif
-    return {};
+    return findCompanionFile(QStringLiteral("lumenkite-clip"), QStringLiteral(LK_CLIP_HELPER_PATH), true);
 }
 
 MobileCLIPService::MobileCLIPService(const AssetPaths &paths, const QString &program)

@@ -1,0 +1,50 @@
+// The face, text and speech engines come from a module loaded on first use: the program
+// itself must not load OpenCV, Tesseract or pocketsphinx at start.
+
+#include "search/AnalysisEngines.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+namespace {
+
+QStringList loadedLibraries(const QStringList &prefixes)
+{
+    QFile maps("/proc/self/maps");
+    if (!maps.open(QIODevice::ReadOnly)) return {"(no /proc/self/maps)"};
+    const QString text = QString::fromUtf8(maps.readAll());
+    QStringList found;
+    for (const QString &prefix : prefixes)
+        if (text.contains("/" + prefix)) found << prefix;
+    return found;
+}
+
+const QStringList kAnalysisLibraries{"libopencv_", "libtesseract", "libpocketsphinx", "libleptonica"};
+
+} // namespace
+
+TEST(AnalysisModule, IsLoadedOnlyWhenFirstNeededAndWorks)
+{
+    EXPECT_EQ(loadedLibraries(kAnalysisLibraries), QStringList()) << "loaded before any analysis was asked for";
+
+    const AnalysisEngines *engines = analysisEngines();
+    ASSERT_NE(engines, nullptr);
+    EXPECT_EQ(analysisEngines(), engines) << "loaded once";
+    EXPECT_EQ(loadedLibraries({"libopencv_objdetect", "libtesseract", "libpocketsphinx"}),
+              QStringList({"libopencv_objdetect", "libtesseract", "libpocketsphinx"}));
+
+    QImage blank(320, 240, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    EXPECT_EQ(engines->countFaces(blank), 0);
+    EXPECT_TRUE(engines->hasTextLanguage("eng"));
+    EXPECT_FALSE(engines->hasTextLanguage("no-such-language"));
+
+    EXPECT_EQ(engines->recognizeText(blank, "eng", 24, 0.35f), "");
+
+    std::unique_ptr<SpeechDecoder> speech(engines->createEnglishSpeech());
+    ASSERT_NE(speech, nullptr);
+    const std::vector<int16_t> silence(16000, 0);
+    speech->feed(silence.data(), silence.size());
+    EXPECT_TRUE(speech->finish().empty());
+}
