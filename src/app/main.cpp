@@ -1,6 +1,7 @@
 #include "editing/PartialOutputs.h"
 #include "library/FileOperationJournal.h"
 #include "library/AppState.h"
+#include "search/MobileCLIPModelManager.h"
 #include "platform/LeakCheckSupport.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
@@ -155,12 +156,13 @@ int main(int argc, char **argv)
     };
     parts.batchCompressSheet = &BatchCompressSheetView::create;
     LumenkiteApp app(parts, makeSettingsView);
-    // What an export, a compression or a file operation ended by a crash left behind; a Trash
-    // move can be slow.
-    QThreadPool::globalInstance()->start([] {
+    // What an export, a compression, a file operation or a model download ended by a crash
+    // left behind; a Trash move can be slow.
+    QThreadPool::globalInstance()->start([started = QDateTime::currentDateTime().addSecs(-1)] {
         FileOperationJournal::tidyInterrupted();
         const PartialOutputs::Cleanup tidy = PartialOutputs::cleanUp();
         for (const QString &problem : tidy.problems) qWarning("%s", qUtf8Printable(problem));
+        MobileCLIPModelManager::sweepStagingFolders(started);
     });
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);

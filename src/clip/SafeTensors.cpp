@@ -1,5 +1,6 @@
 #include "SafeTensors.h"
 #include "SafeTensorsHeader.h"
+#include "TowerShapes.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -30,6 +31,7 @@ TensorFile readSafeTensors(const std::string &path)
     } catch (const std::runtime_error &e) {
         throw std::runtime_error(std::string(e.what()) + " in " + path);
     }
+    if (const auto bad = towershapes::problem(header.entries)) throw std::runtime_error(*bad + " in " + path);
 
     TensorFile out;
     out.mapping = file;

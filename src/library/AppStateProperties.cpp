@@ -301,6 +301,7 @@ void AppState::setIsMobileCLIPInstalled(bool value)
 {
     if (assign(m_isMobileCLIPInstalled, value)) {
         emit isMobileCLIPInstalledChanged();
+        invalidate(Derived::indexedCount);
     }
 }
 

@@ -249,7 +249,9 @@ void AppState::startAIIndexingIfNeeded()
         m_aiIndexTask = TaskHandle();
         setIsAIIndexing(false);
         setAiETAText(std::nullopt);
-        showToast(QString::number(m_aiTotalToIndex) + QLatin1Char(' ') +
+        // Only videos that failed before may remain: the toast counts what is indexed.
+        showToast((fresh < m_aiTotalToIndex ? QString::number(fresh) + QStringLiteral(" / ") : QString()) +
+                  QString::number(m_aiTotalToIndex) + QLatin1Char(' ') +
                   L10n::text(QStringLiteral("ai.indexed"), m_language));
         return;
     }
@@ -306,6 +308,15 @@ void AppState::takeAIIndexResult(const std::shared_ptr<AIIndexRun> &run, const V
         setAiSkippedUnreadableCount(m_aiSkippedUnreadableCount + 1);
         d->aiIndexFailures.insert(video.id, {video.fileSize, wholeSeconds(video.modifiedDate)});
         break;
+    case VideoIndexOutcome::Kind::modelDamaged:
+        // Every other video would fail the same way: stop, keep what was indexed, say why.
+        run->task.cancel();
+        setIsAIIndexing(false);
+        setAiETAText(std::nullopt);
+        showToast(L10n::text(QStringLiteral("ai.modelDamaged"), m_language));
+        if (run->inFlight == 0)
+            endAIIndexRun(run);
+        return;
     }
     setAiIndexedCount(indexedVideoCount());
 

@@ -57,13 +57,15 @@ struct VideoVisualIndexEntry {
 
 // What indexing one video gave.
 struct VideoIndexOutcome {
-    enum class Kind { indexed, skippedICloud, skippedUnreadable };
+    // modelDamaged: the scene model cannot be run; the run stops instead of going on.
+    enum class Kind { indexed, skippedICloud, skippedUnreadable, modelDamaged };
     Kind kind = Kind::skippedUnreadable;
     VideoVisualIndexEntry entry; // indexed only
 
     static VideoIndexOutcome indexed(VideoVisualIndexEntry e) { return {Kind::indexed, std::move(e)}; }
     static VideoIndexOutcome skippedICloud() { return {Kind::skippedICloud, {}}; }
     static VideoIndexOutcome skippedUnreadable() { return {Kind::skippedUnreadable, {}}; }
+    static VideoIndexOutcome modelDamaged() { return {Kind::modelDamaged, {}}; }
 };
 
 struct VisualSearchMoment {

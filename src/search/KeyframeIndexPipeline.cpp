@@ -16,21 +16,18 @@ namespace KeyframeIndexPipeline {
 
 namespace {
 
-// The label words' text embeddings, made once per CLIP service.
+// The label words' text embeddings: made once per installed model, in batched requests.
 QList<std::pair<QString, std::vector<float>>> labelEmbeddings(MobileCLIPService *clip)
 {
-    static QMutex lock;
-    static const MobileCLIPService *owner = nullptr;
-    static QList<std::pair<QString, std::vector<float>>> cached;
-    QMutexLocker locker(&lock);
-    if (owner != clip) {
-        cached.clear();
-        for (const QString &label : labelVocabulary())
-            if (const auto v = clip->computeTextEmbedding(QStringLiteral("a photo of ") + label))
-                cached.append({label, *v});
-        owner = clip;
-    }
-    return cached;
+    const QStringList &labels = labelVocabulary();
+    QStringList prompts;
+    for (const QString &label : labels)
+        prompts.append(QStringLiteral("a photo of ") + label);
+    QList<std::pair<QString, std::vector<float>>> out;
+    if (const auto vectors = clip->promptSetEmbeddings(prompts))
+        for (qsizetype i = 0; i < labels.size(); ++i)
+            out.append({labels[i], (*vectors)[size_t(i)]});
+    return out;
 }
 
 int countFaces(const QImage &image)
@@ -212,6 +209,9 @@ VideoIndexOutcome indexVideo(const VideoFile &video, const Options &options, con
             images.append(f.image);
         embeddings = options.clip->imageEmbeddings(images);
         embeddings.resize(size_t(count));
+        // Without a word the run would go on restarting a helper that cannot load its model.
+        if (options.clip->isModelDamaged())
+            return VideoIndexOutcome::modelDamaged();
     }
 
     VideoVisualIndexEntry entry;

@@ -101,6 +101,9 @@ void MobileCLIPModelDownload::fetchNext()
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(kUserAgent));
     m_reply = m_network->get(request);
+    // The socket's data waits in the kernel rather than in the reply: however fast the
+    // server, memory holds at most this much of the file at a time.
+    m_reply->setReadBufferSize(kReadBufferBytes);
     connect(m_reply, &QNetworkReply::readyRead, this, &MobileCLIPModelDownload::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &MobileCLIPModelDownload::onFinished);
 }
@@ -121,8 +124,9 @@ static bool writeAll(QFile &file, const QByteArray &data)
 void MobileCLIPModelDownload::onReadyRead()
 {
     if (!m_reply || m_cancelled->load()) return;
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299) return; // an error page is not the file
+    // An error page is not the file; a reply without a status (a file:// address) has none.
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) return;
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     if (length > 0) m_expected[m_index] = length;
     const QByteArray chunk = m_reply->readAll();

@@ -39,6 +39,7 @@ public:
     bool isFinished() const { return m_finished; }
 
     static constexpr double kDownloadShare = 0.92;
+    static constexpr qint64 kReadBufferBytes = 4 << 20;
     static constexpr const char *kUserAgent = "Lumenkite/1.0 (Linux)";
 
 private:

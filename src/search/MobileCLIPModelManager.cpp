@@ -158,16 +158,30 @@ bool MobileCLIPModelManager::isInstalled()
     return true;
 }
 
+namespace {
+const QString kStagingPrefix = QStringLiteral(".download-");
+}
+
 qint64 MobileCLIPModelManager::installedSizeBytes()
 {
+    const QString root = modelsDirectory() + "/";
     qint64 total = 0;
     QDirIterator it(modelsDirectory(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
+        // A download under way (or one a crash left) is not installed.
+        if (info.filePath().startsWith(root + kStagingPrefix)) continue;
         if (info.isFile() && !info.isSymLink()) total += info.size();
     }
     return total;
+}
+
+void MobileCLIPModelManager::sweepStagingFolders(const QDateTime &before)
+{
+    const QDir dir(modelsDirectory());
+    for (const QFileInfo &info : dir.entryInfoList({kStagingPrefix + "*"}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+        if (!info.isSymLink() && info.lastModified() < before) QDir(info.filePath()).removeRecursively();
 }
 
 std::optional<QString> MobileCLIPModelManager::removeInstalledModels()
@@ -183,7 +197,7 @@ std::optional<QString> MobileCLIPModelManager::removeInstalledModels()
 
 QString MobileCLIPModelManager::makeStagingFolder()
 {
-    const QString path = modelsDirectory() + "/.download-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString path = modelsDirectory() + "/" + kStagingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     if (!QDir().mkpath(path)) return {};
     return path;
 }
@@ -231,7 +245,8 @@ std::optional<QString> MobileCLIPModelManager::verifyModelFile(const QString &pa
     return std::nullopt;
 }
 
-std::optional<QByteArray> MobileCLIPModelManager::gunzip(const QByteArray &compressed, QString *error)
+std::optional<QByteArray> MobileCLIPModelManager::gunzip(const QByteArray &compressed, QString *error,
+                                                         qsizetype maxBytes)
 {
     z_stream stream{};
     int result = inflateInit2(&stream, 16 + MAX_WBITS);
@@ -248,6 +263,13 @@ std::optional<QByteArray> MobileCLIPModelManager::gunzip(const QByteArray &compr
         stream.avail_out = sizeof buffer;
         result = inflate(&stream, Z_NO_FLUSH);
         out.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
+        if (out.size() > maxBytes) {
+            inflateEnd(&stream);
+            if (error)
+                *error = QStringLiteral("the vocabulary inflates to more than %1 MB, so it is not the published file")
+                             .arg(maxBytes >> 20);
+            return std::nullopt;
+        }
         // Input used up without the stream's end: a truncated file.
         if (result == Z_BUF_ERROR || (result == Z_OK && stream.avail_in == 0 && stream.avail_out != 0)) {
             result = Z_BUF_ERROR;

@@ -4,6 +4,7 @@
 // the checks a download passes before it is installed, and the swap that installs it.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +18,8 @@ public:
     static constexpr const char *kImageModelName = "mobileclip_s2_image.safetensors";
     static constexpr const char *kTextModelName = "mobileclip_s2_text.safetensors";
     static constexpr const char *kVocabName = "bpe_simple_vocab_16e6.txt";
+    // The zero-shot label prompts' embeddings, made from the installed text tower on first use.
+    static constexpr const char *kLabelPromptsName = "mobileclip_s2_label_prompts.bin";
     // The training-time file with both towers, as the model hub publishes it.
     static constexpr const char *kDownloadedModelName = "open_clip_model.safetensors";
     static constexpr const char *kDownloadedVocabName = "bpe_simple_vocab_16e6.txt.gz";
@@ -53,6 +56,9 @@ public:
     // A fresh staging folder inside the models directory (never the system temporary folder,
     // which may be a small RAM disk); empty when it cannot be made.
     static QString makeStagingFolder();
+    // Removes the staging folders a killed download left, those last changed before
+    // `before` (the process's start, so a download of this run keeps its own).
+    static void sweepStagingFolders(const QDateTime &before);
 
     // The error text when the training-time file is not a complete, sane model: the header
     // parses, every tensor lies inside the file, the keys both towers need are there with
@@ -61,8 +67,12 @@ public:
     // Same checks of the header and the values without asking for particular keys.
     static std::optional<QString> verifyTensorFile(const QString &path);
 
-    // Inflates a gzip stream; nullopt with the error text in *error on failure.
-    static std::optional<QByteArray> gunzip(const QByteArray &compressed, QString *error);
+    // Far above the published vocabulary's 1.6 MB, far below what could exhaust memory.
+    static constexpr qsizetype kMaxVocabularyBytes = 16 << 20;
+    // Inflates a gzip stream of at most `maxBytes` inflated; nullopt with the error text in
+    // *error on failure (a stream that inflates past the cap is refused when it reaches it).
+    static std::optional<QByteArray> gunzip(const QByteArray &compressed, QString *error,
+                                            qsizetype maxBytes = kMaxVocabularyBytes);
     // The number of usable merge lines (two symbols) after the version line.
     static int countMergeLines(const QByteArray &vocabulary);
 

@@ -10,14 +10,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QJsonDocument>
+#include <QSaveFile>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr int kStartTimeoutMs = 120000;
 constexpr int kAnswerTimeoutMs = 300000;
+// Texts are few and short: two threads answer a query about as fast as four, and leave
+// the others to the image helper.
+constexpr int kTextThreads = 2;
+constexpr char kPromptSetMagic[8] = {'L', 'K', 'P', 'R', 'O', 'M', 'P', '1'};
 
 struct InstanceBox {
     QMutex lock;
@@ -107,9 +115,16 @@ QString MobileCLIPService::helperProgram()
 MobileCLIPService::MobileCLIPService(const AssetPaths &paths, const QString &program)
     : m_paths(paths), m_program(program)
 {
+    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel};
+    m_textHelper.arguments =
+        QStringList{"serve", "--text-file", paths.textModel, "--threads", QString::number(kTextThreads)};
 }
 
-MobileCLIPService::~MobileCLIPService() { m_helper.stop(); }
+MobileCLIPService::~MobileCLIPService()
+{
+    m_imageHelper.connection.stop();
+    m_textHelper.connection.stop();
+}
 
 std::shared_ptr<MobileCLIPService> MobileCLIPService::create(const AssetPaths &paths, const QString &helperProgram)
 {
@@ -136,21 +151,31 @@ std::optional<MobileCLIPService::Vector> MobileCLIPService::l2Normalized(Vector 
     return v;
 }
 
+bool MobileCLIPService::isModelDamaged() const { return m_damaged.load(); }
+
 std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::run(uint32_t kind, uint32_t count,
                                                                              const QByteArray &payload)
 {
-    QMutexLocker locker(&m_helperLock);
-    const QStringList args{"serve", "--image-file", m_paths.imageModel, "--text-file", m_paths.textModel};
+    Helper &h = kind == clipproto::kImages ? m_imageHelper : m_textHelper;
+    QMutexLocker locker(&h.lock);
     // A helper that died is started again, once per request; one that could not load its
-    // towers is not started again by this instance.
-    for (int attempt = 0; attempt < 2 && !m_helperFailedToStart; ++attempt) {
-        if (!m_helper.isRunning() && !m_helper.start(m_program, args, kStartTimeoutMs)) {
-            m_helperFailedToStart = true;
+    // towers, or keeps dying, is not started again by this instance.
+    for (int attempt = 0; attempt < 2 && !h.failedToStart; ++attempt) {
+        if (!h.connection.isRunning() && !h.connection.start(m_program, h.arguments, kStartTimeoutMs)) {
+            h.failedToStart = true;
+            m_damaged = true;
             break;
         }
-        const auto answer = m_helper.exchange(kind, count, payload, kAnswerTimeoutMs);
-        if (!answer) continue;
-        const uint32_t expected = kind == clipproto::kImages ? m_helper.imageDimension() : m_helper.textDimension();
+        const auto answer = h.connection.exchange(kind, count, payload, kAnswerTimeoutMs);
+        if (!answer) {
+            if (++h.deathsInARow >= kDeathsBeforeDamaged) {
+                h.failedToStart = true;
+                m_damaged = true;
+            }
+            continue;
+        }
+        h.deathsInARow = 0;
+        const uint32_t expected = kind == clipproto::kImages ? h.connection.imageDimension() : h.connection.textDimension();
         if (answer->status != clipproto::kOk || answer->dimension != expected) return std::nullopt;
         std::vector<Vector> out;
         for (uint32_t i = 0; i < answer->count; ++i) {
@@ -198,31 +223,54 @@ std::optional<QuantizedEmbedding> MobileCLIPService::quantizedImageEmbedding(con
     return QuantizedEmbedding::fromVector(*v);
 }
 
-std::optional<MobileCLIPService::Vector> MobileCLIPService::computeTextEmbedding(const QString &text)
+std::vector<std::optional<MobileCLIPService::Vector>> MobileCLIPService::textEmbeddings(const QStringList &texts)
 {
-    const QString key = text.trimmed().toLower();
-    if (key.isEmpty()) return std::nullopt;
+    std::vector<std::optional<Vector>> results(size_t(texts.size()));
+    // The texts not cached, each once, with the places that want it.
+    QStringList keys;
+    QHash<QString, QList<qsizetype>> wanted;
     {
         QMutexLocker locker(&m_textCacheLock);
-        const auto found = m_textEmbeddingCache.constFind(key);
-        if (found != m_textEmbeddingCache.cend()) return *found;
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            const QString key = texts[i].trimmed().toLower();
+            if (key.isEmpty()) continue;
+            if (const auto found = m_textEmbeddingCache.constFind(key); found != m_textEmbeddingCache.cend()) {
+                results[size_t(i)] = *found;
+                continue;
+            }
+            if (!wanted.contains(key)) keys.append(key);
+            wanted[key].append(i);
+        }
     }
-    const CLIPTokenizer::Ids ids = m_tokenizer->encode(key);
-    const QByteArray payload(reinterpret_cast<const char *>(ids.data()), qsizetype(sizeof(qint32) * ids.size()));
-    const auto vectors = run(clipproto::kTexts, 1, payload);
-    if (!vectors) return std::nullopt;
-    auto unit = l2Normalized(vectors->front());
-    if (!unit) return std::nullopt;
-    QMutexLocker locker(&m_textCacheLock);
-    m_textEmbeddingCache.insert(key, *unit);
-    return unit;
+    for (qsizetype first = 0; first < keys.size(); first += qsizetype(clipproto::kMaxBatch)) {
+        const QStringList part = keys.mid(first, qsizetype(clipproto::kMaxBatch));
+        QByteArray payload;
+        for (const QString &key : part) {
+            const CLIPTokenizer::Ids ids = m_tokenizer->encode(key);
+            payload.append(reinterpret_cast<const char *>(ids.data()), qsizetype(sizeof(qint32) * ids.size()));
+        }
+        const auto vectors = run(clipproto::kTexts, uint32_t(part.size()), payload);
+        if (!vectors) continue;
+        QMutexLocker locker(&m_textCacheLock);
+        for (qsizetype k = 0; k < part.size(); ++k) {
+            const auto unit = l2Normalized((*vectors)[size_t(k)]);
+            if (!unit) continue;
+            m_textEmbeddingCache.insert(part[k], *unit);
+            for (qsizetype i : wanted.value(part[k])) results[size_t(i)] = unit;
+        }
+    }
+    return results;
+}
+
+std::optional<MobileCLIPService::Vector> MobileCLIPService::computeTextEmbedding(const QString &text)
+{
+    return textEmbeddings({text}).front();
 }
 
 std::optional<MobileCLIPService::Vector> MobileCLIPService::textEmbedding(const QStringList &texts)
 {
     std::optional<Vector> sum;
-    for (const QString &text : texts) {
-        const auto v = computeTextEmbedding(text);
+    for (const std::optional<Vector> &v : textEmbeddings(texts)) {
         if (!v) continue;
         if (!sum) {
             sum = *v;
@@ -234,10 +282,88 @@ std::optional<MobileCLIPService::Vector> MobileCLIPService::textEmbedding(const 
     return l2Normalized(std::move(*sum));
 }
 
-qint64 MobileCLIPService::helperProcessId()
+QString MobileCLIPService::promptSetPath() const
 {
-    QMutexLocker locker(&m_helperLock);
-    return m_helper.isRunning() ? qint64(m_helper.processId()) : -1;
+    return QFileInfo(m_paths.textModel).dir().filePath(QLatin1String(MobileCLIPModelManager::kLabelPromptsName));
+}
+
+// The file: magic, a key (the prompts and the text tower file they were made from), the
+// count and dimension, then the unit vectors as float32.
+std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::readPromptSet(const QByteArray &key,
+                                                                                       qsizetype count) const
+{
+    QFile f(promptSetPath());
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    const qint64 headSize = qint64(sizeof kPromptSetMagic) + key.size() + 8;
+    const QByteArray head = f.read(headSize);
+    if (head.size() != headSize || std::memcmp(head.constData(), kPromptSetMagic, sizeof kPromptSetMagic) != 0 ||
+        head.mid(sizeof kPromptSetMagic, key.size()) != key)
+        return std::nullopt;
+    quint32 storedCount = 0, dimension = 0;
+    std::memcpy(&storedCount, head.constData() + headSize - 8, 4);
+    std::memcpy(&dimension, head.constData() + headSize - 4, 4);
+    if (storedCount != quint32(count) || dimension == 0 || dimension > 65536 ||
+        f.size() != headSize + qint64(storedCount) * dimension * 4)
+        return std::nullopt;
+    const QByteArray data = f.readAll();
+    std::vector<Vector> out(static_cast<size_t>(storedCount), Vector(static_cast<size_t>(dimension)));
+    for (quint32 i = 0; i < storedCount; ++i) {
+        std::memcpy(out[i].data(), data.constData() + qsizetype(i) * dimension * 4, size_t(dimension) * 4);
+        auto unit = l2Normalized(out[i]); // a damaged file is made again, not believed
+        if (!unit) return std::nullopt;
+        out[i] = std::move(*unit);
+    }
+    return out;
+}
+
+void MobileCLIPService::writePromptSet(const QByteArray &key, const std::vector<Vector> &vectors) const
+{
+    if (vectors.empty()) return;
+    const quint32 count = quint32(vectors.size()), dimension = quint32(vectors.front().size());
+    QByteArray bytes(kPromptSetMagic, sizeof kPromptSetMagic);
+    bytes += key;
+    bytes.append(reinterpret_cast<const char *>(&count), 4);
+    bytes.append(reinterpret_cast<const char *>(&dimension), 4);
+    for (const Vector &v : vectors) {
+        if (v.size() != dimension) return;
+        bytes.append(reinterpret_cast<const char *>(v.data()), qsizetype(v.size() * sizeof(float)));
+    }
+    // A folder that cannot be written (a model beside the program) only costs the next launch.
+    QSaveFile f(promptSetPath());
+    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush()) f.commit();
+}
+
+std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::promptSetEmbeddings(const QStringList &prompts)
+{
+    if (prompts.isEmpty()) return std::vector<Vector>{};
+    const QFileInfo tower(m_paths.textModel);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArray::number(tower.size()) + ' ' +
+                 QByteArray::number(tower.lastModified().toMSecsSinceEpoch()) + '\n');
+    for (const QString &p : prompts) hash.addData(p.toUtf8() + '\n');
+    const QByteArray key = hash.result();
+
+    QMutexLocker locker(&m_promptSetLock);
+    if (const auto found = m_promptSets.constFind(key); found != m_promptSets.cend()) return *found;
+    std::optional<std::vector<Vector>> set = readPromptSet(key, prompts.size());
+    if (!set) {
+        std::vector<Vector> made;
+        for (const std::optional<Vector> &v : textEmbeddings(prompts)) {
+            if (!v) return std::nullopt;
+            made.push_back(*v);
+        }
+        writePromptSet(key, made);
+        set = std::move(made);
+    }
+    m_promptSets.insert(key, *set);
+    return set;
+}
+
+qint64 MobileCLIPService::helperProcessId(Tower tower)
+{
+    Helper &h = tower == Tower::image ? m_imageHelper : m_textHelper;
+    QMutexLocker locker(&h.lock);
+    return h.connection.isRunning() ? qint64(h.connection.processId()) : -1;
 }
 
 int MobileCLIPService::textCacheSize()

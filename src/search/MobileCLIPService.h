@@ -1,8 +1,9 @@
 #pragma once
 
 // Turns keyframe images and search texts into unit-length MobileCLIP-S2 embeddings. The
-// towers run in the `lumenkite-clip` helper program, started on first use and kept alive;
-// the tokenizer and the image preprocessing run here. One instance serves the process
+// towers run in `lumenkite-clip` helper programs, started on first use and kept alive: one
+// for images and one for texts, so that a search never waits behind a batch of keyframes.
+// The tokenizer and the image preprocessing run here. One instance serves the process
 // (shared()); every method may be called from several threads at once.
 
 #include "library/OnDeviceSearchTypes.h"
@@ -15,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,8 +34,12 @@ public:
         static std::optional<AssetPaths> resolve();
     };
 
+    enum class Tower { image, text };
+
     // Images per helper request: batches raise throughput, larger ones only add latency.
     static constexpr int kImageBatch = 8;
+    // Requests in a row that a helper died or hung on before its model counts as damaged.
+    static constexpr int kDeathsBeforeDamaged = 3;
 
     // The shared instance, loaded on first use; none when the models are missing or unreadable.
     static std::shared_ptr<MobileCLIPService> shared();
@@ -54,26 +60,51 @@ public:
     std::optional<Vector> textEmbedding(const QStringList &texts);
     // One text through the cache (key: trimmed, lower-cased).
     std::optional<Vector> computeTextEmbedding(const QString &text);
+    // One result per text, in order, through the cache; what is not cached goes to the
+    // helper in one request (per kMaxBatch texts).
+    std::vector<std::optional<Vector>> textEmbeddings(const QStringList &texts);
+    // A fixed set of prompts (the zero-shot labels): computed once per installed text tower
+    // and kept in a file beside it, so later launches read them instead. None when any
+    // prompt has no embedding.
+    std::optional<std::vector<Vector>> promptSetEmbeddings(const QStringList &prompts);
+
+    // A tower that cannot be loaded, or whose helper died kDeathsBeforeDamaged times in a
+    // row: asking again would only restart it for nothing.
+    bool isModelDamaged() const;
 
     static std::optional<Vector> l2Normalized(Vector v);
     // The helper beside the program, else the one of this build tree.
     static QString helperProgram();
 
     // The running helper's process id, -1 when none runs (for tests).
-    qint64 helperProcessId();
+    qint64 helperProcessId(Tower tower = Tower::image);
     int textCacheSize();
+    // Where promptSetEmbeddings() keeps its file.
+    QString promptSetPath() const;
 
 private:
+    struct Helper {
+        QMutex lock; // one exchange at a time
+        CLIPHelperConnection connection;
+        QStringList arguments;
+        bool failedToStart = false; // towers that cannot load are not tried again
+        int deathsInARow = 0;
+    };
+
     MobileCLIPService(const AssetPaths &paths, const QString &program);
     // Embeds up to kMaxBatch items of one kind; restarts a dead helper once.
     std::optional<std::vector<Vector>> run(uint32_t kind, uint32_t count, const QByteArray &payload);
+    std::optional<std::vector<Vector>> readPromptSet(const QByteArray &key, qsizetype count) const;
+    void writePromptSet(const QByteArray &key, const std::vector<Vector> &vectors) const;
 
     AssetPaths m_paths;
     QString m_program;
     std::unique_ptr<CLIPTokenizer> m_tokenizer;
-    QMutex m_helperLock; // one exchange with the helper at a time
-    CLIPHelperConnection m_helper;
-    bool m_helperFailedToStart = false; // towers that cannot load are not tried again
+    Helper m_imageHelper;
+    Helper m_textHelper;
+    std::atomic_bool m_damaged = false;
     QMutex m_textCacheLock;
     QHash<QString, Vector> m_textEmbeddingCache;
+    QMutex m_promptSetLock; // held while a set is made, so callers wait for one making
+    QHash<QByteArray, std::vector<Vector>> m_promptSets;
 };

@@ -2,6 +2,7 @@
 // the same readers as built for the program. Each must be read without a crash, and what
 // the reader accepts must hold together.
 #include "clip/SafeTensorsHeader.h"
+#include "clip/TowerShapes.h"
 #include "library/ScopeCache.h"
 #include "media/ExternalTools.h"
 #include "search/CLIPTokenizer.h"
@@ -73,6 +74,9 @@ void readSafeTensorsHeader(const QByteArray &bytes)
             for (int64_t d : entry.shape) count *= (long double)d;
             EXPECT_EQ((long double)(entry.end - entry.begin), count * entry.elementSize()) << name;
         }
+        if (towershapes::problem(header.entries)) return;
+        for (const auto &[name, entry] : header.entries)
+            for (int64_t d : entry.shape) EXPECT_GT(d, 0) << name;
     } catch (const std::runtime_error &) {
     }
 }
@@ -118,6 +122,21 @@ TEST(KeptFuzzInputs, SafeTensorsHeadersWithImpossibleRangesAreRefused)
         const QByteArray bytes = file.readAll();
         EXPECT_THROW(parseSafeTensorsHeader(reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size())),
                      std::runtime_error);
+    }
+}
+
+// Files whose header is sound but whose shapes once made the helper divide by zero, index
+// outside a kernel or loop over two billion missing blocks: the towers' checks refuse them.
+TEST(KeptFuzzInputs, ShapesTheTowersCannotComputeWithAreRefused)
+{
+    for (const char *input : {"kernel-zero-inputs", "kernel-zero-side", "block-index-two-billion", "batchnorm-lengths-differ"}) {
+        SCOPED_TRACE(input);
+        QFile file(kKept + "/safetensors_header/" + input);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const SafeTensorsHeader header =
+            parseSafeTensorsHeader(reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size()));
+        EXPECT_TRUE(towershapes::problem(header.entries).has_value());
     }
 }
 

@@ -29,8 +29,9 @@ struct FakeIndexer : OnDeviceSearchServices {
     QStringList started;               // ids in the order work began
     QList<int> storedBatches;          // sizes handed to the index, in order
     QSet<QString> failing;             // ids that always come back unreadable
-    bool clip = false;
+    bool clip = false; // entries carry a scene embedding
     bool installed = false;
+    bool damaged = false; // every video says the scene model cannot run
     VisualIndexMap saved; // what the index file holds
     bool gated = false;
     QSemaphore gate;
@@ -66,11 +67,15 @@ struct FakeIndexer : OnDeviceSearchServices {
             (position < laterFrom ? gate : laterGate).acquire();
         if (failing.contains(video.id))
             return VideoIndexOutcome::skippedUnreadable();
+        if (damaged)
+            return VideoIndexOutcome::modelDamaged();
         VideoVisualIndexEntry e;
         e.videoID = video.id;
         e.fileSize = video.fileSize;
         e.modifiedTimestamp = double(video.modifiedDate.toSecsSinceEpoch());
         e.frameMoments.append({1.0, std::nullopt, {}});
+        if (clip)
+            e.clipEmbeddings.append(QuantizedEmbedding{0.1f, {1, 2}});
         return VideoIndexOutcome::indexed(e);
     }
     void storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries) override
@@ -313,10 +318,10 @@ TEST_F(IndexingRunTest, AVideoThatAlwaysFailsIsTriedAgainOnlyOnceItChanged)
     EXPECT_EQ(state->aiSkippedUnreadableCount(), 1);
     EXPECT_EQ(triesOfBad(), 1);
 
-    // Nothing else is to do: the summary of a run with nothing to index.
+    // Nothing else is to do: the summary of a run with nothing to index counts only what is.
     state->startAIIndexingIfNeeded();
     EXPECT_FALSE(state->isAIIndexing());
-    EXPECT_EQ(toast(), "3 indexed");
+    EXPECT_EQ(toast(), "2 / 3 indexed");
     EXPECT_EQ(triesOfBad(), 1);
 
     QList<VideoFile> videos = state->allVideos();
@@ -366,6 +371,46 @@ TEST_F(IndexingRunTest, FreshnessDecidesWhatIsIndexedAgain)
         ASSERT_TRUE(waitFor([&] { return finished(); }));
         EXPECT_EQ(fake->startedCount(), c.fresh ? 0 : 1);
     }
+}
+
+// A scene model that cannot run stops the run at the first video that says so: no further
+// video is started, none is recorded as failed, and the toast says why.
+TEST_F(IndexingRunTest, ADamagedModelStopsTheRunAndSaysSo)
+{
+    setLibrary(40);
+    fake->damaged = true;
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    settle();
+    EXPECT_GE(fake->startedCount(), 1);
+    EXPECT_LE(fake->startedCount(), 6); // at most the videos already in work
+    EXPECT_EQ(state->aiSkippedUnreadableCount(), 0);
+    EXPECT_TRUE(toast().contains("damaged")) << toast().toStdString();
+
+    // Mended (another model installed), the next run indexes every video.
+    fake->damaged = false;
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(state->indexedVideoCount(), 40);
+}
+
+// Once the scene model is in, an index made without it (no scene embeddings) is counted as
+// needing indexing, and the run that follows is counted as it goes.
+TEST_F(IndexingRunTest, EntriesWithoutSceneEmbeddingsNeedIndexingOnceTheModelIsIn)
+{
+    setLibrary(3);
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(state->indexedVideoCount(), 3);
+
+    fake->installed = fake->clip = true;
+    state->refreshAIModelStatus();
+    EXPECT_EQ(state->indexedVideoCount(), 0);
+    state->startAIIndexingIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return finished(); }));
+    EXPECT_EQ(fake->startedCount(), 6);
+    EXPECT_EQ(state->indexedVideoCount(), 3);
+    EXPECT_EQ(toast(), "3 / 3 indexed");
 }
 
 TEST_F(IndexingRunTest, AnEmptyLibraryStartsNothing)

@@ -126,6 +126,63 @@ TEST(CLIPHelper, RefusesWhatItCannotRunCorrectly)
     }
 }
 
+// The tiny model with one header entry replaced or added, the data left as it is.
+QString craftedTinyModel(const QString &name, const QString &key, const QJsonObject &entry)
+{
+    QFile in(clipfix::tinyModel());
+    if (!in.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = in.readAll();
+    quint64 length = 0;
+    for (int i = 7; i >= 0; --i) length = (length << 8) | uchar(bytes[i]);
+    QJsonObject header = QJsonDocument::fromJson(bytes.mid(8, qsizetype(length))).object();
+    header.insert(key, entry);
+    QByteArray json = QJsonDocument(header).toJson(QJsonDocument::Compact);
+    while (json.size() % 8 != 0) json.append(' '); // the data stays aligned
+    QByteArray prefix(8, '\0');
+    for (int i = 0; i < 8; ++i) prefix[i] = char((quint64(json.size()) >> (8 * i)) & 0xff);
+    const QString path = lktest::sandboxRoot() + "/" + name + ".safetensors";
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) return {};
+    out.write(prefix + json + bytes.mid(8 + qsizetype(length)));
+    return path;
+}
+
+// Crafted shapes once made the helper divide by zero, write outside a kernel, or count to
+// two billion: each now ends with a plain refusal before any tensor is computed with.
+TEST(CLIPHelper, CraftedShapesAreRefusedBeforeAnyArithmetic)
+{
+    const QString stem = "visual.trunk.stem.0.conv_kxk.0.conv.weight";
+    const auto f32 = [](QJsonArray shape, qint64 end) {
+        return QJsonObject{{"dtype", "F32"}, {"shape", shape}, {"data_offsets", QJsonArray{0, end}}};
+    };
+    const struct {
+        const char *name;
+        QString key;
+        QJsonObject entry;
+        const char *reason;
+    } cases[] = {
+        {"zero-inputs", stem, f32({16, 0, 3, 3}, 0), "size zero"},
+        {"zero-side", stem, f32({16, 1, 0, 0}, 0), "size zero"},
+        {"even-kernel", stem, f32({16, 3, 2, 2}, 16 * 3 * 2 * 2 * 4), "square kernel"},
+        {"block-index", "visual.trunk.stages.2000000000.x", f32({1}, 4), "block index"},
+        {"batchnorm", "visual.trunk.stem.0.conv_kxk.0.bn.running_var", f32({1}, 4), "BatchNorm"},
+    };
+    const QString png = clipfix::file("images/noise_256.png");
+    for (const auto &c : cases) {
+        const QString model = craftedTinyModel(c.name, c.key, c.entry);
+        ASSERT_FALSE(model.isEmpty()) << c.name;
+        for (const QStringList &args : {QStringList{"embed", "--model", model, "--heads", "2", "--image", png},
+                                        QStringList{"embed", "--model", model, "--heads", "2", "--no-fold", "--image", png},
+                                        QStringList{"fuse", "--model", model, "--heads", "2", "--out",
+                                                    lktest::sandboxRoot() + "/fused-" + c.name}}) {
+            QByteArray out, err;
+            EXPECT_EQ(clipfix::runHelper(args, &out, &err), 1) << c.name << " " << args[0].toStdString() << ": " << err.toStdString();
+            EXPECT_TRUE(err.contains(c.reason)) << c.name << ": " << err.toStdString();
+            EXPECT_TRUE(out.isEmpty()) << c.name;
+        }
+    }
+}
+
 TEST(CLIPHelper, TokenizeCommandPrintsTheTokenizersIds)
 {
     const QString text = "Two dogs, 3 cats & it's raining!";

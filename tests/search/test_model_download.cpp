@@ -217,6 +217,44 @@ TEST_F(ModelDownloadTest, InstallsThroughARedirectOverAnOlderModel)
     EXPECT_TRUE(MobileCLIPService::shared());
 }
 
+// Base addresses of files on disk (a mirror copied by hand) install as a server's do.
+TEST_F(ModelDownloadTest, InstallsFromFileAddresses)
+{
+    const QString mirror = lktest::sandboxRoot() + "/mirror";
+    for (const auto &[path, route] : server->routes) {
+        QDir().mkpath(QFileInfo(mirror + path).path());
+        QFile f(mirror + path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(route.body);
+    }
+    const QString base = QUrl::fromLocalFile(mirror).toString();
+    QSettings().setValue(MobileCLIPModelManager::kModelBaseURLKey, base);
+    QSettings().setValue(MobileCLIPModelManager::kVocabularyBaseURLKey, base);
+    run();
+    ASSERT_TRUE(last());
+    ASSERT_EQ(last()->kind, ModelDownloadEvent::Kind::completed) << last()->text.toStdString();
+    EXPECT_TRUE(server->requested.isEmpty());
+    EXPECT_TRUE(MobileCLIPModelManager::isInstalled());
+    EXPECT_EQ(readFile(models() + "/bpe_simple_vocab_16e6.txt"), readFile(clipfix::vocabulary()));
+    QDir(mirror).removeRecursively();
+}
+
+// A staging folder a killed download left is not installed size, and the start-up sweep
+// removes it while a download of this run keeps its own.
+TEST_F(ModelDownloadTest, StagingFoldersAreNotInstalledAndAreSweptAtStart)
+{
+    installOldModel();
+    const qint64 installed = MobileCLIPModelManager::installedSizeBytes();
+    const QString killed = MobileCLIPModelManager::makeStagingFolder();
+    ASSERT_TRUE(lktest::writeSizedFile(killed + "/open_clip_model.safetensors", 300'000'000));
+    EXPECT_EQ(MobileCLIPModelManager::installedSizeBytes(), installed);
+    ASSERT_EQ(lktest::runProgram("touch", {"-d", "2 hours ago", killed}), 0);
+    const QString live = MobileCLIPModelManager::makeStagingFolder();
+    MobileCLIPModelManager::sweepStagingFolders(QDateTime::currentDateTime().addSecs(-3600));
+    EXPECT_EQ(stagingFolders(), QStringList{QFileInfo(live).fileName()});
+    EXPECT_TRUE(oldModelIntact());
+}
+
 // Each fault ends in one failure event naming it, the older model untouched, nothing staged.
 TEST_F(ModelDownloadTest, FailuresKeepTheInstalledModel)
 {
@@ -388,6 +426,19 @@ TEST(ModelVocabulary, InflatesAndCountsMerges)
     EXPECT_GE(MobileCLIPModelManager::countMergeLines(*vocab), MobileCLIPModelManager::kRequiredMergeLines);
     EXPECT_FALSE(MobileCLIPModelManager::gunzip("not gzip at all", &error));
     EXPECT_TRUE(error.startsWith("Gzip")) << error.toStdString();
+}
+
+// A small gzip of a huge run of zeros stops at the cap with its reason, not at the memory's end.
+TEST(ModelVocabulary, RefusesAStreamThatInflatesPastTheCap)
+{
+    const QString path = lktest::sandboxRoot() + "/zeros.gz";
+    ASSERT_EQ(lktest::runProgram("sh", {"-c", "head -c 200000000 /dev/zero | gzip -1 > '" + path + "'"}), 0);
+    const QByteArray bomb = readFile(path);
+    ASSERT_GT(bomb.size(), 1000);
+    ASSERT_LT(bomb.size(), 1 << 20);
+    QString error;
+    EXPECT_FALSE(MobileCLIPModelManager::gunzip(bomb, &error));
+    EXPECT_TRUE(error.contains("more than 16 MB")) << error.toStdString();
 }
 
 TEST(ModelDownloadSize, TextsGiveTheSizeOfTheModelFile)
