@@ -93,8 +93,9 @@ SpeechTranscriptService::Result SpeechTranscriptService::transcribe(const VideoF
                                                                     const std::optional<QString> &ffmpegPath,
                                                                     const Cancelled &cancelled)
 {
-    // The one recogniser here is English; another language gets no English transcript.
-    if (language != AppLanguage::en) return TranscriptError::make(TranscriptError::recognizerUnavailable);
+    // Only the en-US model is installed, so every interface language falls back to it: English
+    // speech is transcribed whatever language the window speaks.
+    Q_UNUSED(language);
     std::unique_ptr<SpeechRecognizer> recognizer = SpeechRecognizer::createEnglish();
     if (!recognizer) return TranscriptError::make(TranscriptError::recognizerUnavailable);
 
