@@ -1,6 +1,7 @@
 #include "PartialOutputs.h"
 
 #include "editing/SafeReplace.h"
+#include "library/AtomicFileSave.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUuid>
@@ -107,10 +107,7 @@ void Entry::write()
         o.insert(QStringLiteral("original"), m_original);
     }
     // Replaced whole, so a kill while writing leaves the previous record.
-    QSaveFile file(m_file);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    file.write(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    file.commit();
+    AtomicFileSave::save(m_file, QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 Cleanup cleanUp(const QString &folder)
