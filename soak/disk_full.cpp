@@ -15,6 +15,8 @@
 #include "search/MobileCLIPModelDownload.h"
 #include "search/MobileCLIPModelManager.h"
 #include "search/MobileCLIPService.h"
+#include "search/TranscriptFile.h"
+#include "search/VisualIndexFile.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -27,6 +29,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -139,6 +143,36 @@ ScopeCache cacheOf(int count)
     return cache;
 }
 
+VisualIndexMap indexOf(int count)
+{
+    VisualIndexMap index;
+    for (int i = 0; i < count; ++i) {
+        VideoVisualIndexEntry e;
+        e.videoID = QStringLiteral("/home/user/Videos/clip %1.mp4").arg(i);
+        e.fileSize = 1000 + i;
+        e.clipEmbeddings = {{0.005f, QList<qint8>(512, qint8(i))}};
+        e.frameMoments = {{1.0, e.clipEmbeddings.first(), QStringLiteral("EXIT")}};
+        e.engineUsed = QStringLiteral("MobileCLIP-S2");
+        index.insert(e.videoID, e);
+    }
+    return index;
+}
+
+TranscriptMap transcriptsOf(int count)
+{
+    TranscriptMap map;
+    for (int i = 0; i < count; ++i) {
+        VideoTranscriptEntry e;
+        e.videoID = QStringLiteral("/home/user/Videos/clip %1.mp4").arg(i);
+        e.fileSize = 1000 + i;
+        e.localeIdentifier = QStringLiteral("en_US");
+        e.fullText = QStringLiteral("seven boats arrived in the morning");
+        e.segments = {{0.5, e.fullText}};
+        map.insert(e.videoID, e);
+    }
+    return map;
+}
+
 struct ModelRun {
     bool completed = false;
     QString message;
@@ -249,6 +283,28 @@ int main(int argc, char **argv)
     if (!ScopeCacheCodec::save(oldCache, cachePath)) std::printf("the first cache save failed\n");
     const QByteArray cacheBytes = readAll(cachePath);
 
+    // Small stored files, each a few kilobytes: a buffered write that only fails when it is
+    // flushed must still leave the old file.
+    struct SmallFile {
+        QString what;
+        QString path;
+        std::function<bool(int count, const QString &path)> save;
+        QByteArray bytes;
+    };
+    const QString data = QFileInfo(cachePath).absolutePath();
+    QList<SmallFile> smallFiles{
+        {"small cache save", data + "/small_scope_cache.json",
+         [](int n, const QString &p) { return ScopeCacheCodec::save(cacheOf(n), p); }},
+        {"visual index save", data + "/visual_index_v4.json",
+         [](int n, const QString &p) { return VisualIndexFile::save(indexOf(n), p); }},
+        {"transcripts save", data + "/speech_transcripts_v1.json",
+         [](int n, const QString &p) { return TranscriptFile::save(transcriptsOf(n), p); }},
+    };
+    for (SmallFile &f : smallFiles) {
+        if (!f.save(8, f.path)) std::printf("the first %s failed\n", qUtf8Printable(f.what));
+        f.bytes = readAll(f.path);
+    }
+
     int operations = 0, reported = 0, namedSpace = 0, silent = 0;
     auto outcome = [&](const QString &what, bool failed, const QString &message) {
         ++operations;
@@ -268,6 +324,14 @@ int main(int argc, char **argv)
     };
 
     for (const qint64 leave : {qint64(0), qint64(192 * 1024)}) {
+        // A job's journal entry, written while there is room; it is rewritten on the full disk.
+        QFile::remove(fillFile);
+        auto journal = std::make_unique<PartialOutputs::Entry>(
+            videos + "/.Lumenkite-Trim-00000000-0000-0000-0000-000000000000.mp4");
+        const QDir journalFolder(PartialOutputs::journalFolder());
+        const QStringList journalFiles = journalFolder.entryList({"*.json"}, QDir::Files);
+        const QString journalPath = journalFiles.size() == 1 ? journalFolder.filePath(journalFiles.first()) : QString();
+        const QByteArray journalBytes = readAll(journalPath);
         if (!fill(fillFile, leave)) {
             std::printf("could not fill the disk\n");
             ++report.crashes;
@@ -350,6 +414,21 @@ int main(int argc, char **argv)
             writer.waitForIdle();
             expectIntact("the old cache", readAll(cachePath) == cacheBytes &&
                                               ScopeCacheCodec::decode(readAll(cachePath)) == std::optional(oldCache));
+        }
+
+        // The small files, saved again with more in them than the disk has room for.
+        for (const SmallFile &f : smallFiles) {
+            const bool saved = f.save(leave == 0 ? 9 : 3000, f.path);
+            outcome(f.what + level, !saved, saved ? QString() : QStringLiteral("save() returned false"));
+            expectIntact("the old " + f.what.chopped(5), readAll(f.path) == f.bytes);
+        }
+        {
+            journal->settingAside(videos + "/.Lumenkite-Backup-00000000-0000-0000-0000-000000000000",
+                                  QString(clip).repeated(leave == 0 ? 1 : 20000));
+            const QByteArray now = readAll(journalPath);
+            expectIntact("the journal's earlier record", !journalBytes.isEmpty() && (now == journalBytes ||
+                                                                                    now.contains("backupFolder")));
+            journal.reset();
         }
 
         const QStringList left = leftovers(disk);

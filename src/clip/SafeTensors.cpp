@@ -1,12 +1,12 @@
 #include "SafeTensors.h"
 #include "SafeTensorsHeader.h"
 #include "TowerShapes.h"
+#include "library/AtomicFileSave.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <stdexcept>
 
@@ -77,15 +77,15 @@ void writeSafeTensors(const std::string &path, const std::map<std::string, torch
     QByteArray json = QJsonDocument(header).toJson(QJsonDocument::Compact);
     while (json.size() % 8 != 0)
         json.append(' ');
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write " + path);
     char length[8];
     uint64_t n = uint64_t(json.size());
     for (int i = 0; i < 8; ++i, n >>= 8)
         length[i] = char(n & 0xff);
-    file.write(length, 8);
-    file.write(json);
-    for (const torch::Tensor &t : ordered)
-        file.write(static_cast<const char *>(t.data_ptr()), qint64(t.numel() * t.element_size()));
-    if (!file.commit()) throw std::runtime_error("cannot write " + path);
+    const bool saved = AtomicFileSave::save(QString::fromStdString(path), [&](const AtomicFileSave::Sink &sink) {
+        if (!sink(length, 8) || !sink(json.constData(), json.size())) return false;
+        for (const torch::Tensor &t : ordered)
+            if (!sink(static_cast<const char *>(t.data_ptr()), qint64(t.numel() * t.element_size()))) return false;
+        return true;
+    });
+    if (!saved) throw std::runtime_error("cannot write " + path);
 }

@@ -2,6 +2,7 @@
 #include "library/FileNames.h"
 
 #include "editing/SafeReplace.h"
+#include "library/AtomicFileSave.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUuid>
@@ -108,10 +108,7 @@ void Entry::write()
         o.insert(QStringLiteral("original"), m_original);
     }
     // Replaced whole, so a kill while writing leaves the previous record.
-    QSaveFile file(m_file);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    file.write(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    file.commit();
+    AtomicFileSave::save(m_file, QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 Cleanup cleanUp(const QString &folder)

@@ -95,7 +95,8 @@ void AppState::applyActiveScope()
     QStringList denied = record.deniedFolders;
     denied.removeIf([](const QString &entry) { return deniedFolderName(entry) == QLatin1String("Guest"); });
     setDeniedFolders(denied);
-    setLastScanDate(record.scannedAt);
+    // A damaged date was read as none: no time is shown rather than an empty one.
+    setLastScanDate(record.scannedAt.isValid() ? std::optional(record.scannedAt) : std::nullopt);
     setIsShowingCachedScan(true);
     setExpandedFolderIDs({});
     setSelectedVideoIDs({});

@@ -1,12 +1,12 @@
 #include "ScopeCache.h"
 
+#include "AtomicFileSave.h"
 #include "FileNames.h"
 #include "JsonStream.h"
 #include "VideoScanner.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QThreadPool>
 
 
@@ -547,11 +547,17 @@ bool isBelow(const QString &path, const QString &root)
                                           && path[root.size()] == QLatin1Char('/'));
 }
 
+// No file is larger than a pebibyte, and no library holds an exbibyte: sizes past those are
+// damage, and the totals of folders and of the whole cache stay far from overflowing.
+constexpr qint64 kLargestFile = qint64(1) << 50;
+constexpr qint64 kLargestLibrary = qint64(1) << 60;
+
 // Whether an entry is what a scan of the scope could have listed: a video file below one
 // of its roots, with a size and dates a file can have.
 bool isAcceptable(const VideoFile &v, const QStringList &roots)
 {
-    if (v.fileSize < 0 || !isSaneDate(v.modifiedDate) || (v.createdDate && !isSaneDate(*v.createdDate)))
+    if (v.fileSize < 0 || v.fileSize > kLargestFile || !isSaneDate(v.modifiedDate) ||
+        (v.createdDate && !isSaneDate(*v.createdDate)))
         return false;
     const qsizetype dot = v.name.lastIndexOf(QLatin1Char('.'));
     if (dot <= 0 || dot == v.name.size() - 1)
@@ -566,6 +572,7 @@ bool isAcceptable(const VideoFile &v, const QStringList &roots)
 
 ScopeCache sanitized(ScopeCache cache, const QList<ScanScope> &volumes)
 {
+    qint64 total = 0;
     for (auto it = cache.begin(); it != cache.end();) {
         const QStringList roots = scopeRoots(it.key(), volumes);
         if (roots.isEmpty()) {
@@ -573,7 +580,12 @@ ScopeCache sanitized(ScopeCache cache, const QList<ScanScope> &volumes)
             continue;
         }
         QList<VideoFile> &videos = it->videos;
-        videos.removeIf([&](const VideoFile &v) { return !isAcceptable(v, roots); });
+        videos.removeIf([&](const VideoFile &v) {
+            if (!isAcceptable(v, roots) || v.fileSize > kLargestLibrary - total)
+                return true;
+            total += v.fileSize;
+            return false;
+        });
         if (!isSaneDate(it->scannedAt))
             it->scannedAt = QDateTime();
         ++it;
@@ -612,17 +624,9 @@ ScopeCache load(const QString &path, const QList<ScanScope> &volumes)
 
 bool save(const ScopeCache &cache, const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const bool written = encodeTo(cache, [&](const QByteArray &chunk) {
-        return file.write(chunk) == chunk.size();
+    return AtomicFileSave::save(path, [&](const AtomicFileSave::Sink &sink) {
+        return encodeTo(cache, [&](const QByteArray &chunk) { return sink(chunk.constData(), chunk.size()); });
     });
-    if (!written) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }
 
 } // namespace ScopeCacheCodec

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <mutex>
+
 #include "MobileCLIPModelDownload.h"
 #include "KeyframeIndexPipeline.h"
 #include "MobileCLIPModelManager.h"
@@ -28,29 +30,36 @@ private:
     std::shared_ptr<MobileCLIPService> m_service;
 };
 
-} // namespace
-
-AppOnDeviceSearchServices::AppOnDeviceSearchServices()
+// The shared visual search with the shared CLIP service as its query encoder. Its first use
+// reads the index file, which can take seconds: that is left to the first caller (the
+// background load at start), never to making the services.
+VisualSearchService &sharedVisualSearch()
 {
-    // Asked at each search, so a model installed or removed meanwhile is followed.
-    VisualSearchService::shared().setTextEmbedderProvider([]() -> std::shared_ptr<QueryTextEmbedder> {
-        std::shared_ptr<MobileCLIPService> service = MobileCLIPService::shared();
-        if (!service) return nullptr;
-        return std::make_shared<CLIPQueryEmbedder>(std::move(service));
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Asked at each search, so a model installed or removed meanwhile is followed.
+        VisualSearchService::shared().setTextEmbedderProvider([]() -> std::shared_ptr<QueryTextEmbedder> {
+            std::shared_ptr<MobileCLIPService> service = MobileCLIPService::shared();
+            if (!service) return nullptr;
+            return std::make_shared<CLIPQueryEmbedder>(std::move(service));
+        });
     });
+    return VisualSearchService::shared();
 }
+
+} // namespace
 
 bool AppOnDeviceSearchServices::hasMobileCLIPService() { return MobileCLIPService::shared() != nullptr; }
 bool AppOnDeviceSearchServices::isModelInstalled() { return MobileCLIPModelManager::isInstalled(); }
 qint64 AppOnDeviceSearchServices::installedSizeBytes() { return MobileCLIPModelManager::installedSizeBytes(); }
 
-VisualIndexMap AppOnDeviceSearchServices::visualIndex() { return VisualSearchService::shared().indexByVideoID(); }
+VisualIndexMap AppOnDeviceSearchServices::visualIndex() { return sharedVisualSearch().indexByVideoID(); }
 
 TranscriptMap AppOnDeviceSearchServices::transcripts() { return SpeechTranscriptService::shared()->entries(); }
 
 SearchHitMap AppOnDeviceSearchServices::visualSearch(const QString &query, const QList<VideoFile> &videos)
 {
-    return VisualSearchService::shared().search(query, videos);
+    return sharedVisualSearch().search(query, videos);
 }
 
 SearchHitMap AppOnDeviceSearchServices::transcriptSearch(const QString &query, const QList<VideoFile> &videos)
@@ -104,7 +113,7 @@ VideoIndexOutcome AppOnDeviceSearchServices::indexVideo(const VideoFile &video, 
 
 void AppOnDeviceSearchServices::storeVisualIndexEntries(const QList<VideoVisualIndexEntry> &entries)
 {
-    VisualSearchService &service = VisualSearchService::shared();
+    VisualSearchService &service = sharedVisualSearch();
     if (!entries.isEmpty())
         service.upsert(entries);
     service.save(service.indexByVideoID());

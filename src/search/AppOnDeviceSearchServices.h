@@ -8,12 +8,11 @@
 class AppOnDeviceSearchServices : public OnDeviceSearchServices
 {
 public:
-    // Makes the shared CLIP service the visual search's text encoder.
-    AppOnDeviceSearchServices();
     bool hasMobileCLIPService() override;
     bool isModelInstalled() override;
     qint64 installedSizeBytes() override;
-    // The index of the shared visual search service (its first use loads the file).
+    // The index of the shared visual search service (its first use reads the file, and
+    // makes the shared CLIP service the search's text encoder).
     VisualIndexMap visualIndex() override;
     // The transcripts of the shared transcript service (its first use loads the file).
     TranscriptMap transcripts() override;

@@ -43,12 +43,16 @@ std::shared_ptr<SpeechTranscriptService> SpeechTranscriptService::shared()
 
 SpeechTranscriptService::SpeechTranscriptService(const QString &folder)
     : m_path(QDir(folder).filePath(QStringLiteral("speech_transcripts_v1.json"))),
-      m_writer(m_path, [](const TranscriptMap &snapshot, const QString &path) { TranscriptFile::save(snapshot, path); })
+      m_writer(m_path, [this](const TranscriptMap &snapshot, const QString &path) {
+          if (m_damagedFile.beforeSave(path)) TranscriptFile::save(snapshot, path);
+      })
 {
     QDir().mkpath(folder);
     TranscriptFile::Decoded loaded = TranscriptFile::load(m_path);
     m_entries = std::move(loaded.entries);
     m_skipped = loaded.skippedEntries;
+    // A save replaces the whole file: the old one is kept when it held anything not read.
+    m_damagedFile.setLostAnything(loaded.damaged || loaded.skippedEntries > 0);
     m_normalized.reserve(m_entries.size());
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) m_normalized.insert(it.key(), normalized(it.value()));
 }

@@ -7,6 +7,7 @@
 #include "library/Models.h"
 #include "library/OnDeviceSearchTypes.h"
 #include "library/SnapshotWriter.h"
+#include "search/VisualIndexFile.h"
 
 #include <QMutex>
 #include <QString>
@@ -87,5 +88,6 @@ private:
     TranscriptMap m_entries;
     QHash<QString, Normalized> m_normalized;
     int m_skipped = 0;
+    VisualIndexFile::DamagedFileKeeper m_damagedFile;
     SnapshotWriter<TranscriptMap> m_writer;
 };

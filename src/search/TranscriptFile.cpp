@@ -1,12 +1,10 @@
 #include "TranscriptFile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
-#include "VisualIndexFile.h"
+#include "library/AtomicFileSave.h"
 #include "library/JsonStream.h"
 
 #include <cmath>
@@ -180,20 +178,14 @@ Decoded load(const QString &path)
                       : decode(file.readAll());
     }
     file.close();
-    if (result.damaged) VisualIndexFile::moveAside(path, QDateTime::currentDateTime());
     return result;
 }
 
 bool save(const TranscriptMap &entries, const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    const bool written = encodeTo(entries, [&](const QByteArray &chunk) { return file.write(chunk) == chunk.size(); });
-    if (!written) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return AtomicFileSave::save(path, [&](const AtomicFileSave::Sink &sink) {
+        return encodeTo(entries, [&](const QByteArray &chunk) { return sink(chunk.constData(), chunk.size()); });
+    });
 }
 
 } // namespace TranscriptFile

@@ -19,8 +19,8 @@ struct Decoded {
 QByteArray encode(const TranscriptMap &entries);
 Decoded decode(const QByteArray &json);
 
-// Reads the file. A file that is there but damaged is renamed aside first (its name gains
-// the date), so the next save never overwrites what could not be read.
+// Reads the file; one that cannot be opened reads as damaged. The caller keeps a file that
+// held anything not read (VisualIndexFile::DamagedFileKeeper), so that no save overwrites it.
 Decoded load(const QString &path);
 // Writes atomically; false on any failure (the old file is then untouched).
 bool save(const TranscriptMap &entries, const QString &path);

@@ -1,10 +1,10 @@
 #include "VisualIndexFile.h"
 
+#include "library/AtomicFileSave.h"
 #include "library/JsonStream.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <array>
 #include <charconv>
@@ -249,10 +249,13 @@ private:
         return true;
     }
 
-    bool floatNumber(float &out)
+    // A number in [0, 1]: an embedding's step and a label's confidence are never outside it
+    // (a unit vector's largest component is at most 1, so its step is at most 1/127). One
+    // beyond would outweigh every other video in a search.
+    bool unitNumber(float &out)
     {
         double d;
-        if (!number(d))
+        if (!number(d) || !(d >= 0.0 && d <= 1.0))
             return false;
         out = float(d);
         return true;
@@ -262,11 +265,11 @@ private:
     {
         unsigned seen = 0;
         const bool ok = object([&](std::string_view key) {
-            if (key == "scale") { seen |= 1; return floatNumber(q.scale); }
+            if (key == "scale") { seen |= 1; return unitNumber(q.scale); }
             if (key == "data") { seen |= 2; return base64(q.data); }
             return skipValue(3);
         });
-        return ok && seen == 3;
+        return ok && seen == 3 && !q.data.isEmpty();
     }
 
     bool readMoment(IndexedFrameMoment &m)
@@ -327,7 +330,7 @@ private:
                     return object([&](std::string_view label) {
                         const QString name = QString::fromUtf8(label.data(), qsizetype(label.size()));
                         float confidence;
-                        if (!floatNumber(confidence))
+                        if (!unitNumber(confidence))
                             return false;
                         v.labelsEN.insert(name, confidence);
                         return true;
@@ -389,9 +392,25 @@ private:
             }
             return skipValue(2);
         });
-        if (!ok || seen != 0x3FF)
+        if (!ok || seen != 0x3FF || !oneEmbeddingLength(v))
             return false;
         shareFrameEmbeddings(v);
+        return true;
+    }
+
+    // One model made every embedding of a record: vectors of another length would never
+    // score, yet the record would count as indexed and never be redone.
+    static bool oneEmbeddingLength(const VideoVisualIndexEntry &v)
+    {
+        qsizetype length = -1;
+        auto same = [&](const QuantizedEmbedding &q) {
+            if (length < 0) length = q.data.size();
+            return q.data.size() == length;
+        };
+        for (const QuantizedEmbedding &q : v.clipEmbeddings)
+            if (!same(q)) return false;
+        for (const IndexedFrameMoment &m : v.frameMoments)
+            if (m.clipEmbedding && !same(*m.clipEmbedding)) return false;
         return true;
     }
 
@@ -458,15 +477,9 @@ LoadResult load(const QString &path)
 
 bool save(const VisualIndexMap &index, const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const bool written = encodeTo(index, [&](const QByteArray &chunk) { return file.write(chunk) == chunk.size(); });
-    if (!written) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return AtomicFileSave::save(path, [&](const AtomicFileSave::Sink &sink) {
+        return encodeTo(index, [&](const QByteArray &chunk) { return sink(chunk.constData(), chunk.size()); });
+    });
 }
 
 QString moveAside(const QString &path, const QDateTime &when)
@@ -482,6 +495,23 @@ QString moveAside(const QString &path, const QDateTime &when)
         return QFile::rename(path, target) ? target : QString();
     }
     return QString();
+}
+
+bool DamagedFileKeeper::beforeSave(const QString &path)
+{
+    if (!m_pending) return true;
+    const QString moved = moveAside(path, QDateTime::currentDateTime());
+    if (moved.isEmpty() && QFileInfo::exists(path)) return false;
+    m_pending = false;
+    QMutexLocker lock(&m_mutex);
+    m_movedAsidePath = moved;
+    return true;
+}
+
+QString DamagedFileKeeper::movedAsidePath() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_movedAsidePath;
 }
 
 } // namespace VisualIndexFile

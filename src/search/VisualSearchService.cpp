@@ -33,7 +33,7 @@ VisualSearchService::VisualSearchService(const QString &folder)
     VisualIndexFile::LoadResult v4 = VisualIndexFile::load(m_cacheFilePath);
     m_skippedEntries = v4.skippedEntries;
     // A save replaces the whole file: keep the old one when it held anything not read.
-    m_moveAsideBeforeSave = v4.lostAnything();
+    m_damagedFile.setLostAnything(v4.lostAnything());
     if (!v4.entries.isEmpty()) {
         m_indexByVideoID = std::move(v4.entries);
     } else {
@@ -65,24 +65,13 @@ void VisualSearchService::save(const VisualIndexMap &snapshot) { m_writer->submi
 
 void VisualSearchService::waitForSaves() { m_writer->waitForIdle(); }
 
-QString VisualSearchService::movedAsidePath() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_movedAsidePath;
-}
+QString VisualSearchService::movedAsidePath() const { return m_damagedFile.movedAsidePath(); }
 
 // Runs on the writer's thread, one save at a time.
 void VisualSearchService::saveFile(const VisualIndexMap &snapshot, const QString &path)
 {
-    if (m_moveAsideBeforeSave) {
-        const QString moved = VisualIndexFile::moveAside(path, QDateTime::currentDateTime());
-        // When the file cannot be moved it is not replaced either.
-        if (moved.isEmpty() && QFileInfo::exists(path))
-            return;
-        m_moveAsideBeforeSave = false;
-        QMutexLocker lock(&m_mutex);
-        m_movedAsidePath = moved;
-    }
+    if (!m_damagedFile.beforeSave(path))
+        return;
     VisualIndexFile::save(snapshot, path); // a failure is silent; the next save rewrites the file
 }
 

@@ -7,6 +7,7 @@
 #include "library/OnDeviceSearchTypes.h"
 #include "library/SnapshotWriter.h"
 #include "search/QueryTextEmbedder.h"
+#include "search/VisualIndexFile.h"
 
 #include <QHash>
 #include <QList>
@@ -131,7 +132,6 @@ private:
     QueryTranslationRoutes m_routes;
     QueryTextEmbedderProvider m_embedderProvider;
     int m_skippedEntries = 0;
-    std::atomic<bool> m_moveAsideBeforeSave{false};
-    QString m_movedAsidePath; // guarded by m_mutex
+    VisualIndexFile::DamagedFileKeeper m_damagedFile;
     std::unique_ptr<SnapshotWriter<VisualIndexMap>> m_writer;
 };

@@ -162,4 +162,25 @@ TEST_F(PartialOutputsTest, LeavesRunningJobsAlone)
     EXPECT_EQ(journalFiles().size(), 2);
 }
 
+// A journal entry rewritten on a full disk keeps its earlier record: tidying after a crash
+// still finds the temporary it names.
+TEST_F(PartialOutputsTest, ARecordRewrittenOnAFullDiskKeepsTheEarlierOne)
+{
+    lktest::SmallDisk disk(lktest::sandboxRoot() + "/journal-disk");
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const QString folder = disk.path() + "/journal";
+    const QString temporary = videos + "/.Lumenkite-Comp-" + uuid() + ".mp4";
+    PartialOutputs::Entry entry(temporary, folder);
+    const QStringList files = QDir(folder).entryList({"*.json"});
+    ASSERT_EQ(files.size(), 1);
+    const QString path = folder + "/" + files.first();
+    const QByteArray before = readFile(path);
+    ASSERT_EQ(QJsonDocument::fromJson(before).object().value("temporary").toString(), temporary);
+
+    ASSERT_TRUE(disk.fill());
+    entry.settingAside(videos + "/.Lumenkite-Backup-" + uuid(), videos + "/a.mp4");
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), files) << "no temporary is left behind";
+}
+
 } // namespace

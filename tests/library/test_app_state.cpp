@@ -1085,6 +1085,26 @@ TEST_F(AppStateTest, CountsAndTotals)
     EXPECT_EQ(s->indexedVideoCount(), 1);
 }
 
+// A cached scan whose date did not survive shows no time, not an empty "()".
+TEST_F(AppStateTest, CachedScanWithADamagedDateShowsNoScanTime)
+{
+    const QString key = "scope:custom:" + root + "#photos=1";
+    QByteArray text = ScopeCacheCodec::encode({{key, CachedScopeScan{key, {mem(root + "/a.mp4")}, {}, fromReferenceSeconds(10)}}});
+    ASSERT_TRUE(text.contains(",\"scannedAt\":10}"));
+    text.replace(",\"scannedAt\":10}", ",\"scannedAt\":1e300}");
+    QDir().mkpath(dataFolder());
+    {
+        QFile f(cacheFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    auto s = makeState();
+    s->selectScope(custom());
+    ASSERT_TRUE(s->isShowingCachedScan());
+    EXPECT_EQ(s->allVideos().size(), 1);
+    EXPECT_FALSE(s->lastScanText());
+}
+
 TEST_F(AppStateTest, LastScanTextToday)
 {
     auto s = makeState();
@@ -1551,6 +1571,8 @@ TEST(ScopeCacheLoad, EntriesAScanCouldNotHaveListedAreLeftOut)
         {"no extension", entry(root + "/README"), false},
         {"extension field disagrees", entry(root + "/x.mp4").replace("\"MP4\"", "\"MKV\""), false},
         {"negative size", entry(root + "/x.mp4", ",\"fileSize\":-5"), false},
+        {"size of a large disk", entry(root + "/x.mp4", ",\"fileSize\":20000000000000"), true},
+        {"size no file can have", entry(root + "/x.mp4", ",\"fileSize\":9223372036854775807"), false},
         {"absurd modified date", entry(root + "/x.mp4", ",\"modifiedDate\":-9.2e15"), false},
         {"modified date past any conversion", entry(root + "/x.mp4", ",\"modifiedDate\":1e300"), false},
         {"absurd created date", entry(root + "/x.mp4", ",\"createdDate\":9e12"), false},
@@ -1588,6 +1610,30 @@ TEST(ScopeCacheLoad, EntriesAScanCouldNotHaveListedAreLeftOut)
     EXPECT_EQ(QSet<QString>(cache.keyBegin(), cache.keyEnd()),
               QSet<QString>({"scope:users-root#photos=0", "scope:custom:/media/other#photos=0"}));
     EXPECT_EQ(cache.value("scope:users-root#photos=0").videos.size(), 2);
+}
+
+// Sizes each a file could have, but together beyond what a library can hold: what is kept
+// still sums without overflowing, in every record and across them.
+TEST(ScopeCacheLoad, SizesTogetherStayWithinAnySum)
+{
+    const QDateTime when = fromReferenceSeconds(100);
+    ScopeCache cache;
+    for (const QString folder : {"/media/a", "/media/b"}) {
+        const QString key = "scope:custom:" + folder + "#photos=0";
+        QList<VideoFile> videos;
+        for (int i = 0; i < 6000; ++i)
+            videos << *VideoFile::make(folder + QString("/v%1.mp4").arg(i), qint64(1) << 50, when, when);
+        cache.insert(key, CachedScopeScan{key, videos, {}, when});
+    }
+    qint64 total = 0;
+    qsizetype kept = 0;
+    for (const CachedScopeScan &record : ScopeCacheCodec::sanitized(cache))
+        for (const VideoFile &v : record.videos) {
+            ASSERT_FALSE(__builtin_add_overflow(total, v.fileSize, &total));
+            ++kept;
+        }
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, 12000);
 }
 
 TEST(ScopeCacheLoad, DatesBeyondAnyCalendarReadAsInvalid)

@@ -102,27 +102,49 @@ TEST(TranscriptFileTest, RoundTripsAndOneBadEntryCostsOnlyItself)
     }
 }
 
-TEST(TranscriptFileTest, ADamagedFileKeepsWhatWasReadAndIsMovedAsideBeforeTheNextSave)
+// A file cut short, or with an entry of the wrong type, keeps what was read; the file
+// itself stays in place until the next save, which first moves it aside.
+TEST(TranscriptFileTest, AFileWithAnythingUnreadIsMovedAsideBeforeTheNextSave)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("speech_transcripts_v1.json");
     const QByteArray whole = TranscriptFile::encode({{"/v/a.mp4", entry("/v/a.mp4")}, {"/v/b.mp4", entry("/v/b.mp4")}});
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(whole.left(whole.size() - 20)); // cut short inside the second entry
-    f.close();
+    QByteArray mistyped = whole;
+    ASSERT_EQ(mistyped.count("\"fileSize\":"), 2);
+    mistyped.replace(mistyped.indexOf("\"fileSize\":") + 11, 0, "\"x\",\"y\":");
+    struct Case {
+        const char *what;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"cut short inside the second entry", whole.left(whole.size() - 20)},
+        {"one entry's size is text", mistyped},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("speech_transcripts_v1.json");
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(c.bytes);
+        f.close();
 
-    SpeechTranscriptService service(dir.path());
-    EXPECT_EQ(service.entries().size(), 1);
-    // The damaged file is kept under another name; the next save does not overwrite it.
-    const QStringList aside = QDir(dir.path()).entryList({"speech_transcripts_v1.damaged-*"});
-    ASSERT_EQ(aside.size(), 1);
-    service.store(entry("/v/c.mp4"));
-    service.waitForSaves();
-    QFile kept(dir.filePath(aside.first()));
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), whole.left(whole.size() - 20));
-    EXPECT_EQ(SpeechTranscriptService(dir.path()).entries().size(), 2);
+        {
+            SpeechTranscriptService service(dir.path());
+            EXPECT_EQ(service.entries().size(), 1);
+        }
+        // Read but never saved over: the next start reads the same file.
+        EXPECT_EQ(QDir(dir.path()).entryList({"speech_transcripts_v1.damaged-*"}), QStringList());
+        SpeechTranscriptService service(dir.path());
+        EXPECT_EQ(service.entries().size(), 1);
+
+        service.store(entry("/v/c.mp4"));
+        service.waitForSaves();
+        const QStringList aside = QDir(dir.path()).entryList({"speech_transcripts_v1.damaged-*"});
+        ASSERT_EQ(aside.size(), 1);
+        QFile kept(dir.filePath(aside.first()));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), c.bytes);
+        EXPECT_EQ(SpeechTranscriptService(dir.path()).entries().size(), 2);
+    }
 }
 
 TEST(TranscriptStore, ManyQuickStoresEndWithTheNewestOnDisk)

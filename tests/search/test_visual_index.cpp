@@ -96,6 +96,17 @@ TEST(VisualIndexFile, LoadsWhatCanBeReadAndFallsBackToTheEarlierVersion)
     QByteArray wrongKey = entryJson(entry("/v/x.mp4"));
     wrongKey.replace("\"/v/x.mp4\":", "\"/v/y.mp4\":");
     const QByteArray full = "{" + goodJson + "," + otherDims + "}";
+    // Numbers no embedding or label can have, and embeddings no one model made: each such
+    // record is left out, and costs only itself.
+    const auto with = [&](const char *from, const char *to) {
+        return "{" + entryJson(entry("/v/bad.mp4")).replace(from, to) + "," + goodJson + "}";
+    };
+    VideoVisualIndexEntry twoLengths = entry("/v/bad.mp4");
+    twoLengths.clipEmbeddings[1].data.removeLast();
+    twoLengths.frameMoments[2].clipEmbedding = twoLengths.clipEmbeddings[1];
+    VideoVisualIndexEntry emptyEmbedding = entry("/v/bad.mp4");
+    emptyEmbedding.clipEmbeddings[1].data.clear();
+    emptyEmbedding.frameMoments[2].clipEmbedding = emptyEmbedding.clipEmbeddings[1];
 
     struct Row {
         const char *name;
@@ -111,6 +122,14 @@ TEST(VisualIndexFile, LoadsWhatCanBeReadAndFallsBackToTheEarlierVersion)
         {"one record lacks captionTR", "{" + without("captionTR") + "," + goodJson + "}", {"/v/good.mp4"}, 1, false},
         {"one record has a mistyped size", "{" + goodJson + "," + entryJson(entry("/v/s.mp4")).replace("123456789012", "\"1\"") + "}", {"/v/good.mp4"}, 1, false},
         {"bad Base64 and a key that is not the id", "{" + badBase64 + "," + goodJson + "," + wrongKey + "}", {"/v/good.mp4"}, 2, false},
+        {"a scale past any float", with("\"scale\":0.01", "\"scale\":1e39"), {"/v/good.mp4"}, 1, false},
+        {"a scale above 1", with("\"scale\":0.01", "\"scale\":2"), {"/v/good.mp4"}, 1, false},
+        {"a negative scale", with("\"scale\":0.01", "\"scale\":-0.01"), {"/v/good.mp4"}, 1, false},
+        {"a confidence past any float", with("\"dog\":0.875", "\"dog\":1e39"), {"/v/good.mp4"}, 1, false},
+        {"a confidence above 1", with("\"dog\":0.875", "\"dog\":97"), {"/v/good.mp4"}, 1, false},
+        {"a negative confidence", with("\"dog\":0.875", "\"dog\":-0.5"), {"/v/good.mp4"}, 1, false},
+        {"embeddings of two lengths", "{" + entryJson(twoLengths) + "," + goodJson + "}", {"/v/good.mp4"}, 1, false},
+        {"an empty embedding", "{" + entryJson(emptyEmbedding) + "," + goodJson + "}", {"/v/good.mp4"}, 1, false},
         {"malformed moments cost only the moments", "{" + badMoments + "}", {"/v/moments.mp4"}, 0, false},
         {"every record bad", "{" + without("detectedFaces") + "}", {"/v/old.mp4"}, 1, false},
         {"cut short", full.left(full.size() - 40), {"/v/good.mp4"}, 0, true},

@@ -37,6 +37,30 @@ bool writeSizedFile(const QString &path, qint64 size)
     return ok;
 }
 
+SmallDisk::SmallDisk(const QString &folder, const QString &size) : m_path(folder)
+{
+    QDir().mkpath(m_path);
+    m_mounted = ::geteuid() == 0 &&
+                runProgram(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_path}) == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_mounted) runProgram(QStringLiteral("umount"), {"-l", m_path});
+}
+
+bool SmallDisk::fill()
+{
+    const int fd = ::open(QFile::encodeName(m_path + "/fill").constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const QByteArray block(1 << 16, '\0');
+    // Large pieces first, then small ones for the last partial block.
+    for (const qsizetype piece : {block.size(), qsizetype(512), qsizetype(1)})
+        while (::write(fd, block.constData(), size_t(piece)) > 0) {}
+    ::close(fd);
+    return true;
+}
+
 int runProgram(const QString &program, const QStringList &args, QString *output, int timeoutMs)
 {
     QProcess p;

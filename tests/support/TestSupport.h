@@ -37,6 +37,25 @@ bool cachedFile(const QString &path, const QByteArray &recipe, const std::functi
 // `<program> -version` output, read once per process; empty when it cannot run.
 QByteArray programVersion(const QString &program);
 
+// A small tmpfs mounted at `folder` for the fixture's life. Mounting needs root:
+// mounted() says whether it worked, so a test can skip.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString &folder, const QString &size = QStringLiteral("1m"));
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    bool mounted() const { return m_mounted; }
+    QString path() const { return m_path; }
+    // Takes every free byte with one file, so the next write fails with ENOSPC.
+    bool fill();
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
 // Runs the event loop until `condition` holds; false when `timeoutMs` passes first.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
 
