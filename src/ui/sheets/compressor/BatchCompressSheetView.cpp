@@ -478,7 +478,10 @@ void BatchCompressSheetView::build()
     m_stoppedLine = new ThemedLabel(QString(), LinearTheme::font(11.5, QFont::Medium), Tone::secondary, listPage);
     m_stoppedLine->setObjectName("stoppedNote");
     m_stoppedLine->setWordWrap(true, 2);
-    listLayout->addWidget(m_stoppedLine);
+    auto *stoppedRow = new QHBoxLayout;
+    stoppedRow->setContentsMargins(16, 6, 16, 6);
+    stoppedRow->addWidget(m_stoppedLine);
+    listLayout->addLayout(stoppedRow);
     m_middle->addWidget(listPage);
 
     auto *summary = new QWidget(m_middle);
@@ -634,10 +637,7 @@ void BatchCompressSheetView::refresh()
         const LinearPalette palette = LinearPalette::of(this);
         const bool clean = summary.outcome == CompressionSummary::Outcome::complete;
         seal->setPixmap(LinearTheme::symbolPixmap(
-            summary.outcome == CompressionSummary::Outcome::failed ? "xmark.circle.fill"
-            : clean                                                ? "checkmark.circle.fill"
-                                                                   : "exclamationmark.triangle.fill",
-            40,
+            clean ? "checkmark.circle.fill" : "exclamationmark.triangle.fill", 40,
             summary.outcome == CompressionSummary::Outcome::failed ? palette.systemRed()
             : clean                                                ? palette.systemGreen()
                                                                    : palette.systemOrange(),
