@@ -46,7 +46,7 @@ QStringList CompressionPresetInfo::ffmpegVideoArguments(CompressionPreset preset
 {
     // Software encoders stand in for the hardware ones; "hvc1" lets every MP4 player
     // recognise HEVC, 4:2:0 keeps the result playable everywhere.
-    const QString scale = QStringLiteral("scale='min(1920,iw)':-2");
+    const QString scale = FFmpegProcess::fit1080pFilter();
     const QStringList x265{"-c:v", "libx265", "-preset", "fast", "-x265-params", "log-level=error"};
     switch (preset) {
     case CompressionPreset::hevcBalanced:
@@ -196,7 +196,8 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
          CompressionSaveMode saveMode, const EventSink &sink, const std::function<bool()> &cancelledArgument,
          const BatchCompressionOptions &options)
 {
-    auto cancelled = [&] { return cancelledArgument && cancelledArgument(); };
+    const FFmpegProcess::Activity activity; // ends last, after the partial output is gone
+    auto cancelled = [&] { return (cancelledArgument && cancelledArgument()) || FFmpegProcess::quitting(); };
     std::optional<QString> ffmpeg = options.ffmpegPath ? options.ffmpegPath : MediaMetadataService::ffmpegPath();
     if (ffmpeg && ffmpeg->isEmpty()) ffmpeg.reset();
     std::shared_ptr<SafeReplace::FileSteps> steps = options.fileSteps ? options.fileSteps : SafeReplace::realFileSteps();
@@ -255,6 +256,8 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
                          QStringLiteral(" requires native MP4/MOV or optional codec tools."));
                 return;
             }
+            // The file the result is made from; a replacement only goes ahead while it is still there.
+            const SafeReplace::FileIdentity probed = SafeReplace::identityOf(sourcePath);
             const OutputValidation::StreamFacts facts = OutputValidation::probeStreams(sourcePath);
             if (!facts.readable || !facts.hasVideo) {
                 fail(QStringLiteral("No video stream could be read from ") + video.name + QStringLiteral("."));
@@ -299,10 +302,10 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
             const SafeReplace::Outcome outcome =
                 saveMode == CompressionSaveMode::saveAsNew
                     ? SafeReplace::placeNew(temporary, saveAsNewTarget(folder, base), *steps)
-                    : SafeReplace::replaceOriginal(temporary, sourcePath, replaceTarget(folder, base, sourcePath),
-                                                   *steps, [&](const QString &backupFolder) {
-                                                       inFlight.settingAside(backupFolder, sourcePath);
-                                                   });
+                    : SafeReplace::replaceIfUnchanged(
+                          temporary, sourcePath, replaceTarget(folder, base, sourcePath), probed,
+                          [&] { return saveAsNewTarget(folder, base); }, *steps,
+                          [&](const QString &backupFolder) { inFlight.settingAside(backupFolder, sourcePath); });
             if (!outcome.ok) {
                 keepTemporary = outcome.keepFinished;
                 BatchCompressionEvent e; // reported even when stopped: files may have moved
@@ -317,8 +320,10 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
             r.outputURL = QUrl::fromLocalFile(standardizedPath(outcome.outputPath));
             r.originalBytes = video.fileSize;
             r.compressedBytes = QFileInfo(outcome.outputPath).size();
-            r.replacedOriginal = saveMode == CompressionSaveMode::replaceOriginal;
-            saved += std::max<qint64>(0, r.originalBytes - r.compressedBytes);
+            r.replacedOriginal = outcome.replaced;
+            r.originalKept = outcome.originalKept;
+            r.remark = outcome.remark;
+            saved += r.reclaimedBytes();
             complete(r);
         }();
         if (!keepTemporary) QFile::remove(temporary);

@@ -6,12 +6,22 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <sys/prctl.h>
 
 namespace FFmpegProcess {
 
 QStringList progressArguments() { return {"-nostats", "-progress", "pipe:1"}; }
+
+QString fit1080pFilter()
+{
+    return QStringLiteral("scale=w='if(gte(iw,ih),min(1920,iw),min(1080,iw))':h='if(gte(iw,ih),min(1080,ih),"
+                          "min(1920,ih))':force_original_aspect_ratio=decrease:force_divisible_by=2");
+}
 
 Run run(const QString &program, const QStringList &arguments, double total,
         const std::function<void(double)> &onFraction, const std::function<bool()> &stop)
@@ -73,6 +83,43 @@ Run run(const QString &program, const QStringList &arguments, double total,
     result.crashed = process.exitStatus() != QProcess::NormalExit;
     result.exitCode = process.exitCode();
     return result;
+}
+
+namespace {
+struct Activities {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 0;
+    std::atomic<bool> quitting{false};
+};
+Activities &activities()
+{
+    static Activities *all = new Activities; // outlives every detached job thread
+    return *all;
+}
+} // namespace
+
+Activity::Activity()
+{
+    std::lock_guard lock(activities().mutex);
+    ++activities().running;
+}
+
+Activity::~Activity()
+{
+    Activities &all = activities();
+    std::lock_guard lock(all.mutex);
+    if (--all.running == 0) all.ended.notify_all();
+}
+
+bool quitting() { return activities().quitting.load(); }
+
+bool stopAllAndWait(int timeoutMs)
+{
+    Activities &all = activities();
+    all.quitting = true;
+    std::unique_lock lock(all.mutex);
+    return all.ended.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return all.running == 0; });
 }
 
 QString errorText(const QByteArray &errorOutput, bool *valid)

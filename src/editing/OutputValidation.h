@@ -13,6 +13,8 @@ struct StreamFacts {
     bool hasAudio = false;
     double duration = 0; // seconds, 0 when unknown
     QString audioCodec;  // the first audio stream's codec name ("aac", "opus"...), empty without one
+    double frameRate = 0;     // the video stream's average rate, 0 when unknown
+    double videoDuration = 0; // the video stream's own length, 0 when unknown
 };
 StreamFacts probeStreams(const QString &path);
 
@@ -27,5 +29,17 @@ struct Check {
 };
 // The file exists with a size above 0 and lasts the expected time within the tolerance.
 Check validate(const QString &path, double expectedSeconds);
+
+// The same, and the video stream itself lasts the expected time within `frames` frames at
+// `frameRate` (a cut must hold exactly what was kept: a copy that began at an earlier key
+// frame is longer by up to a whole group of pictures).
+Check validateExact(const QString &path, double expectedSeconds, double frameRate, int frames);
+
+// The length of one frame at `frameRate`; 1/25 s when the rate is unknown or absurd.
+double frameDuration(double frameRate);
+
+// The time of the video key frame at or before `seconds`, read from the container's index
+// (no decoding); not-a-number when it cannot be read.
+double keyframeAtOrBefore(const QString &path, double seconds);
 
 } // namespace OutputValidation

@@ -1,7 +1,9 @@
 #include "SafeReplace.h"
 #include "library/FileNames.h"
 
+#include "library/FileNames.h"
 #include "library/FileOperationService.h"
+#include "library/L10n.h"
 #include "library/Models.h"
 
 #include <QDir>
@@ -14,9 +16,72 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace SafeReplace {
+
+FileIdentity identityOf(const QString &path)
+{
+    FileIdentity id;
+    struct stat st {};
+    if (::lstat(FileNames::encode(path).constData(), &st) != 0) return id;
+    id.exists = true;
+    id.device = quint64(st.st_dev);
+    id.inode = quint64(st.st_ino);
+    id.size = qint64(st.st_size);
+    id.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+namespace {
+
+// Rewrites the "Path=" line of the Trash record that belongs to `trashed`
+// ("…/files/<name>" beside "…/info/<name>.trashinfo"). The new record is written whole
+// beside the old one and renamed over it, so a failure keeps the old record.
+bool rewriteTrashRecord(const QString &trashed, const QString &recordedPath)
+{
+    const QFileInfo item(trashed);
+    const QString infoFolder = QFileInfo(item.absolutePath()).absolutePath() + QStringLiteral("/info");
+    const QByteArray info = FileNames::encode(infoFolder + QLatin1Char('/') + item.fileName() +
+                                              QStringLiteral(".trashinfo"));
+    QFile in(FileNames::decode(info));
+    if (!in.open(QIODevice::ReadOnly)) return false;
+    QList<QByteArray> lines = in.readAll().split('\n');
+    in.close();
+    bool replaced = false;
+    for (QByteArray &line : lines)
+        if (line.startsWith("Path=")) {
+            line = "Path=" + FileNames::encode(recordedPath).toPercentEncoding("/");
+            replaced = true;
+            break;
+        }
+    if (!replaced) return false;
+    const QByteArray record = lines.join('\n');
+    const QByteArray temporary = FileNames::encode(infoFolder) + "/.lumenkite-record-" +
+                                 QUuid::createUuid().toString(QUuid::Id128).toLatin1();
+    const int fd = ::open(temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, record.constData(), size_t(record.size())) == record.size();
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.constData(), info.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FileSteps::trashRecording(const QString &path, const QString &recordedPath, QString *error)
+{
+    m_lastTrashed.clear();
+    if (!trash(path, error)) return false;
+    // The file is in the Trash either way; a record that names the hidden folder only makes
+    // restoring it less convenient.
+    if (!m_lastTrashed.isEmpty()) rewriteTrashRecord(m_lastTrashed, recordedPath);
+    return true;
+}
 
 bool FileSteps::rename(const QString &from, const QString &to, QString *error)
 {
@@ -42,7 +107,10 @@ bool FileSteps::trash(const QString &path, QString *error)
     if (video) {
         try {
             const auto records = FileOperationService::trash({*video}, &failures);
-            if (!records.isEmpty()) return true;
+            if (!records.isEmpty()) {
+                m_lastTrashed = records.first().trashedURL.toLocalFile();
+                return true;
+            }
         } catch (const std::exception &e) {
             if (error) *error = QString::fromUtf8(e.what());
             return false;
@@ -87,6 +155,14 @@ Outcome placeNew(const QString &finished, const QString &target, FileSteps &step
     return out;
 }
 
+// Where the original is after a step that failed: someone else may have moved it away.
+static QString whereTheOriginalIs(const QString &original)
+{
+    return identityOf(original).exists ? QStringLiteral(" The original stays at ") + original + QStringLiteral(".")
+                                       : QStringLiteral(" The original is no longer at ") + original +
+                                             QStringLiteral(".");
+}
+
 Outcome replaceOriginal(const QString &finished, const QString &original, const QString &target, FileSteps &steps,
                         const std::function<void(const QString &backupFolder)> &settingAside)
 {
@@ -96,17 +172,24 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
         // Another name: the new file goes in first; only then does the original leave.
         if (!steps.rename(finished, target, &error)) {
             out.message = QStringLiteral("Could not save ") + target + QStringLiteral(": ") + reasonText(error) +
-                          QStringLiteral(". The original stays at ") + original + QStringLiteral(".");
+                          QStringLiteral(".") + whereTheOriginalIs(original);
             return out;
         }
         if (!steps.trash(original, &error)) {
+            if (!identityOf(original).exists) {
+                // Gone meanwhile: the new file is now the only copy, so it stays.
+                out.ok = out.replaced = true;
+                out.outputPath = target;
+                out.remark = QStringLiteral("The original was no longer at ") + original + QStringLiteral(".");
+                return out;
+            }
             // The original never left its place, so the new copy can go again.
             steps.removeFile(target);
             out.message = QStringLiteral("Could not move the original to the Trash: ") + reasonText(error) +
-                          QStringLiteral(". The original stays at ") + original + QStringLiteral(".");
+                          QStringLiteral(".") + whereTheOriginalIs(original);
             return out;
         }
-        out.ok = true;
+        out.ok = out.replaced = true;
         out.outputPath = target;
         return out;
     }
@@ -118,14 +201,14 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
     const QString backup = folder + QLatin1Char('/') + QFileInfo(original).fileName();
     if (settingAside) settingAside(folder);
     if (!steps.makeFolder(folder, &error)) {
-        out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) +
-                      QStringLiteral(". The original stays at ") + original + QStringLiteral(".");
+        out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) + QStringLiteral(".") +
+                      whereTheOriginalIs(original);
         return out;
     }
     if (!steps.rename(original, backup, &error)) {
         steps.removeFolder(folder);
-        out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) +
-                      QStringLiteral(". The original stays at ") + original + QStringLiteral(".");
+        out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) + QStringLiteral(".") +
+                      whereTheOriginalIs(original);
         return out;
     }
     if (!steps.rename(finished, target, &error)) {
@@ -142,13 +225,31 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
         }
         return out;
     }
-    out.ok = true;
+    out.ok = out.replaced = true;
     out.outputPath = target;
-    if (steps.trash(backup, &error)) {
+    if (steps.trashRecording(backup, original, &error)) {
         steps.removeFolder(folder);
     } else {
+        out.originalKept = true;
         out.remark = QStringLiteral("The original could not be moved to the Trash (") + reasonText(error) +
                      QStringLiteral("); it is kept at ") + backup + QStringLiteral(".");
+    }
+    return out;
+}
+
+Outcome replaceIfUnchanged(const QString &finished, const QString &original, const QString &target,
+                           const FileIdentity &probed, const std::function<QString()> &newName, FileSteps &steps,
+                           const std::function<void(const QString &backupFolder)> &settingAside)
+{
+    const FileIdentity now = identityOf(original);
+    if (now == probed) return replaceOriginal(finished, original, target, steps, settingAside);
+    Outcome out = placeNew(finished, newName(), steps);
+    if (out.ok) {
+        out.originalKept = now.exists;
+        out.remark = L10n::text(now.exists ? QStringLiteral("edit.originalChanged") : QStringLiteral("edit.originalGone")) +
+                     QLatin1Char(' ') + FileNames::display(original) + QStringLiteral(". ") +
+                     L10n::text(QStringLiteral("edit.resultSavedAs")) + QLatin1Char(' ') +
+                     FileNames::display(out.outputPath) + QLatin1Char('.');
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #include "TrimExportTypes.h"
 
+#include "editing/FFmpegProcess.h"
+
 #include <QHash>
 
 size_t qHash(const VideoClipSegment &segment, size_t seed)
@@ -45,6 +47,11 @@ QStringList TrimExportPresetInfo::ffmpegVideoArguments(TrimExportPreset preset)
         return {"-c:v", "libx264", "-preset", "veryfast", "-crf", "21", "-pix_fmt", "yuv420p"};
     }
     return {};
+}
+
+QString TrimExportPresetInfo::videoFilter(TrimExportPreset preset)
+{
+    return preset == TrimExportPreset::h2641080p ? FFmpegProcess::fit1080pFilter() : QString();
 }
 
 double TrimExportPresetInfo::estimatedSizeFactor(TrimExportPreset preset)

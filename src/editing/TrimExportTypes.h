@@ -30,6 +30,8 @@ struct TrimExportPresetInfo {
     static std::optional<TrimExportPreset> fromRawValue(const QString &raw);
     // The video encoder options of the re-encoding route.
     static QStringList ffmpegVideoArguments(TrimExportPreset preset);
+    // The filter the joined picture passes through before encoding; empty for none.
+    static QString videoFilter(TrimExportPreset preset);
     // Output size relative to the kept share of the source, for the editor's estimate.
     static double estimatedSizeFactor(TrimExportPreset preset);
 };

@@ -76,9 +76,9 @@ struct Failure {
 using FFmpegRun = FFmpegProcess::Run;
 
 FFmpegRun runFFmpeg(const QString &program, const QStringList &arguments, double total,
-                    const std::function<void(double)> &onFraction)
+                    const std::function<void(double)> &onFraction, const std::function<bool()> &stop)
 {
-    return FFmpegProcess::run(program, arguments, total, onFraction);
+    return FFmpegProcess::run(program, arguments, total, onFraction, stop);
 }
 
 // The message of a run that failed for good.
@@ -126,7 +126,7 @@ QString secondsText(double seconds, int decimals)
     return QString::number(seconds, 'f', decimals);
 }
 
-QString filterGraph(const QList<VideoClipSegment> &segments, bool withAudio)
+QString filterGraph(const QList<VideoClipSegment> &segments, bool withAudio, const QString &videoFilter)
 {
     QStringList chains;
     QString inputs;
@@ -142,8 +142,11 @@ QString filterGraph(const QList<VideoClipSegment> &segments, bool withAudio)
         }
     }
     const QString count = QString::number(segments.size());
-    const QString concat = withAudio ? QStringLiteral("concat=n=") + count + QStringLiteral(":v=1:a=1[outv][outa]")
-                                     : QStringLiteral("concat=n=") + count + QStringLiteral(":v=1:a=0[outv]");
+    const QString joined = videoFilter.isEmpty() ? QStringLiteral("[outv]") : QStringLiteral("[joined]");
+    QString concat = QStringLiteral("concat=n=") + count +
+                     (withAudio ? QStringLiteral(":v=1:a=1") + joined + QStringLiteral("[outa]")
+                                : QStringLiteral(":v=1:a=0") + joined);
+    if (!videoFilter.isEmpty()) concat += QStringLiteral(";[joined]") + videoFilter + QStringLiteral("[outv]");
     return chains.join(QLatin1Char(';')) + QLatin1Char(';') + inputs + concat;
 }
 
@@ -154,7 +157,8 @@ QStringList encodeArguments(const QString &input, const QList<VideoClipSegment> 
     args << progressArguments();
     // The second attempt forgives damaged input: fresh timestamps, corrupt packets dropped.
     if (tolerant) args << "-fflags" << "+genpts+discardcorrupt" << "-err_detect" << "ignore_err";
-    args << "-i" << input << "-filter_complex" << filterGraph(segments, withAudio) << "-map" << "[outv]";
+    args << "-i" << input << "-filter_complex"
+         << filterGraph(segments, withAudio, TrimExportPresetInfo::videoFilter(preset)) << "-map" << "[outv]";
     if (withAudio) args << "-map" << "[outa]";
     args << TrimExportPresetInfo::ffmpegVideoArguments(preset);
     if (withAudio) args << "-c:a" << "aac" << "-b:a" << "192k";
@@ -217,7 +221,8 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
          TrimSaveMode saveMode, const QString &outputDirectory, const EventSink &sink,
          const std::function<bool()> &cancelledArgument, const TrimExportOptions &options)
 {
-    auto cancelled = [&] { return cancelledArgument && cancelledArgument(); };
+    const FFmpegProcess::Activity activity; // ends last, after the partial output is gone
+    auto cancelled = [&] { return (cancelledArgument && cancelledArgument()) || FFmpegProcess::quitting(); };
     const QList<VideoClipSegment> segments = validatedSegments(segmentsArgument);
     if (segments.isEmpty()) {
         sink(TrimExportEvent::failed(kNoValidRange));
@@ -244,6 +249,8 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
         if (!keepTemporary) QFile::remove(temporary);
     };
 
+    // The file the result is made from; a replacement only goes ahead while it is still there.
+    const SafeReplace::FileIdentity probed = SafeReplace::identityOf(sourcePath);
     // What the source holds decides the audio graph: a source with sound keeps it.
     const OutputValidation::StreamFacts facts = OutputValidation::probeStreams(sourcePath);
     if (!facts.readable || !facts.hasVideo) {
@@ -258,11 +265,29 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
 
     std::optional<TrimExportError> error;
     bool done = false;
+    // A result holds exactly the kept ranges: each may gain or lose a frame at either end.
+    // Measured against the source's picture, which may end before its sound.
+    const int frameSlack = int(2 * segments.size() + 1);
+    const double expectedVideo =
+        expectedDuration(segments, facts.videoDuration > 0 ? facts.videoDuration : facts.duration);
+    auto exact = [&] { return OutputValidation::validateExact(temporary, expectedVideo, facts.frameRate, frameSlack); };
+    // A stopped ffmpeg leaves a partial file that is only removed; no event follows.
+    auto stopped = [&](const FFmpegRun &r) {
+        if (!r.stopped && !cancelled()) return false;
+        finish();
+        return true;
+    };
 
-    // A single range in original quality from a native format: copied as it is, kept only
-    // when its duration matches.
+    // A single range in original quality from a native format, starting on a key frame:
+    // copied as it is, kept only when it lasts exactly the range. A copy cannot start
+    // between key frames: it would begin at the one before and keep what was cut away.
     const bool native = VideoFile::nativeVideoExtensions().contains(video.fileExtension.toLower());
-    if (native && segments.size() == 1 && preset == TrimExportPreset::passthrough && ffmpeg) {
+    const auto startsOnKeyframe = [&] {
+        const double key = OutputValidation::keyframeAtOrBefore(sourcePath, segments.first().start);
+        return std::isfinite(key) &&
+               std::abs(key - segments.first().start) <= 0.5 * OutputValidation::frameDuration(facts.frameRate);
+    };
+    if (native && segments.size() == 1 && preset == TrimExportPreset::passthrough && ffmpeg && startsOnKeyframe()) {
         sink(TrimExportEvent::progress(0.05, kStageCopyPrepare));
         sink(TrimExportEvent::progress(0.12, kStageCopyExport));
         const FFmpegRun copy = runFFmpeg(*ffmpeg, copyArguments(sourcePath, segments.first(), temporary), expected,
@@ -271,8 +296,9 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
                                                  0.12 + 0.85 * p, QStringLiteral("Exporting… (") +
                                                                       QString::number(std::lround(p * 100)) +
                                                                       QStringLiteral("%)")));
-                                         });
-        if (copy.succeeded() && OutputValidation::validate(temporary, expected).ok) {
+                                         }, cancelled);
+        if (stopped(copy)) return;
+        if (copy.succeeded() && exact().ok) {
             sink(TrimExportEvent::progress(0.99, kStageCopySaving));
             done = true;
         } else {
@@ -290,16 +316,20 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
         auto onFraction = [&](double p) { sink(TrimExportEvent::progress(0.55 + 0.42 * p, kStageEncode)); };
         bool reportedEncode = false;
         FFmpegRun last;
+        // The second attempt forgives damaged input and leaves the sound out: a source whose
+        // audio cannot be decoded still gives its picture.
         for (int attempt = 0; attempt < 2 && !done; ++attempt) {
             last = runFFmpeg(*ffmpeg,
-                             encodeArguments(sourcePath, segments, temporary, preset, facts.hasAudio, attempt == 1),
+                             encodeArguments(sourcePath, segments, temporary, preset, facts.hasAudio && attempt == 0,
+                                             attempt == 1),
                              expected, [&](double p) {
                                  if (!reportedEncode) {
                                      reportedEncode = true;
                                      sink(TrimExportEvent::progress(0.55, kStageEncode));
                                  }
                                  onFraction(p);
-                             });
+                             }, cancelled);
+            if (stopped(last)) return;
             if (!last.started) break; // a program that cannot start will not start again
             if (!reportedEncode) {
                 reportedEncode = true;
@@ -315,7 +345,7 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
     }
 
     if (!error) {
-        const OutputValidation::Check check = OutputValidation::validate(temporary, expected);
+        const OutputValidation::Check check = exact();
         if (!check.ok) error = TrimExportError{QStringLiteral("VideoTrimExport"), 11, check.message};
     }
     if (error) {
@@ -334,10 +364,10 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
     if (saveMode == TrimSaveMode::saveAsNew) {
         outcome = SafeReplace::placeNew(temporary, saveAsNewTarget(folder, base), *steps);
     } else {
-        outcome = SafeReplace::replaceOriginal(temporary, sourcePath, replaceTarget(sourceFolder, base, sourcePath),
-                                               *steps, [&](const QString &backupFolder) {
-                                                   inFlight.settingAside(backupFolder, sourcePath);
-                                               });
+        outcome = SafeReplace::replaceIfUnchanged(
+            temporary, sourcePath, replaceTarget(sourceFolder, base, sourcePath), probed,
+            [&] { return saveAsNewTarget(sourceFolder, base); }, *steps,
+            [&](const QString &backupFolder) { inFlight.settingAside(backupFolder, sourcePath); });
     }
     if (!outcome.ok) {
         keepTemporary = outcome.keepFinished;
@@ -353,7 +383,7 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
         return;
     }
     sink(TrimExportEvent::completed(QUrl::fromLocalFile(standardizedPath(outcome.outputPath)), result.size(),
-                                    saveMode == TrimSaveMode::replaceOriginal, outcome.remark));
+                                    outcome.replaced, outcome.remark));
     finish();
 }
 

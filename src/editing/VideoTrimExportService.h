@@ -2,9 +2,11 @@
 
 // Trim and merge: one source video and a list of kept ranges become one new file, the
 // ranges cut out and joined back to back in time order. A single range in original quality
-// from a natively played format is copied without re-encoding (and checked); everything
-// else is encoded by the `ffmpeg` program through a filter graph. The result is checked,
-// then saved beside the source as "<base>_trimmed.mp4" or in place of the original.
+// from a natively played format that starts on a key frame is copied without re-encoding
+// (and checked); everything else is encoded by the `ffmpeg` program through a filter graph.
+// The result must last exactly the kept time, then it is saved beside the source as
+// "<base>_trimmed.mp4" or in place of the original (when that is still the file it was
+// made from).
 
 #include "editing/SafeReplace.h"
 #include "editing/TrimExportTypes.h"
@@ -26,9 +28,10 @@ struct TrimExportOptions {
 };
 
 // The consumer's end of a running export: events arrive in order on the thread this
-// object lives on. Cancelling is like the consumer no longer listening: the job stops at
-// its next check. Once the job began to put the result in place it finishes, and its
-// `completed` event still arrives, so the caller can tell the library.
+// object lives on. Cancelling is like the consumer no longer listening: a running ffmpeg is
+// killed at once and its partial output removed. Once the job began to put the result in
+// place it finishes, and its `completed` event still arrives, so the caller can tell the
+// library.
 class TrimExportJob : public QObject {
     Q_OBJECT
 public:
@@ -63,8 +66,9 @@ QList<VideoClipSegment> validatedSegments(const QList<VideoClipSegment> &segment
 // A number for a command line with a full stop, whatever the locale.
 QString secondsText(double seconds, int decimals = 3);
 
-// The filter graph that cuts and joins the ranges; with audio only when the source has it.
-QString filterGraph(const QList<VideoClipSegment> &segments, bool withAudio);
+// The filter graph that cuts and joins the ranges; with audio only when the source has it;
+// `videoFilter` (when not empty) then shapes the joined picture.
+QString filterGraph(const QList<VideoClipSegment> &segments, bool withAudio, const QString &videoFilter = {});
 QStringList encodeArguments(const QString &input, const QList<VideoClipSegment> &segments, const QString &output,
                             TrimExportPreset preset, bool withAudio, bool tolerant = false);
 // One range copied without re-encoding.
@@ -83,8 +87,9 @@ double expectedDuration(const QList<VideoClipSegment> &segments, double sourceDu
 
 using EventSink = std::function<void(const TrimExportEvent &)>;
 
-// Runs one export on the calling thread, reporting through `sink`; `cancelled` is looked at
-// before the result is put in place and when a failure is handled.
+// Runs one export on the calling thread, reporting through `sink`; `cancelled` is asked while
+// ffmpeg runs (it is killed at once and its partial output removed), before the result is
+// put in place and when a failure is handled.
 void run(const VideoFile &video, const QList<VideoClipSegment> &segments, TrimExportPreset preset,
          TrimSaveMode saveMode, const QString &outputDirectory, const EventSink &sink,
          const std::function<bool()> &cancelled, const TrimExportOptions &options = {});

@@ -44,12 +44,8 @@ void AppState::applyCompressionResults(const BatchCompressionResult &resultArgum
     const VideoFile source = result.original;
     enterNewFile(source, result.outputURL, result.compressedBytes, result.replacedOriginal,
                  source.createdDate.value_or(QDateTime::currentDateTimeUtc()));
-    const QUrl output = result.outputURL;
-    const bool replaced = result.replacedOriginal;
-    QMetaObject::invokeMethod(this, [this, output, replaced, source] {
-        invalidateMedia(output, replaced, source);
-        setVideoReloadSignal(m_videoReloadSignal + 1);
-    }, Qt::QueuedConnection);
+    // The stored facts go before anything is reloaded, so no view reads the old file's.
+    refreshMediaAfterEdit(result.outputURL, result.replacedOriginal, source);
 }
 
 void AppState::applyTrimExport(const VideoFile &sourceArgument, const QUrl &outputURL, qint64 outputSize,
@@ -83,6 +79,9 @@ void AppState::applyTrimExport(const VideoFile &sourceArgument, const QUrl &outp
         setActiveExtensionFilter(std::nullopt);
         rebuildTree(false);
     }
+    // The stored facts go before the selection moves, so the inspector never reads the old
+    // file's facts under the new file's name.
+    invalidateMedia(outputURL, replacedOriginal, source);
     QMetaObject::invokeMethod(this, [this, outputURL, replacedOriginal, source] {
         refreshMediaAfterEdit(outputURL, replacedOriginal, source);
     }, Qt::QueuedConnection);

@@ -325,6 +325,27 @@ constexpr Row kRows[] = {
     {"comp.reclaimed", "reclaimed", "解放", "freigegeben"},
     {"comp.action", "Compress", "圧縮", "Komprimieren"},
 
+    // after a trim or a compression: what happened to each file
+    {"edit.originalChanged", "The original changed while the new file was being made, so it was kept:",
+     "新しいファイルの作成中に元のファイルが変更されたため、そのまま残しました:",
+     "Das Original wurde während der Erstellung der neuen Datei geändert und bleibt daher erhalten:"},
+    {"edit.originalGone", "The original was moved or removed while the new file was being made:",
+     "新しいファイルの作成中に元のファイルが移動または削除されました:",
+     "Das Original wurde während der Erstellung der neuen Datei verschoben oder entfernt:"},
+    {"edit.resultSavedAs", "The result is saved as", "結果の保存先:", "Das Ergebnis liegt unter"},
+    {"comp.failedTitle", "Compression Failed", "圧縮に失敗しました", "Komprimierung fehlgeschlagen"},
+    {"comp.added", "added in new files", "新しいファイルで増加", "mehr durch neue Dateien"},
+    {"comp.nothingReclaimed", "Nothing reclaimed", "解放された容量はありません", "Nichts freigegeben"},
+    {"comp.notSmaller", "Kept as they were, since they could not get smaller:",
+     "小さくできなかったため、そのまま残しました:", "Unverändert behalten, da sie nicht kleiner wurden:"},
+    {"comp.failedItems", "Failed:", "失敗:", "Fehlgeschlagen:"},
+    {"comp.originalsKept", "Originals still on disk (not reclaimed):", "ディスクに残っている元のファイル (未解放):",
+     "Originale noch auf dem Datenträger (nicht freigegeben):"},
+    {"comp.stoppedDone", "Stopped. Finished before the stop:", "停止しました。停止前に完了:",
+     "Angehalten. Vor dem Anhalten fertig:"},
+    {"comp.stoppedNone", "Stopped. No video was finished.", "停止しました。完了した動画はありません。",
+     "Angehalten. Kein Video wurde fertig."},
+
     // speech
     {"speech.transcribe", "Transcribe Audio", "音声を文字起こし", "Audio transkribieren"},
     {"speech.transcribing", "Transcribing on-device…", "ローカルで文字起こし中…", "Lokale Transkription läuft…"},

@@ -2,6 +2,7 @@
 // and audio read back with ffprobe, and the replacement of the original made to fail at
 // every step.
 
+#include "editing/BatchCompressionService.h"
 #include "editing/OutputValidation.h"
 #include "editing/VideoTrimExportService.h"
 #include "library/FileNames.h"
@@ -19,6 +20,7 @@
 
 #include <clocale>
 
+#include <csignal>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -559,4 +561,187 @@ TEST(Filmstrip, FramesInProcessAndThroughTheProgram)
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
     EXPECT_TRUE(ffmpegFilmstrip(fifo, 10, 3, fakeFFmpeg(tools.path(), "touch '" + tools.path() + "/ran'")).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(tools.path() + "/ran"));
+}
+
+namespace {
+
+// The Trash record written last: the original path it names, decoded.
+QString lastTrashRecordPath(const QStringList &before)
+{
+    const QString info = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/info";
+    for (const QString &name : QDir(info).entryList({"*.trashinfo"}, QDir::Files | QDir::Hidden)) {
+        if (before.contains(name)) continue;
+        for (const QByteArray &line : contents(info + "/" + name).split('\n'))
+            if (line.startsWith("Path=")) return FileNames::decode(QByteArray::fromPercentEncoding(line.mid(5)));
+    }
+    return {};
+}
+QStringList trashRecords()
+{
+    const QString info = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/info";
+    return QDir(info).entryList({"*.trashinfo"}, QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+// An original replaced under its own name steps aside into a hidden folder before it goes
+// to the Trash; the Trash's record must still name where it lived, or restoring it from a
+// file manager would put it in a folder the library never shows.
+TEST(ReplacedOriginals, TheTrashRecordNamesTheOriginalsOwnPath)
+{
+    for (const bool trim : {true, false}) {
+        SCOPED_TRACE(trim ? "trim" : "compression");
+        const QString dir = lktest::sandboxRoot() + (trim ? "/record-trim" : "/record-comp");
+        const QString src = dir + "/Holiday 100%.mp4";
+        ASSERT_TRUE(makeSource(src, true));
+        const QStringList before = trashRecords();
+        QString output;
+        if (trim) {
+            const Result r = exportNow(src, {VideoClipSegment::make(1, 4)}, TrimExportPreset::h2641080p,
+                                       TrimSaveMode::replaceOriginal);
+            ASSERT_TRUE(r.last());
+            ASSERT_EQ(r.last()->kind, TrimExportEvent::Kind::completed) << r.last()->message.toStdString();
+            output = r.last()->outputURL.toLocalFile();
+        } else {
+            QList<BatchCompressionEvent> events;
+            BatchCompressionService::run({videoAt(src)}, CompressionPreset::hevcBalanced, false,
+                                         CompressionSaveMode::replaceOriginal,
+                                         [&](const BatchCompressionEvent &e) { events << e; }, {});
+            ASSERT_GE(events.size(), 2);
+            ASSERT_EQ(events[events.size() - 2].kind, BatchCompressionEvent::Kind::itemCompleted)
+                << events[events.size() - 2].message.toStdString();
+            output = events[events.size() - 2].result.outputURL.toLocalFile();
+        }
+        EXPECT_EQ(output, src);
+        EXPECT_EQ(lastTrashRecordPath(before), src);
+        EXPECT_TRUE(hiddenLeftovers(dir).isEmpty());
+    }
+}
+
+// Cancel while ffmpeg encodes: the program ends at once and its partial file goes with it.
+TEST(TrimExport, CancelStopsTheEncodeAtOnceAndRemovesThePartial)
+{
+    QTemporaryDir tools;
+    const QString dir = lktest::sandboxRoot() + "/cancel-encode";
+    const QString src = dir + "/Clip.mp4";
+    ASSERT_TRUE(makeSource(src, true));
+    const QString pidFile = tools.path() + "/pid";
+    TrimExportOptions options;
+    options.ffmpegPath = fakeFFmpeg(tools.path(), "for last; do :; done\necho $$ > '" + pidFile +
+                                                      "'\necho partial > \"$last\"\nexec sleep 600");
+    TrimExportJob *job = start(videoAt(src), {VideoClipSegment::make(1, 4), VideoClipSegment::make(5, 7)},
+                               TrimExportPreset::passthrough, TrimSaveMode::saveAsNew, nullptr, options);
+    QList<TrimExportEvent> events;
+    QObject::connect(job, &TrimExportJob::eventArrived, [&](const TrimExportEvent &e) { events << e; });
+    ASSERT_TRUE(lktest::waitFor([&] { return QFileInfo(pidFile).size() > 0 && !hiddenLeftovers(dir).isEmpty(); },
+                                20000));
+    const pid_t pid = contents(pidFile).trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    job->cancel();
+    EXPECT_TRUE(lktest::waitFor([&] { return ::kill(pid, 0) != 0 && hiddenLeftovers(dir).isEmpty(); }, 1000));
+    ASSERT_TRUE(lktest::waitFor([&] { return job->isFinished(); }, 10000));
+    for (const TrimExportEvent &e : events) EXPECT_EQ(e.kind, TrimExportEvent::Kind::progress);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"Clip.mp4"});
+    delete job;
+}
+
+// A source whose sound ffmpeg cannot decode: the second attempt leaves the sound out and
+// still gives the picture.
+TEST(TrimExport, TheSecondAttemptDropsTheSound)
+{
+    QTemporaryDir tools;
+    const QString dir = lktest::sandboxRoot() + "/video-only";
+    const QString src = dir + "/Clip.mkv";
+    ASSERT_TRUE(makeSource(src, true));
+    const QString log = tools.path() + "/runs";
+    TrimExportOptions options;
+    options.ffmpegPath = fakeFFmpeg(tools.path(), "echo run >> '" + log +
+                                                      "'\ncase \"$*\" in *'[outa]'*) echo 'audio decoder failed' >&2; "
+                                                      "exit 1;; esac\nexec /usr/bin/ffmpeg \"$@\"");
+    const Result r = exportNow(src, {VideoClipSegment::make(1, 4)}, TrimExportPreset::passthrough,
+                               TrimSaveMode::saveAsNew, options);
+    ASSERT_TRUE(r.last());
+    ASSERT_EQ(r.last()->kind, TrimExportEvent::Kind::completed) << r.last()->message.toStdString();
+    EXPECT_EQ(contents(log), "run\nrun\n");
+    EXPECT_FALSE(hasAudio(r.last()->outputURL.toLocalFile()));
+    EXPECT_NEAR(durationOf(r.last()->outputURL.toLocalFile()), 3.0, 0.15);
+}
+
+TEST(TrimExport, The1080pPresetFitsThePictureInto1080p)
+{
+    struct Case { int width, height, outWidth, outHeight; };
+    const Case cases[] = {{3840, 2160, 1920, 1080}, {2160, 3840, 1080, 1920}, {1440, 1440, 1080, 1080},
+                          {640, 360, 640, 360}};
+    for (const Case &c : cases) {
+        const QString size = QString::number(c.width) + "x" + QString::number(c.height);
+        SCOPED_TRACE(size.toStdString());
+        const QString src = lktest::sandboxRoot() + "/fit-" + size + "/Clip.mp4";
+        ASSERT_TRUE(lktest::ffmpegOutput(src, {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=1",
+                                               "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+        const Result r = exportNow(src, {VideoClipSegment::make(0, 0.8)}, TrimExportPreset::h2641080p,
+                                   TrimSaveMode::saveAsNew);
+        ASSERT_TRUE(r.last());
+        ASSERT_EQ(r.last()->kind, TrimExportEvent::Kind::completed) << r.last()->message.toStdString();
+        EXPECT_EQ(probe(r.last()->outputURL.toLocalFile(),
+                        {"-select_streams", "v:0", "-show_entries", "stream=width,height", "-of", "csv=p=0"}),
+                  QString::number(c.outWidth) + "," + QString::number(c.outHeight));
+    }
+}
+
+// Another program saves a newer version over the source (or removes it) while the encode
+// runs: that file is kept, and the result is saved under a new name instead of replacing it.
+TEST(ReplacedOriginals, AFileChangedDuringTheEncodeIsKept)
+{
+    for (const bool trim : {true, false}) {
+        for (const bool removed : {false, true}) {
+            SCOPED_TRACE(std::string(trim ? "trim" : "compression") + (removed ? ", removed" : ", renamed over"));
+            QTemporaryDir tools;
+            const QString dir = lktest::sandboxRoot() + "/changed-" + (trim ? "trim" : "comp") +
+                                (removed ? "-removed" : "-renamed");
+            const QString src = dir + "/Clip.mp4", newer = tools.path() + "/newer.mp4";
+            ASSERT_TRUE(makeSource(src, true));
+            ASSERT_TRUE(lktest::makeClip(newer, 3, 160, 120, {"-c:v", "libx264", "-preset", "ultrafast"}));
+            const QString change = removed ? "rm -f '" + src + "'"
+                                           : "cp '" + newer + "' '" + dir + "/.saving' && mv '" + dir + "/.saving' '" +
+                                                 src + "'";
+            const QString fake = fakeFFmpeg(tools.path(), "/usr/bin/ffmpeg \"$@\" || exit $?\n" + change);
+            const QStringList trashBefore = trashedNames();
+            bool replaced = true;
+            QString output, remark;
+            if (trim) {
+                TrimExportOptions options;
+                options.ffmpegPath = fake;
+                const Result r = exportNow(src, {VideoClipSegment::make(1, 4)}, TrimExportPreset::h2641080p,
+                                           TrimSaveMode::replaceOriginal, options);
+                ASSERT_TRUE(r.last());
+                ASSERT_EQ(r.last()->kind, TrimExportEvent::Kind::completed) << r.last()->message.toStdString();
+                replaced = r.last()->replacedOriginal;
+                output = r.last()->outputURL.toLocalFile();
+                remark = r.last()->message;
+                EXPECT_EQ(output, dir + "/Clip_trimmed.mp4");
+            } else {
+                BatchCompressionOptions options;
+                options.ffmpegPath = fake;
+                QList<BatchCompressionEvent> events;
+                BatchCompressionService::run({videoAt(src)}, CompressionPreset::h2641080p, false,
+                                             CompressionSaveMode::replaceOriginal,
+                                             [&](const BatchCompressionEvent &e) { events << e; }, {}, options);
+                ASSERT_GE(events.size(), 2);
+                const BatchCompressionEvent &item = events[events.size() - 2];
+                ASSERT_EQ(item.kind, BatchCompressionEvent::Kind::itemCompleted) << item.message.toStdString();
+                replaced = item.result.replacedOriginal;
+                output = item.result.outputURL.toLocalFile();
+                remark = item.result.remark;
+                EXPECT_EQ(item.result.reclaimedBytes(), 0);
+                EXPECT_EQ(events.last().totalSavedBytes, 0);
+                EXPECT_EQ(output, dir + "/Clip_compressed.mp4");
+            }
+            EXPECT_FALSE(replaced);
+            EXPECT_TRUE(QFileInfo::exists(output));
+            EXPECT_EQ(contents(src), removed ? QByteArray() : contents(newer));
+            EXPECT_TRUE(remark.contains(src) && remark.contains(output)) << remark.toStdString();
+            EXPECT_EQ(trashedNames(), trashBefore);
+            EXPECT_TRUE(hiddenLeftovers(dir).isEmpty());
+        }
+    }
 }

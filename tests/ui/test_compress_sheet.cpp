@@ -204,6 +204,7 @@ TEST(BatchCompressSheet, StopEndsTheEncodeAndReturnsToTheList)
     click(sheet.stopButton());
     EXPECT_FALSE(sheet.isRunning());
     EXPECT_FALSE(sheet.finishedSummary());
+    EXPECT_EQ(sheet.stoppedNote(), "Stopped. No video was finished.");
     EXPECT_TRUE(sheet.startButton()->isVisible());
     EXPECT_EQ(sheet.selectedCandidates(), QList<VideoFile>{video});
     ASSERT_TRUE(lktest::waitFor([&] { return ::kill(pid, 0) != 0; }, 10000));
@@ -211,4 +212,54 @@ TEST(BatchCompressSheet, StopEndsTheEncodeAndReturnsToTheList)
         return QDir(folder).entryList({".Lumenkite-*"}, QDir::Files | QDir::Hidden).isEmpty();
     }));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"a.mp4"});
+}
+
+// What the summary says is what happened to the disk: space reclaimed only where an
+// original left it, new files counted as added space, files kept because they could not
+// get smaller and failures named, and a batch where nothing worked never called complete.
+TEST(BatchCompressSheet, TheSummaryTellsWhatHappenedToTheDisk)
+{
+    QSettings().setValue("Lumenkite.language", "en");
+    constexpr qint64 MB = 1000 * 1000;
+    const VideoFile a = uifx::video(uifx::home() + "/Videos/a.mp4", 100 * MB);
+    const VideoFile b = uifx::video(uifx::home() + "/Videos/b.mp4", 50 * MB);
+    auto result = [](const VideoFile &v, qint64 compressed, bool replaced, bool skipped = false, bool kept = false) {
+        BatchCompressionResult r{v, v.url(), v.fileSize, skipped ? v.fileSize : compressed, replaced, skipped};
+        r.originalKept = kept;
+        return r;
+    };
+    using O = CompressionSummary::Outcome;
+    struct Case {
+        const char *name;
+        QList<BatchCompressionResult> results;
+        QStringList failed;
+        CompressionSaveMode mode;
+        O outcome;
+        QString headline, counts;
+        QStringList details;
+    };
+    const auto replace = CompressionSaveMode::replaceOriginal, asNew = CompressionSaveMode::saveAsNew;
+    const QList<Case> cases{
+        {"replaced", {result(a, 40 * MB, true)}, {}, replace, O::complete, "60 MB reclaimed", "1 / 2 videos", {}},
+        {"save as new", {result(a, 40 * MB, false)}, {}, asNew, O::complete, "40 MB added in new files",
+         "1 / 2 videos", {}},
+        {"not smaller", {result(a, 40 * MB, true), result(b, 0, false, true)}, {}, replace, O::complete,
+         "60 MB reclaimed", "1 / 2 videos", {"Kept as they were, since they could not get smaller: b.mp4"}},
+        {"trash refused", {result(a, 40 * MB, true, false, true)}, {}, replace, O::complete, "Nothing reclaimed",
+         "1 / 2 videos", {"Originals still on disk (not reclaimed): a.mp4"}},
+        {"all failed", {}, {"a.mp4", "b.mp4"}, replace, O::failed, "Nothing reclaimed", "0 / 2 videos",
+         {"Failed: a.mp4, b.mp4"}},
+        {"one failed", {result(a, 40 * MB, true)}, {"b.mp4"}, replace, O::partly, "60 MB reclaimed", "1 / 2 videos",
+         {"Failed: b.mp4"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const CompressionSummary s = BatchCompressSheetView::summarize(c.results, c.failed, 2, c.mode);
+        EXPECT_EQ(s.outcome, c.outcome);
+        EXPECT_EQ(s.title, c.outcome == O::failed ? "Compression Failed" : "Compression Complete");
+        EXPECT_EQ(s.headline, c.headline);
+        EXPECT_EQ(s.headlineGood, c.headline.endsWith("reclaimed") && !c.headline.startsWith("Nothing"));
+        EXPECT_EQ(s.counts, c.counts);
+        EXPECT_EQ(s.details, c.details);
+    }
 }

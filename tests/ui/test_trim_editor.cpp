@@ -3,8 +3,11 @@
 
 #include "editing/TrimSegments.h"
 #include "library/AppState.h"
+#include "media/MediaMetadataService.h"
 #include "media/VideoPlayerController.h"
 #include "support/TestSupport.h"
+#include "ui/inspector/InspectorPane.h"
+#include "ui/inspector/InspectorPlayerView.h"
 #include "ui/sheets/editor/FilmstripTimelineView.h"
 #include "ui/sheets/editor/VideoEditorSheet.h"
 #include "ui/tree/LumenkitePane.h"
@@ -13,6 +16,7 @@
 #include "ui/window/LumenkiteApp.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
@@ -22,6 +26,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -256,5 +261,117 @@ TEST(TrimEditorSheet, AResultPutInPlaceAfterTheUserCancelledStillReachesTheLibra
     ASSERT_TRUE(lktest::waitFor([&] { return state.videoWithID(output).has_value(); }, 20000));
     EXPECT_TRUE(QFileInfo::exists(output));
     EXPECT_FALSE(state.videoPendingEdit().has_value());
+    delete sheet;
+}
+
+// Replace Original in the window: the inspector and the row's stored facts become the new
+// file's (as ffprobe reads them) and never show the old file's under its name; a toast
+// tells of the saved file. The 1080p preset brings a larger picture down to 1920x1080.
+TEST(TrimEditorWindow, AReplacedFileShowsItsNewFactsEverywhere)
+{
+    const QString folder = lktest::sandboxRoot() + "/home/Videos/Wide";
+    const QString clip = folder + "/Wide.mp4";
+    ASSERT_TRUE(lktest::ffmpegOutput(clip, {"-f", "lavfi", "-i", "testsrc2=size=2560x1440:rate=10:duration=3", "-c:v",
+                                            "libx264", "-preset", "ultrafast", "-g", "10", "-pix_fmt", "yuv420p"}));
+    QSettings().setValue("Lumenkite.language", "en");
+    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    parts.inspector = makeInspectorPane;
+    parts.editorSheet = &VideoEditorSheet::create;
+    LumenkiteApp app(parts);
+    AppState *state = app.state();
+    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
+    const VideoFile source = *VideoFile::fromFile(clip);
+    state->setAllVideos({source});
+    state->rebuildTree(true);
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    state->selectVideo(source);
+    state->setShowInspector(true);
+    InspectorPlayerView *inspector = inspectorFor(state);
+    ASSERT_TRUE(inspector);
+    ASSERT_TRUE(lktest::waitFor([&] { return inspector->mediaInfo() && inspector->mediaInfo()->width == 2560; }, 20000));
+
+    state->setVideoPendingEdit(source);
+    VideoEditorSheet *sheet = nullptr;
+    ASSERT_TRUE(lktest::waitFor([&] {
+        sheet = app.mainWindow()->findChild<VideoEditorSheet *>();
+        return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
+    }, 20000));
+    sheet->applyDuration(1.5); // the kept range: 0 to 1.5 s
+    sheet->setExportPreset(TrimExportPreset::h2641080p);
+    sheet->setSaveMode(TrimSaveMode::replaceOriginal);
+    QTest::mouseClick(sheet->exportButton(), Qt::LeftButton);
+    ASSERT_TRUE(lktest::waitFor([&] { return !state->videoPendingEdit().has_value(); }, 120000));
+
+    QString facts;
+    lktest::runProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                   "stream=width,height,codec_name:format=duration", "-of", "default=nw=1", clip},
+                       &facts);
+    const QStringList lines = facts.split('\n', Qt::SkipEmptyParts);
+    auto fact = [&](const QString &key) {
+        for (const QString &l : lines)
+            if (l.startsWith(key + "=")) return l.mid(key.size() + 1);
+        return QString();
+    };
+    ASSERT_EQ(fact("width"), "1920");
+    ASSERT_EQ(fact("height"), "1080");
+    const double duration = fact("duration").toDouble();
+    EXPECT_NEAR(duration, 1.5, 0.1);
+    // The inspector never shows the 2560 facts again once the new file is selected.
+    ASSERT_TRUE(lktest::waitFor([&] {
+        const auto &info = inspector->mediaInfo();
+        EXPECT_TRUE(!info || info->width != 2560);
+        return info && info->width == 1920;
+    }, 20000));
+    EXPECT_EQ(inspector->mediaInfo()->height, 1080);
+    EXPECT_NEAR(inspector->mediaInfo()->duration.value_or(0), duration, 0.05);
+    // The facts the rows read are the new file's too.
+    const std::optional<VideoMediaInfo> stored = MediaMetadataService::shared().cachedMetadata(QUrl::fromLocalFile(clip));
+    ASSERT_TRUE(stored);
+    EXPECT_NEAR(stored->duration.value_or(0), duration, 0.05);
+    EXPECT_EQ(stored->width, 1920);
+    ASSERT_TRUE(state->activeToast());
+    EXPECT_FALSE(state->activeToast()->isError);
+    EXPECT_TRUE(state->activeToast()->message.startsWith("Wide.mp4")) << state->activeToast()->message.toStdString();
+}
+
+// Cancel while ffmpeg encodes: within a second no ffmpeg runs and no partial file is left.
+TEST(TrimEditorSheet, CancelStopsFFmpegAtOnceAndLeavesNoPartial)
+{
+    const QString folder = lktest::sandboxRoot() + "/home/Videos/Cancel";
+    const QString clip = folder + "/Long.mkv";
+    ASSERT_TRUE(lktest::makeClip(clip, 6, 320, 240, {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+    const QString pidFile = folder + "/../cancel-pid", fake = folder + "/../cancel-ffmpeg";
+    QFile f(fake);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(("#!/bin/sh\nfor last; do :; done\necho $$ > '" + pidFile + "'\necho partial > \"$last\"\nexec sleep 600\n")
+                .toUtf8());
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QSettings().setValue("Lumenkite.language", "en");
+    AppState state;
+    const VideoFile source = *VideoFile::fromFile(clip);
+    state.setAllVideos({source});
+    state.setVideoPendingEdit(source);
+    TrimExportOptions options;
+    options.ffmpegPath = fake;
+    auto *sheet = new VideoEditorSheet(&state, source, nullptr, options);
+    sheet->show();
+    ASSERT_TRUE(lktest::waitFor([&] { return sheet->totalDuration() > 0; }, 20000));
+    auto partials = [&] { return QDir(folder).entryList({".Lumenkite-*"}, QDir::Files | QDir::Hidden); };
+    sheet->startExport();
+    ASSERT_TRUE(lktest::waitFor([&] { return QFileInfo(pidFile).size() > 0 && !partials().isEmpty(); }, 20000));
+    QFile p(pidFile);
+    ASSERT_TRUE(p.open(QIODevice::ReadOnly));
+    const pid_t pid = p.readAll().trimmed().toInt();
+    auto *cancel = sheet->findChild<QPushButton *>("progressCancel");
+    ASSERT_TRUE(cancel && cancel->isVisible());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_FALSE(sheet->isExporting());
+    EXPECT_TRUE(lktest::waitFor([&] { return ::kill(pid, 0) != 0 && partials().isEmpty(); }, 1000));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Long.mkv"});
+    EXPECT_TRUE(state.videoPendingEdit().has_value()); // the sheet stays open for another try
     delete sheet;
 }

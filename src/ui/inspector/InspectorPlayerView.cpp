@@ -344,10 +344,21 @@ void InspectorPlayerView::loadSelection(bool autoplay, bool forceReload)
     loadMediaInfo(video->url(), forceReload);
 }
 
+// One version of one file: a file rewritten under its own name is another version.
+static QString mediaInfoKey(const VideoFile &video)
+{
+    return video.id + QLatin1Char('\n') + QString::number(video.fileSize) + QLatin1Char('\n') +
+           QString::number(video.modifiedDate.toMSecsSinceEpoch());
+}
+
 void InspectorPlayerView::loadMediaInfo(const QUrl &url, bool invalidateFirst)
 {
     MediaMetadataService *media = m_hooks.media;
-    if (invalidateFirst) media->invalidate(url);
+    if (invalidateFirst) {
+        media->invalidate(url);
+        m_mediaInfo.reset();
+        m_mediaInfoKey.clear();
+    }
     const quint64 generation = ++m_mediaGeneration;
     auto pending = std::make_shared<PendingMedia>();
     QPointer<InspectorPlayerView> self(this);
@@ -375,6 +386,7 @@ void InspectorPlayerView::applyMediaInfo(const QUrl &url, quint64 generation, co
     if ((video ? video->url() : QUrl()) != url) return;
     // A record with nothing in it means the file could not be read.
     m_mediaInfo = info == VideoMediaInfo{} ? std::nullopt : std::optional<VideoMediaInfo>(info);
+    m_mediaInfoKey = video ? mediaInfoKey(*video) : QString();
     m_fallbackThumb = image;
     m_playerCard->setThumbnail(image);
     if ((!m_mediaInfo || !m_mediaInfo->isPlayableNatively) && !m_controller->isUsingMPV()) m_controller->fallBackToMPV();
@@ -516,6 +528,8 @@ QList<QWidget *> InspectorPlayerView::visibleCards() const
 void InspectorPlayerView::refreshAll()
 {
     const auto video = m_state->primarySelectedVideo();
+    // Facts of another file, or of this file before it changed, are never shown for it.
+    if (!video || mediaInfoKey(*video) != m_mediaInfoKey) m_mediaInfo.reset();
     m_pages->setCurrentWidget(video ? static_cast<QWidget *>(m_scroll) : m_emptyState);
     const AppLanguage lang = m_state->language();
     m_emptyState->setLanguage(lang);

@@ -153,6 +153,7 @@ private:
     Hooks m_hooks;
     VideoPlayerController *m_controller;
     std::optional<VideoMediaInfo> m_mediaInfo;
+    QString m_mediaInfoKey; // the file version the facts were read from
     QImage m_fallbackThumb;
     bool m_isFullscreenActive = false;
     QList<float> m_playbackRates{0.5f, 1.0f, 1.25f, 1.5f, 2.0f};

@@ -7,6 +7,8 @@
 #include "ui/window/Notifications.h"
 #include "library/AppState.h"
 #include "library/L10n.h"
+#include "editing/FFmpegProcess.h"
+#include "media/MediaMetadataService.h"
 #include "platform/DesktopServices.h"
 #include "platform/MemoryTuning.h"
 #include "search/AppOnDeviceSearchServices.h"
@@ -277,6 +279,14 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     QMainWindow::keyPressEvent(event);
 }
 
+namespace {
+// An edit that rewrites a file under its own name makes every stored fact of that path
+// stale (duration, resolution, codec, thumbnails).
+struct SharedMediaCache : MediaCacheInvalidator {
+    void invalidate(const QUrl &url) override { MediaMetadataService::shared().invalidate(url); }
+};
+} // namespace
+
 // ---- LumenkiteApp ----
 
 LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QObject *parent)
@@ -288,7 +298,10 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
     AppState::Services services;
     services.folderChooser = std::make_shared<FileDialogFolderChooser>();
     services.onDeviceSearch = std::make_shared<AppOnDeviceSearchServices>();
+    services.mediaCache = std::make_shared<SharedMediaCache>();
     m_state->setServices(services);
+    // A trim or compression still running at quit stops and removes its partial file first.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [] { FFmpegProcess::stopAllAndWait(3000); });
     // The installed models as the real services see them.
     m_state->refreshAIModelStatus();
     if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(QIcon(":/lumenkite/icons/app.svg"));

@@ -219,6 +219,8 @@ void BatchCompressSheetView::startRun()
     m_isRunning = true;
     m_finishedSummary = false;
     m_completedResults.clear();
+    m_failedNames.clear();
+    m_stoppedNote.clear();
     m_totalSavedBytes = 0;
     m_currentItemIndex = 0;
     m_currentItemTotal = int(chosen.size());
@@ -237,9 +239,10 @@ void BatchCompressSheetView::startRun()
             return;
         }
         // Stopped: only what changed the user's files still matters.
-        if (e.kind == BatchCompressionEvent::Kind::itemCompleted && !e.result.skippedBecauseNotSmaller && state)
+        if (e.kind == BatchCompressionEvent::Kind::itemCompleted && !e.result.skippedBecauseNotSmaller && state) {
             state->applyCompressionResults(e.result);
-        else if (e.kind == BatchCompressionEvent::Kind::itemFailed && state)
+            if (!e.result.remark.isEmpty()) state->showToast(e.result.remark, true, false);
+        } else if (e.kind == BatchCompressionEvent::Kind::itemFailed && state)
             state->showToast(e.videoName + QStringLiteral(": ") + e.message, true, false);
     });
     connect(job, &BatchCompressionJob::finished, job, &QObject::deleteLater);
@@ -260,10 +263,12 @@ void BatchCompressSheetView::handle(const BatchCompressionEvent &e)
         break;
     case BatchCompressionEvent::Kind::itemCompleted:
         m_completedResults.append(e.result);
-        m_totalSavedBytes += std::max<qint64>(0, e.result.originalBytes - e.result.compressedBytes);
+        m_totalSavedBytes += e.result.reclaimedBytes();
         if (!e.result.skippedBecauseNotSmaller && m_state) m_state->applyCompressionResults(e.result);
+        if (!e.result.remark.isEmpty() && m_state) m_state->showToast(e.result.remark, true, false);
         break;
     case BatchCompressionEvent::Kind::itemFailed:
+        m_failedNames << e.videoName;
         if (m_state) m_state->showToast(e.videoName + QStringLiteral(": ") + e.message, true, false);
         break;
     case BatchCompressionEvent::Kind::finished:
@@ -284,6 +289,13 @@ void BatchCompressSheetView::cancelJob()
 
 void BatchCompressSheetView::stopRun()
 {
+    // Items finished before the stop stay done; the user is told which.
+    QStringList done;
+    for (const BatchCompressionResult &r : m_completedResults)
+        if (!r.skippedBecauseNotSmaller) done << r.original.name;
+    if (m_isRunning)
+        m_stoppedNote = done.isEmpty() ? tr_("comp.stoppedNone")
+                                       : tr_("comp.stoppedDone") + QLatin1Char(' ') + done.join(QStringLiteral(", "));
     cancelJob();
     m_isRunning = false;
     refresh();
@@ -313,6 +325,52 @@ QAbstractButton *BatchCompressSheetView::selectAllButton() const { return m_sele
 QAbstractButton *BatchCompressSheetView::closeButton() const { return m_close; }
 QString BatchCompressSheetView::statusText() const { return m_status->text(); }
 QString BatchCompressSheetView::summaryText() const { return m_doneSaved->text() + " · " + m_doneCounts->text(); }
+QString BatchCompressSheetView::summaryDetails() const { return m_doneDetails->text(); }
+QString BatchCompressSheetView::stoppedNote() const { return m_stoppedNote; }
+
+CompressionSummary BatchCompressSheetView::summarize(const QList<BatchCompressionResult> &results,
+                                                     const QStringList &failedNames, int chosen,
+                                                     CompressionSaveMode saveMode)
+{
+    CompressionSummary summary;
+    qint64 reclaimed = 0, added = 0;
+    int compressed = 0;
+    QStringList notSmaller, kept;
+    for (const BatchCompressionResult &r : results) {
+        if (r.skippedBecauseNotSmaller) {
+            notSmaller << r.original.name;
+            continue;
+        }
+        ++compressed;
+        reclaimed += r.reclaimedBytes();
+        // A new file beside an original that stays adds its whole size to the disk.
+        if (!r.replacedOriginal || r.originalKept) added += r.compressedBytes;
+        if (r.replacedOriginal && r.originalKept) kept << r.original.name;
+    }
+    summary.outcome = failedNames.isEmpty() ? CompressionSummary::Outcome::complete
+                      : results.isEmpty()   ? CompressionSummary::Outcome::failed
+                                            : CompressionSummary::Outcome::partly;
+    summary.title = L10n::text(summary.outcome == CompressionSummary::Outcome::failed ? QStringLiteral("comp.failedTitle")
+                                                                                       : QStringLiteral("comp.doneTitle"));
+    if (reclaimed > 0) {
+        summary.headline = formatByteCount(reclaimed) + QLatin1Char(' ') + L10n::text(QStringLiteral("comp.reclaimed"));
+        summary.headlineGood = true;
+    } else if (added > 0 && saveMode == CompressionSaveMode::saveAsNew) {
+        summary.headline = formatByteCount(added) + QLatin1Char(' ') + L10n::text(QStringLiteral("comp.added"));
+    } else {
+        summary.headline = L10n::text(QStringLiteral("comp.nothingReclaimed"));
+    }
+    summary.counts = QString::number(compressed) + QStringLiteral(" / ") + QString::number(std::max(chosen, 0)) +
+                     QLatin1Char(' ') + L10n::text(QStringLiteral("toolbar.videos"));
+    auto detail = [&](const char *key, const QStringList &names) {
+        if (!names.isEmpty())
+            summary.details << L10n::text(QString::fromLatin1(key)) + QLatin1Char(' ') + names.join(QStringLiteral(", "));
+    };
+    detail("comp.notSmaller", notSmaller);
+    detail("comp.originalsKept", kept);
+    detail("comp.failedItems", failedNames);
+    return summary;
+}
 
 void BatchCompressSheetView::build()
 {
@@ -417,6 +475,13 @@ void BatchCompressSheetView::build()
     emptyLayout->addStretch(1);
     m_listOrEmpty->addWidget(empty);
     listLayout->addWidget(m_listOrEmpty, 1);
+    m_stoppedLine = new ThemedLabel(QString(), LinearTheme::font(11.5, QFont::Medium), Tone::secondary, listPage);
+    m_stoppedLine->setObjectName("stoppedNote");
+    m_stoppedLine->setWordWrap(true, 2);
+    auto *stoppedRow = new QHBoxLayout;
+    stoppedRow->setContentsMargins(16, 6, 16, 6);
+    stoppedRow->addWidget(m_stoppedLine);
+    listLayout->addLayout(stoppedRow);
     m_middle->addWidget(listPage);
 
     auto *summary = new QWidget(m_middle);
@@ -435,6 +500,11 @@ void BatchCompressSheetView::build()
     summaryLayout->addWidget(m_doneSaved, 0, Qt::AlignHCenter);
     m_doneCounts = new ThemedLabel(QString(), LinearTheme::font(12), Tone::secondary, summary);
     summaryLayout->addWidget(m_doneCounts, 0, Qt::AlignHCenter);
+    m_doneDetails = new ThemedLabel(QString(), LinearTheme::font(11.5), Tone::secondary, summary);
+    m_doneDetails->setObjectName("doneDetails");
+    m_doneDetails->setWordWrap(true);
+    m_doneDetails->setAlignment(Qt::AlignHCenter);
+    summaryLayout->addWidget(m_doneDetails);
     summaryLayout->addStretch(1);
     m_middle->addWidget(summary);
     root->addWidget(m_middle, 1);
@@ -535,7 +605,6 @@ void BatchCompressSheetView::refresh()
     if (auto *t = findChild<ThemedLabel *>("presetCaption")) t->setText(tr_("editor.quality"));
     if (auto *t = findChild<ThemedLabel *>("saveCaption")) t->setText(tr_("editor.saveMode"));
     if (auto *t = findChild<ThemedLabel *>("emptyText")) t->setText(tr_("toolbar.noVideos"));
-    if (auto *t = findChild<ThemedLabel *>("doneTitle")) t->setText(tr_("comp.doneTitle"));
     const char *presetKeys[] = {"comp.preset.hevcBalanced", "comp.preset.hevc1080p", "comp.preset.h2641080p"};
     for (int i = 0; i < 3; ++i) m_presetPicker->setItemText(i, tr_(presetKeys[i]));
     m_savePicker->setItemText(0, tr_("editor.save.replace"));
@@ -555,15 +624,25 @@ void BatchCompressSheetView::refresh()
     for (CandidateRow *row : m_rows->findChildren<CandidateRow *>()) row->setEnabled(!m_isRunning);
 
     m_middle->setCurrentIndex(m_finishedSummary && !m_isRunning ? 1 : 0);
-    qsizetype kept = 0;
-    for (const BatchCompressionResult &r : m_completedResults)
-        if (!r.skippedBecauseNotSmaller) ++kept;
-    m_doneSaved->setText(formatByteCount(m_totalSavedBytes) + " " + tr_("comp.reclaimed"));
-    m_doneCounts->setText(QString::number(kept) + " / " + QString::number(m_completedResults.size()) + " " +
-                          tr_("toolbar.videos"));
-    if (auto *seal = findChild<QLabel *>("doneSeal"))
-        seal->setPixmap(LinearTheme::symbolPixmap("checkmark.circle.fill", 40, LinearPalette::of(this).systemGreen(),
-                                                  devicePixelRatioF()));
+    const CompressionSummary summary = summarize(m_completedResults, m_failedNames, m_currentItemTotal, m_saveMode);
+    if (auto *t = findChild<ThemedLabel *>("doneTitle")) t->setText(summary.title);
+    m_doneSaved->setText(summary.headline);
+    m_doneSaved->setTone(summary.headlineGood ? Tone::green : Tone::secondary);
+    m_doneCounts->setText(summary.counts);
+    m_doneDetails->setText(summary.details.join(QChar(QChar::LineSeparator)));
+    m_doneDetails->setVisible(!summary.details.isEmpty());
+    m_stoppedLine->setText(m_stoppedNote);
+    m_stoppedLine->setVisible(!m_stoppedNote.isEmpty() && !m_isRunning);
+    if (auto *seal = findChild<QLabel *>("doneSeal")) {
+        const LinearPalette palette = LinearPalette::of(this);
+        const bool clean = summary.outcome == CompressionSummary::Outcome::complete;
+        seal->setPixmap(LinearTheme::symbolPixmap(
+            clean ? "checkmark.circle.fill" : "exclamationmark.triangle.fill", 40,
+            summary.outcome == CompressionSummary::Outcome::failed ? palette.systemRed()
+            : clean                                                ? palette.systemGreen()
+                                                                   : palette.systemOrange(),
+            devicePixelRatioF()));
+    }
     if (auto *icon = findChild<QLabel *>("emptyIcon"))
         icon->setPixmap(LinearTheme::symbolPixmap("film.stack", 28, LinearPalette::of(this).tertiaryLabel(),
                                                   devicePixelRatioF()));

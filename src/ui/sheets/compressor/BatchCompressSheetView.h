@@ -20,6 +20,17 @@ class QStackedWidget;
 class QVBoxLayout;
 class ThemedLabel;
 
+// What the summary page says about a finished batch, in the interface language.
+struct CompressionSummary {
+    enum class Outcome { complete, partly, failed };
+    Outcome outcome = Outcome::complete;
+    QString title;
+    QString headline;   // the space reclaimed, or the space the new files take
+    bool headlineGood = false; // space was given back
+    QString counts;     // "<compressed> / <chosen> videos"
+    QStringList details; // kept because not smaller, failed, originals still on disk
+};
+
 class BatchCompressSheetView : public QDialog {
     Q_OBJECT
 public:
@@ -61,6 +72,12 @@ public:
     QAbstractButton *closeButton() const;
     QString statusText() const;
     QString summaryText() const;
+    QString summaryDetails() const;
+    // The line shown over the list after a stop: which videos were done before it.
+    QString stoppedNote() const;
+
+    static CompressionSummary summarize(const QList<BatchCompressionResult> &results, const QStringList &failedNames,
+                                        int chosen, CompressionSaveMode saveMode);
 
 protected:
     void hideEvent(QHideEvent *event) override;
@@ -84,6 +101,8 @@ private:
     QString m_currentItemName;
     double m_currentItemProgress = 0;
     QList<BatchCompressionResult> m_completedResults;
+    QStringList m_failedNames;
+    QString m_stoppedNote;
     qint64 m_totalSavedBytes = 0;
     bool m_finishedSummary = false;
     QPointer<BatchCompressionJob> m_job;
@@ -100,6 +119,8 @@ private:
     QVBoxLayout *m_rowsLayout = nullptr;
     ThemedLabel *m_doneSaved = nullptr;
     ThemedLabel *m_doneCounts = nullptr;
+    ThemedLabel *m_doneDetails = nullptr;
+    ThemedLabel *m_stoppedLine = nullptr;
     QStackedWidget *m_footer = nullptr;
     QProgressBar *m_progress = nullptr;
     ThemedLabel *m_status = nullptr;

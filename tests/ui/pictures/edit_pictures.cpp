@@ -1,0 +1,176 @@
+// Pictures of the batch compressor's summary and of the trim editor after real runs on
+// generated clips, for review: a replace with a file that cannot get smaller, a save as new
+// files, a batch that failed, a stop; the editor after Cancel, and the window with its toast
+// after a trim. usage: edit_pictures OUT_DIR   (under an X server)
+#include "editing/BatchCompressionService.h"
+#include "library/AppState.h"
+#include "support/TestSupport.h"
+#include "ui/LinearTheme.h"
+#include "ui/sheets/compressor/BatchCompressSheetView.h"
+#include "ui/sheets/editor/VideoEditorSheet.h"
+#include "ui/tree/LumenkitePane.h"
+#include "ui/window/ContentView.h"
+#include "ui/window/LumenkiteApp.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+bool capture(QWidget *widget, const QString &path)
+{
+    QTest::qWait(300);
+    const bool ok = widget && widget->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+QString script(const QString &path, const QString &body)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(("#!/bin/sh\nfor last; do :; done\n" + body + "\n").toUtf8());
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+bool makeLarge(const QString &path)
+{
+    return lktest::ffmpegOutput(path, {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=4", "-c:v",
+                                       "libx264", "-preset", "ultrafast", "-crf", "6", "-pix_fmt", "yuv420p"});
+}
+
+// Runs the sheet over `videos` until its summary (or, with `stopAfterStart`, until the
+// encode runs, then stops it) and pictures it.
+bool compressorPicture(AppState &state, const QList<VideoFile> &videos, CompressionSaveMode mode,
+                       const BatchCompressionOptions &options, bool stopAfterStart, const QString &path)
+{
+    state.setVideosPendingCompression(videos);
+    BatchCompressSheetView sheet(&state, nullptr, options);
+    sheet.resize(640, 620);
+    sheet.show();
+    if (!QTest::qWaitForWindowExposed(&sheet)) return false;
+    sheet.setSaveMode(mode);
+    sheet.startRun();
+    if (stopAfterStart) {
+        QTest::qWaitFor([&] { return sheet.currentItemProgress() > 0; }, 20000);
+        QTest::qWait(300);
+        sheet.stopRun();
+    } else if (!QTest::qWaitFor([&] { return sheet.finishedSummary(); }, 120000)) {
+        return false;
+    }
+    const bool ok = capture(&sheet, path);
+    sheet.hide();
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir sandbox(QDir::tempPath() + "/lumenkite-edit-pictures-XXXXXX");
+    const QString home = sandbox.path() + "/home";
+    QDir().mkpath(home);
+    qputenv("HOME", home.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home + "/.local/share").toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (home + "/.cache").toLocal8Bit());
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Lumenkite");
+    QApplication::setApplicationName("Lumenkite");
+    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
+    QDir().mkpath(out);
+    QSettings().setValue("Lumenkite.language", "en");
+    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
+    LinearTheme::initialize();
+
+    const QString folder = home + "/Videos/Batch";
+    QDir().mkpath(folder);
+    for (const QString name : {"Harbour.mp4", "Market.mp4", "Second.mp4", "Broken.mp4", "Stopped.mp4"})
+        if (!makeLarge(folder + "/" + name)) return 1;
+    if (!lktest::ffmpegOutput(folder + "/Tiny.mp4", {"-f", "lavfi", "-i", "color=c=gray:size=160x120:rate=5:duration=4",
+                                                     "-c:v", "libx264", "-preset", "veryslow", "-crf", "51",
+                                                     "-pix_fmt", "yuv420p"}))
+        return 1;
+    auto video = [&](const QString &name) { return *VideoFile::fromFile(folder + "/" + name); };
+    const QString tools = sandbox.path() + "/tools";
+    QDir().mkpath(tools);
+    BatchCompressionOptions failing, sleeping;
+    failing.ffmpegPath = script(tools + "/failing", "echo 'Conversion failed!' >&2\nexit 1");
+    sleeping.ffmpegPath = script(tools + "/sleeping", "echo partial > \"$last\"\nexec sleep 600");
+
+    int failures = 0;
+    AppState state;
+    state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(home)));
+    state.setAllVideos({video("Harbour.mp4"), video("Market.mp4"), video("Second.mp4"), video("Tiny.mp4"),
+                        video("Broken.mp4"), video("Stopped.mp4")});
+    state.rebuildTree(true);
+    failures += !compressorPicture(state, {video("Harbour.mp4"), video("Tiny.mp4")},
+                                   CompressionSaveMode::replaceOriginal, {}, false, out + "/compressor-replaced.png");
+    failures += !compressorPicture(state, {video("Second.mp4")}, CompressionSaveMode::saveAsNew, {}, false,
+                                   out + "/compressor-saved-as-new.png");
+    failures += !compressorPicture(state, {video("Broken.mp4")}, CompressionSaveMode::replaceOriginal, failing, false,
+                                   out + "/compressor-failed.png");
+    failures += !compressorPicture(state, {video("Market.mp4"), video("Stopped.mp4")},
+                                   CompressionSaveMode::replaceOriginal, sleeping, true, out + "/compressor-stopped.png");
+
+    // The trim editor: Cancel during an encode brings back its settings, with nothing left.
+    {
+        TrimExportOptions options;
+        options.ffmpegPath = script(tools + "/trim-sleeping", "echo partial > \"$last\"\nexec sleep 600");
+        const VideoFile source = video("Market.mp4");
+        state.setVideoPendingEdit(source);
+        VideoEditorSheet sheet(&state, source, nullptr, options);
+        sheet.resize(1100, 760);
+        sheet.show();
+        QTest::qWaitFor([&] { return sheet.totalDuration() > 0; }, 20000);
+        sheet.applyDuration(2.5);
+        sheet.setExportPreset(TrimExportPreset::hevcHigh);
+        sheet.startExport();
+        QTest::qWait(600);
+        failures += !capture(&sheet, out + "/editor-exporting.png");
+        if (auto *cancel = sheet.findChild<QPushButton *>("progressCancel")) cancel->click();
+        failures += !capture(&sheet, out + "/editor-after-cancel.png");
+        const QStringList left = QDir(folder).entryList({".Lumenkite-*"}, QDir::Files | QDir::Hidden);
+        std::printf("partial files after cancel: %d\n", int(left.size()));
+        sheet.hide();
+        state.setVideoPendingEdit(std::nullopt);
+    }
+
+    // A real trim from the window: the new file is selected and a toast tells of it.
+    {
+        ContentViewParts parts;
+        parts.treePane = [](AppState *s, QWidget *parent) { return new LumenkitePane(s, parent); };
+        parts.editorSheet = &VideoEditorSheet::create;
+        MainWindow window(&state, parts);
+        window.resize(1280, 800);
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window)) return 1;
+        const VideoFile source = video("Market.mp4");
+        state.setVideoPendingEdit(source);
+        VideoEditorSheet *sheet = nullptr;
+        QTest::qWaitFor([&] {
+            sheet = window.findChild<VideoEditorSheet *>();
+            return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
+        }, 20000);
+        if (sheet) {
+            sheet->applyDuration(2);
+            sheet->setExportPreset(TrimExportPreset::h2641080p);
+            sheet->startExport();
+            QTest::qWaitFor([&] { return !state.videoPendingEdit().has_value(); }, 120000);
+        }
+        QTest::qWait(400);
+        failures += !capture(&window, out + "/editor-done-window.png");
+    }
+    return failures ? 1 : 0;
+}
