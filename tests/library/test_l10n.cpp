@@ -32,7 +32,7 @@ const QStringList kExpectedKeys = {
     "ai.title", "ai.onDevice", "ai.ready", "ai.downloadPrompt", "ai.downloadBtn", "ai.downloadShort", "ai.indexNow",
     "ai.upToDate", "ai.indexing", "ai.indexed", "ai.skipped", "ai.removeModel", "ai.textMatch", "ai.matchedMoments",
     "ai.jumpToMoment", "ai.bannerReady", "ai.bannerNeedModel", "ai.translationPack",
-    "ai.stageConnecting", "ai.stageCompiling", "ai.modelReady", "ai.modelRemoved",
+    "ai.stageConnecting", "ai.stageCompiling", "ai.modelReady", "ai.modelRemoved", "ai.modelDamaged",
     "inspector.title", "inspector.theater", "inspector.fullscreen", "inspector.exitFullscreen",
     "inspector.openExternal", "inspector.closePanel", "inspector.trimMerge", "inspector.move", "inspector.trash",
     "inspector.revealFinder", "inspector.noSelection", "inspector.noSelectionSub", "inspector.fullscreenActive",
