@@ -1,6 +1,7 @@
 // Pictures of the duplicates sheet over the main window, for review: the exact tab after a
 // real scan of generated files, and the similar tab over a hand-made visual index, in both
 // schemes. usage: duplicates_pictures OUT_DIR   (under an X server)
+#include "PictureProgram.h"
 #include "library/AppState.h"
 #include "support/TestSupport.h"
 #include "ui/LinearTheme.h"
@@ -92,21 +93,9 @@ bool capture(QWidget *window, QWidget *sheet, const QString &path)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir sandbox(QDir::tempPath() + "/lumenkite-dup-pictures-XXXXXX");
-    const QString home = sandbox.path() + "/home";
-    QDir().mkpath(home);
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home + "/.local/share").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home + "/.cache").toLocal8Bit());
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Lumenkite");
-    QApplication::setApplicationName("Lumenkite");
-    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
-    QDir().mkpath(out);
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-    LinearTheme::initialize();
+    PictureProgram program("dup", argc, argv);
+    const QString &home = program.home;
+    const QString &out = program.out;
     const QList<VideoFile> library = fixtureLibrary(home);
 
     int failures = 0;

@@ -2,6 +2,7 @@
 // generated clips, for review: a replace with a file that cannot get smaller, a save as new
 // files, a batch that failed, a stop; the editor after Cancel, and the window with its toast
 // after a trim. usage: edit_pictures OUT_DIR   (under an X server)
+#include "PictureProgram.h"
 #include "editing/BatchCompressionService.h"
 #include "library/AppState.h"
 #include "support/TestSupport.h"
@@ -78,21 +79,9 @@ bool compressorPicture(AppState &state, const QList<VideoFile> &videos, Compress
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir sandbox(QDir::tempPath() + "/lumenkite-edit-pictures-XXXXXX");
-    const QString home = sandbox.path() + "/home";
-    QDir().mkpath(home);
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home + "/.local/share").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home + "/.cache").toLocal8Bit());
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Lumenkite");
-    QApplication::setApplicationName("Lumenkite");
-    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
-    QDir().mkpath(out);
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-    LinearTheme::initialize();
+    PictureProgram program("edit", argc, argv);
+    const QString &home = program.home;
+    const QString &out = program.out;
 
     const QString folder = home + "/Videos/Batch";
     QDir().mkpath(folder);
@@ -103,7 +92,7 @@ int main(int argc, char **argv)
                                                      "-pix_fmt", "yuv420p"}))
         return 1;
     auto video = [&](const QString &name) { return *VideoFile::fromFile(folder + "/" + name); };
-    const QString tools = sandbox.path() + "/tools";
+    const QString tools = program.sandboxPath() + "/tools";
     QDir().mkpath(tools);
     BatchCompressionOptions failing, sleeping;
     failing.ffmpegPath = script(tools + "/failing", "echo 'Conversion failed!' >&2\nexit 1");

@@ -1,6 +1,7 @@
 // Pictures of the main window with the tree pane over a fixture library, for review:
 // the folder tree expanded, a search with its filter chips, an empty state, and visual
 // search without a model. usage: pane_pictures OUT_DIR   (under an X server)
+#include "PictureProgram.h"
 #include "library/AppState.h"
 #include "library/FileNames.h"
 #include "ui/window/ContentView.h"
@@ -58,21 +59,9 @@ bool capture(QWidget *window, const QString &path)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir sandbox(QDir::tempPath() + "/lumenkite-pane-pictures-XXXXXX");
-    const QString home = sandbox.path() + "/home";
-    QDir().mkpath(home);
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home + "/.local/share").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home + "/.cache").toLocal8Bit());
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Lumenkite");
-    QApplication::setApplicationName("Lumenkite");
-    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
-    QDir().mkpath(out);
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-    LinearTheme::initialize();
+    PictureProgram program("pane", argc, argv);
+    const QString &home = program.home;
+    const QString &out = program.out;
 
     int failures = 0;
     for (const QString scheme : {"light", "dark"}) {

@@ -1,5 +1,6 @@
 // Pictures of the storage insights sheet and the move sheet over a fixture library, in both
 // schemes, for review. usage: sheet_pictures OUT_DIR   (under an X server)
+#include "PictureProgram.h"
 #include "library/AppState.h"
 #include "ui/LinearTheme.h"
 #include "ui/sheets/insights/StorageInsightsSheetView.h"
@@ -59,21 +60,9 @@ bool capture(QWidget *widget, const QString &path)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir sandbox(QDir::tempPath() + "/lumenkite-sheet-pictures-XXXXXX");
-    const QString home = sandbox.path() + "/home";
-    QDir().mkpath(home);
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home + "/.local/share").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home + "/.cache").toLocal8Bit());
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Lumenkite");
-    QApplication::setApplicationName("Lumenkite");
-    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
-    QDir().mkpath(out);
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-    LinearTheme::initialize();
+    PictureProgram program("sheet", argc, argv);
+    const QString &home = program.home;
+    const QString &out = program.out;
 
     int failures = 0;
     for (const QString scheme : {"light", "dark"}) {
