@@ -55,18 +55,18 @@ bool TrimExportJob::isCancelled() const { return m_shared->cancelled; }
 
 namespace VideoTrimExportService {
 
-const QString kNoValidRange = QStringLiteral("En az bir geçerli video aralığı seçmelisiniz.");
-const QString kFailurePrefix = QStringLiteral("Dışa aktarma hatası: ");
+const L10nText kNoValidRange{"trim.noValidRange"};
+const L10nText kFailurePrefix{"trim.failurePrefix"};
 
 namespace {
 
-const QString kStageCopyPrepare = QStringLiteral("Aralıklar birleştiriliyor...");
-const QString kStageCopyExport = QStringLiteral("Exporting video…");
-const QString kStageCopySaving = QStringLiteral("Saving…");
-const QString kStageJoin = QStringLiteral("Aralıklar ffmpeg ile birleştiriliyor...");
-const QString kStageEncode = QStringLiteral("Donanım hızlandırmalı kodlama sürüyor...");
-const QString kStageSaving = QStringLiteral("Kaydediliyor...");
-const QString kNoFFmpeg = QStringLiteral("Bu format (MKV/WEBM/AVI) için ffmpeg bulunamadı.");
+const L10nText kStageCopyPrepare{"trim.stagePreparing"};
+const L10nText kStageCopyExport{"trim.stageExporting"};
+const L10nText kStageCopySaving{"trim.stageSaving"};
+const L10nText kStageJoin{"trim.stageJoining"};
+const L10nText kStageEncode{"trim.stageEncoding"};
+const L10nText kStageSaving{"trim.stageSaving"};
+const L10nText kNoFFmpeg{"trim.noFFmpeg"};
 
 struct Failure {
     TrimExportError error;
@@ -87,22 +87,21 @@ TrimExportError ffmpegError(const FFmpegRun &run)
     TrimExportError error;
     if (!run.started) {
         error.code = 10;
-        error.message = QStringLiteral("Could not start ffmpeg: ") +
-                        (run.launchError.isEmpty() ? QStringLiteral("unknown error") : run.launchError);
+        error.message = L10n::text(QStringLiteral("trim.cannotStartFFmpeg")) +
+                        (run.launchError.isEmpty() ? L10n::text(QStringLiteral("trim.unknownError")) : run.launchError);
         return error;
     }
     error.code = run.crashed ? -1 : run.exitCode;
     bool valid = true;
     const QString text = FFmpegProcess::errorText(run.errorOutput, &valid).trimmed();
     if (!valid)
-        error.message = QStringLiteral("ffmpeg hatası");
+        error.message = L10n::text(QStringLiteral("trim.ffmpegFailed"));
     else if (!text.isEmpty())
         error.message = text;
     else if (run.crashed)
-        error.message = QStringLiteral("ffmpeg stopped unexpectedly twice without an error message.");
+        error.message = L10n::text(QStringLiteral("trim.ffmpegCrashedTwice"));
     else
-        error.message = QStringLiteral("ffmpeg failed twice (exit status ") + QString::number(run.exitCode) +
-                        QStringLiteral(") without an error message.");
+        error.message = L10n::text(QStringLiteral("trim.ffmpegFailedTwice")) + ' ' + QString::number(run.exitCode) + '.';
     return error;
 }
 
@@ -254,12 +253,12 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
     // What the source holds decides the audio graph: a source with sound keeps it.
     const OutputValidation::StreamFacts facts = OutputValidation::probeStreams(sourcePath);
     if (!facts.readable || !facts.hasVideo) {
-        fail({QStringLiteral("VideoTrimExport"), 1, QStringLiteral("Video kanalı bulunamadı.")});
+        fail({QStringLiteral("VideoTrimExport"), 1, L10n::text(QStringLiteral("trim.noVideoTrack"))});
         return;
     }
     const double expected = expectedDuration(segments, facts.duration);
     if (expected < 0.08) {
-        fail({QStringLiteral("VideoTrimExport"), 4, QStringLiteral("Selected clip duration is too short.")});
+        fail({QStringLiteral("VideoTrimExport"), 4, L10n::text(QStringLiteral("trim.tooShort"))});
         return;
     }
 
@@ -293,7 +292,7 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
         const FFmpegRun copy = runFFmpeg(*ffmpeg, copyArguments(sourcePath, segments.first(), temporary), expected,
                                          [&](double p) {
                                              sink(TrimExportEvent::progress(
-                                                 0.12 + 0.85 * p, QStringLiteral("Exporting… (") +
+                                                 0.12 + 0.85 * p, kStageCopyExport.text() + QStringLiteral(" (") +
                                                                       QString::number(std::lround(p * 100)) +
                                                                       QStringLiteral("%)")));
                                          }, cancelled);
@@ -377,7 +376,7 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
     }
     const QFileInfo result(outcome.outputPath);
     if (!result.exists()) {
-        sink(TrimExportEvent::failed(kFailurePrefix + QStringLiteral("The exported file is missing at ") +
+        sink(TrimExportEvent::failed(kFailurePrefix + L10n::text(QStringLiteral("trim.outputMissing")) +
                                      outcome.outputPath + QStringLiteral(".")));
         finish();
         return;

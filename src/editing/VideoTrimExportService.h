@@ -10,6 +10,7 @@
 
 #include "editing/SafeReplace.h"
 #include "editing/TrimExportTypes.h"
+#include "library/L10nText.h"
 #include "library/Models.h"
 
 #include <QImage>
@@ -57,8 +58,8 @@ private:
 namespace VideoTrimExportService {
 
 // Stage texts.
-extern const QString kNoValidRange;
-extern const QString kFailurePrefix;
+extern const L10nText kNoValidRange;
+extern const L10nText kFailurePrefix;
 
 // Ranges at least 0.15 s long, in order of their starts (equal starts keep their order).
 QList<VideoClipSegment> validatedSegments(const QList<VideoClipSegment> &segments);

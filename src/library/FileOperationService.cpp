@@ -43,7 +43,7 @@ FileOperationError FileOperationError::destinationNotDirectory()
 QString FileOperationError::localizedDescription() const
 {
     if (m_kind == Kind::destinationNotDirectory)
-        return QStringLiteral("Seçilen hedef geçerli bir klasör değil.");
+        return L10n::text(QStringLiteral("move.notAFolder"));
     return m_lines.mid(0, 3).join(QLatin1Char('\n'));
 }
 

@@ -1,6 +1,7 @@
 #include "tools/DuplicateVideoService.h"
 
 #include "library/FileNames.h"
+#include "library/L10n.h"
 
 #include <QFile>
 #include <QHash>
@@ -342,7 +343,7 @@ DuplicateVideoService::TrashCheck DuplicateVideoService::checkBeforeTrash(
 void DuplicateVideoService::findExactDuplicates(const QList<VideoFile> &videos, const EventHandler &sink,
                                                 std::stop_token stop)
 {
-    sink(DuplicateScanEvent::progress(0.08, QStringLiteral("Grouping by file size\u2026")));
+    sink(DuplicateScanEvent::progress(0.08, L10n::text(QStringLiteral("dup.stageSizes"))));
 
     // Size groups in the order their sizes first appear; members in input order.
     QHash<qint64, int> sizeSlot;

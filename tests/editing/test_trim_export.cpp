@@ -202,7 +202,7 @@ TEST(TrimExport, OneRangeInOriginalQualityIsCopiedPacketForPacket)
     EXPECT_EQ(copied, source.mid(50, 100));
     EXPECT_TRUE(hasAudio(out));
     EXPECT_NEAR(durationOf(out), 4.0, 0.1);
-    EXPECT_EQ(r.events.first().stage, "Aralıklar birleştiriliyor...");
+    EXPECT_EQ(r.events.first().stage, "Preparing…");
     EXPECT_TRUE(hiddenLeftovers(dir).isEmpty());
 }
 
@@ -231,7 +231,7 @@ TEST(TrimExport, SeveralRangesAreJoinedWithTheirSound)
                 EXPECT_GE(e.fraction, lastFraction);
                 lastFraction = e.fraction;
             }
-        EXPECT_EQ(r.events.first().stage, "Aralıklar ffmpeg ile birleştiriliyor...");
+        EXPECT_EQ(r.events.first().stage, "Joining the ranges with ffmpeg…");
         EXPECT_DOUBLE_EQ(lastFraction, 0.98);
         EXPECT_TRUE(hiddenLeftovers(dir).isEmpty());
     }
@@ -245,14 +245,14 @@ TEST(TrimExport, NothingToExportOrNothingToRunWith)
     const Result none = exportNow(src, {VideoClipSegment::make(1, 1.1)}, TrimExportPreset::passthrough,
                                   TrimSaveMode::saveAsNew);
     ASSERT_EQ(none.events.size(), 1);
-    EXPECT_EQ(none.events[0].message, kNoValidRange);
+    EXPECT_EQ(none.events[0].message, "Select at least one valid video range.");
 
     TrimExportOptions noFFmpeg;
     noFFmpeg.ffmpegPath = QString();
     const Result missing = exportNow(src, {VideoClipSegment::make(1, 3)}, TrimExportPreset::passthrough,
                                      TrimSaveMode::saveAsNew, noFFmpeg);
     ASSERT_EQ(missing.events.size(), 1);
-    EXPECT_EQ(missing.events[0].message, kFailurePrefix + "Bu format (MKV/WEBM/AVI) için ffmpeg bulunamadı.");
+    EXPECT_EQ(missing.events[0].message, "Export failed: Trimming needs ffmpeg, which was not found.");
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
@@ -263,9 +263,9 @@ TEST(TrimExport, BrokenFFmpegRunsNeverPassForSuccess)
     struct Case { const char *name; const char *script; const char *expected; };
     const Case cases[] = {
         {"empty output", "for last; do :; done\n: > \"$last\"\nexit 0", "The exported file is empty."},
-        {"silent failure", "exit 1", "ffmpeg failed twice (exit status 1) without an error message."},
+        {"silent failure", "exit 1", "ffmpeg failed twice without an error message. Exit status: 1."},
         {"error text", "echo 'Invalid data found' >&2\nexit 187", "Invalid data found"},
-        {"not UTF-8", "printf '\\377\\376' >&2\nexit 3", "ffmpeg hatası"},
+        {"not UTF-8", "printf '\\377\\376' >&2\nexit 3", "ffmpeg reported an error."},
     };
     for (const Case &c : cases) {
         for (TrimSaveMode mode : {TrimSaveMode::saveAsNew, TrimSaveMode::replaceOriginal}) {

@@ -166,8 +166,8 @@ TEST_P(MoveBadDestination, ThrowsFixedTextAndTouchesNothing)
         FAIL() << "no error";
     } catch (const FileOperationError &error) {
         EXPECT_EQ(error.kind(), FileOperationError::Kind::destinationNotDirectory);
-        EXPECT_EQ(error.localizedDescription(), QString::fromUtf8("Seçilen hedef geçerli bir klasör değil."));
-        EXPECT_STREQ(error.what(), "Seçilen hedef geçerli bir klasör değil.");
+        EXPECT_EQ(error.localizedDescription(), QString("The chosen destination is not a valid folder."));
+        EXPECT_STREQ(error.what(), "The chosen destination is not a valid folder.");
     }
     EXPECT_TRUE(QFile::exists(video.id));
 }

@@ -71,6 +71,12 @@ const QStringList kExpectedKeys = {
     "settings.general", "settings.ai",
     "tools.missingTitle", "tools.missingToast", "tools.missingFFmpeg", "tools.missingFFprobe", "tools.missingLibmpv",
     "tools.missingClipHelper", "tools.cannotPlayWithoutLibmpv",
+    "trim.noValidRange", "trim.failurePrefix", "trim.stagePreparing", "trim.stageExporting", "trim.stageJoining",
+    "trim.stageEncoding", "trim.stageSaving", "trim.noFFmpeg", "trim.ffmpegFailed", "trim.cannotStartFFmpeg",
+    "trim.unknownError", "trim.ffmpegCrashedTwice", "trim.ffmpegFailedTwice", "trim.noVideoTrack", "trim.tooShort",
+    "trim.outputMissing", "move.notAFolder", "dup.stageSizes", "dup.confirmSimilarTitle", "dup.confirmSimilarNote",
+    "settings.nativeEngine", "settings.codecs", "settings.visualEngine", "settings.model", "settings.installed",
+    "settings.indexedVideos", "settings.speech",
 };
 
 // Restores the stored language after each test so tests do not leak into each other.

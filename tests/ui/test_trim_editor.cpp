@@ -251,7 +251,7 @@ TEST(TrimEditorSheet, AResultPutInPlaceAfterTheUserCancelledStillReachesTheLibra
 
     sheet->startExport();
     EXPECT_DOUBLE_EQ(sheet->exportProgress(), 0.02);
-    EXPECT_EQ(sheet->exportStage(), "Exporting…");
+    EXPECT_EQ(sheet->exportStage(), "Exporting video…");
     ASSERT_TRUE(lktest::waitFor([&] { return steps->entered.load(); }, 120000));
     sheet->cancelExport(); // too late: the file is being put in place
     EXPECT_FALSE(sheet->isExporting());
@@ -267,6 +267,51 @@ TEST(TrimEditorSheet, AResultPutInPlaceAfterTheUserCancelledStillReachesTheLibra
 // Replace Original in the window: the inspector and the row's stored facts become the new
 // file's (as ffprobe reads them) and never show the old file's under its name; a toast
 // tells of the saved file. The 1080p preset brings a larger picture down to 1920x1080.
+// Every export runs ffmpeg: without it an MP4 opens for editing, but the export button stays
+// off and the editor says what is missing (in the interface language), so nothing is tried.
+TEST(TrimEditorWindow, WithoutFFmpegExportIsOffAndTheEditorSaysWhy)
+{
+    const QString folder = lktest::sandboxRoot() + "/home/Videos/NoTools";
+    const QString clip = folder + "/Harbour.mp4";
+    ASSERT_TRUE(lktest::makeClip(clip, 4, 320, 240, {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+    // The program looks for its tools only once, in fixed folders: hidden before the first look.
+    qputenv("LUMENKITE_HIDE_TOOLS", "ffmpeg");
+    QSettings().setValue("Lumenkite.language", "en");
+    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    parts.editorSheet = &VideoEditorSheet::create;
+    LumenkiteApp app(parts);
+    AppState *state = app.state();
+    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
+    const VideoFile source = *VideoFile::fromFile(clip);
+    state->setAllVideos({source});
+    state->rebuildTree(true);
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+
+    state->setVideoPendingEdit(source);
+    VideoEditorSheet *sheet = nullptr;
+    ASSERT_TRUE(lktest::waitFor([&] {
+        sheet = app.mainWindow()->findChild<VideoEditorSheet *>();
+        return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
+    }, 20000));
+    EXPECT_FALSE(sheet->hasFFmpeg());
+    EXPECT_FALSE(sheet->exportButton()->isEnabled());
+    ASSERT_TRUE(sheet->ffmpegMissingNote()->isVisible());
+    EXPECT_EQ(sheet->ffmpegMissingNote()->text(), "Trimming needs ffmpeg, which was not found.");
+    QTest::mouseClick(sheet->exportButton(), Qt::LeftButton);
+    sheet->startExport();
+    EXPECT_FALSE(sheet->isExporting());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Harbour.mp4"});
+
+    state->setLanguage(AppLanguage::de);
+    EXPECT_TRUE(lktest::waitFor([&] {
+        return sheet->ffmpegMissingNote()->text() == L10n::text("trim.noFFmpeg", AppLanguage::de);
+    }));
+    EXPECT_FALSE(sheet->exportButton()->isEnabled());
+}
+
 TEST(TrimEditorWindow, AReplacedFileShowsItsNewFactsEverywhere)
 {
     const QString folder = lktest::sandboxRoot() + "/home/Videos/Wide";

@@ -323,6 +323,14 @@ QFrame *divider(QWidget *parent, bool vertical = false)
 
 } // namespace
 
+bool VideoEditorSheet::hasFFmpeg() const
+{
+    // Unset: the located program; an empty path: none.
+    const std::optional<QString> &path = m_exportOptions.ffmpegPath ? m_exportOptions.ffmpegPath
+                                                                    : MediaMetadataService::ffmpegPath();
+    return path && !path->isEmpty();
+}
+
 QDialog *VideoEditorSheet::create(AppState *state, const VideoFile &video, QWidget *parent)
 {
     return new VideoEditorSheet(state, video, parent);
@@ -519,6 +527,16 @@ void VideoEditorSheet::build()
     list->addWidget(scroll);
     root->addLayout(list);
     root->addStretch(1);
+    // Every export runs ffmpeg: without it the editor says so before the user tries.
+    auto *noteRow = new QWidget(this);
+    auto *noteLayout = new QHBoxLayout(noteRow);
+    noteLayout->setContentsMargins(18, 0, 18, 10);
+    m_ffmpegNote = new ThemedLabel(tr_("trim.noFFmpeg"), LinearTheme::font(12, QFont::Medium), Tone::red, noteRow);
+    m_ffmpegNote->setObjectName("ffmpegMissingNote");
+    m_ffmpegNote->setWordWrap(true);
+    noteLayout->addWidget(m_ffmpegNote);
+    noteRow->setVisible(!hasFFmpeg());
+    root->addWidget(noteRow);
     root->addWidget(divider(this));
 
     // Footer: settings, or progress while exporting.
@@ -639,7 +657,8 @@ void VideoEditorSheet::refresh()
     // A button reads '&' as a shortcut marker; the texts are shown as they stand.
     m_export->setText(QString(m_segments.size() < 2 ? tr_("editor.trimExport") : tr_("editor.mergeExport"))
                           .replace("&", "&&"));
-    m_export->setEnabled(!m_segments.isEmpty() && m_totalDuration > 0);
+    m_export->setEnabled(!m_segments.isEmpty() && m_totalDuration > 0 && hasFFmpeg());
+    m_ffmpegNote->setText(tr_("trim.noFFmpeg"));
     m_footer->setCurrentIndex(m_isExporting ? 1 : 0);
     m_progress->setValue(int(std::lround(std::clamp(m_exportProgress, 0.0, 1.0) * 1000)));
     m_stageLabel->setText(m_exportStage);
@@ -841,11 +860,11 @@ void VideoEditorSheet::setSaveMode(TrimSaveMode mode)
 
 void VideoEditorSheet::startExport()
 {
-    if (m_isExporting || m_segments.isEmpty() || !(m_totalDuration > 0)) return;
+    if (m_isExporting || m_segments.isEmpty() || !(m_totalDuration > 0) || !hasFFmpeg()) return;
     m_controller->pause();
     m_isExporting = true;
     m_exportProgress = 0.02;
-    m_exportStage = QStringLiteral("Exporting…");
+    m_exportStage = tr_("trim.stageExporting");
     refresh();
 
     // The job reports to the application state, which outlives this sheet: a result that is

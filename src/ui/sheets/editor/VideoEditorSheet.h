@@ -86,6 +86,9 @@ public:
     QAbstractButton *playButton() const { return m_play; }
     QAbstractButton *closeButton() const { return m_close; }
     QPushButton *exportButton() const { return m_export; }
+    // Whether the ffmpeg every export runs is there; without it the export button stays off.
+    bool hasFFmpeg() const;
+    ThemedLabel *ffmpegMissingNote() const { return m_ffmpegNote; }
     QPushButton *footerCancelButton() const { return m_footerCancel; }
     QPushButton *progressCancelButton() const { return m_progressCancel; }
     QComboBox *presetPicker() const { return m_presetPicker; }
@@ -148,6 +151,7 @@ private:
     QComboBox *m_saveModePicker = nullptr;
     QPushButton *m_footerCancel = nullptr;
     QPushButton *m_export = nullptr;
+    ThemedLabel *m_ffmpegNote = nullptr;
     QProgressBar *m_progress = nullptr;
     ThemedLabel *m_stageLabel = nullptr;
     QPushButton *m_progressCancel = nullptr;
