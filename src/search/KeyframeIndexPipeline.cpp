@@ -60,12 +60,22 @@ const QStringList &labelVocabulary()
     static const QStringList words = [] {
         QStringList out;
         QSet<QString> seen;
+        const auto add = [&](const QString &w) {
+            if (!seen.contains(w)) {
+                seen.insert(w);
+                out.append(w);
+            }
+        };
+        // The words searches look for, then every label the tag table can show ("sky",
+        // "city", "person", ...): a label the model is never offered can never be a tag.
         for (const KeywordLabelGroup &group : VisualSearchService::keywordLabelTable())
             for (const QString &w : group.labelWords)
-                if (!seen.contains(w)) {
-                    seen.insert(w);
-                    out.append(w);
-                }
+                add(w);
+        // Sorted: the table is a hash, and the prompts' order keys their stored embeddings.
+        QStringList tagged = VisualSearchService::labelTranslationTR().keys();
+        tagged.sort();
+        for (const QString &w : std::as_const(tagged))
+            add(w);
         return out;
     }();
     return words;

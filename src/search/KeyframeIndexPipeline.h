@@ -59,7 +59,8 @@ FrameAnalysis analyzeFrame(const QImage &image, bool includeOCR, AppLanguage lan
 // kLabelThreshold or more.
 QHash<QString, float> zeroShotLabels(const std::vector<float> &imageEmbedding,
                                      const QList<std::pair<QString, std::vector<float>>> &labelEmbeddings);
-// The English label words of the keyword tables, each once, in table order.
+// The labels offered to the model, each once: the keyword tables' English words in table
+// order, then the tag table's other labels in alphabetical order.
 const QStringList &labelVocabulary();
 
 // Tesseract language string by interface language; `hasTurkish` whether tur data exists.

@@ -17,6 +17,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QAction>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
@@ -229,6 +232,40 @@ TEST_F(PaletteWindowTest, EscapeAndTheBackdropCloseWithoutRunningAnything)
     EXPECT_TRUE(waitFor([&] { return !state->showCommandPalette(); }));
 }
 
+// Every new list starts at its top, with its first row in sight below its section header,
+// and the trash row shows the key the menu shows.
+TEST_F(PaletteWindowTest, EachNewListStartsAtItsTopWithTheMenusShortcuts)
+{
+    select(*state, state->allVideos().mid(0, 2));
+    CommandPaletteView *palette = openPalette();
+    ASSERT_NE(palette, nullptr);
+    QScrollBar *bar = palette->list()->verticalScrollBar();
+    auto firstRowInSight = [&] {
+        const QList<QAbstractButton *> rows = palette->rows();
+        if (rows.isEmpty()) return false;
+        const QRect inViewport(rows.first()->mapTo(palette->list()->viewport(), QPoint(0, 0)), rows.first()->size());
+        return bar->value() == 0 && palette->list()->viewport()->rect().contains(inViewport);
+    };
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 0; })) << "the list needs to scroll for this check";
+    bar->setValue(bar->maximum());
+    type("c");
+    EXPECT_TRUE(waitFor(firstRowInSight));
+    bar->setValue(bar->maximum());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return !state->showCommandPalette(); }));
+
+    palette = openPalette();
+    ASSERT_NE(palette, nullptr);
+    bar = palette->list()->verticalScrollBar();
+    EXPECT_TRUE(waitFor(firstRowInSight));
+
+    const QuickCommand trash = PaletteModel::allCommands(state).last();
+    EXPECT_EQ(trash.id, "cmd-trash-selected");
+    const QAction *menuTrash = app->mainWindow()->findChild<QAction *>("trash");
+    ASSERT_NE(menuTrash, nullptr);
+    EXPECT_EQ(trash.shortcut.value_or(QString()), menuTrash->shortcut().toString());
+}
+
 TEST_F(PaletteWindowTest, AClickedCommandClosesThePaletteBeforeItsSheetOpens)
 {
     select(*state, state->allVideos().mid(0, 2));
@@ -269,16 +306,29 @@ TEST_F(PaletteWindowTest, SettingsAreReachedFromTheKeyboardAndSurviveARestart)
               L10n::text("settings.ai", AppLanguage::ja).replace('&', "&&"));
     EXPECT_EQ(compact->text(), L10n::text("toolbar.compactOn", AppLanguage::ja));
 
+    // The label says the state the box shows, both ways.
     compact->setFocus();
     QTest::keyClick(compact, Qt::Key_Space);
     EXPECT_FALSE(state->compactSingleChildFolders());
-    // The label keeps reading "ON"; the box shows the state.
+    EXPECT_FALSE(compact->isChecked());
+    EXPECT_EQ(compact->text(), L10n::text("toolbar.compactOff", AppLanguage::ja));
+    QTest::keyClick(compact, Qt::Key_Space);
+    EXPECT_TRUE(state->compactSingleChildFolders());
     EXPECT_EQ(compact->text(), L10n::text("toolbar.compactOn", AppLanguage::ja));
+    // Every row's label is in the chosen language.
+    QStringList labels;
+    for (const QLabel *l : window->findChildren<QLabel *>()) labels << l->text();
+    for (const char *key : {"settings.nativeEngine", "settings.codecs", "settings.visualEngine", "settings.indexedVideos"})
+        EXPECT_TRUE(labels.contains(L10n::text(key, AppLanguage::ja))) << key;
 
     auto *appearance = window->findChild<QComboBox *>("settingsAppearance");
     appearance->setFocus();
     QTest::keyClick(appearance, Qt::Key_End);
     EXPECT_EQ(state->appearance(), AppAppearance::dark);
+
+    // Escape closes the window.
+    QTest::keyClick(appearance, Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return !app->settingsWindow() || !app->settingsWindow()->isVisible(); }));
 
     // The language persists; appearance is kept only while the program runs.
     app.reset();

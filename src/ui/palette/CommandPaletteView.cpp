@@ -299,6 +299,9 @@ void CommandPaletteView::refresh()
         m_list->addWidget(none);
     }
     placePanel();
+    // A new list starts at its top: an offset kept from the last one would hide the first
+    // match under the section header.
+    m_scroll->verticalScrollBar()->setValue(0);
 }
 
 void CommandPaletteView::placePanel()
@@ -372,6 +375,7 @@ void CommandPaletteView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     placePanel();
+    m_scroll->verticalScrollBar()->setValue(0);
     // Typing goes to the search field at once.
     QTimer::singleShot(0, this, [this] {
         activateWindow();

@@ -23,6 +23,7 @@ public:
     QString query() const;
     QLineEdit *searchField() const { return m_field; }
     QWidget *panel() const { return m_panel; }
+    QScrollArea *list() const { return m_scroll; }
 
     // The lists for the current text, computed anew.
     QList<QuickCommand> commands() const;

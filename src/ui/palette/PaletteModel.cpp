@@ -70,7 +70,7 @@ QList<QuickCommand> allCommands(AppState *state)
                          state->setVideosPendingMove(now);
                          state->setShowMoveSheet(true);
                      }});
-        list.append({"cmd-trash-selected", t("ctx.trash") + count, t("toast.undo"), "trash", QStringLiteral("Ctrl+Del"),
+        list.append({"cmd-trash-selected", t("ctx.trash") + count, t("toast.undo"), "trash", QStringLiteral("Ctrl+Backspace"),
                      [state] { state->moveSelectedToTrash(state->selectedVideos()); }});
     }
     return list;

@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 
 namespace {
@@ -82,8 +83,9 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
     m_generalForm->addRow(new QLabel(general), m_appearance);
     m_generalForm->addRow(m_photos);
     m_generalForm->addRow(m_compact);
-    m_generalForm->addRow(QStringLiteral("Native Engine"), native);
-    m_generalForm->addRow(QStringLiteral("Optional Universal Codecs"), m_codecs);
+    m_native = native;
+    m_generalForm->addRow(new QLabel(general), native);
+    m_generalForm->addRow(new QLabel(general), m_codecs);
     m_missingTools = valueLabel(general);
     m_missingTools->setObjectName("settingsMissingTools");
     m_missingTools->setWordWrap(true);
@@ -118,10 +120,12 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
     m_indexed->setFont(LinearTheme::font(12, QFont::Normal, LinearTheme::Design::monospaced));
     auto *speech = valueLabel(ai);
     speech->setText(speechText());
-    m_aiForm->addRow(QStringLiteral("Visual Search Engine"), m_engine);
-    m_aiForm->addRow(QStringLiteral("Apple MobileCLIP-S2"), modelRow);
-    m_aiForm->addRow(QStringLiteral("Indexed Videos"), m_indexed);
-    m_aiForm->addRow(QStringLiteral("On-Device Speech Recognition"), speech);
+    m_modelRow = modelRow;
+    m_speech = speech;
+    m_aiForm->addRow(new QLabel(ai), m_engine);
+    m_aiForm->addRow(new QLabel(ai), modelRow);
+    m_aiForm->addRow(new QLabel(ai), m_indexed);
+    m_aiForm->addRow(new QLabel(ai), speech);
     m_tabs->addTab(ai, LinearTheme::symbol("sparkle.magnifyingglass"), QString());
 
     if (m_state) {
@@ -141,6 +145,11 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
                             &AppState::allVideosChanged, &AppState::aiIndexEntriesChanged})
             connect(m_state, signal, this, &SettingsView::refresh);
     }
+    // Escape closes the window, as it closes the sheets.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setObjectName("settingsEscape");
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] { window()->close(); });
     refresh();
 }
 
@@ -161,9 +170,18 @@ void SettingsView::refresh()
     if (auto *label = qobject_cast<QLabel *>(m_generalForm->labelForField(m_appearance))) label->setText(t("toolbar.theme"));
     m_photos->setText(t("sidebar.photosLibrary"));
     m_photos->setChecked(m_state->includePhotosLibrary());
-    // The label reads "ON" whatever the toggle's state: the box shows the state.
-    m_compact->setText(t("toolbar.compactOn"));
+    // The label says the state the box shows.
     m_compact->setChecked(m_state->compactSingleChildFolders());
+    m_compact->setText(t(m_state->compactSingleChildFolders() ? "toolbar.compactOn" : "toolbar.compactOff"));
+    const auto label = [](QFormLayout *form, QWidget *field, const QString &text) {
+        if (auto *l = qobject_cast<QLabel *>(form->labelForField(field))) l->setText(text);
+    };
+    label(m_generalForm, m_native, t("settings.nativeEngine"));
+    label(m_generalForm, m_codecs, t("settings.codecs"));
+    label(m_aiForm, m_engine, t("settings.visualEngine"));
+    label(m_aiForm, m_modelRow, t("settings.model"));
+    label(m_aiForm, m_indexed, t("settings.indexedVideos"));
+    label(m_aiForm, m_speech, t("settings.speech"));
     m_codecs->setText(codecsText(LibMPVLibrary::shared() != nullptr));
     const QStringList missing = MissingTools::messages(MissingTools::probe(), lang);
     m_missingTools->setText(missing.join(QLatin1Char('\n')));
@@ -176,7 +194,7 @@ void SettingsView::refresh()
     m_modelSize->setVisible(installed);
     m_removeButton->setVisible(installed);
     m_downloadButton->setVisible(!installed);
-    m_modelSize->setText(m_state->aiModelInstalledSizeText().value_or(QStringLiteral("Installed")));
+    m_modelSize->setText(m_state->aiModelInstalledSizeText().value_or(t("settings.installed")));
     m_removeButton->setText(t("ai.removeModel"));
     m_downloadButton->setText(t("ai.downloadShort"));
     m_indexed->setText(QString::number(m_state->indexedVideoCount()) + QStringLiteral(" / ") +

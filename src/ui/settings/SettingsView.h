@@ -24,7 +24,7 @@ public:
 
     void setModelRemover(ModelRemover remover) { m_remover = std::move(remover); }
 
-    // Fixed-English values of the rows, as shown.
+    // Values of the rows that name programs, the same in every language.
     static QString nativeEngineText();
     static QString codecsText(bool libmpvLoaded);
     static QString speechText();
@@ -52,6 +52,9 @@ private:
     QPushButton *m_removeButton = nullptr;
     QPushButton *m_downloadButton = nullptr;
     QLabel *m_indexed = nullptr;
+    QLabel *m_native = nullptr;
+    QLabel *m_speech = nullptr;
+    QWidget *m_modelRow = nullptr;
     bool m_refreshing = false;
 };
 
