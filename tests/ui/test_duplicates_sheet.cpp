@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
@@ -255,4 +257,96 @@ TEST_F(DuplicatesSheetTest, SimilarTabMarksOnlyVideosLinkedToTheKeptOneAndShowsT
     ASSERT_TRUE(settle("empty"));
     EXPECT_EQ(sheet->emptyTitle(), "No Visually Similar Videos Found");
     EXPECT_EQ(sheet->similarityLabelText(), "Similarity: 96%");
+}
+
+// After every slider move the ticks are exactly the rows labelled "Copy" in the groups shown,
+// "Close" stays where it was when the trash button appears, and trashing similar videos
+// (which are not identical) asks once, naming how many and how much, before anything goes.
+TEST_F(DuplicatesSheetTest, SimilarMarksFollowTheCopyLabelsAndTrashingAsksFirst)
+{
+    // A chain 12 degrees apart: A0-A1, A1-A2, A2-A3 about 0.98; A0-A2 and A1-A3 (24 degrees)
+    // about 0.91; A0-A3 0.81. B0-B1 10 degrees apart, far from the A chain.
+    struct Member { const char *name; int size; double degrees; };
+    const Member members[] = {{"A0.mp4", 40'000, 0}, {"A1.mp4", 30'000, 12}, {"A2.mp4", 20'000, 24},
+                              {"A3.mp4", 10'000, 36}, {"B0.mp4", 8'000, 90}, {"B1.mp4", 6'000, 100}};
+    QList<VideoFile> library;
+    VisualIndexMap entries;
+    char seed = 20;
+    for (const Member &m : members) {
+        library << realVideo(m.name, bytes(m.size, seed++));
+        VideoVisualIndexEntry e;
+        e.videoID = library.last().id;
+        e.clipEmbeddings = {towards(m.degrees), towards(m.degrees + 1)};
+        entries.insert(e.videoID, e);
+    }
+    open(library);
+    ASSERT_TRUE(settle("empty"));
+    // Where "Close" sits while nothing is marked.
+    spin(10);
+    const QRect closeAt = sheet->closeButton()->geometry();
+    state->setAiIndexEntries(entries);
+    sheet->setActiveTab(DuplicateTab::similar);
+    ASSERT_TRUE(settle("list"));
+
+    const QString copy = L10n::text("dup.copy", AppLanguage::en);
+    auto checkMarks = [&](const char *when) {
+        SCOPED_TRACE(when);
+        int labelled = 0;
+        for (const DuplicateGroupCard *card : sheet->cards()) {
+            const QStringList roles = card->roleTexts();
+            const QList<QAbstractButton *> boxes = card->checkBoxes();
+            ASSERT_EQ(roles.size(), boxes.size());
+            for (int i = 0; i < roles.size(); ++i) {
+                EXPECT_EQ(boxes[i]->isChecked(), roles[i] == copy) << card->title().toStdString() << " row " << i;
+                labelled += roles[i] == copy;
+            }
+        }
+        EXPECT_GT(labelled, 0);
+        EXPECT_EQ(sheet->selectedForTrash().size(), labelled);
+        EXPECT_TRUE(sheet->trashButtonText().contains("(" + QString::number(labelled) + " \u00b7"))
+            << sheet->trashButtonText().toStdString();
+        spin(10);
+        EXPECT_TRUE(sheet->trashButton()->isVisible());
+        EXPECT_EQ(sheet->closeButton()->geometry(), closeAt);
+        EXPECT_FALSE(sheet->trashButton()->geometry().intersects(closeAt));
+    };
+    checkMarks("90%");
+    EXPECT_EQ(names(sheet->selectedForTrash()), QStringList({"A1.mp4", "A2.mp4", "B1.mp4"}));
+    for (const int percent : {96, 85, 92, 90}) {
+        sheet->slider()->setValue(percent);
+        // While the new groups are found, the old marks cannot be acted on.
+        EXPECT_FALSE(sheet->trashButton()->isVisible());
+        ASSERT_TRUE(settle("list"));
+        checkMarks(QByteArray::number(percent).constData());
+    }
+    // At 96% only the direct neighbour of A0 looks like it.
+    sheet->slider()->setValue(96);
+    ASSERT_TRUE(settle("list"));
+    checkMarks("96% again");
+    EXPECT_EQ(names(sheet->selectedForTrash()), QStringList({"A1.mp4", "B1.mp4"}));
+
+    // The button asks first; Cancel keeps everything.
+    QTest::mouseClick(sheet->trashButton(), Qt::LeftButton);
+    QMessageBox *ask = sheet->trashConfirmation();
+    ASSERT_NE(ask, nullptr);
+    ASSERT_TRUE(waitFor([&] { return ask->isVisible(); }));
+    EXPECT_TRUE(ask->informativeText().startsWith("2 videos \u00b7 " + formatByteCount(30'000 + 6'000)))
+        << ask->informativeText().toStdString();
+    sheet->trashSelected();
+    EXPECT_EQ(sheet->findChildren<QMessageBox *>().size(), 1);
+    QTest::mouseClick(ask->findChild<QPushButton *>("confirmCancel"), Qt::LeftButton);
+    spin(20);
+    for (const VideoFile &v : library) EXPECT_TRUE(QFile::exists(v.id)) << v.name.toStdString();
+    EXPECT_EQ(sheet->selectedForTrash().size(), 2);
+
+    // Confirmed: exactly the two marked copies go, with undo.
+    QTest::mouseClick(sheet->trashButton(), Qt::LeftButton);
+    ask = sheet->trashConfirmation();
+    ASSERT_NE(ask, nullptr);
+    QTest::mouseClick(ask->findChild<QPushButton *>("confirmTrash"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !QFile::exists(home() + "/Dupes/A1.mp4"); }));
+    EXPECT_FALSE(QFile::exists(home() + "/Dupes/B1.mp4"));
+    for (const char *kept : {"A0.mp4", "A2.mp4", "A3.mp4", "B0.mp4"}) EXPECT_TRUE(QFile::exists(home() + "/Dupes/" + kept)) << kept;
+    ASSERT_TRUE(state->lastUndoRecord().has_value());
+    EXPECT_EQ(state->lastUndoRecord()->trashedItems.size(), 2);
 }

@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
@@ -85,7 +86,7 @@ protected:
 // One video of a group card.
 class GroupRow : public QWidget {
 public:
-    GroupRow(int index, const VideoFile &video, bool last, AppLanguage language, QWidget *parent)
+    GroupRow(int index, const VideoFile &video, bool copy, bool last, AppLanguage language, QWidget *parent)
         : QWidget(parent), m_id(video.id), m_last(last)
     {
         setObjectName(QStringLiteral("groupRow"));
@@ -107,6 +108,9 @@ public:
         m_role = new QLabel(L10n::text(keep ? QStringLiteral("dup.original") : QStringLiteral("dup.copy"), language), this);
         m_role->setObjectName(QStringLiteral("roleLabel"));
         m_role->setFont(sheetFont(10, QFont::DemiBold));
+        // A member that is no copy of the kept video (only like another member) is not called
+        // one: the labels name exactly what Auto-Select marks.
+        m_role->setVisible(keep || copy);
         m_keep = keep;
         line->addWidget(m_role, 0);
         line->addStretch(1);
@@ -133,7 +137,7 @@ public:
     }
     QCheckBox *check() const { return m_check; }
     const QString &id() const { return m_id; }
-    QString roleText() const { return m_role->text(); }
+    QString roleText() const { return m_role->isVisibleTo(this) ? m_role->text() : QString(); }
     void setMarked(bool marked)
     {
         if (m_check->isChecked() != marked) {
@@ -173,15 +177,19 @@ private:
     QLabel *m_role;
 };
 
-QList<QSet<QString>> copiesToMark(const QList<DuplicateVideoGroup> &groups)
+// The members a group calls copies: of identical files every one but the first; of similar
+// ones only those that look like the first themselves (a member joined to it only through
+// other members may look quite different). The labels and Auto-Select both read this.
+QSet<QString> copiesOf(const DuplicateVideoGroup &g)
 {
-    QList<QSet<QString>> out;
-    for (const DuplicateVideoGroup &g : groups) {
-        QSet<QString> ids;
-        for (qsizetype i = 1; i < g.videos.size(); ++i) ids.insert(g.videos[i].id);
-        out.append(ids);
-    }
-    return out;
+    QSet<QString> ids;
+    for (qsizetype i = 1; i < g.videos.size(); ++i) ids.insert(g.videos[i].id);
+    return ids;
+}
+
+QSet<QString> copiesOf(const SimilarVideoGroup &g)
+{
+    return g.videos.size() > 1 ? g.linkedTo(g.videos.first().id) : QSet<QString>{};
 }
 
 int roundPercent(double fraction) { return int(std::round(fraction * 100.0)); }
@@ -210,7 +218,7 @@ QList<Group> keepPresent(const QList<Group> &groups, const QHash<QString, qint64
 // ---- group card ----
 
 DuplicateGroupCard::DuplicateGroupCard(const QString &title, const QString &detail, const QList<VideoFile> &videos,
-                                       AppLanguage language, QWidget *parent)
+                                       const QSet<QString> &copies, AppLanguage language, QWidget *parent)
     : QWidget(parent), m_title(title), m_detail(detail)
 {
     setObjectName(QStringLiteral("groupCard"));
@@ -230,7 +238,7 @@ DuplicateGroupCard::DuplicateGroupCard(const QString &title, const QString &deta
     divider->setFixedHeight(1);
     col->addWidget(divider);
     for (qsizetype i = 0; i < videos.size(); ++i) {
-        auto *row = new GroupRow(int(i), videos[i], i + 1 == videos.size(), language, this);
+        auto *row = new GroupRow(int(i), videos[i], copies.contains(videos[i].id), i + 1 == videos.size(), language, this);
         connect(row->check(), &QCheckBox::toggled, this, [this, id = videos[i].id](bool on) { emit markToggled(id, on); });
         col->addWidget(row);
     }
@@ -485,18 +493,24 @@ DuplicatesSheetView::DuplicatesSheetView(AppState *state, QWidget *parent) : QDi
     m_footerNote->setObjectName(QStringLiteral("footerNote"));
     footer->addWidget(m_footerNote);
     footer->addStretch(1);
+    // The trash button comes and goes with the marks, so it stands left of "Close": Close keeps
+    // its corner, and a click aimed at it never lands on the trash button.
+    auto *trash = new QPushButton(this);
+    trash->setObjectName(QStringLiteral("trashButton"));
+    trash->setAutoDefault(false);
+    m_trash = trash;
+    // Its room is kept while it is hidden, so the footer's height (and Close) never shifts.
+    QSizePolicy keepRoom = trash->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    trash->setSizePolicy(keepRoom);
+    connect(trash, &QPushButton::clicked, this, &DuplicatesSheetView::trashSelected);
+    footer->addWidget(trash);
     auto *done = new QPushButton(this);
     done->setObjectName(QStringLiteral("doneButton"));
     done->setAutoDefault(false);
     m_done = done;
     connect(done, &QPushButton::clicked, this, &DuplicatesSheetView::closeSheet);
     footer->addWidget(done);
-    auto *trash = new QPushButton(this);
-    trash->setObjectName(QStringLiteral("trashButton"));
-    trash->setAutoDefault(false);
-    m_trash = trash;
-    connect(trash, &QPushButton::clicked, this, &DuplicatesSheetView::trashSelected);
-    footer->addWidget(trash);
     root->addLayout(footer);
 
     if (m_state) {
@@ -671,14 +685,10 @@ void DuplicatesSheetView::setMarked(const QString &videoID, bool marked)
 void DuplicatesSheetView::autoSelectCopies()
 {
     QSet<QString> ids;
-    if (m_activeTab == DuplicateTab::similar) {
-        // Only videos that look like the kept one themselves; a member joined to it only
-        // through other members may look quite different.
-        for (const SimilarVideoGroup &g : m_similarGroups)
-            if (g.videos.size() > 1) ids.unite(g.linkedTo(g.videos.first().id));
-    } else {
-        for (const QSet<QString> &copies : copiesToMark(m_exactGroups)) ids.unite(copies);
-    }
+    if (m_activeTab == DuplicateTab::similar)
+        for (const SimilarVideoGroup &g : m_similarGroups) ids.unite(copiesOf(g));
+    else
+        for (const DuplicateVideoGroup &g : m_exactGroups) ids.unite(copiesOf(g));
     m_selectedForTrash = ids;
     refreshMarks();
 }
@@ -725,6 +735,49 @@ qint64 DuplicatesSheetView::selectedBytes() const
 
 void DuplicatesSheetView::trashSelected()
 {
+    // Marks act only on the groups on screen.
+    if (markedVideos().isEmpty() || !m_state || contentState() != QLatin1String("list")) return;
+    if (m_activeTab == DuplicateTab::similar)
+        askToTrashSimilar();
+    else
+        trashMarked();
+}
+
+void DuplicatesSheetView::askToTrashSimilar()
+{
+    if (m_confirm) return;
+    const AppLanguage lang = m_state->language();
+    const QList<VideoFile> videos = markedVideos();
+    qint64 bytes = 0;
+    for (const VideoFile &v : videos) bytes += v.fileSize;
+    auto *box = new QMessageBox(this);
+    m_confirm = box;
+    box->setObjectName(QStringLiteral("similarTrashConfirm"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(L10n::text(QStringLiteral("dup.confirmSimilarTitle"), lang));
+    box->setText(L10n::text(QStringLiteral("dup.confirmSimilarTitle"), lang));
+    box->setInformativeText(QString::number(videos.size()) + ' ' + L10n::text(QStringLiteral("toolbar.videos"), lang) +
+                            QStringLiteral(" \u00b7 ") + formatByteCount(bytes) + QStringLiteral("\n\n") +
+                            L10n::text(QStringLiteral("dup.confirmSimilarNote"), lang));
+    QPushButton *cancel = box->addButton(L10n::text(QStringLiteral("toolbar.cancel"), lang), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("confirmCancel"));
+    QPushButton *confirm = box->addButton(L10n::text(QStringLiteral("dup.trashSelected"), lang), QMessageBox::DestructiveRole);
+    confirm->setObjectName(QStringLiteral("confirmTrash"));
+    // Return and Escape both keep the files: only a click on the red button trashes.
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    // What was asked about is what goes: if the marks changed meanwhile, nothing goes.
+    const QSet<QString> asked = m_selectedForTrash;
+    connect(box, &QMessageBox::buttonClicked, this, [this, confirm, asked](QAbstractButton *b) {
+        if (b == confirm && asked == m_selectedForTrash) trashMarked();
+    });
+    box->open();
+}
+
+void DuplicatesSheetView::trashMarked()
+{
     const QList<VideoFile> marked = markedVideos();
     if (marked.isEmpty() || !m_state) return;
     // Never every copy of an identical group, whichever tab marked them, and nothing that
@@ -758,9 +811,17 @@ void DuplicatesSheetView::applyAgainstLibrary()
             if (present.contains(l.first) && present.contains(l.second)) links.append(l);
         g.links = links;
     }
+    // Marks live only on rows shown: a member that left its group (or the library) is unmarked.
+    QSet<QString> shown;
+    if (m_activeTab == DuplicateTab::similar)
+        for (const SimilarVideoGroup &g : similar)
+            for (const VideoFile &v : g.videos) shown.insert(v.id);
+    else
+        for (const DuplicateVideoGroup &g : exact)
+            for (const VideoFile &v : g.videos) shown.insert(v.id);
     QSet<QString> marks;
     for (const QString &id : std::as_const(m_selectedForTrash))
-        if (present.contains(id)) marks.insert(id);
+        if (shown.contains(id)) marks.insert(id);
     if (exact == m_exactGroups && similar == m_similarGroups && marks == m_selectedForTrash) return;
     m_exactGroups = exact;
     m_similarGroups = similar;
@@ -794,8 +855,9 @@ QString DuplicatesSheetView::similarityLabelText() const
 QString DuplicatesSheetView::trashButtonText() const
 {
     const AppLanguage lang = m_state ? m_state->language() : AppLanguage::en;
+    // Count and size of the same videos: the marked ones of the groups shown.
     return L10n::text(QStringLiteral("dup.trashSelected"), lang) + QStringLiteral(" (") +
-           QString::number(m_selectedForTrash.size()) + QStringLiteral(" \u00b7 ") + formatByteCount(selectedBytes()) + ')';
+           QString::number(markedVideos().size()) + QStringLiteral(" \u00b7 ") + formatByteCount(selectedBytes()) + ')';
 }
 
 QString DuplicatesSheetView::emptyTitle() const
@@ -916,7 +978,8 @@ void DuplicatesSheetView::refresh()
 void DuplicatesSheetView::refreshMarks()
 {
     const LinearPalette pal = LinearPalette::of(this);
-    m_trash->setVisible(!m_selectedForTrash.isEmpty());
+    // No marks while a new search runs: the groups they were made on are no longer shown.
+    m_trash->setVisible(!m_selectedForTrash.isEmpty() && contentState() == QLatin1String("list"));
     m_trash->setText(trashButtonText());
     m_trash->setIcon(QIcon(LinearTheme::symbolPixmap(QStringLiteral("trash"), 13, Qt::white, devicePixelRatioF())));
     const QColor red = pal.systemRed();
@@ -960,7 +1023,9 @@ void DuplicatesSheetView::appendCards(int count)
             detail = '+' + formatByteCount(videos.size() >= 2 ? g.fileSize * qint64(videos.size() - 1) : 0) + ' ' +
                      L10n::text(QStringLiteral("dup.reclaimable"), lang);
         }
-        auto *card = new DuplicateGroupCard(title, detail, videos, lang, m_listBody);
+        auto *card = new DuplicateGroupCard(title, detail, videos,
+                                            similar ? copiesOf(m_similarGroups[i]) : copiesOf(m_exactGroups[i]), lang,
+                                            m_listBody);
         card->setMarks(m_selectedForTrash);
         connect(card, &DuplicateGroupCard::markToggled, this, &DuplicatesSheetView::setMarked);
         m_listLayout->insertWidget(m_listLayout->count() - 1, card);

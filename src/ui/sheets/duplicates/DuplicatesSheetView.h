@@ -15,6 +15,7 @@
 
 class QAbstractButton;
 class QLabel;
+class QMessageBox;
 class QProgressBar;
 class QScrollArea;
 class QSlider;
@@ -68,6 +69,7 @@ public:
     QString emptySubtitle() const;
     QAbstractButton *trashButton() const { return m_trash; }
     QAbstractButton *autoSelectButton() const { return m_autoSelect; }
+    QAbstractButton *closeButton() const { return m_done; }
     QAbstractButton *indexNowButton() const { return m_indexNow; }
     QSlider *slider() const { return m_slider; }
     QList<DuplicateGroupCard *> cards() const;
@@ -76,7 +78,9 @@ public:
     void cancelScan();
     void autoSelectCopies();
     void startSimilarScan();
+    // From the similar tab it first asks once (similar is not identical), naming count and size.
     void trashSelected();
+    QMessageBox *trashConfirmation() const { return m_confirm; }
     // Stops the exact scan and closes the sheet.
     void closeSheet();
 
@@ -96,6 +100,8 @@ private:
     void appendCards(int count);
     void refreshMarks();
     QList<VideoFile> markedVideos() const;
+    void askToTrashSimilar();
+    void trashMarked();
 
     QPointer<AppState> m_state;
     DuplicateTab m_activeTab = DuplicateTab::exact;
@@ -136,14 +142,16 @@ private:
     QVBoxLayout *m_listLayout;
     QAbstractButton *m_autoSelect, *m_done, *m_trash;
     ThemedLabel *m_footerNote;
+    QPointer<QMessageBox> m_confirm;
 };
 
 // One group: a header line and a row per video.
 class DuplicateGroupCard : public QWidget {
     Q_OBJECT
 public:
+    // `copies`: the members labelled as copies of the first, which is kept.
     DuplicateGroupCard(const QString &title, const QString &detail, const QList<VideoFile> &videos,
-                       AppLanguage language, QWidget *parent = nullptr);
+                       const QSet<QString> &copies, AppLanguage language, QWidget *parent = nullptr);
     QString title() const { return m_title; }
     QString detail() const { return m_detail; }
     // Each row's checkbox, keyed by video id, in row order.
