@@ -13,8 +13,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSettings>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,8 +75,8 @@ bool waitFor(const std::function<bool()> &done)
     return done();
 }
 
-// The window with the sheet over it, as a user sees them.
-bool capture(QWidget *window, QWidget *sheet, const QString &path)
+// The window with the sheet over it, and a prompt over the sheet, as a user sees them.
+bool capture(QWidget *window, QWidget *sheet, const QString &path, QWidget *prompt = nullptr)
 {
     QTest::qWait(300);
     QImage image = window->grab().toImage();
@@ -83,6 +85,9 @@ bool capture(QWidget *window, QWidget *sheet, const QString &path)
         p.fillRect(image.rect(), QColor(0, 0, 0, 60));
         const QPoint at((image.width() / image.devicePixelRatio() - sheet->width()) / 2, 28);
         p.drawPixmap(at, sheet->grab());
+        if (prompt)
+            p.drawPixmap(at + QPoint((sheet->width() - prompt->width()) / 2, (sheet->height() - prompt->height()) / 2),
+                         prompt->grab());
     }
     const bool ok = image.save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
@@ -106,13 +111,14 @@ int main(int argc, char **argv)
         state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(home)));
         state.setAllVideos(library);
         state.rebuildTree(true);
-        // Drone and Alps clips look alike; the Kyoto copies are identical anyway.
+        // Drone and Alps clips look alike; the Kyoto copies are identical anyway. The drone
+        // clips form a chain: the short one looks like the kept one only at a lower threshold.
         VisualIndexMap entries;
         const struct {
             int index;
             double degrees, lift;
-        } looks[] = {{7, 0, 0}, {8, 14, 0.05}, {9, 28, 0.1}, {10, 120, 0}, {11, 122, 0.05}, {0, 240, 0},
-                     {1, 240, 0}, {2, 240, 0}, {12, 300, 0}, {3, 60, 0}};
+        } looks[] = {{8, 0, 0}, {9, 14, 0.05}, {10, 28, 0.1}, {11, 120, 0}, {12, 122, 0.05}, {0, 240, 0},
+                     {1, 240, 0}, {2, 240, 0}, {6, 300, 0}, {3, 60, 0}};
         for (const auto &l : looks) {
             VideoVisualIndexEntry e;
             e.videoID = library[l.index].id;
@@ -147,6 +153,19 @@ int main(int argc, char **argv)
         sheet->setActiveTab(DuplicateTab::similar);
         if (!waitFor([&] { return sheet->contentState() == "list"; })) ++failures;
         failures += !capture(&window, sheet, out + "/duplicates-similar-" + scheme + ".png");
+        // A slider move: new groups, and the ticks follow their Copy labels.
+        sheet->slider()->setValue(86);
+        if (!waitFor([&] { return sheet->contentState() == "list"; })) ++failures;
+        failures += !capture(&window, sheet, out + "/duplicates-similar-86-" + scheme + ".png");
+        // Trashing similar videos asks first.
+        sheet->trashSelected();
+        if (QMessageBox *ask = sheet->trashConfirmation()) {
+            waitFor([&] { return ask->isVisible(); });
+            failures += !capture(&window, sheet, out + "/duplicates-similar-ask-" + scheme + ".png", ask);
+            ask->reject();
+        } else {
+            ++failures;
+        }
         sheet->closeSheet();
     }
     return failures ? 1 : 0;
