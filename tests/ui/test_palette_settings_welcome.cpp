@@ -391,6 +391,44 @@ TEST(WelcomeSheet, FirstStartShowsItAndGetStartedIsRecordedForTheNextStart)
     EXPECT_EQ(restarted.language(), AppLanguage::de);
 }
 
+// In every language, and after a switch made in the sheet itself, the whole app icon shows
+// below the language picker and every text fits inside the sheet.
+TEST(WelcomeSheet, TheIconAndEveryTextFitInEveryLanguage)
+{
+    settings().clear();
+    LumenkiteApp app(realParts(), makeSettingsView);
+    app.show();
+    OnboardingView *sheet = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        sheet = app.mainWindow()->findChild<OnboardingView *>();
+        return sheet && sheet->isVisible();
+    }));
+    for (const AppLanguage language : {AppLanguage::de, AppLanguage::ja, AppLanguage::en, AppLanguage::de}) {
+        SCOPED_TRACE(AppLanguageInfo::rawValue(language).toStdString());
+        sheet->languagePicker()->setCurrentIndex(int(AppLanguageInfo::allCases().indexOf(language)));
+        emit sheet->languagePicker()->activated(sheet->languagePicker()->currentIndex());
+        ASSERT_TRUE(waitFor([&] {
+            return sheet->getStartedButton() && sheet->getStartedButton()->text() == L10n::text("onb.getStarted", language) &&
+                   sheet->getStartedButton()->isVisible();
+        }));
+        spin(50);
+        auto *icon = sheet->findChild<QLabel *>("onboardingIcon");
+        ASSERT_NE(icon, nullptr);
+        const QRect iconAt(icon->mapTo(sheet, QPoint(0, 0)), icon->size());
+        const QRect pickerAt(sheet->languagePicker()->mapTo(sheet, QPoint(0, 0)), sheet->languagePicker()->size());
+        const QWidget *title = sheet->findChild<QWidget *>("onboardingTitle");
+        ASSERT_NE(title, nullptr);
+        EXPECT_GE(icon->height(), 78);
+        EXPECT_GE(iconAt.top(), pickerAt.bottom());
+        EXPECT_GE(title->mapTo(sheet, QPoint(0, 0)).y(), iconAt.bottom());
+        for (QWidget *w : sheet->findChildren<QWidget *>()) {
+            if (!w->isVisible() || w->parentWidget() != sheet) continue;
+            const QRect at(w->mapTo(sheet, QPoint(0, 0)), w->size());
+            EXPECT_TRUE(sheet->rect().contains(at)) << w->metaObject()->className() << " " << w->objectName().toStdString();
+        }
+    }
+}
+
 // A chooser that answers as the user would in the folder panel.
 struct CancelledChooser : FolderChooser {
     int asked = 0;

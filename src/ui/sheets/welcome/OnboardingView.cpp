@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -63,9 +64,14 @@ void OnboardingView::build()
 {
     // Keep the picker's focus across a rebuild, so the keyboard stays where it was.
     const bool pickerHadFocus = m_language && m_language->hasFocus();
+    QSet<QObject *> previous;
     if (QLayout *old = layout()) {
         for (QObject *child : children())
-            if (child->isWidgetType()) static_cast<QWidget *>(child)->deleteLater();
+            if (child->isWidgetType()) {
+                previous.insert(child);
+                static_cast<QWidget *>(child)->hide();
+                child->deleteLater();
+            }
         delete old;
     }
     const AppLanguage lang = m_state ? m_state->language() : AppLanguage::en;
@@ -98,6 +104,8 @@ void OnboardingView::build()
     icon->setPixmap(QApplication::windowIcon().pixmap(78, 78));
     if (icon->pixmap().isNull()) icon->setPixmap(QIcon(":/lumenkite/icons/app.svg").pixmap(78, 78));
     icon->setAlignment(Qt::AlignCenter);
+    // Never squeezed: a label's pixmap is cut, not scaled, when it gets less room.
+    icon->setFixedSize(540, 78);
     header->addWidget(icon);
     auto *title = new ThemedLabel(t("onb.welcome"), LinearTheme::font(24, QFont::Bold), Tone::label, this);
     title->setObjectName("onboardingTitle");
@@ -168,6 +176,11 @@ void OnboardingView::build()
     buttons->addWidget(m_start);
     root->addLayout(buttons);
     // 540 x 470, taller where a language's texts need more lines: wrapped texts are never cut.
+    // Widgets made while the sheet is shown stay hidden until shown, and a layout leaves
+    // hidden widgets out of its size: shown now, the new language's rows are all measured.
+    if (isVisible())
+        for (QObject *child : children())
+            if (child->isWidgetType() && !previous.contains(child)) static_cast<QWidget *>(child)->show();
     root->activate();
     setFixedSize(540, std::max(470, root->minimumSize().height()));
     if (pickerHadFocus) m_language->setFocus();
