@@ -538,7 +538,7 @@ int moveToTrash(const QString &sourcePath, QString &trashed)
 QString trashFailureLine(const QString &name, int error)
 {
     if (error == kNoTrashFolder)
-        return name + QStringLiteral(": The Trash folder could not be found.");
+        return name + QStringLiteral(": ") + L10n::text(QStringLiteral("error.noTrashFolder"));
     if (error == EROFS)
         return name + QStringLiteral(": ") + L10n::text(QStringLiteral("error.readOnly"));
     return failureLine(name, error);

@@ -429,6 +429,13 @@ constexpr Row kRows[] = {
     {"settings.installed", "Installed", "インストール済み", "Installiert"},
     {"settings.indexedVideos", "Indexed Videos", "インデックス済みの動画", "Indizierte Videos"},
     {"settings.speech", "On-Device Speech Recognition", "端末上の音声認識", "Spracherkennung auf dem Gerät"},
+    {"settings.codecsFound", "libmpv / ffmpeg detected", "libmpv / ffmpeg を検出", "libmpv / ffmpeg gefunden"},
+    {"settings.codecsNative", "MP4 / MOV / M4V / HEVC native", "MP4 / MOV / M4V / HEVC を標準で再生",
+     "MP4 / MOV / M4V / HEVC eingebaut"},
+    {"settings.speechOffline", "pocketsphinx en-US (offline)", "pocketsphinx en-US (オフライン)",
+     "pocketsphinx en-US (offline)"},
+    {"error.noTrashFolder", "The Trash folder could not be found.", "ゴミ箱フォルダが見つかりませんでした。",
+     "Der Papierkorb-Ordner wurde nicht gefunden."},
 };
 
 struct Entry {

@@ -76,7 +76,8 @@ const QStringList kExpectedKeys = {
     "trim.unknownError", "trim.ffmpegCrashedTwice", "trim.ffmpegFailedTwice", "trim.noVideoTrack", "trim.tooShort",
     "trim.outputMissing", "move.notAFolder", "dup.stageSizes", "dup.confirmSimilarTitle", "dup.confirmSimilarNote",
     "settings.nativeEngine", "settings.codecs", "settings.visualEngine", "settings.model", "settings.installed",
-    "settings.indexedVideos", "settings.speech",
+    "settings.indexedVideos", "settings.speech", "settings.codecsFound", "settings.codecsNative",
+    "settings.speechOffline", "error.noTrashFolder",
 };
 
 // Restores the stored language after each test so tests do not leak into each other.

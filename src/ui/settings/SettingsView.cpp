@@ -42,12 +42,15 @@ QFormLayout *groupedForm(QWidget *page)
 
 QString SettingsView::nativeEngineText() { return QStringLiteral("Qt Multimedia + GStreamer"); }
 
-QString SettingsView::codecsText(bool libmpvLoaded)
+QString SettingsView::codecsText(bool libmpvLoaded, AppLanguage language)
 {
-    return libmpvLoaded ? QStringLiteral("libmpv / ffmpeg detected") : QStringLiteral("MP4 / MOV / M4V / HEVC native");
+    return L10n::text(QLatin1String(libmpvLoaded ? "settings.codecsFound" : "settings.codecsNative"), language);
 }
 
-QString SettingsView::speechText() { return QStringLiteral("pocketsphinx en-US (Offline)"); }
+QString SettingsView::speechText(AppLanguage language)
+{
+    return L10n::text(QStringLiteral("settings.speechOffline"), language);
+}
 
 SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), m_state(state), m_remover(defaultModelRemover())
 {
@@ -119,7 +122,6 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
     m_indexed->setObjectName("settingsIndexed");
     m_indexed->setFont(LinearTheme::font(12, QFont::Normal, LinearTheme::Design::monospaced));
     auto *speech = valueLabel(ai);
-    speech->setText(speechText());
     m_modelRow = modelRow;
     m_speech = speech;
     m_aiForm->addRow(new QLabel(ai), m_engine);
@@ -182,7 +184,8 @@ void SettingsView::refresh()
     label(m_aiForm, m_modelRow, t("settings.model"));
     label(m_aiForm, m_indexed, t("settings.indexedVideos"));
     label(m_aiForm, m_speech, t("settings.speech"));
-    m_codecs->setText(codecsText(LibMPVLibrary::shared() != nullptr));
+    m_codecs->setText(codecsText(LibMPVLibrary::shared() != nullptr, lang));
+    m_speech->setText(speechText(lang));
     const QStringList missing = MissingTools::messages(MissingTools::probe(), lang);
     m_missingTools->setText(missing.join(QLatin1Char('\n')));
     if (auto *label = qobject_cast<QLabel *>(m_generalForm->labelForField(m_missingTools)))

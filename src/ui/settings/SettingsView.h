@@ -4,6 +4,7 @@
 // the playback engines) and a tab for the on-device search models. Every control writes
 // straight into the state; nothing waits for an OK.
 
+#include "library/L10n.h"
 #include "ui/window/ModelRemoval.h"
 
 #include <QPointer>
@@ -24,10 +25,10 @@ public:
 
     void setModelRemover(ModelRemover remover) { m_remover = std::move(remover); }
 
-    // Values of the rows that name programs, the same in every language.
+    // Values of the rows about the engines.
     static QString nativeEngineText();
-    static QString codecsText(bool libmpvLoaded);
-    static QString speechText();
+    static QString codecsText(bool libmpvLoaded, AppLanguage language);
+    static QString speechText(AppLanguage language);
 
     QTabWidget *tabs() const { return m_tabs; }
 
