@@ -1,6 +1,7 @@
 #include "OutputValidation.h"
 
 #include "library/FileNames.h"
+#include "library/L10n.h"
 
 #include <QFileInfo>
 
@@ -69,20 +70,19 @@ static Check validateFacts(const QString &path, double expectedSeconds, StreamFa
     const QFileInfo info(path);
     check.size = info.exists() ? info.size() : 0;
     if (check.size <= 0) {
-        check.message = QStringLiteral("The exported file is empty.");
+        check.message = L10n::text(QStringLiteral("edit.outputEmpty"));
         return check;
     }
     const StreamFacts facts = probeStreams(path);
     if (factsOut) *factsOut = facts;
     check.duration = facts.duration;
     if (!facts.readable || !(facts.duration > 0)) {
-        check.message = QStringLiteral("The exported file cannot be read as a video.");
+        check.message = L10n::text(QStringLiteral("edit.outputUnreadable"));
         return check;
     }
     if (std::abs(facts.duration - expectedSeconds) > durationTolerance(expectedSeconds)) {
-        check.message = QStringLiteral("The exported file lasts ") + QString::number(facts.duration, 'f', 1) +
-                        QStringLiteral(" s instead of ") + QString::number(expectedSeconds, 'f', 1) +
-                        QStringLiteral(" s.");
+        check.message = L10n::text(QStringLiteral("edit.outputLength")) + ' ' + QString::number(facts.duration, 'f', 1) +
+                        QStringLiteral(" s / ") + QString::number(expectedSeconds, 'f', 1) + QStringLiteral(" s");
         return check;
     }
     check.ok = true;
@@ -100,9 +100,8 @@ Check validateExact(const QString &path, double expectedSeconds, double frameRat
     if (std::abs(video - expectedSeconds) > frames * frameDuration(frameRate) + 0.001) {
         check.ok = false;
         check.duration = video;
-        check.message = QStringLiteral("The exported video lasts ") + QString::number(video, 'f', 2) +
-                        QStringLiteral(" s instead of ") + QString::number(expectedSeconds, 'f', 2) +
-                        QStringLiteral(" s.");
+        check.message = L10n::text(QStringLiteral("edit.outputLength")) + ' ' + QString::number(video, 'f', 2) +
+                        QStringLiteral(" s / ") + QString::number(expectedSeconds, 'f', 2) + QStringLiteral(" s");
     }
     return check;
 }

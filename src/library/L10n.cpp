@@ -434,6 +434,12 @@ constexpr Row kRows[] = {
      "MP4 / MOV / M4V / HEVC eingebaut"},
     {"settings.speechOffline", "pocketsphinx en-US (offline)", "pocketsphinx en-US (オフライン)",
      "pocketsphinx en-US (offline)"},
+    {"edit.outputEmpty", "The exported file is empty.", "書き出したファイルが空です。", "Die exportierte Datei ist leer."},
+    {"edit.outputUnreadable", "The exported file cannot be read as a video.", "書き出したファイルを動画として読み込めません。",
+     "Die exportierte Datei lässt sich nicht als Video lesen."},
+    {"edit.outputLength", "The result does not last as long as the kept time (result / expected):",
+     "結果の長さが残した範囲と一致しません (結果 / 期待値):",
+     "Das Ergebnis ist nicht so lang wie die behaltene Zeit (Ergebnis / erwartet):"},
     {"error.noTrashFolder", "The Trash folder could not be found.", "ゴミ箱フォルダが見つかりませんでした。",
      "Der Papierkorb-Ordner wurde nicht gefunden."},
 };

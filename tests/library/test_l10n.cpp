@@ -77,7 +77,7 @@ const QStringList kExpectedKeys = {
     "trim.outputMissing", "move.notAFolder", "dup.stageSizes", "dup.confirmSimilarTitle", "dup.confirmSimilarNote",
     "settings.nativeEngine", "settings.codecs", "settings.visualEngine", "settings.model", "settings.installed",
     "settings.indexedVideos", "settings.speech", "settings.codecsFound", "settings.codecsNative",
-    "settings.speechOffline", "error.noTrashFolder",
+    "settings.speechOffline", "error.noTrashFolder", "edit.outputEmpty", "edit.outputUnreadable", "edit.outputLength",
 };
 
 // Restores the stored language after each test so tests do not leak into each other.
