@@ -363,17 +363,25 @@ TEST_F(PaletteWindowTest, AFailedModelRemovalShowsTheErrorAndStillRefreshesTheSt
     EXPECT_EQ(view.findChild<QLabel *>("settingsIndexed")->text(), "0 / 14");
 }
 
+// The window of a first start, and the welcome sheet it shows.
+OnboardingView *showWelcome(LumenkiteApp &app)
+{
+    app.show();
+    OnboardingView *sheet = nullptr;
+    waitFor([&] {
+        sheet = app.mainWindow()->findChild<OnboardingView *>();
+        return sheet && sheet->isVisible();
+    });
+    return sheet && sheet->isVisible() ? sheet : nullptr;
+}
+
 TEST(WelcomeSheet, FirstStartShowsItAndGetStartedIsRecordedForTheNextStart)
 {
     settings().clear();
     {
         LumenkiteApp app(realParts(), makeSettingsView);
-        app.show();
-        OnboardingView *sheet = nullptr;
-        ASSERT_TRUE(waitFor([&] {
-            sheet = app.mainWindow()->findChild<OnboardingView *>();
-            return sheet && sheet->isVisible();
-        }));
+        OnboardingView *sheet = showWelcome(app);
+        ASSERT_NE(sheet, nullptr);
         QApplication::setActiveWindow(sheet);
         ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
         // The language picker, from the keyboard: the whole sheet switches at once.
@@ -397,12 +405,8 @@ TEST(WelcomeSheet, TheIconAndEveryTextFitInEveryLanguage)
 {
     settings().clear();
     LumenkiteApp app(realParts(), makeSettingsView);
-    app.show();
-    OnboardingView *sheet = nullptr;
-    ASSERT_TRUE(waitFor([&] {
-        sheet = app.mainWindow()->findChild<OnboardingView *>();
-        return sheet && sheet->isVisible();
-    }));
+    OnboardingView *sheet = showWelcome(app);
+    ASSERT_NE(sheet, nullptr);
     for (const AppLanguage language : {AppLanguage::de, AppLanguage::ja, AppLanguage::en, AppLanguage::de}) {
         SCOPED_TRACE(AppLanguageInfo::rawValue(language).toStdString());
         sheet->languagePicker()->setCurrentIndex(int(AppLanguageInfo::allCases().indexOf(language)));

@@ -61,6 +61,37 @@ struct Timeline {
     }
 };
 
+// The real window over one clip of `folder`, with the trim editor as its editor sheet.
+std::unique_ptr<LumenkiteApp> editorWindow(const QString &folder, const VideoFile &source, bool withInspector = false)
+{
+    QSettings().setValue("Lumenkite.language", "en");
+    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
+    ContentViewParts parts;
+    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
+    if (withInspector) parts.inspector = makeInspectorPane;
+    parts.editorSheet = &VideoEditorSheet::create;
+    auto app = std::make_unique<LumenkiteApp>(parts);
+    AppState *state = app->state();
+    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
+    state->setAllVideos({source});
+    state->rebuildTree(true);
+    app->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(app->mainWindow()));
+    return app;
+}
+
+// The editor the window opens for `source`, once it knows the clip's length.
+VideoEditorSheet *openEditor(LumenkiteApp &app, const VideoFile &source)
+{
+    app.state()->setVideoPendingEdit(source);
+    VideoEditorSheet *sheet = nullptr;
+    lktest::waitFor([&] {
+        sheet = app.mainWindow()->findChild<VideoEditorSheet *>();
+        return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
+    }, 20000);
+    return sheet && sheet->totalDuration() > 0 ? sheet : nullptr;
+}
+
 } // namespace
 
 TEST(FilmstripTimeline, HandleDragsStopAtNeighboursAndTheMinimumLength)
@@ -131,20 +162,10 @@ TEST(TrimEditorWindow, FromTheContextMenuToANewFileInTheLibrary)
                                  {"-c:v", "libx264", "-preset", "ultrafast", "-g", "50", "-pix_fmt", "yuv420p",
                                   "-c:a", "aac"},
                                  true));
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-
-    ContentViewParts parts;
-    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
-    parts.editorSheet = &VideoEditorSheet::create;
-    LumenkiteApp app(parts);
-    AppState *state = app.state();
-    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
     const VideoFile source = *VideoFile::fromFile(clip);
-    state->setAllVideos({source});
-    state->rebuildTree(true);
-    app.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    const auto window = editorWindow(folder, source);
+    LumenkiteApp &app = *window;
+    AppState *state = app.state();
 
     std::unique_ptr<QMenu> menu(LumenkiteRowView::makeContextMenu(*state, source, nullptr));
     QAction *trim = menu->findChild<QAction *>("ctx.trim");
@@ -276,26 +297,11 @@ TEST(TrimEditorWindow, WithoutFFmpegExportIsOffAndTheEditorSaysWhy)
     ASSERT_TRUE(lktest::makeClip(clip, 4, 320, 240, {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
     // The program looks for its tools only once, in fixed folders: hidden before the first look.
     qputenv("LUMENKITE_HIDE_TOOLS", "ffmpeg");
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-    ContentViewParts parts;
-    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
-    parts.editorSheet = &VideoEditorSheet::create;
-    LumenkiteApp app(parts);
-    AppState *state = app.state();
-    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
     const VideoFile source = *VideoFile::fromFile(clip);
-    state->setAllVideos({source});
-    state->rebuildTree(true);
-    app.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
-
-    state->setVideoPendingEdit(source);
-    VideoEditorSheet *sheet = nullptr;
-    ASSERT_TRUE(lktest::waitFor([&] {
-        sheet = app.mainWindow()->findChild<VideoEditorSheet *>();
-        return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
-    }, 20000));
+    const auto window = editorWindow(folder, source);
+    AppState *state = window->state();
+    VideoEditorSheet *sheet = openEditor(*window, source);
+    ASSERT_NE(sheet, nullptr);
     EXPECT_FALSE(sheet->hasFFmpeg());
     EXPECT_FALSE(sheet->exportButton()->isEnabled());
     ASSERT_TRUE(sheet->ffmpegMissingNote()->isVisible());
@@ -318,32 +324,18 @@ TEST(TrimEditorWindow, AReplacedFileShowsItsNewFactsEverywhere)
     const QString clip = folder + "/Wide.mp4";
     ASSERT_TRUE(lktest::ffmpegOutput(clip, {"-f", "lavfi", "-i", "testsrc2=size=2560x1440:rate=10:duration=3", "-c:v",
                                             "libx264", "-preset", "ultrafast", "-g", "10", "-pix_fmt", "yuv420p"}));
-    QSettings().setValue("Lumenkite.language", "en");
-    QSettings().setValue("Lumenkite.hasCompletedOnboarding", true);
-    ContentViewParts parts;
-    parts.treePane = [](AppState *state, QWidget *parent) -> QWidget * { return new LumenkitePane(state, parent); };
-    parts.inspector = makeInspectorPane;
-    parts.editorSheet = &VideoEditorSheet::create;
-    LumenkiteApp app(parts);
-    AppState *state = app.state();
-    state->setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(folder)));
     const VideoFile source = *VideoFile::fromFile(clip);
-    state->setAllVideos({source});
-    state->rebuildTree(true);
-    app.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    const auto window = editorWindow(folder, source, true);
+    LumenkiteApp &app = *window;
+    AppState *state = app.state();
     state->selectVideo(source);
     state->setShowInspector(true);
     InspectorPlayerView *inspector = inspectorFor(state);
     ASSERT_TRUE(inspector);
     ASSERT_TRUE(lktest::waitFor([&] { return inspector->mediaInfo() && inspector->mediaInfo()->width == 2560; }, 20000));
 
-    state->setVideoPendingEdit(source);
-    VideoEditorSheet *sheet = nullptr;
-    ASSERT_TRUE(lktest::waitFor([&] {
-        sheet = app.mainWindow()->findChild<VideoEditorSheet *>();
-        return sheet && sheet->isVisible() && sheet->totalDuration() > 0;
-    }, 20000));
+    VideoEditorSheet *sheet = openEditor(app, source);
+    ASSERT_NE(sheet, nullptr);
     sheet->applyDuration(1.5); // the kept range: 0 to 1.5 s
     sheet->setExportPreset(TrimExportPreset::h2641080p);
     sheet->setSaveMode(TrimSaveMode::replaceOriginal);

@@ -483,34 +483,27 @@ DuplicatesSheetView::DuplicatesSheetView(AppState *state, QWidget *parent) : QDi
     auto *footer = new QHBoxLayout;
     footer->setContentsMargins(16, 12, 16, 12);
     footer->setSpacing(10);
-    auto *autoSelect = new QPushButton(this);
-    autoSelect->setObjectName(QStringLiteral("autoSelectButton"));
-    autoSelect->setAutoDefault(false);
-    m_autoSelect = autoSelect;
-    connect(autoSelect, &QPushButton::clicked, this, &DuplicatesSheetView::autoSelectCopies);
-    footer->addWidget(autoSelect);
+    const auto footerButton = [this, footer](const char *name, void (DuplicatesSheetView::*action)()) {
+        auto *button = new QPushButton(this);
+        button->setObjectName(QLatin1String(name));
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, action);
+        footer->addWidget(button);
+        return button;
+    };
+    m_autoSelect = footerButton("autoSelectButton", &DuplicatesSheetView::autoSelectCopies);
     m_footerNote = new ThemedLabel({}, sheetFont(11), Tone::secondary, this);
     m_footerNote->setObjectName(QStringLiteral("footerNote"));
     footer->addWidget(m_footerNote);
     footer->addStretch(1);
     // The trash button comes and goes with the marks, so it stands left of "Close": Close keeps
-    // its corner, and a click aimed at it never lands on the trash button.
-    auto *trash = new QPushButton(this);
-    trash->setObjectName(QStringLiteral("trashButton"));
-    trash->setAutoDefault(false);
-    m_trash = trash;
-    // Its room is kept while it is hidden, so the footer's height (and Close) never shifts.
-    QSizePolicy keepRoom = trash->sizePolicy();
+    // its corner, and a click aimed at it never lands on the trash button. Its room is kept
+    // while it is hidden, so the footer's height (and Close) never shifts.
+    m_trash = footerButton("trashButton", &DuplicatesSheetView::trashSelected);
+    QSizePolicy keepRoom = m_trash->sizePolicy();
     keepRoom.setRetainSizeWhenHidden(true);
-    trash->setSizePolicy(keepRoom);
-    connect(trash, &QPushButton::clicked, this, &DuplicatesSheetView::trashSelected);
-    footer->addWidget(trash);
-    auto *done = new QPushButton(this);
-    done->setObjectName(QStringLiteral("doneButton"));
-    done->setAutoDefault(false);
-    m_done = done;
-    connect(done, &QPushButton::clicked, this, &DuplicatesSheetView::closeSheet);
-    footer->addWidget(done);
+    m_trash->setSizePolicy(keepRoom);
+    m_done = footerButton("doneButton", &DuplicatesSheetView::closeSheet);
     root->addLayout(footer);
 
     if (m_state) {
