@@ -130,7 +130,7 @@ bool FileSteps::trash(const QString &path, QString *error)
 bool FileSteps::makeFolder(const QString &path, QString *error)
 {
     if (QDir().mkdir(path)) return true;
-    if (error) *error = QStringLiteral("Could not create ") + path;
+    if (error) *error = L10n::text(QStringLiteral("edit.couldNotCreate")) + ' ' + path;
     return false;
 }
 
@@ -139,15 +139,25 @@ void FileSteps::removeFolder(const QString &path) { QDir().rmdir(path); }
 
 std::shared_ptr<FileSteps> realFileSteps() { return std::make_shared<FileSteps>(); }
 
-static QString reasonText(const QString &reason) { return reason.isEmpty() ? QStringLiteral("unknown error") : reason; }
+static QString reasonText(const QString &reason)
+{
+    return reason.isEmpty() ? L10n::text(QStringLiteral("trim.unknownError")) : reason;
+}
+
+static QString t(const char *key) { return L10n::text(QLatin1String(key)); }
+
+// "Could not save TARGET: REASON."
+static QString saveFailure(const QString &target, const QString &reason)
+{
+    return t("edit.couldNotSave") + ' ' + target + QStringLiteral(": ") + reasonText(reason) + '.';
+}
 
 Outcome placeNew(const QString &finished, const QString &target, FileSteps &steps)
 {
     Outcome out;
     QString error;
     if (!steps.rename(finished, target, &error)) {
-        out.message = QStringLiteral("Could not save ") + target + QStringLiteral(": ") + reasonText(error) +
-                      QStringLiteral(".");
+        out.message = saveFailure(target, error);
         return out;
     }
     out.ok = true;
@@ -158,9 +168,8 @@ Outcome placeNew(const QString &finished, const QString &target, FileSteps &step
 // Where the original is after a step that failed: someone else may have moved it away.
 static QString whereTheOriginalIs(const QString &original)
 {
-    return identityOf(original).exists ? QStringLiteral(" The original stays at ") + original + QStringLiteral(".")
-                                       : QStringLiteral(" The original is no longer at ") + original +
-                                             QStringLiteral(".");
+    return ' ' + t(identityOf(original).exists ? "edit.originalStaysAt" : "edit.originalNoLongerAt") + ' ' + original +
+           '.';
 }
 
 Outcome replaceOriginal(const QString &finished, const QString &original, const QString &target, FileSteps &steps,
@@ -171,8 +180,7 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
     if (standardizedPath(target) != standardizedPath(original)) {
         // Another name: the new file goes in first; only then does the original leave.
         if (!steps.rename(finished, target, &error)) {
-            out.message = QStringLiteral("Could not save ") + target + QStringLiteral(": ") + reasonText(error) +
-                          QStringLiteral(".") + whereTheOriginalIs(original);
+            out.message = saveFailure(target, error) + whereTheOriginalIs(original);
             return out;
         }
         if (!steps.trash(original, &error)) {
@@ -180,13 +188,12 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
                 // Gone meanwhile: the new file is now the only copy, so it stays.
                 out.ok = out.replaced = true;
                 out.outputPath = target;
-                out.remark = QStringLiteral("The original was no longer at ") + original + QStringLiteral(".");
+                out.remark = t("edit.originalNoLongerAt") + ' ' + original + '.';
                 return out;
             }
             // The original never left its place, so the new copy can go again.
             steps.removeFile(target);
-            out.message = QStringLiteral("Could not move the original to the Trash: ") + reasonText(error) +
-                          QStringLiteral(".") + whereTheOriginalIs(original);
+            out.message = t("edit.originalTrashFailed") + ' ' + reasonText(error) + '.' + whereTheOriginalIs(original);
             return out;
         }
         out.ok = out.replaced = true;
@@ -201,27 +208,23 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
     const QString backup = folder + QLatin1Char('/') + QFileInfo(original).fileName();
     if (settingAside) settingAside(folder);
     if (!steps.makeFolder(folder, &error)) {
-        out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) + QStringLiteral(".") +
-                      whereTheOriginalIs(original);
+        out.message = t("edit.setAsideFailed") + ' ' + reasonText(error) + '.' + whereTheOriginalIs(original);
         return out;
     }
     if (!steps.rename(original, backup, &error)) {
         steps.removeFolder(folder);
-        out.message = QStringLiteral("Could not set the original aside: ") + reasonText(error) + QStringLiteral(".") +
-                      whereTheOriginalIs(original);
+        out.message = t("edit.setAsideFailed") + ' ' + reasonText(error) + '.' + whereTheOriginalIs(original);
         return out;
     }
     if (!steps.rename(finished, target, &error)) {
         QString restoreError;
         if (steps.rename(backup, original, &restoreError)) {
             steps.removeFolder(folder);
-            out.message = QStringLiteral("Could not save ") + target + QStringLiteral(": ") + reasonText(error) +
-                          QStringLiteral(". The original stays at ") + original + QStringLiteral(".");
+            out.message = saveFailure(target, error) + ' ' + t("edit.originalStaysAt") + ' ' + original + '.';
         } else {
             out.keepFinished = true;
-            out.message = QStringLiteral("Could not save ") + target + QStringLiteral(": ") + reasonText(error) +
-                          QStringLiteral(". The original is at ") + backup + QStringLiteral(" and the new file at ") +
-                          finished + QStringLiteral(".");
+            out.message = saveFailure(target, error) + ' ' + t("edit.originalIsAt") + ' ' + backup + QStringLiteral("; ") +
+                          t("edit.newFileIsAt") + ' ' + finished + '.';
         }
         return out;
     }
@@ -231,8 +234,8 @@ Outcome replaceOriginal(const QString &finished, const QString &original, const 
         steps.removeFolder(folder);
     } else {
         out.originalKept = true;
-        out.remark = QStringLiteral("The original could not be moved to the Trash (") + reasonText(error) +
-                     QStringLiteral("); it is kept at ") + backup + QStringLiteral(".");
+        out.remark = t("edit.originalTrashFailed") + ' ' + reasonText(error) + QStringLiteral(". ") +
+                     t("edit.originalIsAt") + ' ' + backup + '.';
     }
     return out;
 }

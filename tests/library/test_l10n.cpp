@@ -78,6 +78,8 @@ const QStringList kExpectedKeys = {
     "settings.nativeEngine", "settings.codecs", "settings.visualEngine", "settings.model", "settings.installed",
     "settings.indexedVideos", "settings.speech", "settings.codecsFound", "settings.codecsNative",
     "settings.speechOffline", "error.noTrashFolder", "edit.outputEmpty", "edit.outputUnreadable", "edit.outputLength",
+    "edit.couldNotCreate", "edit.couldNotSave", "edit.originalStaysAt", "edit.originalNoLongerAt", "edit.originalIsAt",
+    "edit.newFileIsAt", "edit.originalTrashFailed", "edit.setAsideFailed",
 };
 
 // Restores the stored language after each test so tests do not leak into each other.
