@@ -182,11 +182,15 @@ TEST(SearchMomentsWindow, SceneAndSpeechHitsShowAChipForEachMoment)
         VideoFile video;
         bool speech;
     } cases[] = {{"lighthouse", scene, false}, {"weather", talk, true}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.query);
-        // Selected first, then searched: the card fills in while it is on screen.
-        w.state->selectVideo(c.video);
+    for (const auto &c : cases)
+        for (const bool selectedFirst : {true, false}) {
+        SCOPED_TRACE(std::string(c.query) + (selectedFirst ? ", selected first" : ", searched first"));
+        // Selected first, the card fills in while it is on screen; searched first, it is
+        // made when the row is chosen.
+        select(*w.state, {});
+        if (selectedFirst) w.state->selectVideo(c.video);
         ASSERT_TRUE(w.search(c.query, c.video.id));
+        if (!selectedFirst) w.state->selectVideo(c.video);
         const VisualSearchHit hit = w.state->aiSearchHits().value(c.video.id);
         EXPECT_EQ(hit.isSpeechMatch, c.speech);
         EXPECT_FALSE(hit.isOCRMatch);
