@@ -7,6 +7,7 @@ phone clip turned by its track header, each in light and dark, and again in the 
 
 usage: inspector_screenshots.py BUILD_DIR OUT_DIR   (run under an X server, e.g. xvfb-run)
 """
+import json
 import os
 import shutil
 import subprocess
@@ -68,9 +69,67 @@ def write_visual_index(folder: str, video_id: str) -> None:
         json.dump({"/elsewhere/broken.mp4": broken, video_id: entry}, f, ensure_ascii=False)
 
 
+def write_search_hits(home: str, env: dict, scene: str, talk: str) -> bool:
+    """The small test model installed, a scene clip whose keyframes carry the embedding of the
+    words "lighthouse" (as a picture of one would) and a transcript of the talking clip: a
+    visual search for either word lists the clip with its moments."""
+    import base64
+    fixtures = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "clip-fixtures")
+    helper = os.path.join(os.path.dirname(program_path), "..", "clip", "lumenkite-clip")
+    data = os.path.join(env["XDG_DATA_HOME"], "Lumenkite")
+    models = os.path.join(data, "Models")
+    os.makedirs(models, exist_ok=True)
+    tiny = os.path.join(fixtures, "tiny-mobileclip.safetensors")
+    vocab = os.path.join(models, "bpe_simple_vocab_16e6.txt")
+    with open(vocab, "wb") as f:
+        if subprocess.run(["gzip", "-dc", os.path.join(fixtures, "bpe_simple_vocab_16e6.txt.gz")], stdout=f).returncode:
+            return False
+    if subprocess.run([helper, "fuse", "--model", tiny, "--heads", "2", "--out", models]).returncode:
+        return False
+    vector = [0.0]
+    for text in ("lighthouse", "a photo of lighthouse"):
+        run = subprocess.run([helper, "embed", "--model", tiny, "--heads", "2", "--vocab", vocab, "--text", text],
+                             capture_output=True, text=True)
+        if run.returncode:
+            return False
+        line = next((l for l in run.stdout.splitlines() if l.startswith("[")), "")
+        values = [float(x) for x in line.strip("[]").split(",") if x.strip()]
+        if not values:
+            return False
+        vector = [a + b for a, b in zip(values, vector)] if len(vector) == len(values) else values
+    top = max(abs(x) for x in vector) or 1.0
+    step = top / 127
+    data_bytes = bytes((int(round(x / step)) & 0xFF) for x in vector)
+    embedding = {"scale": step, "data": base64.b64encode(data_bytes).decode()}
+    st = os.stat(scene)
+    entry = {
+        "videoID": scene, "fileSize": st.st_size, "modifiedTimestamp": round(st.st_mtime),
+        "clipEmbeddings": [embedding, embedding],
+        "frameMoments": [{"timestamp": 1.0, "clipEmbedding": embedding, "ocrText": ""},
+                         {"timestamp": 5.0, "clipEmbedding": embedding, "ocrText": ""}],
+        "labelsEN": {}, "displayTagsTR": [], "captionTR": "MobileCLIP görsel vektörü hazır", "ocrText": "",
+        "detectedFaces": 0, "engineUsed": "MobileCLIP-S2 + Tesseract",
+    }
+    with open(os.path.join(data, "visual_index_v4.json"), "w") as f:
+        json.dump({scene: entry}, f)
+    st = os.stat(talk)
+    transcript = {"videoID": talk, "fileSize": st.st_size, "modifiedTimestamp": round(st.st_mtime),
+                  "localeIdentifier": "en_US", "fullText": "the weather today is sunny. the weather tomorrow",
+                  "segments": [{"start": 1.5, "text": "the weather today is sunny"},
+                               {"start": 6.0, "text": "the weather tomorrow"}]}
+    with open(os.path.join(data, "speech_transcripts_v1.json"), "w") as f:
+        json.dump({talk: transcript}, f)
+    return True
+
+
+program_path = ""
+
+
 def main() -> int:
     build, out = sys.argv[1], sys.argv[2]
     program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
+    global program_path
+    program_path = program
     out = os.path.abspath(out)
     os.makedirs(out, exist_ok=True)
     if shutil.which("ffmpeg") is None:
@@ -120,6 +179,16 @@ def main() -> int:
         os.mkfifo(swapped)
         png = os.path.join(out, "inspector-fifo-light.png")
         failures += not capture(program, png, ["--appearance", "light", "--select-video", swapped], env)
+        # A scene hit and a speech hit of a visual search, each with a chip per moment.
+        scene = os.path.normpath(os.path.join(home, CLIPS[0][1]))
+        talk = os.path.normpath(os.path.join(home, CLIPS[1][1]))
+        if not write_search_hits(home, env, scene, talk):
+            print("FAILED to write the search fixtures")
+            return 1
+        for name, words, clip in (("scene", "lighthouse", scene), ("speech", "weather", talk)):
+            png = os.path.join(out, f"inspector-moments-{name}-light.png")
+            failures += not capture(program, png, ["--appearance", "light", "--show", f"aisearch:{words}",
+                                                   "--select-video", clip, "--capture-when", "searched"], env)
         return 1 if failures else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

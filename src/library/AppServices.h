@@ -40,6 +40,9 @@ public:
     virtual ~OnDeviceSearchServices() = default;
     // The shared image-and-text model service exists (models installed and loaded).
     virtual bool hasMobileCLIPService() { return false; }
+    // The length of the scene model's image embeddings; 0 when no model is loaded or its
+    // length cannot be read.
+    virtual int sceneEmbeddingDimension() { return 0; }
     // The compiled models and the tokenizer vocabulary are all installed.
     virtual bool isModelInstalled() { return false; }
     // Total bytes of the regular files below the models folder.

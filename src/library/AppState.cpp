@@ -364,7 +364,7 @@ void AppState::noteVideosAppended(const QList<VideoFile> &fresh, qsizetype, bool
     }
     if (d->indexedValid)
         for (const VideoFile &v : fresh)
-            d->indexedCount += m_aiIndexEntries.contains(v.id) ? 1 : 0;
+            d->indexedCount += countsAsIndexed(v.id) ? 1 : 0;
     if (!filteredDone) {
         d->filteredValid = false;
         d->positionsCurrent = false;
@@ -693,13 +693,12 @@ int AppState::indexedVideoCount() const
 {
     if (!d->indexedValid) {
         int n = 0;
-        // With the scene model installed, an entry made without it (no scene embedding) still
-        // needs indexing: counting it would show a library that scene search cannot find.
+        // With the scene model installed, an entry made without it (no scene embedding) or by
+        // another model still needs indexing: counting it would show a library that scene
+        // search cannot find.
         if (!m_aiIndexEntries.isEmpty())
-            for (const VideoFile &v : m_allVideos) {
-                const auto it = m_aiIndexEntries.constFind(v.id);
-                n += it != m_aiIndexEntries.cend() && (!m_isMobileCLIPInstalled || !it->clipEmbeddings.isEmpty()) ? 1 : 0;
-            }
+            for (const VideoFile &v : m_allVideos)
+                n += countsAsIndexed(v.id) ? 1 : 0;
         d->indexedCount = n;
         d->indexedValid = true;
     }

@@ -591,6 +591,9 @@ private:
     // index has loaded).
     void triggerAIIndexingForSearchMode();
     bool isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) const;
+    // Whether the video's entry counts as indexed: with the scene model installed, only one
+    // whose embeddings that model can search.
+    bool countsAsIndexed(const QString &videoID) const;
 
     void languageHook();
     void compactSingleChildFoldersHook();

@@ -134,6 +134,9 @@ struct AppState::Private {
     // The newest run, so that quitting can keep what it received but had not handed over.
     std::weak_ptr<AppState::AIIndexRun> aiIndexRun;
     QHash<QString, QPair<qint64, qint64>> aiIndexFailures;
+    // The installed scene model's embedding length (0: none loaded, or not known): entries
+    // whose embeddings have another length are indexed again.
+    int sceneEmbeddingDimension = 0;
     // Until the saved index has loaded every entry looks missing: the visual search's
     // indexing trigger waits for it instead of starting a run over the whole library.
     bool cachedIndexesLoaded = false;

@@ -33,6 +33,9 @@ void AppState::refreshAIModelStatus()
 {
     OnDeviceSearchServices &s = *d->services.onDeviceSearch;
     const bool installed = s.isModelInstalled();
+    const int dimension = s.sceneEmbeddingDimension();
+    if (std::exchange(d->sceneEmbeddingDimension, dimension) != dimension)
+        invalidate(Derived::indexedCount);
     setIsMobileCLIPInstalled(installed || s.hasMobileCLIPService());
     std::optional<QString> sizeText;
     if (installed) {
@@ -201,7 +204,14 @@ bool AppState::isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) cons
     const VideoVisualIndexEntry &e = it.value();
     return e.fileSize == video.fileSize &&
            std::fabs(e.modifiedTimestamp - double(wholeSeconds(video.modifiedDate))) < 2.0 &&
-           !e.frameMoments.isEmpty() && (!needsEmbeddings || !e.clipEmbeddings.isEmpty());
+           !e.frameMoments.isEmpty() && (!needsEmbeddings || e.hasSceneEmbeddings(d->sceneEmbeddingDimension));
+}
+
+bool AppState::countsAsIndexed(const QString &videoID) const
+{
+    const auto it = m_aiIndexEntries.constFind(videoID);
+    return it != m_aiIndexEntries.cend() &&
+           (!m_isMobileCLIPInstalled || it->hasSceneEmbeddings(d->sceneEmbeddingDimension));
 }
 
 void AppState::startAIIndexingIfNeeded()
@@ -220,6 +230,10 @@ void AppState::startAIIndexingIfNeeded()
         return;
     m_aiIndexTask.cancel();
     const bool hasCLIP = d->services.onDeviceSearch->hasMobileCLIPService();
+    // The model may have changed since the status was read: judge entries by this one.
+    const int dimension = hasCLIP ? d->services.onDeviceSearch->sceneEmbeddingDimension() : 0;
+    if (std::exchange(d->sceneEmbeddingDimension, dimension) != dimension)
+        invalidate(Derived::indexedCount);
     setAiEngineStatus(computeEngineStatus());
     setIsAIIndexing(true);
     setAiVideosPerSecond(0);

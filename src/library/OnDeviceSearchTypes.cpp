@@ -108,3 +108,18 @@ QStringList VideoVisualIndexEntry::topLabels() const
         out.append(QString(kept[i].first).replace(u'_', u' '));
     return out;
 }
+
+bool VideoVisualIndexEntry::hasSceneEmbeddings(qsizetype dimension) const
+{
+    if (clipEmbeddings.isEmpty())
+        return false;
+    if (dimension <= 0)
+        return true;
+    for (const QuantizedEmbedding &e : clipEmbeddings)
+        if (e.data.size() != dimension)
+            return false;
+    for (const IndexedFrameMoment &m : frameMoments)
+        if (m.clipEmbedding && m.clipEmbedding->data.size() != dimension)
+            return false;
+    return true;
+}

@@ -53,6 +53,10 @@ struct VideoVisualIndexEntry {
     // Up to 8 labels of confidence 0.22 or more, highest first (ties by name), each with
     // "_" shown as a space.
     QStringList topLabels() const;
+    // Whether a scene search with the installed model can use the entry: it has keyframe
+    // embeddings, all of `dimension` values (any length when the dimension is unknown, 0).
+    // Embeddings of another length come from another model and never score.
+    bool hasSceneEmbeddings(qsizetype dimension) const;
 };
 
 // What indexing one video gave.

@@ -230,7 +230,7 @@ std::optional<VideoMediaInfo> probeFile(const QString &path, bool nativeExtensio
 }
 
 QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
-                   const std::function<bool()> &stop, bool exact)
+                   const std::function<bool()> &stop, bool exact, double *shownAt)
 {
     auto stopped = [&] { return stop && stop(); };
     FormatPtr fmt = openFile(path);
@@ -327,6 +327,12 @@ QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHei
     }
     if (!gotFrame || frame->width <= 0 || frame->height <= 0)
         return {};
+    if (shownAt) {
+        const int64_t pts = frame->best_effort_timestamp;
+        const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        const double at = pts != AV_NOPTS_VALUE ? double(pts - start) * av_q2d(st->time_base) : seconds;
+        *shownAt = std::isfinite(at) ? std::max(0.0, at) : seconds;
+    }
 
     const int turns = quarterTurns(st);
     double srcW = frame->width;

@@ -23,8 +23,10 @@ bool isNativelyDecodedCodec(int avCodecId);
 // A frame near `seconds`, rotated for display and scaled down (never up) to fit
 // maxWidth x maxHeight; a bound of 0 or less leaves that side free. Null on failure or
 // when `stop` turns true. Not exact: the key frame at or before `seconds` (quick, for
-// previews); exact: the frame shown at `seconds`.
+// previews); exact: the frame shown at `seconds`. `shownAt`, when given, receives the time
+// at which the decoded frame is shown (seconds from the stream's start), which for a quick
+// frame can lie up to one group of pictures before `seconds`.
 QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
-                   const std::function<bool()> &stop = {}, bool exact = false);
+                   const std::function<bool()> &stop = {}, bool exact = false, double *shownAt = nullptr);
 
 } // namespace lkmedia

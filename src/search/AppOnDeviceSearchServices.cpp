@@ -50,6 +50,12 @@ VisualSearchService &sharedVisualSearch()
 } // namespace
 
 bool AppOnDeviceSearchServices::hasMobileCLIPService() { return MobileCLIPService::shared() != nullptr; }
+
+int AppOnDeviceSearchServices::sceneEmbeddingDimension()
+{
+    const std::shared_ptr<MobileCLIPService> clip = MobileCLIPService::shared();
+    return clip ? clip->imageDimension() : 0;
+}
 bool AppOnDeviceSearchServices::isModelInstalled() { return MobileCLIPModelManager::isInstalled(); }
 qint64 AppOnDeviceSearchServices::installedSizeBytes() { return MobileCLIPModelManager::installedSizeBytes(); }
 

@@ -9,6 +9,7 @@ class AppOnDeviceSearchServices : public OnDeviceSearchServices
 {
 public:
     bool hasMobileCLIPService() override;
+    int sceneEmbeddingDimension() override;
     bool isModelInstalled() override;
     qint64 installedSizeBytes() override;
     // The index of the shared visual search service (its first use reads the file, and

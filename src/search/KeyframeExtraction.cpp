@@ -52,15 +52,20 @@ QList<TimedKeyframe> extractInProcess(const QString &filePath, const std::functi
         if (isCancelled())
             break;
         const double t = seconds > 0 && f * seconds >= 0 ? f * seconds : 0.0;
-        const QImage image = lkmedia::decodeFrame(filePath, t, 512, 512, cancelled);
+        // The quick frame is the key frame at or before `t`, up to a group of pictures
+        // earlier: its moment is the time it is shown, so that a search opens the video
+        // where that picture (and the words read in it) is on screen.
+        double shownAt = t;
+        const QImage image = lkmedia::decodeFrame(filePath, t, 512, 512, cancelled, false, &shownAt);
         if (!image.isNull())
-            frames.append({t, image});
+            frames.append({shownAt, image});
     }
     if (!frames.isEmpty() || isCancelled())
         return frames;
-    const QImage first = lkmedia::decodeFrame(filePath, 0, 512, 512, cancelled);
+    double shownAt = 0;
+    const QImage first = lkmedia::decodeFrame(filePath, 0, 512, 512, cancelled, false, &shownAt);
     if (!first.isNull())
-        frames.append({0, first});
+        frames.append({shownAt, first});
     return frames;
 }
 

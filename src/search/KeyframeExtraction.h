@@ -28,8 +28,9 @@ QList<double> ffmpegTimes(std::optional<double> duration);
 // One run's arguments: one JPEG of the frame at `seconds`, 512 pixels wide, on stdout.
 QStringList ffmpegKeyframeArguments(const QString &filePath, double seconds);
 
-// The in-process path: frames within 512x512, rotated for display. Stops early (with what
-// it has) when `cancelled` turns true.
+// The in-process path: the key frames at or before the table's times, within 512x512,
+// rotated for display, each with the time it is shown. Stops early (with what it has)
+// when `cancelled` turns true.
 QList<TimedKeyframe> extractInProcess(const QString &filePath, const std::function<bool()> &cancelled = {});
 // The `ffmpeg` path; each run is killed after `timeoutMs`.
 QList<TimedKeyframe> extractWithFFmpeg(const QString &filePath, const QString &ffmpeg,

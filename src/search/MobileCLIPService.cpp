@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
 
 #include <cmath>
@@ -46,18 +48,29 @@ std::shared_ptr<MobileCLIPService> loadShared()
     return MobileCLIPService::create(*paths);
 }
 
-// A tower file must at least be a safetensors file with a readable header.
-bool looksLikeTensorFile(const QString &path)
+// A tower file must at least be a safetensors file with a readable header: that header.
+std::optional<QJsonObject> tensorFileHeader(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
     const QByteArray head = f.read(8);
-    if (head.size() != 8) return false;
+    if (head.size() != 8) return std::nullopt;
     quint64 length = 0;
     for (int i = 7; i >= 0; --i)
         length = (length << 8) | uchar(head[i]);
-    if (length == 0 || length > quint64(f.size() - 8) || length > (100u << 20)) return false;
-    return QJsonDocument::fromJson(f.read(qint64(length))).isObject();
+    if (length == 0 || length > quint64(f.size() - 8) || length > (100u << 20)) return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(f.read(qint64(length)));
+    if (!doc.isObject()) return std::nullopt;
+    return doc.object();
+}
+
+// The image tower's output length: the rows of its last projection; 0 when the header
+// does not say.
+int imageOutputLength(const QJsonObject &header)
+{
+    const QJsonArray shape = header.value("visual.trunk.head.fc.weight").toObject().value("shape").toArray();
+    const qint64 rows = shape.size() == 2 ? shape.at(0).toInteger() : 0;
+    return rows > 0 && rows <= 65536 ? int(rows) : 0;
 }
 
 } // namespace
@@ -129,9 +142,11 @@ MobileCLIPService::~MobileCLIPService()
 std::shared_ptr<MobileCLIPService> MobileCLIPService::create(const AssetPaths &paths, const QString &helperProgram)
 {
     const QString program = helperProgram.isEmpty() ? MobileCLIPService::helperProgram() : helperProgram;
-    if (program.isEmpty() || !looksLikeTensorFile(paths.imageModel) || !looksLikeTensorFile(paths.textModel))
+    const std::optional<QJsonObject> imageHeader = tensorFileHeader(paths.imageModel);
+    if (program.isEmpty() || !imageHeader || !tensorFileHeader(paths.textModel))
         return nullptr;
     std::shared_ptr<MobileCLIPService> service(new MobileCLIPService(paths, program));
+    service->m_imageDimension = imageOutputLength(*imageHeader);
     try {
         service->m_tokenizer = std::make_unique<CLIPTokenizer>(paths.vocab);
     } catch (const std::exception &) {

@@ -71,6 +71,9 @@ public:
     // A tower that cannot be loaded, or whose helper died kDeathsBeforeDamaged times in a
     // row: asking again would only restart it for nothing.
     bool isModelDamaged() const;
+    // The length of the image embeddings, read from the image tower's file (0 when it does
+    // not say): stored embeddings of another length were made by another model.
+    int imageDimension() const { return m_imageDimension; }
 
     static std::optional<Vector> l2Normalized(Vector v);
     // The helper beside the program, else the one of this build tree.
@@ -103,6 +106,7 @@ private:
     Helper m_imageHelper;
     Helper m_textHelper;
     std::atomic_bool m_damaged = false;
+    int m_imageDimension = 0;
     QMutex m_textCacheLock;
     QHash<QString, Vector> m_textEmbeddingCache;
     QMutex m_promptSetLock; // held while a set is made, so callers wait for one making

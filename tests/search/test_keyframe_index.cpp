@@ -22,14 +22,15 @@ namespace {
 
 const QString kFont = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
 
-// A 10 s clip, black words on white at the centre.
-QString textClip(const QString &name, const QString &words)
+// A 10 s clip, black words on white at the centre; `encoder` adds to the encoder's options.
+QString textClip(const QString &name, const QString &words, const QStringList &encoder = {})
 {
     const QString path = lktest::sandboxRoot() + "/" + name;
     const QString filter = QStringLiteral("color=c=white:s=640x360:d=10:r=10,drawtext=fontfile=%1:text='%2':"
                                           "fontsize=56:fontcolor=black:x=(w-tw)/2:y=(h-th)/2")
                                .arg(kFont, words);
-    if (!lktest::ffmpegOutput(path, {"-f", "lavfi", "-i", filter, "-c:v", "libx264", "-pix_fmt", "yuv420p"}))
+    if (!lktest::ffmpegOutput(path, QStringList{"-f", "lavfi", "-i", filter, "-c:v", "libx264", "-pix_fmt", "yuv420p"} +
+                                        encoder))
         return {};
     return path;
 }
@@ -37,13 +38,6 @@ QString textClip(const QString &name, const QString &words)
 VideoFile videoAt(const QString &path, const QDateTime &modified = QDateTime::fromSecsSinceEpoch(1700000000))
 {
     return *VideoFile::make(path, QFileInfo(path).size(), modified, std::nullopt);
-}
-
-QList<double> timestamps(const QList<TimedKeyframe> &frames)
-{
-    QList<double> out;
-    for (const TimedKeyframe &f : frames) out.append(f.timestamp);
-    return out;
 }
 
 TEST(KeyframeTables, FractionsTimesAndArguments)
@@ -73,20 +67,46 @@ TEST(KeyframeTables, FractionsTimesAndArguments)
     }
 }
 
+// Each keyframe's time is the time its picture is shown, as ffprobe reads the file's frames:
+// in process the key frame at or before the table's time (a two-second group of pictures
+// puts it up to two seconds earlier), through the program the first frame at or after it.
 TEST(KeyframeExtraction, SourcesInOrderAndAHangingProgramIsCut)
 {
-    const QString clip = textClip("frames.mp4", "FRAMES");
+    const QString clip = textClip("frames.mp4", "FRAMES", {"-g", "20", "-keyint_min", "20", "-sc_threshold", "0"});
     ASSERT_FALSE(clip.isEmpty());
-    // In process: 2.2 and 7.5 s, within 512x512.
+    const QList<lktest::ProbedFrame> frames = lktest::probeFrames(clip);
+    ASSERT_EQ(frames.size(), 100);
+    const auto keyAtOrBefore = [&](double t) {
+        double shown = 0;
+        for (const lktest::ProbedFrame &f : frames)
+            if (f.key && f.seconds <= t + 1e-6) shown = f.seconds;
+        return shown;
+    };
+    const auto firstAtOrAfter = [&](double t) {
+        for (const lktest::ProbedFrame &f : frames)
+            if (f.seconds >= t - 1e-6) return f.seconds;
+        return frames.last().seconds;
+    };
+    const auto expectTimes = [](const QList<TimedKeyframe> &got, const QList<double> &truth) {
+        ASSERT_EQ(got.size(), truth.size());
+        for (qsizetype i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i].timestamp, truth[i], 1e-3) << i;
+    };
+
+    // In process, within 512x512.
     const QList<TimedKeyframe> native = keyframes::extractInProcess(clip);
-    EXPECT_EQ(timestamps(native), (QList<double>{2.2, 7.5}));
+    QList<double> nativeTruth;
+    for (double f : keyframes::fractionsForDuration(10)) nativeTruth.append(keyAtOrBefore(f * 10));
+    ASSERT_NE(nativeTruth, (QList<double>{2.2, 7.5})); // the fault: the times asked for
+    expectTimes(native, nativeTruth);
     for (const TimedKeyframe &f : native) EXPECT_EQ(f.image.size(), QSize(512, 288));
 
-    // The program: the requested times, 512 wide (given all the time a busy machine needs).
+    // The program, 512 wide (given all the time a busy machine needs).
     const QString ffmpeg = MediaMetadataService::ffmpegPath().value_or(QString());
     ASSERT_FALSE(ffmpeg.isEmpty());
     const QList<TimedKeyframe> viaProgram = keyframes::extractWithFFmpeg(clip, ffmpeg, 10.0, 120000);
-    EXPECT_EQ(timestamps(viaProgram), (QList<double>{2.5, 7.5}));
+    QList<double> programTruth;
+    for (double t : keyframes::ffmpegTimes(10.0)) programTruth.append(firstAtOrAfter(t));
+    expectTimes(viaProgram, programTruth);
     for (const TimedKeyframe &f : viaProgram) EXPECT_EQ(f.image.width(), 512);
 
     // A program that never answers is killed and its time skipped.
@@ -257,6 +277,9 @@ TEST_F(IndexPipelineTest, UnreadableOrCancelledGivesNoEntry)
 // words, stores the entries in the visual index's file, and a search finds the clip by them.
 #include "library/AppState.h"
 #include "search/AppOnDeviceSearchServices.h"
+#include "search/VisualIndexFile.h"
+
+#include <QStandardPaths>
 
 namespace {
 
@@ -285,6 +308,72 @@ TEST(IndexingRunEndToEnd, TheRunIndexesSavesAndTheSearchFindsTheWords)
     ASSERT_TRUE(hits.contains(videoAt(market).id));
     EXPECT_TRUE(hits.value(videoAt(market).id).isOCRMatch);
     EXPECT_FALSE(hits.contains(videoAt(harbor).id));
+}
+
+} // namespace
+
+namespace {
+
+// A stored entry whose embeddings have another length than the installed model's (another
+// model made them) is not counted as indexed and is indexed again by the next run with this
+// model; an entry of the right length is kept as it was.
+TEST(IndexingRunEndToEnd, AnEntryOfAnotherModelIsIndexedAgain)
+{
+    ASSERT_TRUE(clipfix::installTinyModels(MobileCLIPModelManager::modelsDirectory()));
+    const auto clip = MobileCLIPService::shared();
+    ASSERT_NE(clip, nullptr);
+    // The length the model's own embeddings have.
+    QImage grey(64, 64, QImage::Format_RGB32);
+    grey.fill(Qt::gray);
+    const std::optional<MobileCLIPService::Vector> sample = clip->imageEmbedding(grey);
+    ASSERT_TRUE(sample.has_value());
+    const qsizetype dimension = qsizetype(sample->size());
+    EXPECT_EQ(clip->imageDimension(), dimension);
+
+    const QString harbor = textClip("harbor.mp4", "HARBOR SUNSET");
+    const QString market = textClip("market.mp4", "FISH MARKET");
+    ASSERT_FALSE(harbor.isEmpty());
+    ASSERT_FALSE(market.isEmpty());
+    const auto storedEntry = [](const VideoFile &v, qsizetype length) {
+        VideoVisualIndexEntry e;
+        e.videoID = v.id;
+        e.fileSize = v.fileSize;
+        e.modifiedTimestamp = double(v.modifiedDate.toSecsSinceEpoch());
+        const QuantizedEmbedding q{0.01f, QList<qint8>(length, 3)};
+        e.clipEmbeddings = {q};
+        e.frameMoments = {{2.0, q, "STORED"}};
+        e.ocrText = "STORED";
+        e.engineUsed = "MobileCLIP-S2 + Tesseract";
+        return e;
+    };
+    const VideoFile harborVideo = videoAt(harbor), marketVideo = videoAt(market);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(VisualIndexFile::save({{harborVideo.id, storedEntry(harborVideo, dimension * 2)},
+                                       {marketVideo.id, storedEntry(marketVideo, dimension)}},
+                                      folder + "/visual_index_v4.json"));
+
+    AppState::Services services;
+    auto search = std::make_shared<AppOnDeviceSearchServices>();
+    services.onDeviceSearch = search;
+    AppState state(services);
+    state.setAllVideos({harborVideo, marketVideo});
+    ASSERT_TRUE(lktest::waitFor([&] { return state.aiIndexEntries().size() == 2; }, 60000));
+    EXPECT_EQ(state.indexedVideoCount(), 1);
+
+    state.startAIIndexingIfNeeded();
+    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, 120000));
+    const VideoVisualIndexEntry redone = state.aiIndexEntries().value(harborVideo.id);
+    EXPECT_EQ(redone.ocrText, "HARBOR SUNSET");
+    ASSERT_FALSE(redone.clipEmbeddings.isEmpty());
+    for (const QuantizedEmbedding &e : redone.clipEmbeddings) EXPECT_EQ(e.data.size(), dimension);
+    EXPECT_EQ(state.aiIndexEntries().value(marketVideo.id).ocrText, "STORED");
+    EXPECT_EQ(state.indexedVideoCount(), 2);
+
+    // The file holds the new entry, so the next start does not index it again.
+    VisualSearchService::shared().waitForSaves();
+    VisualSearchService reloaded(folder);
+    EXPECT_EQ(reloaded.indexByVideoID().value(harborVideo.id).clipEmbeddings, redone.clipEmbeddings);
 }
 
 } // namespace

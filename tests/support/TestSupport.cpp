@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QMutex>
 #include <QCoreApplication>
@@ -15,6 +18,7 @@
 #include <QThread>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -91,6 +95,25 @@ bool makeClip(const QString &path, double seconds, int width, int height,
     if (withAudio)
         args << "-shortest";
     return ffmpegOutput(path, args);
+}
+
+QList<ProbedFrame> probeFrames(const QString &path)
+{
+    QString out;
+    if (runProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                               "stream=start_time:frame=pts_time,key_frame", "-of", "json", path},
+                   &out) != 0)
+        return {};
+    const QJsonObject doc = QJsonDocument::fromJson(out.toUtf8()).object();
+    const QJsonArray streams = doc.value("streams").toArray();
+    const double start = streams.isEmpty() ? 0 : streams.first().toObject().value("start_time").toString().toDouble();
+    QList<ProbedFrame> frames;
+    for (const QJsonValue &f : doc.value("frames").toArray()) {
+        const QJsonObject frame = f.toObject();
+        frames.append({frame.value("pts_time").toString().toDouble() - start, frame.value("key_frame").toInt() == 1});
+    }
+    std::sort(frames.begin(), frames.end(), [](const ProbedFrame &a, const ProbedFrame &b) { return a.seconds < b.seconds; });
+    return frames;
 }
 
 QByteArray programVersion(const QString &program)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +34,15 @@ bool ffmpegOutput(const QString &path, const QStringList &args);
 // Copies the cached result of `recipe` to `path`; the first caller (across processes,
 // under a lock) makes it by calling `make` with a private file name of the same suffix.
 bool cachedFile(const QString &path, const QByteArray &recipe, const std::function<bool(const QString &)> &make);
+
+// One frame of a file's first video stream as ffprobe reads it: the time it is shown
+// (seconds from the stream's start) and whether it is a key frame.
+struct ProbedFrame {
+    double seconds = 0;
+    bool key = false;
+};
+// Every frame in presentation order; empty when ffprobe is missing or fails.
+QList<ProbedFrame> probeFrames(const QString &path);
 
 // `<program> -version` output, read once per process; empty when it cannot run.
 QByteArray programVersion(const QString &program);
