@@ -487,7 +487,7 @@ SidebarView::SidebarView(AppState *state, QWidget *parent)
                         &AppState::allVideosChanged, &AppState::extensionCountsChanged, &AppState::totalVideoBytesChanged,
                         &AppState::deniedFoldersChanged, &AppState::isDownloadingAIModelChanged,
                         &AppState::aiModelDownloadProgressChanged, &AppState::aiModelDownloadStageChanged,
-                        &AppState::isMobileCLIPInstalledChanged, &AppState::aiModelInstalledSizeTextChanged,
+                        &AppState::aiModelDownloadErrorChanged, &AppState::isMobileCLIPInstalledChanged, &AppState::aiModelInstalledSizeTextChanged,
                         &AppState::aiEngineStatusChanged, &AppState::isAIIndexingChanged, &AppState::aiETATextChanged,
                         &AppState::aiVideosPerSecondChanged, &AppState::aiSkippedICloudCountChanged,
                         &AppState::aiSkippedUnreadableCountChanged, &AppState::indexedVideoCountChanged,
@@ -961,8 +961,11 @@ QWidget *SidebarView::buildAIPanel()
         body->addLayout(row);
         col->addLayout(body);
     } else if (!installed) {
-        auto *prompt = new ThemedLabel(L10n::text("ai.downloadPrompt", lang), LinearTheme::font(11), Tone::secondary, card);
-        prompt->setObjectName("ai.prompt");
+        // A failed download stays on the card with its reason until the user retries.
+        const QString &error = m_state->aiModelDownloadError();
+        auto *prompt = new ThemedLabel(error.isEmpty() ? L10n::text("ai.downloadPrompt", lang) : error, LinearTheme::font(11),
+                                       error.isEmpty() ? Tone::secondary : Tone::red, card);
+        prompt->setObjectName(error.isEmpty() ? "ai.prompt" : "ai.error");
         prompt->setWordWrap(true);
         col->addWidget(prompt);
         PlainButton::Look look;
@@ -980,7 +983,7 @@ QWidget *SidebarView::buildAIPanel()
         };
         look.fillWidth = true;
     look.centerContent = true;
-    auto *download = new PlainButton(look, L10n::text("ai.downloadBtn", lang), card);
+    auto *download = new PlainButton(look, L10n::text(error.isEmpty() ? "ai.downloadBtn" : "ai.retry", lang), card);
         download->setObjectName("ai.download");
         download->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         connect(download, &QAbstractButton::clicked, this, [state] { if (state) state->downloadAIModel(); });
