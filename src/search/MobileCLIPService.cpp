@@ -115,9 +115,17 @@ QString MobileCLIPService::helperProgram()
 MobileCLIPService::MobileCLIPService(const AssetPaths &paths, const QString &program)
     : m_paths(paths), m_program(program)
 {
-    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel};
-    m_textHelper.arguments =
-        QStringList{"serve", "--text-file", paths.textModel, "--threads", QString::number(kTextThreads)};
+    const HelperSettings image = helperSettings(Tower::image), text = helperSettings(Tower::text);
+    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel} + image.arguments;
+    m_imageHelper.environment = image.environment;
+    m_textHelper.arguments = QStringList{"serve", "--text-file", paths.textModel} + text.arguments;
+    m_textHelper.environment = text.environment;
+}
+
+MobileCLIPService::HelperSettings MobileCLIPService::helperSettings(Tower tower)
+{
+    if (tower == Tower::text) return {{"--threads", QString::number(kTextThreads)}, {}};
+    return {{}, {}};
 }
 
 MobileCLIPService::~MobileCLIPService()
@@ -161,7 +169,7 @@ std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::run(uin
     // A helper that died is started again, once per request; one that could not load its
     // towers, or keeps dying, is not started again by this instance.
     for (int attempt = 0; attempt < 2 && !h.failedToStart; ++attempt) {
-        if (!h.connection.isRunning() && !h.connection.start(m_program, h.arguments, kStartTimeoutMs)) {
+        if (!h.connection.isRunning() && !h.connection.start(m_program, h.arguments, kStartTimeoutMs, h.environment)) {
             h.failedToStart = true;
             m_damaged = true;
             break;
