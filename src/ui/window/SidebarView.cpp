@@ -891,7 +891,10 @@ QString SidebarView::indexSpeedText(bool isIndexing, const std::optional<QString
 {
     if (isSkippedLine) *isSkippedLine = false;
     if (isIndexing && eta) {
-        if (vps > 0.1) return QString::number(vps, 'f', 1) + QString::fromUtf8("/s · ") + *eta;
+        // At the full model's size a video can take seconds: two digits keep 0.14/s from
+        // reading as 0.1/s, or vanishing.
+        if (vps >= 0.995) return QString::number(vps, 'f', 1) + QString::fromUtf8("/s · ") + *eta;
+        if (vps >= 0.005) return QString::number(vps, 'f', 2) + QString::fromUtf8("/s · ") + *eta;
         return *eta;
     }
     if (skipped >= 1) {
