@@ -153,10 +153,10 @@ const QByteArray &randomImages()
 }
 
 // Images per second through a running helper, in requests of `batch`.
-double imagesPerSecond(CLIPHelperConnection &helper, int batch, int images)
+double imagesPerSecond(CLIPHelperConnection &helper, int batch, int images, bool warmUp = true)
 {
     const QByteArray payload = randomImages().left(clipproto::kImageBytes * batch);
-    helper.exchange(clipproto::kImages, uint32_t(batch), payload, 600000); // warm-up
+    if (warmUp) helper.exchange(clipproto::kImages, uint32_t(batch), payload, 600000);
     QElapsedTimer clock;
     clock.start();
     int done = 0;
@@ -288,26 +288,30 @@ int main(int argc, char **argv)
     const Settings chosen{"the helper's settings", MobileCLIPService::helperSettings(MobileCLIPService::Tower::image)};
     std::printf("helper settings: %s | %s\n", qPrintable(chosen.helper.arguments.join(' ')),
                 qPrintable(chosen.helper.environment.join(' ')));
+    // Both helpers run side by side and take turns, round by round, so that a change in the
+    // machine's load weighs on both alike.
+    CLIPHelperConnection todayHelper, chosenHelper;
+    if (!startHelper(todayHelper, paths->imageModel, today.helper) || !startHelper(chosenHelper, paths->imageModel, chosen.helper))
+        return 1;
+    const std::vector<float> todayUnit = unitEmbedding(todayHelper), chosenUnit = unitEmbedding(chosenHelper);
+    constexpr int kRounds = 3, kBatch = MobileCLIPService::kImageBatch;
     double todaySingle = 0, todayBatched = 0, single = 0, batched = 0;
-    std::vector<float> todayUnit, chosenUnit;
-    {
-        CLIPHelperConnection helper;
-        if (!startHelper(helper, paths->imageModel, today.helper)) return 1;
-        todayUnit = unitEmbedding(helper);
-        todaySingle = imagesPerSecond(helper, 1, kImages);
-        todayBatched = imagesPerSecond(helper, MobileCLIPService::kImageBatch, kImages);
+    imagesPerSecond(todayHelper, kBatch, 0);
+    imagesPerSecond(chosenHelper, kBatch, 0);
+    for (int round = 0; round < kRounds; ++round) {
+        todaySingle += imagesPerSecond(todayHelper, 1, kBatch, false) / kRounds;
+        single += imagesPerSecond(chosenHelper, 1, kBatch, false) / kRounds;
+        todayBatched += imagesPerSecond(todayHelper, kBatch, kBatch, false) / kRounds;
+        batched += imagesPerSecond(chosenHelper, kBatch, kBatch, false) / kRounds;
     }
     {
-        CLIPHelperConnection helper;
-        if (!startHelper(helper, paths->imageModel, chosen.helper)) return 1;
-        chosenUnit = unitEmbedding(helper);
-        single = imagesPerSecond(helper, 1, kImages);
-        batched = imagesPerSecond(helper, MobileCLIPService::kImageBatch, kImages);
         // Between requests the workers must sleep, not spin: an idle helper costs nothing.
-        const double before = cpuSeconds(helper.processId());
+        const double before = cpuSeconds(chosenHelper.processId());
         QThread::msleep(2000);
-        std::printf("idle helper CPU: %.1f %% of one core\n", (cpuSeconds(helper.processId()) - before) / 2.0 * 100.0);
+        std::printf("idle helper CPU: %.1f %% of one core\n", (cpuSeconds(chosenHelper.processId()) - before) / 2.0 * 100.0);
     }
+    todayHelper.stop();
+    chosenHelper.stop();
     double worst = 0;
     for (size_t i = 0; i < todayUnit.size() && i < chosenUnit.size(); ++i)
         worst = std::max(worst, double(std::fabs(todayUnit[i] - chosenUnit[i])));
