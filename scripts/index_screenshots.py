@@ -5,7 +5,8 @@ Makes a home of real generated clips (some with large words drawn into the pictu
 the small test model and the vocabulary from a loopback HTTP server that the model host
 settings point at, then starts the real program once per state, drives it through the
 window's own buttons and grabs the main window when the state is reached:
-model not installed (en, ja, de), download in progress, model installed by that download,
+model not installed (en, ja, de), download in progress, a failed download after its toast,
+model installed by that download,
 indexing in progress (sidebar card and search banner), indexing done, and a visual search
 that finds a clip by the words in its picture.
 
@@ -15,6 +16,7 @@ import http.server
 import json
 import os
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -128,6 +130,10 @@ def main() -> int:
         server = Server(served)
         env = sandbox_env(home)
         models = os.path.join(env["XDG_DATA_HOME"], "Lumenkite", "Models")
+        probe = socket.socket()
+        probe.bind(("127.0.0.1", 0))
+        offline = f"http://127.0.0.1:{probe.getsockname()[1]}"
+        probe.close()
 
         # (picture, language, appearance, slow server, --show actions, state to wait for)
         runs = [
@@ -136,6 +142,7 @@ def main() -> int:
             ("index-model-missing-de-light", "de", "light", False, ["aisearch:"], ""),
             ("index-model-downloading-en-light", "en", "light", True,
              ["click:ai.download", "aisearch:"], "downloading"),
+            ("index-download-failed-de-light", "de", "light", False, ["click:ai.download"], "downloadFailed"),
             ("index-model-installed-en-light", "en", "light", False, ["click:ai.download"], "installed"),
             ("index-running-en-light", "en", "light", False, ["click:ai.index", "aisearch:"], "indexing"),
             ("index-done-en-dark", "en", "dark", False, ["click:ai.index"], "indexed"),
@@ -143,7 +150,8 @@ def main() -> int:
         ]
         for name, language, appearance, slow, actions, when in runs:
             server.slow = slow
-            settings(env, language, server.url)
+            # The failed download's host is a port nothing listens on, as offline.
+            settings(env, language, offline if when == "downloadFailed" else server.url)
             args = ["--appearance", appearance]
             for a in actions:
                 args += ["--show", a]

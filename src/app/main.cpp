@@ -54,6 +54,9 @@ static bool captureStateReached(AppState *s, const QString &when)
 {
     if (when == "downloading") return s->isDownloadingAIModel() && s->aiModelDownloadProgress() >= 0.2;
     if (when == "installed") return s->isMobileCLIPInstalled() && !s->isDownloadingAIModel();
+    // After its toast has gone: what the card keeps of a failed download.
+    if (when == "downloadFailed")
+        return !s->isDownloadingAIModel() && !s->aiModelDownloadError().isEmpty() && !s->activeToast();
     // Past the first estimate, so the picture shows speed and time left.
     if (when == "indexing")
         return s->isAIIndexing() && s->aiVideosPerSecond() > 0 && s->aiETAText() &&

@@ -176,11 +176,19 @@ torch::Tensor ImageTower::attention(const std::string &p, const torch::Tensor &x
     return o.transpose(1, 2).reshape({B, C, H, W});
 }
 
+void ImageTower::useChannelsLast()
+{
+    if (m_channelsLast) return;
+    for (auto &[key, tensor] : m_w.tensors)
+        if (tensor.dim() == 4) tensor = tensor.contiguous(at::MemoryFormat::ChannelsLast);
+    m_channelsLast = true;
+}
+
 torch::Tensor ImageTower::forward(const torch::Tensor &images) const
 {
     torch::NoGradGuard noGrad;
     const std::string t = "visual.trunk.";
-    torch::Tensor x = images;
+    torch::Tensor x = m_channelsLast ? images.contiguous(at::MemoryFormat::ChannelsLast) : images;
     const int64_t stemLayers = countBlocks(m_w, t + "stem.");
     for (int64_t i = 0; i < stemLayers; ++i)
         x = mobileOne(t + "stem." + std::to_string(i), x, i < 2 ? 2 : 1, true);

@@ -27,6 +27,11 @@ public:
     // The inference form: every BatchNorm and parallel branch folded into one convolution.
     std::map<std::string, torch::Tensor> folded() const;
     const TensorFile &weights() const { return m_w; }
+    // Runs the convolutions on channels-last (NHWC) tensors: the kernels are copied into
+    // that layout once, and each forward's input is laid out so. The results are the same
+    // to within float rounding.
+    void useChannelsLast();
+    bool channelsLast() const { return m_channelsLast; }
 
 private:
     torch::Tensor mobileOne(const std::string &p, const torch::Tensor &x, int64_t stride, bool act) const;
@@ -36,6 +41,7 @@ private:
     torch::Tensor attention(const std::string &p, const torch::Tensor &x) const;
 
     TensorFile m_w;
+    bool m_channelsLast = false;
 };
 
 class TextTower

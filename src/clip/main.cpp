@@ -48,13 +48,18 @@ struct Towers {
 }
 
 // The one per-model fact no shape shows: the installed files carry it; the training-time
-// file needs --heads, or the published model's 8 when the width is the published 512.
+// file needs --heads, or a width whose head count is known (the published model's 512 has
+// 8 heads of 64). Any other width is refused rather than guessed: a wrong count still runs,
+// and gives embeddings that match nothing.
 int64_t textHeads(const TensorFile &w, const Options &o)
 {
     if (o.has("heads")) return std::stoll(o.get("heads"));
     if (auto it = w.metadata.find(kHeadsKey); it != w.metadata.end()) return std::stoll(it->second);
-    if (w.has("text.token_embedding.weight") && w.at("text.token_embedding.weight").size(1) == 512) return 8;
-    throw std::runtime_error("the text head count is unknown; pass --heads");
+    if (!w.has("text.token_embedding.weight")) throw std::runtime_error("the text tower has no token embedding");
+    const int64_t width = w.at("text.token_embedding.weight").size(1);
+    if (width == 512) return 8;
+    throw std::runtime_error("the text tower is " + std::to_string(width) +
+                             " wide, a width whose attention head count is not known; give it with --heads");
 }
 
 Towers load(const Options &o, bool fold)
@@ -82,6 +87,8 @@ Towers load(const Options &o, bool fold)
             folded.tensors = tower.folded();
             tower = clipmodel::ImageTower(std::move(folded));
         }
+        if (o.get("layout") == "channels-last") tower.useChannelsLast();
+        else if (o.has("layout") && o.get("layout") != "default") throw std::runtime_error("unknown --layout " + o.get("layout"));
         if (tower.loaded()) t.image.emplace(std::move(tower));
     }
     if (!text.tensors.empty()) {
@@ -358,6 +365,7 @@ int main(int argc, char **argv)
                  "                       (--image PNG | --text TEXT | --ids \"49406 ...\")\n"
                  "  lumenkite-clip tokenize --vocab FILE --text TEXT\n"
                  "  lumenkite-clip fuse --model TRAINING-FILE --out DIR [--heads N]\n"
-                 "  lumenkite-clip serve (--model DIR-OR-FILE | --image-file F --text-file F) [--heads N] [--threads N]\n";
+                 "  lumenkite-clip serve (--model DIR-OR-FILE | --image-file F --text-file F) [--heads N] [--threads N]\n"
+                 "                       [--layout default|channels-last]\n";
     return 64;
 }

@@ -110,6 +110,7 @@ class AppState : public QObject
     Q_PROPERTY(bool isDownloadingAIModel READ isDownloadingAIModel WRITE setIsDownloadingAIModel NOTIFY isDownloadingAIModelChanged)
     Q_PROPERTY(double aiModelDownloadProgress READ aiModelDownloadProgress WRITE setAiModelDownloadProgress NOTIFY aiModelDownloadProgressChanged)
     Q_PROPERTY(QString aiModelDownloadStage READ aiModelDownloadStage WRITE setAiModelDownloadStage NOTIFY aiModelDownloadStageChanged)
+    Q_PROPERTY(QString aiModelDownloadError READ aiModelDownloadError WRITE setAiModelDownloadError NOTIFY aiModelDownloadErrorChanged)
     Q_PROPERTY(TranscriptMap speechTranscripts READ speechTranscripts WRITE setSpeechTranscripts NOTIFY speechTranscriptsChanged)
     Q_PROPERTY(QSet<QString> transcribingVideoIDs READ transcribingVideoIDs WRITE setTranscribingVideoIDs NOTIFY transcribingVideoIDsChanged)
     Q_PROPERTY(std::optional<QString> primarySelectedVideoID READ primarySelectedVideoID WRITE setPrimarySelectedVideoID NOTIFY primarySelectedVideoIDChanged)
@@ -221,6 +222,8 @@ public:
     bool isDownloadingAIModel() const { return m_isDownloadingAIModel; }
     double aiModelDownloadProgress() const { return m_aiModelDownloadProgress; }
     const QString & aiModelDownloadStage() const { return m_aiModelDownloadStage; }
+    // Why the last download failed, kept (with Retry on the model card) until the next one starts.
+    const QString & aiModelDownloadError() const { return m_aiModelDownloadError; }
     const TranscriptMap & speechTranscripts() const { return m_speechTranscripts; }
     const QSet<QString> & transcribingVideoIDs() const { return m_transcribingVideoIDs; }
     const std::optional<QString> & primarySelectedVideoID() const { return m_primarySelectedVideoID; }
@@ -287,6 +290,7 @@ public:
     void setIsDownloadingAIModel(bool value);
     void setAiModelDownloadProgress(double value);
     void setAiModelDownloadStage(const QString &value);
+    void setAiModelDownloadError(const QString &value);
     void setSpeechTranscripts(const TranscriptMap &value);
     void setTranscribingVideoIDs(const QSet<QString> &value);
     void setPrimarySelectedVideoID(const std::optional<QString> &value);
@@ -468,6 +472,7 @@ signals:
     void isDownloadingAIModelChanged();
     void aiModelDownloadProgressChanged();
     void aiModelDownloadStageChanged();
+    void aiModelDownloadErrorChanged();
     void speechTranscriptsChanged();
     void transcribingVideoIDsChanged();
     void primarySelectedVideoIDChanged();
@@ -641,6 +646,7 @@ private:
     bool m_isDownloadingAIModel{false};
     double m_aiModelDownloadProgress{0};
     QString m_aiModelDownloadStage;
+    QString m_aiModelDownloadError;
     TranscriptMap m_speechTranscripts;
     QSet<QString> m_transcribingVideoIDs;
     std::optional<QString> m_primarySelectedVideoID;

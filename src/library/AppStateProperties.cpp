@@ -333,6 +333,13 @@ void AppState::setAiModelDownloadStage(const QString &value)
     }
 }
 
+void AppState::setAiModelDownloadError(const QString &value)
+{
+    if (assign(m_aiModelDownloadError, value)) {
+        emit aiModelDownloadErrorChanged();
+    }
+}
+
 void AppState::setSpeechTranscripts(const TranscriptMap &value)
 {
     if (assign(m_speechTranscripts, value)) {

@@ -426,6 +426,7 @@ void AppState::downloadAIModel()
     if (d->cancelModelDownload)
         std::exchange(d->cancelModelDownload, {})();
     setIsDownloadingAIModel(true);
+    setAiModelDownloadError(QString());
     setAiModelDownloadProgress(0);
     setAiModelDownloadStage(L10n::text(QStringLiteral("ai.stageConnecting"), m_language));
     const TaskHandle task = TaskHandle::make();
@@ -465,6 +466,7 @@ void AppState::downloadAIModel()
             s.setIsDownloadingAIModel(false);
             s.setAiModelDownloadProgress(0);
             s.setAiModelDownloadStage(QString());
+            s.setAiModelDownloadError(e.text);
             s.showToast(e.text, true, false);
             break;
         }

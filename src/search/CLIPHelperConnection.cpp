@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -17,7 +18,8 @@
 
 extern char **environ;
 
-bool CLIPHelperConnection::start(const QString &program, const QStringList &arguments, int timeoutMs)
+bool CLIPHelperConnection::start(const QString &program, const QStringList &arguments, int timeoutMs,
+                                 const QStringList &environment)
 {
     stop();
     int fds[2];
@@ -33,10 +35,20 @@ bool CLIPHelperConnection::start(const QString &program, const QStringList &argu
     for (QByteArray &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     // Torch's OpenMP workers spin between operations by default; beside the app's own work
-    // (decoding, indexing several videos) that spinning starves everyone, so they sleep.
+    // (decoding, indexing several videos) that spinning starves everyone, so unless told
+    // otherwise they sleep.
     QList<QByteArray> env;
-    for (char **e = environ; *e; ++e) env.append(QByteArray(*e));
-    if (!qEnvironmentVariableIsSet("OMP_WAIT_POLICY")) env.append("OMP_WAIT_POLICY=PASSIVE");
+    const auto name = [](const QByteArray &entry) { return entry.left(entry.indexOf('=') + 1); };
+    QList<QByteArray> extra;
+    for (const QString &e : environment) extra.append(e.toLocal8Bit());
+    for (char **e = environ; *e; ++e) {
+        const QByteArray entry(*e);
+        if (std::none_of(extra.cbegin(), extra.cend(), [&](const QByteArray &x) { return name(x) == name(entry); }))
+            env.append(entry);
+    }
+    env += extra;
+    if (std::none_of(env.cbegin(), env.cend(), [&](const QByteArray &x) { return name(x) == "OMP_WAIT_POLICY="; }))
+        env.append("OMP_WAIT_POLICY=PASSIVE");
     std::vector<char *> envp;
     for (QByteArray &e : env) envp.push_back(e.data());
     envp.push_back(nullptr);

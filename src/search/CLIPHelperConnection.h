@@ -27,8 +27,10 @@ public:
     CLIPHelperConnection &operator=(const CLIPHelperConnection &) = delete;
     ~CLIPHelperConnection() { stop(); }
 
-    // Starts the program and waits for it to report its towers loaded.
-    bool start(const QString &program, const QStringList &arguments, int timeoutMs);
+    // Starts the program and waits for it to report its towers loaded. `environment` holds
+    // NAME=VALUE entries set for the helper on top of this process's own.
+    bool start(const QString &program, const QStringList &arguments, int timeoutMs,
+               const QStringList &environment = {});
     bool isRunning() const { return m_fd >= 0; }
     void stop();
 

@@ -3,9 +3,9 @@
 // One run of the model download: fetches the files of MobileCLIPModelManager::downloadFiles()
 // into a staging folder inside the models directory, checks them, has the helper fuse the
 // towers, and installs the three items by renames. Lives on the thread that starts it (which
-// needs an event loop); the checks and the helper run on a worker. Events arrive in order on
-// the starting thread; after cancel() none arrives, and the staging folder is removed on
-// every path.
+// needs an event loop); the files are fetched and written on a thread of the download's own,
+// and the checks and the helper run on a worker. Events arrive in order on the starting
+// thread; after cancel() none arrives, and the staging folder is removed on every path.
 
 #include "library/AppServices.h"
 
@@ -16,9 +16,9 @@
 #include <functional>
 #include <memory>
 
-class QFile;
-class QNetworkAccessManager;
-class QNetworkReply;
+class ModelFetcher;
+struct ModelFetcherReport;
+class QThread;
 
 class MobileCLIPModelDownload : public QObject
 {
@@ -43,9 +43,8 @@ public:
     static constexpr const char *kUserAgent = "Lumenkite/1.0 (Linux)";
 
 private:
-    void fetchNext();
-    void onReadyRead();
-    void onFinished();
+    void onReport(const ModelFetcherReport &report);
+    void stopFetcher();
     void compileAndInstall();
     void fail(const QString &message);
     void finish();
@@ -53,13 +52,9 @@ private:
 
     Options m_options;
     EventSink m_sink;
-    QNetworkAccessManager *m_network = nullptr;
-    QPointer<QNetworkReply> m_reply;
-    std::unique_ptr<QFile> m_file;
+    QThread *m_fetcherThread = nullptr;
+    ModelFetcher *m_fetcher = nullptr; // lives in m_fetcherThread
     QString m_staging;
-    std::vector<qint64> m_expected; // per file: Content-Length, else the table's estimate
-    std::vector<qint64> m_received;
-    size_t m_index = 0;
     bool m_finished = false;
     bool m_workerStarted = false; // the worker owns the staging folder from then on
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);

@@ -1,5 +1,6 @@
 #include "search/MobileCLIPModelManager.h"
 
+#include "library/L10n.h"
 #include "search/MobileCLIPService.h"
 
 #include <QDir>
@@ -251,7 +252,7 @@ std::optional<QByteArray> MobileCLIPModelManager::gunzip(const QByteArray &compr
     z_stream stream{};
     int result = inflateInit2(&stream, 16 + MAX_WBITS);
     if (result != Z_OK) {
-        if (error) *error = QStringLiteral("Gzip başlatılamadı.");
+        if (error) *error = L10n::text(QStringLiteral("ai.gzipStart"));
         return std::nullopt;
     }
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData()));
@@ -278,7 +279,7 @@ std::optional<QByteArray> MobileCLIPModelManager::gunzip(const QByteArray &compr
     } while (result == Z_OK);
     inflateEnd(&stream);
     if (result != Z_STREAM_END) {
-        if (error) *error = QStringLiteral("Gzip açma hatası (%1).").arg(result);
+        if (error) *error = L10n::text(QStringLiteral("ai.gzipDamaged")) + QStringLiteral(" (") + QString::number(result) + QStringLiteral(").");
         return std::nullopt;
     }
     return out;

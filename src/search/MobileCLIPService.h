@@ -36,6 +36,14 @@ public:
 
     enum class Tower { image, text };
 
+    // How a tower's helper is started: its arguments after the tower file, and what its
+    // environment adds (bench_clip measures these against the helper's defaults).
+    struct HelperSettings {
+        QStringList arguments;
+        QStringList environment;
+    };
+    static HelperSettings helperSettings(Tower tower);
+
     // Images per helper request: batches raise throughput, larger ones only add latency.
     static constexpr int kImageBatch = 8;
     // Requests in a row that a helper died or hung on before its model counts as damaged.
@@ -90,6 +98,7 @@ private:
         QMutex lock; // one exchange at a time
         CLIPHelperConnection connection;
         QStringList arguments;
+        QStringList environment;
         bool failedToStart = false; // towers that cannot load are not tried again
         int deathsInARow = 0;
     };

@@ -33,6 +33,7 @@ const QStringList kExpectedKeys = {
     "ai.upToDate", "ai.indexing", "ai.indexed", "ai.skipped", "ai.removeModel", "ai.textMatch", "ai.matchedMoments",
     "ai.jumpToMoment", "ai.bannerReady", "ai.bannerNeedModel", "ai.translationPack",
     "ai.stageConnecting", "ai.stageCompiling", "ai.modelReady", "ai.modelRemoved", "ai.modelDamaged",
+    "ai.downloadFailed", "ai.serverAnswer", "ai.gzipStart", "ai.gzipDamaged", "ai.retry",
     "inspector.title", "inspector.theater", "inspector.fullscreen", "inspector.exitFullscreen",
     "inspector.openExternal", "inspector.closePanel", "inspector.trimMerge", "inspector.move", "inspector.trash",
     "inspector.revealFinder", "inspector.noSelection", "inspector.noSelectionSub", "inspector.fullscreenActive",

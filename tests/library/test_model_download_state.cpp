@@ -114,12 +114,20 @@ TEST_F(ModelDownloadStateTest, CancelAndFailureReturnToIdle)
 
     state->downloadAIModel();
     fake->sinks[1](event(ModelDownloadEvent::Kind::progress, 0.5, 1, 2));
-    fake->sinks[1](event(ModelDownloadEvent::Kind::failed, 0, 0, 0, 0, "İndirme hatası: Sunucu yanıtı: HTTP 404"));
+    const QString failure = "Download failed: Server answer: HTTP 404";
+    fake->sinks[1](event(ModelDownloadEvent::Kind::failed, 0, 0, 0, 0, failure));
     EXPECT_FALSE(state->isDownloadingAIModel());
     EXPECT_DOUBLE_EQ(state->aiModelDownloadProgress(), 0);
     EXPECT_TRUE(state->aiModelDownloadStage().isEmpty());
-    EXPECT_EQ(toast(), "İndirme hatası: Sunucu yanıtı: HTTP 404");
+    EXPECT_EQ(toast(), failure);
     EXPECT_TRUE(state->activeToast()->isError);
+    // The failure outlasts its toast, until a retry starts.
+    state->dismissToast();
+    EXPECT_EQ(state->aiModelDownloadError(), failure);
+    state->downloadAIModel();
+    EXPECT_TRUE(state->aiModelDownloadError().isEmpty());
+    fake->sinks[2](event(ModelDownloadEvent::Kind::failed, 0, 0, 0, 0, failure));
+    EXPECT_EQ(state->aiModelDownloadError(), failure);
 
     // The sinks the services keep do not keep the services alive: once the state is gone,
     // only this test holds them (otherwise the two would never be freed).

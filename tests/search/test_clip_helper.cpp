@@ -48,14 +48,15 @@ void expectNear(const Embedded &got, const QJsonObject &ref, const std::string &
 
 } // namespace
 
-TEST(CLIPHelper, TrainingTimeWeightsMatchTheReferenceFoldedAndUnfolded)
+TEST(CLIPHelper, TrainingTimeWeightsMatchTheReferenceFoldedUnfoldedAndInEitherLayout)
 {
     const QJsonObject ref = clipfix::reference();
     const QStringList model{"--model", clipfix::tinyModel(), "--heads", QString::number(clipfix::kTinyHeads)};
     for (const QJsonValue &v : ref["images"].toArray()) {
         const QJsonObject image = v.toObject();
         const QString png = clipfix::file(image["png"].toString());
-        for (const QStringList &form : {QStringList{}, QStringList{"--no-fold"}})
+        for (const QStringList &form : {QStringList{}, QStringList{"--no-fold"}, QStringList{"--layout", "channels-last"},
+                                        QStringList{"--no-fold", "--layout", "channels-last"}})
             expectNear(embed(model + form + QStringList{"--image", png}), image,
                        (image["name"].toString() + " " + form.join("")).toStdString());
     }
@@ -96,6 +97,26 @@ TEST(CLIPHelper, FusedPerTowerFilesCarryTheirHeadCountAndMatch)
     expectNear(embed({"--model", dir, "--image", clipfix::file(image["png"].toString())}), image, "installed image");
     expectNear(embed({"--model", dir, "--ids", idsText(text["ids"].toArray())}), text, "installed text");
     expectNear(embed({"--model", dir, "--text", text["text"].toString()}), text, "installed text, tokenized");
+}
+
+// The fused text tower says the head count it was made with; a training-time tower of a width
+// with no known count is refused by the fuse step, with nothing written, rather than guessed.
+TEST(CLIPHelper, FuseRecordsTheHeadCountAndNeverGuessesOne)
+{
+    const QString given = lktest::sandboxRoot() + "/fused-given", guessed = lktest::sandboxRoot() + "/fused-guessed";
+    ASSERT_EQ(clipfix::runHelper({"fuse", "--model", clipfix::tinyModel(), "--heads", "2", "--out", given}), 0);
+    QFile text(given + "/" + MobileCLIPModelManager::kTextModelName);
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QByteArray bytes = text.readAll();
+    quint64 length = 0;
+    for (int i = 7; i >= 0; --i) length = (length << 8) | uchar(bytes[i]);
+    const QJsonObject header = QJsonDocument::fromJson(bytes.mid(8, qsizetype(length))).object();
+    EXPECT_EQ(header["__metadata__"].toObject()["lumenkite.text_heads"].toString(), "2");
+
+    QByteArray err;
+    EXPECT_NE(clipfix::runHelper({"fuse", "--model", clipfix::tinyModel(), "--out", guessed}, nullptr, &err), 0);
+    EXPECT_TRUE(err.contains("head count is not known")) << err.toStdString();
+    EXPECT_TRUE(QDir(guessed).entryList(QDir::Files).isEmpty());
 }
 
 TEST(CLIPHelper, RefusesWhatItCannotRunCorrectly)

@@ -255,7 +255,8 @@ TEST_F(ModelDownloadTest, StagingFoldersAreNotInstalledAndAreSweptAtStart)
     EXPECT_TRUE(oldModelIntact());
 }
 
-// Each fault ends in one failure event naming it, the older model untouched, nothing staged.
+// Each fault ends in one failure event naming it in the interface language, the older model
+// untouched, nothing staged.
 TEST_F(ModelDownloadTest, FailuresKeepTheInstalledModel)
 {
     const QByteArray emptyGzip = QByteArray::fromHex("1f8b08000000000000030300000000000000000000");
@@ -263,13 +264,20 @@ TEST_F(ModelDownloadTest, FailuresKeepTheInstalledModel)
     struct Case {
         const char *name;
         std::function<void(LoopbackServer &)> setUp;
-        const char *message;
+        QString message;
+        AppLanguage language = AppLanguage::en;
     };
     const std::vector<Case> cases = {
-        {"missing model", [](LoopbackServer &s) { s.routes.erase(kModelPath); }, "HTTP 404"},
+        {"missing model", [](LoopbackServer &s) { s.routes.erase(kModelPath); },
+         L10n::text("ai.serverAnswer", AppLanguage::en) + " HTTP 404"},
+        {"missing model, German interface", [](LoopbackServer &s) { s.routes.erase(kModelPath); },
+         L10n::text("ai.serverAnswer", AppLanguage::de) + " HTTP 404", AppLanguage::de},
         {"short body", [&](LoopbackServer &s) { s.routes[kModelPath] = {200, model.left(model.size() / 2), {}, model.size()}; }, "open_clip_model"},
         {"empty gzip", [&](LoopbackServer &s) { s.routes[kVocabPath] = {200, emptyGzip}; }, "0 usable merge lines"},
-        {"truncated gzip", [](LoopbackServer &s) { s.routes[kVocabPath].body.chop(1000); }, "Gzip"},
+        {"truncated gzip", [](LoopbackServer &s) { s.routes[kVocabPath].body.chop(1000); },
+         L10n::text("ai.gzipDamaged", AppLanguage::en)},
+        {"truncated gzip, Japanese interface", [](LoopbackServer &s) { s.routes[kVocabPath].body.chop(1000); },
+         L10n::text("ai.gzipDamaged", AppLanguage::ja), AppLanguage::ja},
         {"model without a key", [](LoopbackServer &s) {
              s.routes[kModelPath].body = editedModel([](QJsonObject &h) { h.remove("text.text_projection"); });
          }, "text.text_projection"},
@@ -277,19 +285,21 @@ TEST_F(ModelDownloadTest, FailuresKeepTheInstalledModel)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
+        QSettings("Lumenkite", "Lumenkite").setValue("Lumenkite.language", AppLanguageInfo::rawValue(c.language));
         installOldModel();
         c.setUp(*server);
         events.clear();
         run();
         ASSERT_TRUE(last());
         EXPECT_EQ(last()->kind, ModelDownloadEvent::Kind::failed);
-        EXPECT_TRUE(last()->text.startsWith("İndirme hatası: ")) << last()->text.toStdString();
+        EXPECT_TRUE(last()->text.startsWith(L10n::text("ai.downloadFailed", c.language))) << last()->text.toStdString();
         EXPECT_TRUE(last()->text.contains(c.message)) << last()->text.toStdString();
         EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const ModelDownloadEvent &e) {
                       return e.kind == ModelDownloadEvent::Kind::failed || e.kind == ModelDownloadEvent::Kind::completed;
                   }), 1);
         EXPECT_TRUE(oldModelIntact());
         EXPECT_TRUE(stagingFolders().isEmpty());
+        QSettings("Lumenkite", "Lumenkite").remove("Lumenkite.language");
         TearDown();
     }
 }
@@ -425,7 +435,7 @@ TEST(ModelVocabulary, InflatesAndCountsMerges)
     ASSERT_TRUE(vocab) << error.toStdString();
     EXPECT_GE(MobileCLIPModelManager::countMergeLines(*vocab), MobileCLIPModelManager::kRequiredMergeLines);
     EXPECT_FALSE(MobileCLIPModelManager::gunzip("not gzip at all", &error));
-    EXPECT_TRUE(error.startsWith("Gzip")) << error.toStdString();
+    EXPECT_TRUE(error.startsWith(L10n::text("ai.gzipDamaged"))) << error.toStdString();
 }
 
 // A small gzip of a huge run of zeros stops at the cap with its reason, not at the memory's end.

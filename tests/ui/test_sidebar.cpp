@@ -276,8 +276,10 @@ TEST(SidebarTexts, DownloadPercentAndIndexSpeed)
     const std::pair<double, const char *> pct[] = {{0.5, "50%"}, {0.004, "0%"}, {0.006, "1%"}, {0.005, "1%"}, {1.0, "100%"}};
     for (const auto &[p, t] : pct) EXPECT_EQ(SidebarView::downloadPercentText(p), t) << p;
     bool skipped = false;
-    EXPECT_EQ(SidebarView::indexSpeedText(true, "~42s", 0.1, 0, AppLanguage::en), "~42s");
-    EXPECT_EQ(SidebarView::indexSpeedText(true, "~42s", 2.34, 0, AppLanguage::en), QString::fromUtf8("2.3/s · ~42s"));
+    const std::pair<double, const char *> speeds[] = {
+        {0.001, "~42s"}, {0.14, "0.14/s · ~42s"}, {0.996, "1.0/s · ~42s"}, {2.34, "2.3/s · ~42s"}};
+    for (const auto &[vps, text] : speeds)
+        EXPECT_EQ(SidebarView::indexSpeedText(true, "~42s", vps, 0, AppLanguage::en), QString::fromUtf8(text)) << vps;
     EXPECT_EQ(SidebarView::indexSpeedText(true, std::nullopt, 2.0, 3, AppLanguage::en, &skipped),
               "3 " + L10n::text("ai.skipped", AppLanguage::en));
     EXPECT_TRUE(skipped);

@@ -144,6 +144,7 @@ SettingsView::SettingsView(AppState *state, QWidget *parent) : QWidget(parent), 
         for (auto signal : {&AppState::languageChanged, &AppState::appearanceChanged, &AppState::includePhotosLibraryChanged,
                             &AppState::compactSingleChildFoldersChanged, &AppState::aiEngineStatusChanged,
                             &AppState::isMobileCLIPInstalledChanged, &AppState::aiModelInstalledSizeTextChanged,
+                            &AppState::aiModelDownloadErrorChanged,
                             &AppState::allVideosChanged, &AppState::aiIndexEntriesChanged})
             connect(m_state, signal, this, &SettingsView::refresh);
     }
@@ -199,7 +200,9 @@ void SettingsView::refresh()
     m_downloadButton->setVisible(!installed);
     m_modelSize->setText(m_state->aiModelInstalledSizeText().value_or(t("settings.installed")));
     m_removeButton->setText(t("ai.removeModel"));
-    m_downloadButton->setText(t("ai.downloadShort"));
+    const QString &downloadError = m_state->aiModelDownloadError();
+    m_downloadButton->setText(t(downloadError.isEmpty() ? "ai.downloadShort" : "ai.retry"));
+    m_downloadButton->setToolTip(downloadError);
     m_indexed->setText(QString::number(m_state->indexedVideoCount()) + QStringLiteral(" / ") +
                        QString::number(m_state->allVideos().size()));
 }

@@ -487,7 +487,7 @@ SidebarView::SidebarView(AppState *state, QWidget *parent)
                         &AppState::allVideosChanged, &AppState::extensionCountsChanged, &AppState::totalVideoBytesChanged,
                         &AppState::deniedFoldersChanged, &AppState::isDownloadingAIModelChanged,
                         &AppState::aiModelDownloadProgressChanged, &AppState::aiModelDownloadStageChanged,
-                        &AppState::isMobileCLIPInstalledChanged, &AppState::aiModelInstalledSizeTextChanged,
+                        &AppState::aiModelDownloadErrorChanged, &AppState::isMobileCLIPInstalledChanged, &AppState::aiModelInstalledSizeTextChanged,
                         &AppState::aiEngineStatusChanged, &AppState::isAIIndexingChanged, &AppState::aiETATextChanged,
                         &AppState::aiVideosPerSecondChanged, &AppState::aiSkippedICloudCountChanged,
                         &AppState::aiSkippedUnreadableCountChanged, &AppState::indexedVideoCountChanged,
@@ -891,7 +891,10 @@ QString SidebarView::indexSpeedText(bool isIndexing, const std::optional<QString
 {
     if (isSkippedLine) *isSkippedLine = false;
     if (isIndexing && eta) {
-        if (vps > 0.1) return QString::number(vps, 'f', 1) + QString::fromUtf8("/s · ") + *eta;
+        // At the full model's size a video can take seconds: two digits keep 0.14/s from
+        // reading as 0.1/s, or vanishing.
+        if (vps >= 0.995) return QString::number(vps, 'f', 1) + QString::fromUtf8("/s · ") + *eta;
+        if (vps >= 0.005) return QString::number(vps, 'f', 2) + QString::fromUtf8("/s · ") + *eta;
         return *eta;
     }
     if (skipped >= 1) {
@@ -961,8 +964,11 @@ QWidget *SidebarView::buildAIPanel()
         body->addLayout(row);
         col->addLayout(body);
     } else if (!installed) {
-        auto *prompt = new ThemedLabel(L10n::text("ai.downloadPrompt", lang), LinearTheme::font(11), Tone::secondary, card);
-        prompt->setObjectName("ai.prompt");
+        // A failed download stays on the card with its reason until the user retries.
+        const QString &error = m_state->aiModelDownloadError();
+        auto *prompt = new ThemedLabel(error.isEmpty() ? L10n::text("ai.downloadPrompt", lang) : error, LinearTheme::font(11),
+                                       error.isEmpty() ? Tone::secondary : Tone::red, card);
+        prompt->setObjectName(error.isEmpty() ? "ai.prompt" : "ai.error");
         prompt->setWordWrap(true);
         col->addWidget(prompt);
         PlainButton::Look look;
@@ -980,7 +986,7 @@ QWidget *SidebarView::buildAIPanel()
         };
         look.fillWidth = true;
     look.centerContent = true;
-    auto *download = new PlainButton(look, L10n::text("ai.downloadBtn", lang), card);
+    auto *download = new PlainButton(look, L10n::text(error.isEmpty() ? "ai.downloadBtn" : "ai.retry", lang), card);
         download->setObjectName("ai.download");
         download->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         connect(download, &QAbstractButton::clicked, this, [state] { if (state) state->downloadAIModel(); });
