@@ -218,7 +218,7 @@ TEST(BatchCompressionRun, FailedItemsLeaveTheSourceAlone)
     const auto events = runNow({videoAt(dir + "/large.mov")}, CompressionPreset::hevcBalanced,
                                CompressionSaveMode::replaceOriginal, options);
     ASSERT_EQ(kindsOf(events), (QList<Kind>{Kind::itemStarted, Kind::itemFailed, Kind::finished}));
-    EXPECT_TRUE(events[1].message.contains("lasts")) << events[1].message.toStdString();
+    EXPECT_TRUE(events[1].message.contains("does not last as long as the kept time")) << events[1].message.toStdString();
     EXPECT_TRUE(QFileInfo::exists(dir + "/large.mov"));
     EXPECT_FALSE(QFileInfo::exists(dir + "/large.mp4"));
     EXPECT_TRUE(leftovers(dir).isEmpty());

@@ -409,8 +409,9 @@ TEST(TrimExport, RestoringAFailedSwapKeepsBothFilesAndSaysWhere)
     const QString m = r.last()->message;
     const qsizetype at = m.indexOf("The original is at ");
     ASSERT_GE(at, 0) << m.toStdString();
-    const QString aside = m.mid(at + 19, m.indexOf(" and the new file at ") - at - 19);
-    const QString fresh = m.mid(m.indexOf(" and the new file at ") + 21).chopped(1);
+    const QString newAt = "; the new file is at ";
+    const QString aside = m.mid(at + 19, m.indexOf(newAt) - at - 19);
+    const QString fresh = m.mid(m.indexOf(newAt) + newAt.size()).chopped(1);
     EXPECT_EQ(contents(aside), original);
     EXPECT_NEAR(durationOf(fresh), 3.0, 0.25);
 }
