@@ -794,7 +794,8 @@ void AppState::rebuildForScan(bool autoExpand, std::function<void()> then)
     // While a scan runs its batches keep coming: a tree of a few thousand videos is already
     // built on a worker, so they are taken in meanwhile.
     constexpr qsizetype kScanForegroundRebuildLimit = 1000;
-    if (list.size() < (d->consumer ? kScanForegroundRebuildLimit : kBackgroundRebuildMinimum)) {
+    if (list.size() < (d->consumer ? kScanForegroundRebuildLimit : kBackgroundRebuildMinimum) &&
+        !LumenkiteBuilder::hasDeepFolders(list)) {
         rebuildTree(autoExpand);
         return;
     }
@@ -939,8 +940,14 @@ void AppState::refreshTree()
     // made: building it here would wait for all of it.
     const bool ranksPending = !d->filteredByScore && !d->consumer && libraryIndex().size() >= kBackgroundRebuildMinimum &&
                               !libraryIndex().nameRanksReady();
+    // A tree of deep folders takes long however few videos it has.
+    const auto deep = [this] {
+        return std::any_of(d->filteredPositions.cbegin(), d->filteredPositions.cend(), [this](int i) {
+            return LumenkiteBuilder::isDeepFolder(m_allVideos[i].directoryPath);
+        });
+    };
     if (d->filteredByScore || d->consumer ||
-        (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending)) {
+        (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending && !deep())) {
         rebuildTree(false);
         return;
     }

@@ -33,14 +33,41 @@ int compareCodePoints(const QString &a, const QString &b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// Paths up to this length are kept with their node; a longer one is made from its parent's
+// and its own name when a node of it is made. Keeping every level's path of a tree tens of
+// thousands of folders deep would cost the square of its depth in time and memory.
+constexpr qsizetype kKeptPathLength = 4096;
+
 struct MutableNode {
-    QString path;
+    QString path;              // empty: the parent's path, '/' and the name
     QString name;
     std::vector<int> children; // indices into the arena, in insertion order
     std::vector<int> videos;   // indices into the input, in input order
     int parent = 0;            // the synthetic root is its own parent
     int placed = -1;           // the node of an index's folder placement it was made from
 };
+
+// The path of `nodes[index]`, from its nearest kept path down (a folder at the top always
+// keeps its own).
+QString pathOf(const std::vector<MutableNode> &nodes, int index)
+{
+    if (!nodes[size_t(index)].path.isEmpty())
+        return nodes[size_t(index)].path;
+    std::vector<int> chain;
+    int at = index;
+    for (; nodes[size_t(at)].path.isEmpty(); at = nodes[size_t(at)].parent)
+        chain.push_back(at);
+    QString path = nodes[size_t(at)].path;
+    qsizetype length = path.size();
+    for (int c : chain)
+        length += 1 + nodes[size_t(c)].name.size();
+    path.reserve(length);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        path += QLatin1Char('/');
+        path += nodes[size_t(*it)].name;
+    }
+    return path;
+}
 
 // Lands directory strings in an arena of folder nodes below one root (none, or "/", for the
 // whole computer), making each node and its missing ancestors on first use. Nodes of folders
@@ -62,7 +89,7 @@ public:
             return *cached;
         const QString dir = standardizedPath(rawDir);
         QStringView rest;
-        QString prefix;
+        const QString *prefix = nullptr;
         bool inRoot = false;
         if (!m_wholeComputer) {
             if (dir == *m_root) {
@@ -70,7 +97,7 @@ public:
             } else if (dir.startsWith(m_rootPrefix)) {
                 inRoot = true;
                 rest = QStringView(dir).mid(m_rootPrefix.size());
-                prefix = *m_root;
+                prefix = &*m_root;
             }
         }
         if (!inRoot)
@@ -81,28 +108,50 @@ public:
             const QString path = m_wholeComputer ? QStringLiteral("/") : *m_root;
             const QString name = m_wholeComputer ? LumenkiteBuilder::computerName()
                                                  : m_root->mid(m_root->lastIndexOf(QLatin1Char('/')) + 1);
-            target = child(0, path, name);
+            target = top(path, name);
         } else {
-            for (const QStringView component : components) {
-                prefix += QLatin1Char('/');
-                prefix += component;
-                target = child(target, prefix, component.toString());
-            }
+            const QString name = components.front().toString();
+            target = top((prefix ? *prefix : QString()) + QLatin1Char('/') + name, name);
+            for (qsizetype i = 1; i < components.size(); ++i)
+                target = child(target, components[i].toString());
         }
         m_byDirectory.insert(rawDir, target);
         return target;
     }
 
 private:
-    int child(int parent, const QString &path, const QString &name)
+    // A folder at the tree's top, found by its path.
+    int top(const QString &path, const QString &name)
     {
-        auto it = m_byPath.constFind(path);
-        if (it != m_byPath.cend())
+        auto it = m_topByPath.constFind(path);
+        if (it != m_topByPath.cend())
             return *it;
+        const int index = add(0, name);
+        m_nodes[size_t(index)].path = path;
+        m_topByPath.insert(path, index);
+        return index;
+    }
+
+    // A folder below another, found by its parent and name: a lookup by path would hash the
+    // whole path at every level.
+    int child(int parent, const QString &name)
+    {
+        auto it = m_byParentAndName.constFind({parent, name});
+        if (it != m_byParentAndName.cend())
+            return *it;
+        const int index = add(parent, name);
+        const QString &parentPath = m_nodes[size_t(parent)].path;
+        if (!parentPath.isEmpty() && parentPath.size() + 1 + name.size() <= kKeptPathLength)
+            m_nodes[size_t(index)].path = parentPath + QLatin1Char('/') + name;
+        m_byParentAndName.insert({parent, name}, index);
+        return index;
+    }
+
+    int add(int parent, const QString &name)
+    {
         const int index = int(m_nodes.size());
-        m_nodes.push_back({path, name, {}, {}, parent});
+        m_nodes.push_back({QString(), name, {}, {}, parent});
         m_nodes[size_t(parent)].children.push_back(index);
-        m_byPath.insert(path, index);
         return index;
     }
 
@@ -110,7 +159,8 @@ private:
     const bool m_wholeComputer;
     const QString m_rootPrefix;
     std::vector<MutableNode> &m_nodes;
-    QHash<QString, int> m_byPath;      // every node except the synthetic root, by path
+    QHash<QString, int> m_topByPath;                     // the nodes at the top, by path
+    QHash<std::pair<int, QString>, int> m_byParentAndName; // every other node
     QHash<QString, int> m_byDirectory; // the node each raw directory string lands in
 };
 
@@ -135,7 +185,9 @@ LibraryIndex::FolderPlacement makePlacement(const LibraryIndex &index, const std
         node.path = std::move(nodes[i].path);
         node.name = std::move(nodes[i].name);
         node.parent = nodes[i].parent - 1;
-        node.url = QUrl::fromLocalFile(node.path);
+        // A path too long to keep gets its address when a tree makes its node.
+        if (!node.path.isEmpty())
+            node.url = QUrl::fromLocalFile(node.path);
         node.nameKey.emplace(collator.sortKey(node.name));
     }
     return placement;
@@ -417,10 +469,10 @@ private:
             n.placed >= 0 ? &m_placement->nodes[size_t(n.placed)] : nullptr;
 
         auto node = std::make_shared<VideoFolderNode>();
-        node->id = n.path;
+        node->id = pathOf(m_nodes, index);
         node->displayName = names.size() == 1 ? names.front() : names.join(QStringLiteral(" / "));
         node->pathComponentsCount = int(names.size());
-        node->url = placed ? placed->url : QUrl::fromLocalFile(n.path);
+        node->url = placed && !placed->url.isEmpty() ? placed->url : QUrl::fromLocalFile(node->id);
 
         MadeNode made;
         if (placed && names.size() == 1 && placed->nameKey)
@@ -672,6 +724,13 @@ QList<VideoFolderNodePtr> LumenkiteBuilder::buildTree(const LibraryIndex &librar
     Build build(library.videos(), &subset, &library, !ownNames, compactFolders, sortOrder, scores, superseded);
     return build.run(rootPath);
 }
+
+bool LumenkiteBuilder::hasDeepFolders(const QList<VideoFile> &videos)
+{
+    return std::any_of(videos.cbegin(), videos.cend(), [](const VideoFile &v) { return isDeepFolder(v.directoryPath); });
+}
+
+bool LumenkiteBuilder::isDeepFolder(const QString &directoryPath) { return directoryPath.size() > kKeptPathLength; }
 
 void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &folders, const QList<VideoFile> &videos,
                                int depth, const QList<bool> &ancestorHasNextSibling, bool expandAll,

@@ -163,6 +163,11 @@ public:
                                                const Superseded &superseded = {},
                                                Unranked unranked = Unranked::rankAll);
 
+    // Whether a folder of `videos` lies so deep (its path longer than the system's own limit
+    // for a path) that its tree takes long to build, however few videos there are.
+    static bool hasDeepFolders(const QList<VideoFile> &videos);
+    static bool isDeepFolder(const QString &directoryPath);
+
     // Appends the rows of `folders` (each followed by its contents when expanded) and then of
     // `videos`. Callers start with the top-level folders, no videos, depth 0 and an empty
     // guide list.

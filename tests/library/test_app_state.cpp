@@ -1138,6 +1138,35 @@ TEST_F(AppStateTest, AutoExpansionOpensAllUpTo80Videos)
     }
 }
 
+// A folder chain deeper than a path may be long: its trees are built off the window's thread
+// (the scan's event returns before the tree is there), and the scan still ends opened by the
+// rule with the first video selected; the rows are the chain's compacted parts.
+TEST_F(AppStateTest, DeepFolderChainsAreBuiltOffTheWindowsThread)
+{
+    auto s = makeState();
+    QString deep = root;
+    for (int i = 0; i < 5000; ++i)
+        deep += "/d";
+    const QList<VideoFile> videos{mem(root + "/d/top.mp4"), mem(deep + "/bottom.mp4")};
+    QSignalSpy rebuilt(s.get(), &AppState::treeRebuilt);
+    s->selectScope(custom());
+    const int before = rebuilt.count();
+    scanner.batch(videos);
+    EXPECT_EQ(rebuilt.count(), before);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return videoRowIDs(*s).size() == 2; }, 20000));
+    const int beforeEnd = rebuilt.count();
+    scanner.complete();
+    EXPECT_EQ(rebuilt.count(), beforeEnd);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s->primarySelectedVideoID().has_value(); }, 20000));
+    QStringList rows;
+    for (const TreeRow &r : s->flattenedRows())
+        rows << (r.isFolder() ? QString("%1 %2").arg(r.folder().id == deep ? "deep" : r.folder().id.mid(root.size()))
+                                      .arg(r.folder().pathComponentsCount)
+                              : r.video().name);
+    EXPECT_EQ(rows, (QStringList{"/d 1", "deep 4999", "bottom.mp4", "top.mp4"}));
+    EXPECT_EQ(s->primarySelectedVideoID(), deep + "/bottom.mp4");
+}
+
 TEST_F(AppStateTest, ExpansionSurvivesLaterBatchesAndToggles)
 {
     auto s = makeState();

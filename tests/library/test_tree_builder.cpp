@@ -8,8 +8,17 @@
 #include <QCollatorSortKey>
 #include <QStringList>
 
+#include <QFile>
+#include <QUrl>
+
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <random>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -475,5 +484,93 @@ TEST(StableMergeSort, NeverLeavesTheRangeWhateverTheComparatorSays)
         std::sort(inside.begin(), inside.end());
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(inside[size_t(i)], i) << n;
+    }
+}
+
+namespace {
+
+// Runs `body` in a child process that may map only `extraBytes` more than it holds when the
+// body starts; true when the body returned true there.
+bool runWithinMemory(size_t extraBytes, const std::function<bool()> &body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        QFile status("/proc/self/statm");
+        if (!status.open(QIODevice::ReadOnly))
+            ::_exit(3);
+        const size_t mapped = size_t(status.readAll().split(' ').value(0).toULongLong()) * size_t(::sysconf(_SC_PAGESIZE));
+        const struct rlimit rl{mapped + extraBytes, mapped + extraBytes};
+        if (::setrlimit(RLIMIT_AS, &rl) != 0)
+            ::_exit(3);
+        bool ok = false;
+        try {
+            ok = body();
+        } catch (const std::bad_alloc &) {
+            ::_exit(2);
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+// A chain of folders far deeper than a path may be long: the tree holds each compacted part
+// once, with its own path, and building it costs about its depth in memory, not its square
+// (every level's full path held at once would take about 800 MB here).
+TEST(TreeBuilder, DeepChainsCostTheirDepthNotItsSquare)
+{
+    constexpr int kDepth = 20'000;
+    const auto chain = [](int levels) {
+        QString path = "/r";
+        path.reserve(2 + 2 * levels);
+        for (int i = 0; i < levels; ++i)
+            path += "/d";
+        return path;
+    };
+    const QList<VideoFile> list{video(chain(kDepth) + "/deep.mp4"), video(chain(3000) + "/e/side.mkv"),
+                                video(chain(3000) + "/v3000.mp4"), video(chain(100) + "/v100.mp4")};
+    // The compacted parts: (first level, levels, the videos directly in the last).
+    struct Part {
+        int depth;
+        int levels;
+        QStringList videos;
+    };
+    const Part expected[] = {{0, 100, {"v100.mp4"}}, {1, 2900, {"v3000.mp4"}}, {2, kDepth - 3000, {"deep.mp4"}},
+                             {2, 1, {"side.mkv"}}};
+    // Warm: the collator's data is loaded before the limit applies.
+    LumenkiteBuilder::buildTree(videos({"/r/a/b.mp4"}), QString("/r"), true, VideoSortOrder::nameAsc);
+    const LibraryIndex index(list);
+    const std::vector<int> all{0, 1, 2, 3};
+    for (const bool withIndex : {false, true}) {
+        SCOPED_TRACE(withIndex);
+        const auto check = [&] {
+            const QList<VideoFolderNodePtr> roots =
+                withIndex ? LumenkiteBuilder::buildTree(index, all, QString("/r"), true, VideoSortOrder::nameAsc)
+                          : LumenkiteBuilder::buildTree(list, QString("/r"), true, VideoSortOrder::nameAsc);
+            const QList<TreeRow> rows = LumenkiteBuilder::flatten(roots, true, {});
+            QList<const VideoFolderNode *> folders;
+            for (const TreeRow &row : rows)
+                if (row.isFolder())
+                    folders.append(&row.folder());
+            bool same = folders.size() == qsizetype(std::size(expected));
+            qsizetype at = 0;
+            for (; same && at < folders.size(); ++at) {
+                const qsizetype i = at;
+                const Part &part = expected[i];
+                const VideoFolderNode &node = *folders[i];
+                const int levelsAbove = part.depth == 0 ? 0 : part.depth == 1 ? 100 : 3000;
+                const QString path = part.levels == 1 ? chain(3000) + "/e" : chain(levelsAbove + part.levels);
+                same = node.id == path && node.url == QUrl::fromLocalFile(path) &&
+                       node.pathComponentsCount == part.levels && videoNames(node) == part.videos &&
+                       node.displayName.count(" / ") == part.levels - 1;
+            }
+            if (!same)
+                std::fprintf(stderr, "the tree differs at folder %lld of %lld\n", (long long)at, (long long)folders.size());
+            return same;
+        };
+        EXPECT_TRUE(runWithinMemory(size_t(200) << 20, check));
     }
 }

@@ -57,7 +57,9 @@ FolderRowPainter::Layout FolderRowPainter::layout(const QRectF &rect, const Inpu
     const double nameLeft = l.icon.right() + 7;
     // Name, count, then a spacer of at least 8 before the trailing items.
     const double available = std::max(0.0, trailing - 7 - 8 - 7 - countWidth - 7 - nameLeft);
-    l.nameText = f.mName.elidedText(FileNames::display(folder.displayName), Qt::ElideMiddle, available);
+    l.nameText = f.mName.elidedText(
+        TreeRowPainting::shortenedForEliding(FileNames::display(folder.displayName), Qt::ElideMiddle, available),
+        Qt::ElideMiddle, available);
     const double nameWidth = std::min(available, std::ceil(f.mName.horizontalAdvance(l.nameText)));
     l.name = QRectF(nameLeft, cy - 9, nameWidth, 18);
     const double countHeight = std::ceil(f.mCount.height()) + 2;

@@ -6,6 +6,7 @@
 #include "ui/LinearTheme.h"
 #include "ui/tree/PaneStyle.h"
 #include "ui/tree/PaneWidgets.h"
+#include "ui/tree/TreeRowPainting.h"
 #include "ui/tree/TreeListView.h"
 
 #include <QAction>
@@ -707,7 +708,9 @@ void LumenkitePane::refreshProgress()
     m_scanSummary->setText(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()));
     if (m_scanPath) {
         const QString path = m_state->scanStatusPath().value_or(QString());
-        m_scanPath->setText(QFontMetrics(m_scanPath->font()).elidedText(path, Qt::ElideLeft, std::max(120, width() / 2)));
+        m_scanPath->setText(QFontMetrics(m_scanPath->font()).elidedText(
+            TreeRowPainting::shortenedForEliding(path, Qt::ElideLeft, std::max(120, width() / 2)), Qt::ElideLeft,
+            std::max(120, width() / 2)));
         m_scanPath->setToolTip(path);
     }
     refreshContent();
@@ -971,7 +974,9 @@ QWidget *LumenkitePane::makeScanningStatus()
         label->setObjectName(QStringLiteral("scanPath"));
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         // Cut at the head: the end of a path says most.
-        label->setText(QFontMetrics(label->font()).elidedText(path, Qt::ElideLeft, std::max(120, width() / 2)));
+        label->setText(QFontMetrics(label->font()).elidedText(
+            TreeRowPainting::shortenedForEliding(path, Qt::ElideLeft, std::max(120, width() / 2)), Qt::ElideLeft,
+            std::max(120, width() / 2)));
         label->setToolTip(path);
         row->addWidget(label, 1);
     }

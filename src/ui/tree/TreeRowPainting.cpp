@@ -3,10 +3,40 @@
 #include "ui/tree/TreeRowViews.h"
 
 #include <QFontMetricsF>
+#include <QStringView>
+
+#include <algorithm>
 #include <QPainter>
 #include <QPainterPath>
 
 namespace TreeRowPainting {
+
+QString shortenedForEliding(const QString &text, Qt::TextElideMode mode, double width)
+{
+    // No glyph is narrower than half a pixel, so no more characters than this can show.
+    const qsizetype keep = qsizetype(std::clamp(width, 0.0, 100'000.0)) * 2 + 16;
+    if (text.size() <= 2 * keep + 1 || mode == Qt::ElideNone)
+        return text;
+    const QChar ellipsis(0x2026);
+    // A cut never splits a surrogate pair.
+    const auto head = [&] {
+        qsizetype n = keep;
+        if (text.at(n - 1).isHighSurrogate())
+            --n;
+        return QStringView(text).left(n);
+    };
+    const auto tail = [&] {
+        qsizetype n = keep;
+        if (text.at(text.size() - n).isLowSurrogate())
+            --n;
+        return QStringView(text).right(n);
+    };
+    switch (mode) {
+    case Qt::ElideLeft: return ellipsis + tail().toString();
+    case Qt::ElideRight: return head().toString() + ellipsis;
+    default: return head().toString() + ellipsis + tail().toString();
+    }
+}
 
 bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNextSibling)
 {

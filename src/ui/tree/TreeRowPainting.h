@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QRectF>
+#include <QString>
 
 class QPainter;
 
@@ -21,6 +22,11 @@ void paintGuides(QPainter &painter, const QRectF &rowRect, int depth, const QLis
                  bool isLastInParent, bool dark, double indentWidth = kIndentWidth);
 // Whether ancestor column `column` of such a row draws its line.
 bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNextSibling);
+
+// `text` cut to what eliding it to `width` pixels can keep, with an ellipsis where it was cut.
+// Laying a text out costs its whole length though only what fits is drawn: the name of a
+// folder chain tens of thousands of levels deep took long to elide at every paint.
+QString shortenedForEliding(const QString &text, Qt::TextElideMode mode, double width);
 
 // The extension badge: the text (or "VID"), semibold monospaced, on a rounded fill.
 QSizeF formatBadgeSize(const QString &ext);

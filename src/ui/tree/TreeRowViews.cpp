@@ -1,4 +1,5 @@
 #include "ui/tree/TreeRowViews.h"
+#include "ui/tree/TreeRowPainting.h"
 #include "ui/DesktopActions.h"
 
 #include "library/FileNames.h"
@@ -221,8 +222,10 @@ void FolderTreeRowView::paintEvent(QPaintEvent *)
     const qreal countHeight = countMetrics.height() + 2;
     qreal nameRight = sizeColumnLeft() - 8 - (m_hovered ? kButtonsWidth + kSpacing : 0) - kSpacing - countWidth - kSpacing;
     const QFontMetricsF nameMetrics(nameFont());
-    const QString name = nameMetrics.elidedText(FileNames::display(folder().displayName), Qt::ElideMiddle,
-                                                std::max<qreal>(0, nameRight - x));
+    const qreal nameRoom = std::max<qreal>(0, nameRight - x);
+    const QString name = nameMetrics.elidedText(
+        TreeRowPainting::shortenedForEliding(FileNames::display(folder().displayName), Qt::ElideMiddle, nameRoom),
+        Qt::ElideMiddle, nameRoom);
     p.setFont(nameFont());
     p.setPen(lp.label());
     const qreal nameWidth = nameMetrics.horizontalAdvance(name);
