@@ -27,6 +27,9 @@ inline QString dir() { return QDir::cleanPath(QStringLiteral(LK_SOURCE_DIR "/../
 inline QString file(const QString &name) { return dir() + "/" + name; }
 inline QString tinyModel() { return file("tiny-mobileclip.safetensors"); }
 inline constexpr int kTinyHeads = 2;
+// How long a test waits for an indexing run of a few clips: beside the whole suite on a busy
+// machine the run's text recognition takes minutes, so up to the test's own time limit.
+inline constexpr int kIndexingWaitMs = 280000;
 
 // The vocabulary, unpacked once per test program into its sandbox.
 inline QString vocabulary()

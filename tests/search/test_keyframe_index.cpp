@@ -295,7 +295,7 @@ TEST(IndexingRunEndToEnd, TheRunIndexesSavesAndTheSearchFindsTheWords)
     AppState state(services);
     state.setAllVideos({videoAt(harbor), videoAt(market)});
     state.startAIIndexingIfNeeded();
-    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, 120000));
+    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, clipfix::kIndexingWaitMs));
     EXPECT_EQ(state.aiIndexedCount(), 2);
     EXPECT_EQ(state.activeToast()->message, "2 / 2 indexed");
     EXPECT_EQ(state.aiIndexEntries().value(videoAt(harbor).id).ocrText, "HARBOR SUNSET");
@@ -362,7 +362,7 @@ TEST(IndexingRunEndToEnd, AnEntryOfAnotherModelIsIndexedAgain)
     EXPECT_EQ(state.indexedVideoCount(), 1);
 
     state.startAIIndexingIfNeeded();
-    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, 120000));
+    ASSERT_TRUE(lktest::waitFor([&] { return !state.isAIIndexing(); }, clipfix::kIndexingWaitMs));
     const VideoVisualIndexEntry redone = state.aiIndexEntries().value(harborVideo.id);
     EXPECT_EQ(redone.ocrText, "HARBOR SUNSET");
     ASSERT_FALSE(redone.clipEmbeddings.isEmpty());

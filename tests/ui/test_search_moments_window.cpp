@@ -108,7 +108,7 @@ TEST(SearchMomentsWindow, ATextMatchOpensWhileTheWordsAreOnScreen)
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.app->mainWindow()));
 
     w.state->startAIIndexingIfNeeded();
-    ASSERT_TRUE(waitFor([&] { return !w.state->isAIIndexing() && w.state->aiIndexEntries().contains(video.id); }, 120000));
+    ASSERT_TRUE(waitFor([&] { return !w.state->isAIIndexing() && w.state->aiIndexEntries().contains(video.id); }, clipfix::kIndexingWaitMs));
     ASSERT_TRUE(w.search("museum der modernen kunst", video.id));
     const VisualSearchHit hit = w.state->aiSearchHits().value(video.id);
     ASSERT_TRUE(hit.isOCRMatch);
