@@ -128,7 +128,7 @@ def check_package(build: str, app_id: str, sizes: list, root: str) -> list:
     depends = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True, check=True).stdout
     # dpkg-shlibdeps named the linked libraries, beside the pieces only loaded or started at
     # run time.
-    for name in ("libqt6widgets6", "ffmpeg", "libmpv2", "libavformat", "libswresample"):
+    for name in ("libqt6widgets6", "ffmpeg", "libmpv2", "libavformat", "libswresample", "libssl3", "libcld2"):
         if name not in depends:
             problems.append(f"Depends lacks {name}: {depends.strip()}")
     return problems

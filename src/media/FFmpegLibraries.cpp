@@ -1,15 +1,9 @@
-// The FFmpeg functions the program calls, each forwarding to the real library, which is
-// loaded on the first call. Linked directly, libavformat and libavcodec alone bring in
-// about a hundred codec, device and network libraries at start, for facts and thumbnails
-// that are read off the GUI thread once the window is up.
-//
-// Each definition here takes the place of the library's own for this program; its
-// parameters must match the header's declaration, or the build fails; a function called
-// anywhere in the program but missing here fails the link ("undefined reference"): add it.
+// The FFmpeg functions the program calls, each forwarding to the real library (see
+// LazyLibrary.h). Linked directly, libavformat and libavcodec alone bring in about a
+// hundred codec, device and network libraries at start, for facts and thumbnails that are
+// read off the GUI thread once the window is up.
 
 extern "C" {
-// Hidden: these definitions serve this program only, never a library loaded into it.
-#pragma GCC visibility push(hidden)
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
@@ -19,56 +13,21 @@ extern "C" {
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
-#pragma GCC visibility pop
 }
 
-#include <QtGlobal>
-
-#include <array>
-#include <mutex>
-
-#include <dlfcn.h>
+#include "platform/LazyLibrary.h"
 
 namespace {
 
-enum Library { Util, Codec, Format, Scale, Resample, LibraryCount };
-
 #define LK_SONAME(name, major) "lib" name ".so." AV_STRINGIFY(major)
-constexpr std::array<const char *, LibraryCount> kSonames{
-    LK_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR), LK_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
-    LK_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR), LK_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR),
-    LK_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR)};
+constinit LazyLibrary Util(LK_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR));
+constinit LazyLibrary Codec(LK_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR));
+constinit LazyLibrary Format(LK_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR));
+constinit LazyLibrary Scale(LK_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR));
+constinit LazyLibrary Resample(LK_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR));
 #undef LK_SONAME
 
-// Loaded once and kept for the program's life: frames and contexts they made outlive any
-// owner we could name. Without them the program cannot work at all, as when the loader
-// misses a linked library at start; the message names the one missing.
-void *library(Library which)
-{
-    static std::array<void *, LibraryCount> handles{};
-    static std::array<std::once_flag, LibraryCount> once;
-    std::call_once(once[which], [which] {
-        void *handle = ::dlopen(kSonames[which], RTLD_NOW | RTLD_LOCAL);
-        if (!handle) qFatal("cannot load %s: %s", kSonames[which], ::dlerror());
-        handles[which] = handle;
-    });
-    return handles[which];
-}
-
-template <typename F>
-F resolve(Library which, const char *name)
-{
-    void *symbol = ::dlsym(library(which), name);
-    if (!symbol) qFatal("%s has no %s", kSonames[which], name);
-    return reinterpret_cast<F>(symbol);
-}
-
 } // namespace
-
-// The real function of the same name, looked up on its first call.
-#define LK_FORWARD(lib, name, ...)                                                             \
-    static const auto real = resolve<decltype(&::name)>(lib, #name);                           \
-    return real(__VA_ARGS__)
 
 extern "C" {
 
