@@ -14,7 +14,8 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
+
+from app_launch import Sandbox, lavfi_clip, program_path
 
 # (file below ~/Videos, ffmpeg output arguments); .mkv, .webm and the name that is not
 # UTF-8 play through libmpv, the rest through the platform player.
@@ -48,25 +49,15 @@ RUNS = [
 
 def make_clips(videos: str) -> None:
     for name, codec in CLIPS:
-        path = os.path.join(videos, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=3",
-                        "-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-shortest", *codec, path], check=True)
+        if not lavfi_clip(os.path.join(videos, name), "testsrc2=size=320x240:rate=25:duration=3", codec,
+                          audio="sine=frequency=440:duration=3"):
+            raise RuntimeError("cannot make " + name)
     shutil.copyfile(os.path.join(videos, "Trips/a.mp4").encode(), os.path.join(videos.encode(), RAW_NAME))
 
 
-def sandbox_env(home: str, logs: str) -> dict:
-    env = dict(os.environ)
-    env.update({
-        "HOME": home,
-        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
-        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
-        "XDG_VIDEOS_DIR": os.path.join(home, "Videos"),
-        "LANG": "C.UTF-8",
-        "QT_QPA_PLATFORM": "xcb",
-    })
-    # Reports go to files as well as failing the run, so none is lost in the output.
+def logging_env(env: dict, logs: str) -> dict:
+    """Reports go to files as well as failing the run, so none is lost in the output."""
+    env = dict(env)
     for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
         options = [o for o in env.get(var, "").split(":") if o and not o.startswith("log_path=")]
         options.append("log_path=" + os.path.join(logs, var.split("_")[0].lower()))
@@ -75,22 +66,16 @@ def sandbox_env(home: str, logs: str) -> dict:
 
 
 def main() -> int:
-    build = sys.argv[1]
-    program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
+    program = program_path(sys.argv[1])
     keep = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
     if keep:
         os.makedirs(keep, exist_ok=True)
-    root = tempfile.mkdtemp(prefix="lumenkite-asan-app-")
-    try:
-        home = os.path.join(root, "home")
-        videos = os.path.join(home, "Videos")
+    with Sandbox("lumenkite-asan-app-") as box:
+        root, videos = box.root, box.videos
         logs = os.path.join(root, "logs")
         os.makedirs(logs)
         make_clips(videos)
-        config = os.path.join(home, ".config", "Lumenkite")
-        os.makedirs(config, exist_ok=True)
-        with open(os.path.join(config, "Lumenkite.conf"), "w") as f:
-            f.write("[General]\nLumenkite.language=en\nLumenkite.hasCompletedOnboarding=true\n")
+        env = logging_env(box.env, logs)
         failures = 0
         for name, extra in RUNS:
             png = os.path.join(keep or root, name + ".png")
@@ -99,7 +84,7 @@ def main() -> int:
             args = [program, "--capture-window", png] + [a.replace("{v}", videos) for a in extra]
             before = set(glob.glob(os.path.join(logs, "*")))
             try:
-                result = subprocess.run(args, env=sandbox_env(home, logs), timeout=300,
+                result = subprocess.run(args, env=env, timeout=300,
                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
                 rc, output = result.returncode, result.stdout.decode(errors="replace")
             except subprocess.TimeoutExpired as e:
@@ -115,8 +100,6 @@ def main() -> int:
                         print(f.read())
         print(f"app under sanitizers: {len(RUNS) - failures} of {len(RUNS)} runs clean")
         return 1 if failures else 0
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":

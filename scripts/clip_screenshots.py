@@ -12,10 +12,10 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from screenshots import capture, make_library, sandbox_env, write_settings  # noqa: E402
+from app_launch import Sandbox, capture, picture_arguments  # noqa: E402
+from screenshots import make_library  # noqa: E402
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "clip-fixtures")
 
@@ -31,27 +31,19 @@ def install_models(build: str, models: str) -> None:
 
 
 def main() -> int:
-    build, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    program = os.path.join(build, "src", "app", "lumenkite")
-    os.makedirs(out, exist_ok=True)
-    root = tempfile.mkdtemp(prefix="lumenkite-clip-shots-")
+    build = os.path.abspath(sys.argv[1])
+    program, out = picture_arguments()
     failures = 0
-    try:
-        home = os.path.join(root, "home")
-        make_library(home)
-        env = sandbox_env(home)
-        write_settings(env["XDG_CONFIG_HOME"], "en")
-        models = os.path.join(env["XDG_DATA_HOME"], "Lumenkite", "Models")
+    with Sandbox("lumenkite-clip-shots-") as box:
+        make_library(box.home)
+        models = os.path.join(box.data_home, "Lumenkite", "Models")
         for name, installed in (("clip-models-installed", True), ("clip-models-missing", False)):
             shutil.rmtree(models, ignore_errors=True)
             if installed:
                 install_models(build, models)
             png = os.path.join(out, f"{name}.png")
-            failures += not capture(program, png, ["--appearance", "light"], env, 180)
+            failures += not capture(program, png, ["--appearance", "light"], box.env, 180)
         return 1 if failures else 0
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -18,15 +18,13 @@ import os
 import shutil
 import socket
 import struct
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from screenshots import capture, sandbox_env, write_settings  # noqa: E402
+from app_launch import Sandbox, capture, lavfi_clip, picture_arguments  # noqa: E402
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "clip-fixtures")
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
@@ -39,18 +37,16 @@ CLIPS = 60
 
 
 def make_clip(i: int, home: str) -> str:
-    folder = os.path.join(home, FOLDERS[i % len(FOLDERS)])
-    os.makedirs(folder, exist_ok=True)
-    path = os.path.join(folder, f"clip_{i + 1:03d}.mp4")
+    path = os.path.join(home, FOLDERS[i % len(FOLDERS)], f"clip_{i + 1:03d}.mp4")
     source = SOURCES[i % len(SOURCES)]
     name, _, extra = source.partition(":")
     graph = f"{name}=size=640x360:rate=10{':' + extra if extra else ''},trim=duration={6 + i % 5},setpts=PTS-STARTPTS"
-    vf = []
+    words = ""
     if i in WORDS:
-        vf = ["-vf", f"drawtext=fontfile={FONT}:text='{WORDS[i]}':fontsize=64:fontcolor=black:box=1:"
-                     "boxcolor=white:boxborderw=18:x=(w-tw)/2:y=(h-th)/2"]
-    subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", graph, *vf, "-c:v", "libx264",
-                    "-pix_fmt", "yuv420p", path], check=True)
+        words = (f"drawtext=fontfile={FONT}:text='{WORDS[i]}':fontsize=64:fontcolor=black:box=1:"
+                 "boxcolor=white:boxborderw=18:x=(w-tw)/2:y=(h-th)/2")
+    if not lavfi_clip(path, graph, ["-c:v", "libx264", "-pix_fmt", "yuv420p"], filters=words):
+        raise RuntimeError("cannot make " + path)
     return path
 
 
@@ -104,23 +100,14 @@ class Server:
         self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}"
 
 
-def settings(env: dict, language: str, url: str) -> None:
-    write_settings(env["XDG_CONFIG_HOME"], language)
-    with open(os.path.join(env["XDG_CONFIG_HOME"], "Lumenkite", "Lumenkite.conf"), "a") as f:
-        f.write(f"\n[models]\nmodelBaseURL={url}\nvocabularyBaseURL={url}\n")
-
-
 def main() -> int:
-    build, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    program = os.path.join(build, "src", "app", "lumenkite")
-    os.makedirs(out, exist_ok=True)
+    program, out = picture_arguments()
     if shutil.which("ffmpeg") is None or not os.path.isdir(FIXTURES):
         print("ffmpeg or the CLIP fixtures are missing: no indexing pictures")
         return 1
-    root = tempfile.mkdtemp(prefix="lumenkite-index-shots-")
     failures = 0
-    try:
-        home = os.path.join(root, "home")
+    with Sandbox("lumenkite-index-shots-") as box:
+        root, home = box.root, box.home
         with ThreadPoolExecutor(max_workers=6) as pool:
             list(pool.map(lambda i: make_clip(i, home), range(CLIPS)))
         served = os.path.join(root, "served")
@@ -128,8 +115,7 @@ def main() -> int:
         model_with_heads(os.path.join(served, "open_clip_model.safetensors"))
         shutil.copy(os.path.join(FIXTURES, "bpe_simple_vocab_16e6.txt.gz"), served)
         server = Server(served)
-        env = sandbox_env(home)
-        models = os.path.join(env["XDG_DATA_HOME"], "Lumenkite", "Models")
+        models = os.path.join(box.data_home, "Lumenkite", "Models")
         probe = socket.socket()
         probe.bind(("127.0.0.1", 0))
         offline = f"http://127.0.0.1:{probe.getsockname()[1]}"
@@ -151,19 +137,18 @@ def main() -> int:
         for name, language, appearance, slow, actions, when in runs:
             server.slow = slow
             # The failed download's host is a port nothing listens on, as offline.
-            settings(env, language, offline if when == "downloadFailed" else server.url)
+            base = offline if when == "downloadFailed" else server.url
+            box.settings(language, f"\n[models]\nmodelBaseURL={base}\nvocabularyBaseURL={base}\n")
             args = ["--appearance", appearance]
             for a in actions:
                 args += ["--show", a]
             if when:
                 args += ["--capture-when", when]
-            failures += not capture(program, os.path.join(out, f"{name}.png"), args, env, 300)
+            failures += not capture(program, os.path.join(out, f"{name}.png"), args, box.env, 300)
             if name == "index-model-installed-en-light":
                 installed = sorted(os.listdir(models)) if os.path.isdir(models) else []
                 print("installed items:", ", ".join(installed))
         return 1 if failures else 0
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":

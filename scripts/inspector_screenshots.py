@@ -12,9 +12,8 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
-from screenshots import capture, sandbox_env
+from app_launch import Sandbox, capture, lavfi_clip, picture_arguments
 
 CLIPS = [
     ("native", "Videos/Holidays/Beach.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]),
@@ -25,17 +24,14 @@ CLIPS = [
 
 
 def make_clip(path: str, codec_args: list) -> bool:
-    os.makedirs(os.path.dirname(path), exist_ok=True)
     # Colour bars with a label in the top-left corner: a picture shown upside down or
     # mirrored is plain to see.
     font = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
     label = f",drawtext=fontfile={font}:text=TOP LEFT:fontcolor=black:fontsize=h/8:x=w/30:y=h/30" \
         if os.path.exists(font) else ""
-    args = ["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "smptebars=size=1280x720:rate=25:duration=8",
-            "-f", "lavfi", "-i", "sine=frequency=440:duration=8",
-            "-vf", "drawbox=x=0:y=0:w=iw/3:h=ih/4:color=white:t=fill" + label,
-            *[a for a in codec_args if a != "turned"], "-shortest", path]
-    if subprocess.run(args).returncode != 0:
+    if not lavfi_clip(path, "smptebars=size=1280x720:rate=25:duration=8",
+                      [a for a in codec_args if a != "turned"], audio="sine=frequency=440:duration=8",
+                      filters="drawbox=x=0:y=0:w=iw/3:h=ih/4:color=white:t=fill" + label):
         return False
     if "turned" not in codec_args:
         return True
@@ -126,73 +122,53 @@ program_path = ""
 
 
 def main() -> int:
-    build, out = sys.argv[1], sys.argv[2]
-    program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
+    program, out = picture_arguments()
     global program_path
     program_path = program
-    out = os.path.abspath(out)
-    os.makedirs(out, exist_ok=True)
     if shutil.which("ffmpeg") is None:
         print("ffmpeg is missing: no inspector pictures")
         return 1
-    root = tempfile.mkdtemp(prefix="lumenkite-inspector-shots-")
-    try:
-        home = os.path.join(root, "home")
+    with Sandbox("lumenkite-inspector-shots-") as box:
+        home = box.home
         for _, rel, codec in CLIPS:
             if not make_clip(os.path.join(home, rel), codec):
-                print("FAILED to make " + rel)
                 return 1
         swapped = os.path.join(home, "Videos/Holidays/Swapped.mp4")
         if not make_clip(swapped, ["-c:v", "libx264", "-pix_fmt", "yuv420p"]):
             return 1
-        config = os.path.join(home, ".config", "Lumenkite")
-        os.makedirs(config, exist_ok=True)
-        with open(os.path.join(config, "Lumenkite.conf"), "w") as f:
-            f.write("[General]\nLumenkite.language=en\nLumenkite.hasCompletedOnboarding=true\n")
-        env = sandbox_env(home)
         failures = 0
         for name, rel, _ in CLIPS:
             for theater in (False, True):
                 for appearance in ("light", "dark"):
                     stem = f"inspector-{name}{'-theater' if theater else ''}-{appearance}"
-                    png = os.path.join(out, stem + ".png")
-                    if os.path.exists(png):
-                        os.remove(png)
-                    args = [program, "--capture-window", png, "--appearance", appearance,
-                            "--select-video", os.path.join(home, rel)]
+                    args = ["--appearance", appearance, "--select-video", os.path.join(home, rel)]
                     if theater:
                         args.append("--theater")
-                    result = subprocess.run(args, env=env, timeout=120)
-                    ok = result.returncode == 0 and os.path.exists(png)
-                    print(("wrote " if ok else "FAILED ") + png)
-                    failures += not ok
+                    failures += not capture(program, os.path.join(out, stem + ".png"), args, box.env)
         # The visual index as a previous run left it, one record damaged: the others load
         # and the inspector shows their labels and on-screen text.
         beach = os.path.normpath(os.path.join(home, CLIPS[0][1]))
-        write_visual_index(os.path.join(home, ".local", "share", "Lumenkite"), beach)
+        write_visual_index(os.path.join(box.data_home, "Lumenkite"), beach)
         png = os.path.join(out, "inspector-indexed-light.png")
-        failures += not capture(program, png, ["--appearance", "light", "--select-video", beach], env)
+        failures += not capture(program, png, ["--appearance", "light", "--select-video", beach], box.env)
         # The clip listed by the scans above has become a FIFO: selected from the cached
         # list, the card says it cannot be played and the window goes on drawing (a reader
         # that opened it would block for good).
         os.remove(swapped)
         os.mkfifo(swapped)
         png = os.path.join(out, "inspector-fifo-light.png")
-        failures += not capture(program, png, ["--appearance", "light", "--select-video", swapped], env)
+        failures += not capture(program, png, ["--appearance", "light", "--select-video", swapped], box.env)
         # A scene hit and a speech hit of a visual search, each with a chip per moment.
         scene = os.path.normpath(os.path.join(home, CLIPS[0][1]))
         talk = os.path.normpath(os.path.join(home, CLIPS[1][1]))
-        if not write_search_hits(home, env, scene, talk):
+        if not write_search_hits(home, box.env, scene, talk):
             print("FAILED to write the search fixtures")
             return 1
         for name, words, clip in (("scene", "lighthouse", scene), ("speech", "weather", talk)):
             png = os.path.join(out, f"inspector-moments-{name}-light.png")
             failures += not capture(program, png, ["--appearance", "light", "--show", f"aisearch:{words}",
-                                                   "--select-video", clip, "--capture-when", "searched"], env)
+                                                   "--select-video", clip, "--capture-when", "searched"], box.env)
         return 1 if failures else 0
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-
 
 if __name__ == "__main__":
     sys.exit(main())

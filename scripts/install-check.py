@@ -20,7 +20,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from clip_screenshots import install_models  # noqa: E402
-from screenshots import sandbox_env, write_settings  # noqa: E402
+from app_launch import lavfi_clip, sandbox_env, write_settings  # noqa: E402
 
 
 def expected_files(app_id: str, sizes: list) -> list:
@@ -60,10 +60,10 @@ def make_clips(home: str) -> int:
     os.makedirs(folder, exist_ok=True)
     sources = ["testsrc2", "smptebars", "mandelbrot"]
     for i, source in enumerate(sources):
-        subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
-                        f"{source}=size=320x180:rate=10,trim=duration=3,setpts=PTS-STARTPTS",
-                        "-c:v", "libx264", "-pix_fmt", "yuv420p", os.path.join(folder, f"clip_{i + 1}.mp4")],
-                       check=True)
+        if not lavfi_clip(os.path.join(folder, f"clip_{i + 1}.mp4"),
+                          f"{source}=size=320x180:rate=10,trim=duration=3,setpts=PTS-STARTPTS",
+                          ["-c:v", "libx264", "-pix_fmt", "yuv420p"]):
+            raise RuntimeError("cannot make the fixture clips")
     return len(sources)
 
 
@@ -126,8 +126,9 @@ def check_package(build: str, app_id: str, sizes: list, root: str) -> list:
     listed = {line.split()[-1].lstrip("./") for line in listing.splitlines() if line.strip()}
     problems = [f"not in the package: {rel}" for rel in expected_files(app_id, sizes) if rel not in listed]
     depends = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True, check=True).stdout
-    # dpkg-shlibdeps named the linked libraries, beside the pieces only started at run time.
-    for name in ("libqt6widgets6", "ffmpeg", "libmpv2"):
+    # dpkg-shlibdeps named the linked libraries, beside the pieces only loaded or started at
+    # run time.
+    for name in ("libqt6widgets6", "ffmpeg", "libmpv2", "libavformat", "libswresample", "libssl3", "libcld2"):
         if name not in depends:
             problems.append(f"Depends lacks {name}: {depends.strip()}")
     return problems

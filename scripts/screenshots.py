@@ -9,11 +9,10 @@ usage: screenshots.py BUILD_DIR OUT_DIR   (run under an X server, e.g. xvfb-run)
 """
 import os
 import random
-import shutil
-import subprocess
 import sys
-import tempfile
 import time
+
+from app_launch import Sandbox, capture, picture_arguments
 
 LANGUAGES = ["en", "ja", "de"]
 
@@ -78,71 +77,26 @@ def make_library(home: str) -> int:
     return total
 
 
-def sandbox_env(home: str) -> dict:
-    """The environment that runs the app on the fixture home only, on the X display."""
-    env = dict(os.environ)
-    env.update({
-        "HOME": home,
-        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
-        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
-        "XDG_VIDEOS_DIR": os.path.join(home, "Videos"),
-        "LANG": "C.UTF-8",
-        "QT_QPA_PLATFORM": "xcb",
-    })
-    env.pop("LUMENKITE_CAPTURE_DIR", None)
-    return env
-
-
-def write_settings(config_home: str, language: str) -> None:
-    folder = os.path.join(config_home, "Lumenkite")
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "Lumenkite.conf"), "w") as f:
-        f.write("[General]\n")
-        f.write(f"Lumenkite.language={language}\n")
-        f.write("Lumenkite.hasCompletedOnboarding=true\n")
-
-
-def capture(program: str, png: str, args: list, env: dict, timeout: int = 120) -> bool:
-    """Starts the program once to grab its window into png and says whether the picture was written."""
-    if os.path.exists(png):
-        os.remove(png)
-    result = subprocess.run([program, "--capture-window", png, *args], env=env, timeout=timeout)
-    ok = result.returncode == 0 and os.path.exists(png)
-    print(("wrote " if ok else "FAILED ") + png)
-    return ok
-
-
 def main() -> int:
-    build, out = sys.argv[1], sys.argv[2]
-    program = os.path.abspath(os.path.join(build, "src", "app", "lumenkite"))
-    out = os.path.abspath(out)
-    os.makedirs(out, exist_ok=True)
-    root = tempfile.mkdtemp(prefix="lumenkite-shots-")
-    try:
-        home = os.path.join(root, "home")
-        count = make_library(home)
-        print(f"fixture library: {count} videos in {home}")
+    program, out = picture_arguments()
+    with Sandbox("lumenkite-shots-") as box:
+        count = make_library(box.home)
+        print(f"fixture library: {count} videos in {box.home}")
         failures = 0
         for language in LANGUAGES:
             for appearance in APPEARANCES:
-                env = sandbox_env(home)
-                write_settings(env["XDG_CONFIG_HOME"], language)
+                box.settings(language)
                 png = os.path.join(out, f"main-{language}-{appearance}.png")
-                failures += not capture(program, png, ["--appearance", appearance], env)
+                failures += not capture(program, png, ["--appearance", appearance], box.env)
         for name, language, appearance, size in SMALL_WINDOWS:
-            env = sandbox_env(home)
-            write_settings(env["XDG_CONFIG_HOME"], language)
+            box.settings(language)
             png = os.path.join(out, f"{name}.png")
-            failures += not capture(program, png, ["--appearance", appearance, "--window-size", size], env)
+            failures += not capture(program, png, ["--appearance", appearance, "--window-size", size], box.env)
         for name, language, appearance, surface in SURFACES:
-            env = sandbox_env(home)
-            write_settings(env["XDG_CONFIG_HOME"], language)
+            box.settings(language)
             png = os.path.join(out, f"{name}.png")
-            failures += not capture(program, png, ["--appearance", appearance, "--show", surface], env)
+            failures += not capture(program, png, ["--appearance", appearance, "--show", surface], box.env)
         return 1 if failures else 0
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":

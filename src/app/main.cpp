@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <functional>
 
 // Grabs the main window to a PNG once the library has loaded, then quits. Used to make
 // the pictures the window is reviewed by.
@@ -98,6 +99,31 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
         });
     });
     timer->start();
+}
+
+// Runs `work` once `window` has first been painted: start-up work the first window does not
+// need waits until it is drawn instead of competing with it for the loader and the cores.
+static void afterFirstPaint(QWidget *window, std::function<void()> work)
+{
+    struct FirstPaint : QObject {
+        std::function<void()> work;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                watched->removeEventFilter(this);
+                QTimer::singleShot(0, this, [this] {
+                    work();
+                    deleteLater();
+                });
+            }
+            return false;
+        }
+    };
+    if (!window) return work();
+    auto *filter = new FirstPaint;
+    filter->setParent(window);
+    filter->work = std::move(work);
+    window->installEventFilter(filter);
 }
 
 int main(int argc, char **argv)
@@ -170,7 +196,8 @@ int main(int argc, char **argv)
     if (parser.isSet(appearance))
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
-    MissingTools::announce(app.state());
+    // Looking for libmpv loads it and the hundred libraries it links.
+    afterFirstPaint(app.mainWindow(), [&app] { MissingTools::announce(app.state()); });
     if (parser.isSet(windowSize) && app.mainWindow()) {
         const QStringList wh = parser.value(windowSize).split('x');
         if (wh.size() == 2) app.mainWindow()->resize(wh[0].toInt(), wh[1].toInt());
