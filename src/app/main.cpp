@@ -126,8 +126,32 @@ static void afterFirstPaint(QWidget *window, std::function<void()> work)
     window->installEventFilter(filter);
 }
 
+// --help and --version answer on the terminal and end, before any window, display or scan
+// is needed.
+static bool answeredInformationOption(int argc, char **argv)
+{
+    bool asked = false;
+    for (int i = 1; i < argc && !asked; ++i) {
+        const QByteArray arg(argv[i]);
+        asked = arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version";
+    }
+    if (!asked) return false;
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName("lumenkite");
+    QCoreApplication::setApplicationVersion("1.0");
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Lumenkite: every video of the chosen folders in one library, played, "
+                                     "searched, trimmed and compressed on this computer.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet("version")) parser.showVersion(); // both end the program
+    parser.showHelp(0);
+}
+
 int main(int argc, char **argv)
 {
+    if (answeredInformationOption(argc, argv)) return 0;
     tuneMemoryForLargeLibraries();
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Lumenkite");

@@ -109,6 +109,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
         layout->rootPath = standardizedPath(root->toLocalFile());
     layout->compact = m_compactSingleChildFolders;
     layout->order = m_sortOrder;
+    // Only a start that has a library file to read has something to wait for.
+    m_isLoadingLibrary = QFileInfo::exists(cachePath);
     d->cacheLoad = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey, layout] {
         Private::CacheLoad loaded;
         loaded.cache = ScopeCacheCodec::load(cachePath, volumes);
@@ -136,7 +138,12 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
         joinScopeCacheLoad();
         for (const std::function<void()> &then : std::exchange(d->afterCacheLoad, {}))
             then();
+        if (std::exchange(m_isLoadingLibrary, false))
+            emit isLoadingLibraryChanged();
     });
+    // Watched from the start, so the loading state ends even when nothing waits on the file.
+    if (m_isLoadingLibrary)
+        d->cacheLoadPoll.start();
 
     // 8-9.
     refreshAIModelStatus();
@@ -522,6 +529,16 @@ void AppState::joinScopeCacheLoad() const
     d->preparedTree = std::move(loaded.tree);
 }
 
+bool AppState::isLoadingLibrary() const
+{
+    if (!m_isLoadingLibrary)
+        return false;
+    // What waits on the read applies it (the cached scan, or a scan when there is none).
+    if (!d->afterCacheLoad.isEmpty())
+        return true;
+    return d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
+
 void AppState::afterScopeCacheLoads(std::function<void()> then)
 {
     if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
@@ -771,6 +788,8 @@ void AppState::rebuildTree(bool autoExpand)
             LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 2, filteredVideoCount() <= kExpandAllLimit, ids);
         setExpandedFolderIDs(ids);
         d->automaticExpansion = true;
+    } else {
+        openFoldersOfFewResults();
     }
     if (prepared)
         publishRows(prepared->rows);
@@ -1002,6 +1021,7 @@ void AppState::refreshTree()
             auto old = std::make_shared<std::pair<QList<VideoFolderNodePtr>, QList<TreeRow>>>(m_treeRoots,
                                                                                              m_flattenedRows);
             setTreeRoots(out->roots);
+            openFoldersOfFewResults();
             // The user may have opened or closed a folder while the tree was built.
             if (m_expandedFolderIDs == job->expanded && job->expandAll == !trimmed(m_searchQuery).isEmpty())
                 publishRows(out->rows);
@@ -1055,6 +1075,23 @@ void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
 void AppState::reflatten(bool expandAll)
 {
     setFlattenedRows(LumenkiteBuilder::flatten(m_treeRoots, expandAll, m_expandedFolderIDs));
+}
+
+bool AppState::openFoldersOfFewResults()
+{
+    const bool filtered = m_activeSmartFilter != SmartFilter::all || m_activeExtensionFilter.has_value();
+    if (!filtered || filteredVideoCount() > kExpandAllLimit)
+        return false;
+    QSet<QString> ids = m_expandedFolderIDs;
+    const qsizetype before = ids.size();
+    LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 0, true, ids);
+    if (ids.size() == before)
+        return false;
+    // Opened by the rule, not by the user: a later first view may still redo it.
+    const bool automatic = d->automaticExpansion;
+    setExpandedFolderIDs(ids);
+    d->automaticExpansion = automatic;
+    return true;
 }
 
 void AppState::toggleFolder(const QString &folderIDArgument)

@@ -195,6 +195,9 @@ public:
     const QStringList & deniedFolders() const { return m_deniedFolders; }
     const std::optional<QDateTime> & lastScanDate() const { return m_lastScanDate; }
     bool isShowingCachedScan() const { return m_isShowingCachedScan; }
+    // True while the library file found at start-up is still being read and applied: the
+    // window shows a loading state meanwhile, not an empty library.
+    bool isLoadingLibrary() const;
     // Waits for the file read at start-up when it is still being read.
     const ScopeCache & scopeCache() const { joinScopeCacheLoad(); return m_scopeCache; }
     const QList<VideoFile> & allVideos() const { return m_allVideos; }
@@ -446,6 +449,7 @@ signals:
     void deniedFoldersChanged();
     void lastScanDateChanged();
     void isShowingCachedScanChanged();
+    void isLoadingLibraryChanged();
     void scopeCacheChanged();
     void allVideosChanged();
     void treeRootsChanged();
@@ -580,6 +584,9 @@ private:
     void ensureFiltered() const;
     void ensureCounts() const;
     void reflatten(bool expandAll);
+    // A smart or extension filter that leaves few videos (no more than the first view opens
+    // whole) opens the folders holding them. True when it opened any.
+    bool openFoldersOfFewResults();
     VideoFile enterNewFile(const VideoFile &source, const QUrl &outputURL, qint64 size, bool replacedOriginal,
                            const std::optional<QDateTime> &created);
     void invalidateMedia(const QUrl &outputURL, bool replacedOriginal, const VideoFile &source);
@@ -620,6 +627,7 @@ private:
     QStringList m_deniedFolders;
     std::optional<QDateTime> m_lastScanDate;
     bool m_isShowingCachedScan{false};
+    bool m_isLoadingLibrary{false};
     ScopeCache m_scopeCache;
     QList<VideoFile> m_allVideos;
     QList<VideoFolderNodePtr> m_treeRoots;

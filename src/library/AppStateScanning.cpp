@@ -231,7 +231,8 @@ void AppState::handle(const ScanEvent &event)
         scheduleScanRebuild();
         break;
     }
-    case ScanEvent::Kind::permissionDenied: {
+    case ScanEvent::Kind::permissionDenied:
+    case ScanEvent::Kind::folderUnreadable: {
         if (c.denied.contains(event.folderName))
             break;
         c.denied.insert(event.folderName);
@@ -242,16 +243,9 @@ void AppState::handle(const ScanEvent &event)
             return deniedFolderName(a) < deniedFolderName(b);
         });
         setDeniedFolders(entries);
-        break;
-    }
-    case ScanEvent::Kind::folderUnreadable: {
-        // Listed with the folders that could not be read, and said once why.
-        if (c.denied.contains(event.folderName))
+        if (event.kind == ScanEvent::Kind::permissionDenied)
             break;
-        c.denied.insert(event.folderName);
-        QStringList names(c.denied.cbegin(), c.denied.cend());
-        std::sort(names.begin(), names.end());
-        setDeniedFolders(names);
+        // A folder that failed for another reason is said once, with why.
         showToast(L10n::text(QStringLiteral("toast.folderUnreadable"), m_language) + QStringLiteral(": ")
                       + FileNames::display(event.path) + QStringLiteral(" (") + event.message + QLatin1Char(')'),
                   true, false);

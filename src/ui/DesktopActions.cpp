@@ -28,7 +28,12 @@ bool open(AppState *state, const QUrl &url)
 
 bool openFolderPermissions(AppState *state)
 {
-    if (!state || state->deniedFolders().isEmpty()) return false;
+    if (!state) return false;
+    if (state->deniedFolders().isEmpty()) {
+        // Nothing to grant: said, so the button does not seem dead.
+        state->showToast(L10n::text("toast.noUnreadableFolders", state->language()));
+        return false;
+    }
     const bool ok = DesktopServices::openFullDiskAccessSettings(state->deniedFolders());
     if (!ok) reportFailure(state, "error.permissionsFailed");
     return ok;

@@ -275,8 +275,12 @@ TEST_F(AppStateTest, ScanEventsAreMergedByID)
     scanner.deliver(ScanEvent::permissionDenied("Guest", "/x/Guest"));
     scanner.deliver(ScanEvent::permissionDenied("Guest", "/y/Guest"));
     scanner.deliver(ScanEvent::permissionDenied("Alpha", "/y/Alpha"));
+    // A folder that failed for another reason joins the same list, with its path too.
+    scanner.deliver(ScanEvent::folderUnreadable("Broken", "/z/Broken", "Input/output error"));
+    scanner.deliver(ScanEvent::folderUnreadable("Broken", "/w/Broken", "Input/output error"));
     // One entry per name, in name order, each the whole path of the folder.
-    EXPECT_EQ(s->deniedFolders(), (QStringList{"/y/Alpha", "/x/Guest"}));
+    EXPECT_EQ(s->deniedFolders(), (QStringList{"/y/Alpha", "/z/Broken", "/x/Guest"}));
+    EXPECT_TRUE(s->activeToast() && s->activeToast()->message.contains("/z/Broken"));
     scanner.complete();
     EXPECT_EQ(s->primarySelectedVideoID(), a.id);
 
@@ -284,7 +288,7 @@ TEST_F(AppStateTest, ScanEventsAreMergedByID)
     s->selectScope(ScanScope::homeDirectory());
     s->selectScope(custom());
     EXPECT_TRUE(s->isShowingCachedScan());
-    EXPECT_EQ(s->deniedFolders(), QStringList{"/y/Alpha"});
+    EXPECT_EQ(s->deniedFolders(), (QStringList{"/y/Alpha", "/z/Broken"}));
 }
 
 TEST_F(AppStateTest, EventsAfterTheStateIsGoneAreDropped)

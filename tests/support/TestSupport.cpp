@@ -20,7 +20,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace lktest {
@@ -61,6 +65,84 @@ bool SmallDisk::fill()
     // Large pieces first, then small ones for the last partial block.
     for (const qsizetype piece : {block.size(), qsizetype(512), qsizetype(1)})
         while (::write(fd, block.constData(), size_t(piece)) > 0) {}
+    ::close(fd);
+    return true;
+}
+
+NullSoundServer::NullSoundServer()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QString socket = QFile::decodeName(runtime) + QStringLiteral("/pulse/native");
+    if (runtime.isEmpty() || QFileInfo::exists(socket)) {
+        m_running = !runtime.isEmpty(); // another fixture of this program started it
+        return;
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return;
+    if (pid == 0) {
+        // Ends with the test program, even when that crashes.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                 "-L", "module-null-sink", "-L", "module-native-protocol-unix", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    m_pid = pid;
+    m_running = waitFor([&] {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            m_pid = 0; // ended: not installed, or it failed
+            return true;
+        }
+        return QFileInfo::exists(socket);
+    }, 10000) && m_pid != 0;
+}
+
+NullSoundServer::~NullSoundServer()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(pid_t(m_pid), SIGTERM);
+    ::waitpid(pid_t(m_pid), nullptr, 0);
+}
+
+HeldFifo::HeldFifo(const QString &path, int watchdogSeconds) : m_path(QFile::encodeName(path))
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_made = ::mkfifo(m_path.constData(), 0600) == 0;
+    if (!m_made)
+        return;
+    m_watchdog = std::thread([this, watchdogSeconds] {
+        std::unique_lock lock(m_mutex);
+        if (m_stop.wait_for(lock, std::chrono::seconds(watchdogSeconds), [this] { return m_stopping; }))
+            return;
+        m_byWatchdog = true;
+        while (!m_stopping && !release())
+            m_stop.wait_for(lock, std::chrono::milliseconds(50));
+    });
+}
+
+HeldFifo::~HeldFifo()
+{
+    if (!m_made)
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stop.notify_all();
+    m_watchdog.join();
+    ::unlink(m_path.constData());
+}
+
+bool HeldFifo::release()
+{
+    const int fd = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false; // no reader waiting yet
     ::close(fd);
     return true;
 }

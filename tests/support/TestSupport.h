@@ -5,9 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
-
-#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace lktest {
 
@@ -64,6 +66,48 @@ public:
 private:
     QString m_path;
     bool m_mounted = false;
+};
+
+// A private PulseAudio server with one null sink, in this program's XDG_RUNTIME_DIR, for
+// the fixture's life: the platform player plays only where a sound output exists.
+// running() says whether it came up (the server may not be installed), so a test can say so.
+class NullSoundServer
+{
+public:
+    NullSoundServer();
+    ~NullSoundServer();
+    NullSoundServer(const NullSoundServer &) = delete;
+    NullSoundServer &operator=(const NullSoundServer &) = delete;
+    bool running() const { return m_running; }
+
+private:
+    qint64 m_pid = 0;
+    bool m_running = false;
+};
+
+// A FIFO that no one writes, made at `path`: a reader waits in open() until release().
+// Should the program under test wait for it on its own thread after all, a watchdog lets
+// it go after `watchdogSeconds`, so the test fails (releasedByWatchdog()) instead of hanging.
+class HeldFifo
+{
+public:
+    explicit HeldFifo(const QString &path, int watchdogSeconds = 60);
+    ~HeldFifo();
+    HeldFifo(const HeldFifo &) = delete;
+    HeldFifo &operator=(const HeldFifo &) = delete;
+    bool made() const { return m_made; }
+    // Lets a waiting reader go on (it then reads an empty file); false when none waits.
+    bool release();
+    bool releasedByWatchdog() const { return m_byWatchdog; }
+
+private:
+    QByteArray m_path;
+    bool m_made = false;
+    std::atomic<bool> m_byWatchdog{false};
+    std::mutex m_mutex;
+    std::condition_variable m_stop;
+    bool m_stopping = false;
+    std::thread m_watchdog;
 };
 
 // Runs the event loop until `condition` holds; false when `timeoutMs` passes first.

@@ -5,6 +5,7 @@
 
 #include "ui/LinearTheme.h"
 #include "ui/tree/LumenkitePane.h"
+#include "ui/EngineNames.h"
 #include "ui/tree/PaneWidgets.h"
 #include "ui/tree/TreeListView.h"
 
@@ -340,6 +341,12 @@ TEST(PaneEmptyState, TitleSubtitleAndActionsByCase)
         EXPECT_EQ(e.glyph, "film");
         EXPECT_EQ(f.label("emptyTitle"), "No Videos Found");
         EXPECT_EQ(f.emptyActions(), (QStringList{"perm.grant", "toolbar.rescan"}));
+        // No folder was unreadable: the button says so instead of doing nothing.
+        ASSERT_TRUE(f.state->deniedFolders().isEmpty());
+        f.pane->emptyStateWidget()->findChild<PaneButton *>("emptyAction:perm.grant")->click();
+        ASSERT_TRUE(f.state->activeToast());
+        EXPECT_EQ(f.state->activeToast()->message, "Every folder of the last scan could be read");
+        EXPECT_FALSE(f.state->activeToast()->isError);
         // Visual search with nothing to index keeps the same buttons.
         f.state->setIsAISearchMode(true);
         EXPECT_EQ(LumenkitePane::emptyStateContent(*f.state).glyph, "sparkle.magnifyingglass");
@@ -370,7 +377,8 @@ TEST(VisualSearchBanner, StatesInOrder)
     s.setIsAISearchMode(true);
     auto banner = [&] { return LumenkitePane::visualSearchBannerContent(s); };
 
-    EXPECT_EQ(banner().engineLabel, "Vision AI");
+    EXPECT_EQ(banner().engineLabel, visualSearchEngineName(s.aiEngineStatus()));
+    EXPECT_EQ(banner().engineLabel, "OpenCV + Tesseract");
     EXPECT_EQ(banner().statusText, L10n::text("ai.bannerNeedModel", AppLanguage::en));
     EXPECT_EQ(banner().actionKey, "ai.downloadShort");
     EXPECT_TRUE(banner().trailingButtonKey.isEmpty());

@@ -177,11 +177,12 @@ TEST_F(SidebarTest, CaptureModeHidesHomeAndComputerAndOffersAddFolderInTheFooter
     EXPECT_EQ(sidebar->control<QAbstractButton>("footerButton")->text(), L10n::text("sidebar.fullDiskAccess", AppLanguage::en));
 }
 
-TEST_F(SidebarTest, CompressorRowOpensTheSelectionEvenWhenItIsOneVideo)
+TEST_F(SidebarTest, CompressorRowHandsOverSeveralSelectedVideosElseTheWholeLibrary)
 {
     const QList<VideoFile> lib = library();
     state->setAllVideos(lib);
-    const std::pair<QList<VideoFile>, int> cases[] = {{{}, 0}, {{lib[1]}, 1}, {{lib[0], lib[2]}, 2}};
+    // An empty hand-over is the whole library.
+    const std::pair<QList<VideoFile>, int> cases[] = {{{}, 0}, {{lib[1]}, 0}, {{lib[0], lib[2]}, 2}};
     for (const auto &[selection, expected] : cases) {
         select(*state, selection);
         state->setShowBatchCompressSheet(false);
@@ -190,6 +191,41 @@ TEST_F(SidebarTest, CompressorRowOpensTheSelectionEvenWhenItIsOneVideo)
         EXPECT_TRUE(state->showBatchCompressSheet());
     }
     EXPECT_EQ(state->videosPendingCompression().first().id, lib[0].id);
+}
+
+TEST_F(SidebarTest, AFilterThatLeavesFewVideosOpensTheFoldersHoldingThem)
+{
+    // 100 small old clips fill the first view's folders; one large recent mkv lies three
+    // folders down, closed by the first view.
+    QList<VideoFile> lib;
+    for (int i = 0; i < 100; ++i) lib << video(QStringLiteral("%1/Videos/Clips/%2/c%3.mp4").arg(home()).arg(i % 4).arg(i));
+    const VideoFile deep = video(home() + "/Videos/Deep/Er/Down/one.mkv", 900'000'000, 1);
+    lib << deep;
+    state->setAllVideos(lib);
+    state->rebuildTree(true);
+    const QString deepRow = "video:" + deep.id;
+    auto shown = [&](const QString &id) {
+        for (const TreeRow &r : state->flattenedRows())
+            if (r.id() == id) return true;
+        return false;
+    };
+    ASSERT_FALSE(shown(deepRow));
+    struct Case { const char *row; bool deepShown; qsizetype clipsShown; };
+    const Case cases[] = {
+        {"format:MKV", true, 0},          // one result
+        {"view:largeFiles", true, 0},     // one result
+        {"view:all", true, 0},            // 101 results: folders stay as they were
+        {"view:nativeFormats", false, 0}, // 100 results: nothing opened
+    };
+    state->collapseAll();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.row);
+        row(c.row)->click();
+        EXPECT_EQ(shown(deepRow), c.deepShown);
+        qsizetype clips = 0;
+        for (const TreeRow &r : state->flattenedRows()) clips += r.id().startsWith("video:") && r.id() != deepRow;
+        EXPECT_EQ(clips, c.clipsShown);
+    }
 }
 
 TEST_F(SidebarTest, ToolsHeaderAndRefreshReachTheState)

@@ -19,7 +19,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -131,7 +133,7 @@ TEST_F(WindowTest, MenuShortcutsAreTheOnesOfTheTable)
         {"addFolder", "Ctrl+Shift+O"}, {"rescan", "Ctrl+R"},        {"commandPalette", "Ctrl+K"},
         {"search", "Ctrl+F"},          {"visualSearch", "Ctrl+Shift+A"}, {"duplicates", "Ctrl+Shift+D"},
         {"compress", "Ctrl+Shift+C"},  {"insights", "Ctrl+Shift+I"}, {"play", ""},
-        {"fullscreen", "Ctrl+Meta+F"}, {"theater", ""},              {"trim", "Ctrl+E"},
+        {"fullscreen", "F"},           {"theater", ""},              {"trim", "Ctrl+E"},
         {"openDefault", "Ctrl+O"},     {"reveal", "Ctrl+Alt+R"},     {"move", "Ctrl+M"},
         {"trash", "Ctrl+Backspace"},   {"undo", "Ctrl+Shift+Z"},     {"expandAll", ""},
         {"collapseAll", ""},           {"welcome", ""},              {"quit", "Ctrl+Q"},
@@ -140,6 +142,13 @@ TEST_F(WindowTest, MenuShortcutsAreTheOnesOfTheTable)
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->shortcut(), QKeySequence(keys)) << name;
     }
+    // Full screen: plain F first, then the desktop's own key; never a key the window manager takes.
+    const QList<QKeySequence> fullscreen = action("fullscreen")->shortcuts();
+    ASSERT_GE(fullscreen.size(), 2);
+    EXPECT_FALSE(fullscreen.contains(QKeySequence("Ctrl+Meta+F")));
+    const QList<QKeySequence> desktop = QKeySequence::keyBindings(QKeySequence::FullScreen);
+    for (const QKeySequence &key : desktop.isEmpty() ? QList<QKeySequence>{QKeySequence("F11")} : desktop)
+        EXPECT_TRUE(fullscreen.contains(key)) << key.toString().toStdString();
 }
 
 TEST_F(WindowTest, DesktopActionsWithNoHandlerSaySoInAnErrorToast)
@@ -227,9 +236,15 @@ TEST_F(WindowTest, FlagAndSignalCommandsReachTheState)
     EXPECT_TRUE(state->showInspector());
     EXPECT_EQ(state->playbackToggleSignal(), 1);
     state->setShowInspector(false);
-    QTest::keyClick(window(), Qt::Key_F, Qt::ControlModifier | Qt::MetaModifier);
+    QTest::keyClick(window(), Qt::Key_F);
     EXPECT_TRUE(state->showInspector());
     EXPECT_EQ(state->fullscreenRequestSignal(), 1);
+    state->setShowInspector(false);
+    QTest::keyClick(window(), Qt::Key_F11);
+    EXPECT_TRUE(state->showInspector());
+    EXPECT_EQ(state->fullscreenRequestSignal(), 2);
+    QTest::keyClick(window(), Qt::Key_F, Qt::ControlModifier | Qt::MetaModifier);
+    EXPECT_EQ(state->fullscreenRequestSignal(), 2);
 
     // Wide Player twice returns to the normal layout.
     action("theater")->trigger();
@@ -244,6 +259,12 @@ TEST_F(WindowTest, FlagAndSignalCommandsReachTheState)
     QTest::keyClick(window(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_EQ(focus.count(), 2);
     EXPECT_TRUE(content()->isSearchFocused());
+    // A typed F stays in the search field.
+    QWidget *field = QApplication::focusWidget();
+    ASSERT_NE(field, nullptr);
+    QTest::keyClick(field, Qt::Key_F);
+    EXPECT_EQ(state->fullscreenRequestSignal(), 2);
+    EXPECT_EQ(state->searchQuery(), "f");
 }
 
 TEST_F(WindowTest, SheetCommandsRaiseTheirSheetsAndClosingResetsTheFlag)
@@ -712,4 +733,50 @@ TEST(WindowWithPlayer, VideoThatBecameAFifoIsNotOpenedAndTheWindowGoesOn)
     app->mainWindow()->removeEventFilter(&counter);
     app.reset();
     ::unlink(QFile::encodeName(path).constData());
+}
+
+TEST(CachedStart, ShowsTheLoadingStateUntilTheLibraryFileIsRead)
+{
+    QSettings("Lumenkite", "Lumenkite").setValue("Lumenkite.hasCompletedOnboarding", true);
+    QSettings("Lumenkite", "Lumenkite").setValue("Lumenkite.language", "en");
+    // The library file of the last run is a FIFO no one writes: its read waits until the
+    // test lets it go, however long the window takes.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Lumenkite";
+    lktest::HeldFifo cache(folder + "/scope_cache_v1.json", 30);
+    ASSERT_TRUE(cache.made());
+
+    ContentViewParts parts = dummyParts();
+    parts.treePane = [](AppState *s, QWidget *parent) -> QWidget * { return new LumenkitePane(s, parent); };
+    LumenkiteApp app(parts);
+    AppState *state = app.state();
+    app.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app.mainWindow()));
+    auto text = [&](const char *name) {
+        auto *label = app.mainWindow()->findChild<QLabel *>(name);
+        return label ? label->text() : QStringLiteral("<missing>");
+    };
+    spin(300); // long enough for a start-up scan or an empty state to show, were either wrong
+    EXPECT_FALSE(cache.releasedByWatchdog()) << "the window waited for the library file";
+    EXPECT_TRUE(state->isLoadingLibrary());
+    EXPECT_FALSE(state->isScanning());
+    EXPECT_EQ(text("emptyTitle"), "Loading library…");
+    EXPECT_EQ(text("emptySubtitle"), "Reading the videos found last time…");
+    auto *sidebar = app.mainWindow()->findChild<SidebarView *>();
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_EQ(sidebar->summaryCountText(), "Loading library…");
+    EXPECT_FALSE(text("videoCount").contains("0")) << text("videoCount").toStdString();
+    auto *pane = app.mainWindow()->findChild<LumenkitePane *>();
+    ASSERT_NE(pane, nullptr);
+    ASSERT_NE(pane->emptyStateWidget(), nullptr);
+    for (auto *button : pane->emptyStateWidget()->findChildren<QAbstractButton *>())
+        EXPECT_FALSE(button->isVisible()) << "an invitation while nothing is known to be missing";
+    // The subtitle keeps room for every wrapped line.
+    auto *subtitle = app.mainWindow()->findChild<QLabel *>("emptySubtitle");
+    EXPECT_GE(subtitle->height(), subtitle->heightForWidth(subtitle->width()));
+
+    // Read (empty here): the start goes on with a scan, and the loading state ends.
+    ASSERT_TRUE(waitFor([&] { return cache.release(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return !state->isLoadingLibrary(); }, 10000));
+    EXPECT_NE(text("emptyTitle"), "Loading library…");
+    EXPECT_NE(sidebar->summaryCountText(), "Loading library…");
 }

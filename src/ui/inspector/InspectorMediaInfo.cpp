@@ -38,7 +38,7 @@ QList<MediaInfoRow> mediaInfoRows(const VideoFile &video, const std::optional<Vi
 
     rows.append({"meta.fps", info && info->fps ? QString::number(*info->fps, 'f', 2) + " fps" : kDash});
     rows.append({"meta.codec", info && info->codec ? *info->codec : video.fileExtension});
-    rows.append({"meta.player", QString::fromLatin1(usingMPV ? kMPVEngineName : kNativeEngineName)});
+    rows.append({"meta.player", playerEngineName(usingMPV)});
 
     const QLocale locale = uiLocale(language);
     rows.append({"meta.modified", formatDateTime(video.modifiedDate, locale)});

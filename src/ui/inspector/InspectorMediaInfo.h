@@ -4,6 +4,7 @@
 
 #include "library/L10n.h"
 #include "library/Models.h"
+#include "ui/EngineNames.h"
 
 #include <QList>
 #include <QString>
@@ -14,10 +15,6 @@
 class LinearIconButton;
 class PaintedButton;
 class QVBoxLayout;
-
-// The literal engine names of the facts grid, the same in every language.
-inline constexpr const char *kMPVEngineName = "MPV Universal";
-inline constexpr const char *kNativeEngineName = "GStreamer";
 
 // One row of the facts grid.
 struct MediaInfoRow {

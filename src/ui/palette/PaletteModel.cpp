@@ -2,6 +2,7 @@
 
 #include "library/AppState.h"
 #include "library/L10n.h"
+#include "ui/EngineNames.h"
 
 namespace PaletteModel {
 
@@ -15,10 +16,7 @@ bool containsText(const QString &text, const QString &q) { return text.contains(
 
 QString engineName(const AppState &state)
 {
-    const OnDeviceAIEngineStatus status = state.aiEngineStatus();
-    if (status.kind == OnDeviceAIEngineStatus::Kind::appleVisionOnly)
-        return QStringLiteral("OpenCV + Tesseract");
-    return QStringLiteral("MobileCLIP-S2 libtorch + Tesseract");
+    return visualSearchEngineName(state.aiEngineStatus());
 }
 
 QList<QuickCommand> allCommands(AppState *state)

@@ -4,6 +4,7 @@
 #include "ui/player/ScrubberBar.h"
 #include "ui/player/TransportControls.h"
 #include "ui/inspector/InspectorWidgets.h"
+#include "ui/EngineNames.h"
 #include "ui/LinearTheme.h"
 #include "media/MPVPlayerEngine.h"
 #include "media/VideoPlayerController.h"
@@ -297,7 +298,7 @@ FullscreenPlayerOverlay::FullscreenPlayerOverlay(const VideoFile &video, VideoPl
     auto *badge = new CapsuleLabel(LinearTheme::font(10, QFont::DemiBold, LinearTheme::Design::monospaced), m_topBar);
     badge->setObjectName(QStringLiteral("engineBadge"));
     auto updateBadge = [badge, controller] {
-        badge->setText(controller->isUsingMPV() ? QStringLiteral("MPV Universal") : QStringLiteral("AVFoundation"));
+        badge->setText(playerEngineName(controller->isUsingMPV()));
     };
     updateBadge();
     connect(controller, &VideoPlayerController::isUsingMPVChanged, badge, updateBadge);

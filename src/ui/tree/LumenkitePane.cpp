@@ -3,6 +3,7 @@
 
 #include "library/AppState.h"
 #include "platform/DesktopServices.h"
+#include "ui/EngineNames.h"
 #include "ui/LinearTheme.h"
 #include "ui/tree/PaneStyle.h"
 #include "ui/tree/PaneWidgets.h"
@@ -230,7 +231,7 @@ LumenkitePane::LumenkitePane(AppState *state, QWidget *parent) : QWidget(parent)
                         &AppState::compactSingleChildFoldersChanged, &AppState::appearanceChanged,
                         &AppState::showInspectorChanged, &AppState::isAISearchModeChanged,
                         &AppState::isAISearchRunningChanged, &AppState::searchQueryChanged,
-                        &AppState::deniedFoldersChanged,
+                        &AppState::deniedFoldersChanged, &AppState::isLoadingLibraryChanged,
                         &AppState::activeSmartFilterChanged, &AppState::activeExtensionFilterChanged,
                         &AppState::aiEngineStatusChanged, &AppState::isDownloadingAIModelChanged,
                         &AppState::aiModelDownloadProgressChanged, &AppState::aiModelDownloadStageChanged,
@@ -484,6 +485,13 @@ LumenkitePane::EmptyState LumenkitePane::emptyStateContent(const AppState &state
     EmptyState e;
     const bool scanning = state.isScanning();
     const bool hasVideos = !state.allVideos().isEmpty();
+    if (state.isLoadingLibrary() && !hasVideos && !scanning) {
+        // The library found last time is still being read: nothing is known to be missing.
+        e.glyph = QStringLiteral("film");
+        e.titleKey = QStringLiteral("toolbar.loadingLibrary");
+        e.subtitleKey = QStringLiteral("toolbar.loadingLibrarySub");
+        return e;
+    }
     e.glyph = state.isAISearchMode() ? QStringLiteral("sparkle.magnifyingglass")
               : scanning             ? QStringLiteral("magnifyingglass")
                                      : QStringLiteral("film");
@@ -508,9 +516,7 @@ LumenkitePane::VisualSearchBanner LumenkitePane::visualSearchBannerContent(const
 {
     const AppLanguage lang = state.language();
     VisualSearchBanner b;
-    b.engineLabel = state.aiEngineStatus().kind == OnDeviceAIEngineStatus::Kind::appleVisionOnly
-                        ? QStringLiteral("Vision AI")
-                        : QStringLiteral("MobileCLIP LibTorch");
+    b.engineLabel = visualSearchEngineName(state.aiEngineStatus());
     if (state.isDownloadingAIModel()) {
         b.spinner = true;
         b.statusText = state.aiModelDownloadStage() + QStringLiteral(" (") +
@@ -735,7 +741,10 @@ void LumenkitePane::refreshHeader()
     setTextColor(m_scopeTitle, c.label);
     setTextColor(m_countLabel, c.tertiaryLabel);
     m_scopeTitle->setText(m_state->activeScope().title(lang));
-    m_countLabel->setText(countText(lang, m_state->filteredVideoCount()));
+    // No count while the library is still being read: "0 videos" would be wrong.
+    m_countLabel->setText(m_state->isLoadingLibrary() && m_state->allVideos().isEmpty()
+                              ? QString()
+                              : countText(lang, m_state->filteredVideoCount()));
 
     m_rescanButton->setVisible(!m_state->isScanning());
     m_rescanButton->setShape(c.controlBackground, c.outline(), 0.75, 6);
@@ -1157,6 +1166,9 @@ QWidget *LumenkitePane::makeEmptyState()
     subtitle->setWordWrap(true);
     // A wrapped label asks for little width; give it the whole column of text.
     subtitle->setFixedWidth(340);
+    // Centred in the column, the label would get its one-line hint's height and cut the
+    // wrapped text at top and bottom.
+    subtitle->setMinimumHeight(subtitle->heightForWidth(340));
     stack->addWidget(subtitle, 0, Qt::AlignHCenter);
     if (!e.actionKeys.isEmpty()) {
         auto *actions = new QHBoxLayout;

@@ -159,8 +159,13 @@ void MainWindow::buildMenus()
     add(m_videosMenu, "insights", QKeySequence("Ctrl+Shift+I"), flag(&AppState::setShowStorageInsightsSheet));
     m_videosMenu->addSeparator();
     add(m_videosMenu, "play", {}, signal(&AppState::playbackToggleSignal, &AppState::setPlaybackToggleSignal));
-    add(m_videosMenu, "fullscreen", QKeySequence("Ctrl+Meta+F"),
-        signal(&AppState::fullscreenRequestSignal, &AppState::setFullscreenRequestSignal));
+    // Plain F (a text field keeps its typed letters), then the desktop's own full-screen
+    // keys; Ctrl+Meta+F belongs to the window manager on most Linux desktops.
+    QList<QKeySequence> fullscreenKeys{QKeySequence(Qt::Key_F)};
+    fullscreenKeys += QKeySequence::keyBindings(QKeySequence::FullScreen);
+    if (fullscreenKeys.size() == 1) fullscreenKeys.append(QKeySequence(Qt::Key_F11));
+    add(m_videosMenu, "fullscreen", {}, signal(&AppState::fullscreenRequestSignal, &AppState::setFullscreenRequestSignal))
+        ->setShortcuts(fullscreenKeys);
     add(m_videosMenu, "theater", {}, [s] {
         if (s) s->setIsTheaterMode(!s->isTheaterMode());
     });

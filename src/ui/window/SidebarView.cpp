@@ -1,6 +1,7 @@
 #include "ui/window/SidebarView.h"
 #include "ui/Availability.h"
 #include "ui/DesktopActions.h"
+#include "ui/EngineNames.h"
 
 #include "ui/window/ModelRemoval.h"
 
@@ -485,7 +486,8 @@ SidebarView::SidebarView(AppState *state, QWidget *parent)
                         &AppState::customScopesChanged, &AppState::activeSmartFilterChanged,
                         &AppState::activeExtensionFilterChanged, &AppState::includePhotosLibraryChanged,
                         &AppState::allVideosChanged, &AppState::extensionCountsChanged, &AppState::totalVideoBytesChanged,
-                        &AppState::deniedFoldersChanged, &AppState::isDownloadingAIModelChanged,
+                        &AppState::deniedFoldersChanged, &AppState::isLoadingLibraryChanged,
+                        &AppState::isDownloadingAIModelChanged,
                         &AppState::aiModelDownloadProgressChanged, &AppState::aiModelDownloadStageChanged,
                         &AppState::aiModelDownloadErrorChanged, &AppState::isMobileCLIPInstalledChanged, &AppState::aiModelInstalledSizeTextChanged,
                         &AppState::aiEngineStatusChanged, &AppState::isAIIndexingChanged, &AppState::aiETATextChanged,
@@ -906,10 +908,7 @@ QString SidebarView::indexSpeedText(bool isIndexing, const std::optional<QString
 
 QString SidebarView::engineLabel() const
 {
-    // The engines this build runs: keyframe analysis alone, or with the scene models.
-    if (!m_state || m_state->aiEngineStatus().kind == OnDeviceAIEngineStatus::Kind::appleVisionOnly)
-        return QStringLiteral("OpenCV + Tesseract");
-    return QStringLiteral("MobileCLIP + libtorch");
+    return visualSearchEngineName(m_state ? m_state->aiEngineStatus() : OnDeviceAIEngineStatus::appleVisionOnly());
 }
 
 QWidget *SidebarView::buildAIPanel()
@@ -1055,6 +1054,8 @@ QWidget *SidebarView::buildAIPanel()
 QString SidebarView::summaryCountText() const
 {
     const qsizetype n = m_state ? m_state->allVideos().size() : 0;
+    if (n == 0 && m_state && m_state->isLoadingLibrary())
+        return L10n::text("toolbar.loadingLibrary", languageOf(m_state));
     return QString::number(qlonglong(n)) + " " + L10n::text("toolbar.videos", languageOf(m_state));
 }
 
@@ -1159,10 +1160,11 @@ void SidebarView::refreshSources()
 void SidebarView::openCompressor()
 {
     if (!m_state) return;
-    // One selected video is compressed alone, like the menu and the selection bar do;
-    // with nothing selected the whole library is offered.
+    // The sidebar's row is the library-wide tool: a selection counts only when it holds
+    // several videos (the first video is selected after every scan). An empty hand-over
+    // means the whole library.
     const QList<VideoFile> selected = m_state->selectedVideos();
-    m_state->setVideosPendingCompression(selected);
+    m_state->setVideosPendingCompression(selected.size() >= 2 ? selected : QList<VideoFile>{});
     m_state->setShowBatchCompressSheet(true);
 }
 
