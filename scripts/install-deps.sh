@@ -7,6 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ make pkgconf libgtest-dev
   qt6-base-dev libqt6opengl6-dev qt6-multimedia-dev qt6-svg-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  pulseaudio
   libmpv-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
   libopencv-dev opencv-data
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-jpn tesseract-ocr-deu

@@ -118,19 +118,6 @@ const int32_t *displayMatrix(const AVStream *st)
     return data && size >= 9 * sizeof(int32_t) ? reinterpret_cast<const int32_t *>(data) : nullptr;
 }
 
-// Clockwise quarter turns that put the picture upright, 0..3.
-int quarterTurns(const AVStream *st)
-{
-    const int32_t *m = displayMatrix(st);
-    if (!m)
-        return 0;
-    const double ccw = av_display_rotation_get(m);
-    if (!std::isfinite(ccw))
-        return 0;
-    const long turns = std::lround(-ccw / 90.0);
-    return int(((turns % 4) + 4) % 4);
-}
-
 quint32 bigEndian(uint32_t tag)
 {
     return (tag & 0xff) << 24 | ((tag >> 8) & 0xff) << 16 | ((tag >> 16) & 0xff) << 8 | (tag >> 24);
@@ -161,6 +148,18 @@ quint32 fourCharCode(const AVFormatContext *fmt, const AVCodecParameters *par)
 }
 
 } // namespace
+
+int quarterTurns(const AVStream *st)
+{
+    const int32_t *m = displayMatrix(st);
+    if (!m)
+        return 0;
+    const double ccw = av_display_rotation_get(m);
+    if (!std::isfinite(ccw))
+        return 0;
+    const long turns = std::lround(-ccw / 90.0);
+    return int(((turns % 4) + 4) % 4);
+}
 
 bool isNativelyDecodedCodec(int avCodecId)
 {
@@ -227,6 +226,23 @@ std::optional<VideoMediaInfo> probeFile(const QString &path, bool nativeExtensio
     if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
         info.fps = double(st->avg_frame_rate.num) / double(st->avg_frame_rate.den);
     return info;
+}
+
+QImage scaledToImage(int avPixelFormat, int width, int height, const uint8_t *const planes[], const int strides[],
+                     int outWidth, int outHeight)
+{
+    if (width <= 0 || height <= 0 || outWidth <= 0 || outHeight <= 0)
+        return {};
+    SwsContext *sws = sws_getContext(width, height, AVPixelFormat(avPixelFormat), outWidth, outHeight, AV_PIX_FMT_RGB32,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!sws)
+        return {};
+    QImage image(outWidth, outHeight, QImage::Format_RGB32);
+    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    const int lines = sws_scale(sws, planes, strides, 0, height, dst, dstStride);
+    sws_freeContext(sws);
+    return lines > 0 ? image : QImage();
 }
 
 QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHeight,
@@ -352,16 +368,8 @@ QImage decodeFrame(const QString &path, double seconds, int maxWidth, int maxHei
     const int outW = std::max(1, int(std::lround(srcW * scale)));
     const int outH = std::max(1, int(std::lround(srcH * scale)));
 
-    SwsContext *sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), outW, outH,
-                                     AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!sws)
-        return {};
-    QImage image(outW, outH, QImage::Format_RGB32);
-    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    const int lines = sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-    sws_freeContext(sws);
-    if (lines <= 0)
+    QImage image = scaledToImage(frame->format, frame->width, frame->height, frame->data, frame->linesize, outW, outH);
+    if (image.isNull())
         return {};
     if (turns)
         image = image.transformed(QTransform().rotate(90.0 * turns));

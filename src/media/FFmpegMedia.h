@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+struct AVStream;
+
 // Reading video files with the FFmpeg libraries in this process.
 namespace lkmedia {
 
@@ -16,6 +18,15 @@ namespace lkmedia {
 // record with the display rotation applied and `isPlayableNatively` set; any other readable
 // file gets what `ffprobe` with the fallback's arguments would report.
 std::optional<VideoMediaInfo> probeFile(const QString &path, bool nativeExtension);
+
+// Clockwise quarter turns (0..3) that put a stream's stored picture upright, from its
+// display matrix.
+int quarterTurns(const AVStream *st);
+
+// Converts a picture in an FFmpeg pixel format to RGB32 at the given size, on the CPU.
+// Null when the format or the sizes cannot be converted.
+QImage scaledToImage(int avPixelFormat, int width, int height, const uint8_t *const planes[], const int strides[],
+                     int outWidth, int outHeight);
 
 // The codecs the platform player decodes here.
 bool isNativelyDecodedCodec(int avCodecId);

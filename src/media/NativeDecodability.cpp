@@ -11,14 +11,16 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-NativeDecodability probeNativeDecodability(const QString &path)
+NativeVideoHeader probeNativeVideoHeader(const QString &path)
 {
     AVFormatContext *ctx = nullptr;
     if (!FileNames::isRegularFile(path)) // a FIFO would block the reader
-        return NativeDecodability::unknown;
+        return {};
     if (avformat_open_input(&ctx, FileNames::encode(path).constData(), nullptr, nullptr) < 0)
-        return NativeDecodability::unknown;
-    NativeDecodability result = NativeDecodability::noVideo;
+        return {};
+    NativeVideoHeader header;
+    NativeDecodability &result = header.decodability;
+    result = NativeDecodability::noVideo;
     if (ctx->nb_streams == 0 && avformat_find_stream_info(ctx, nullptr) < 0)
         result = NativeDecodability::unknown;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
@@ -27,8 +29,11 @@ NativeDecodability probeNativeDecodability(const QString &path)
             continue;
         result = lkmedia::isNativelyDecodedCodec(s->codecpar->codec_id) ? NativeDecodability::decodableVideo
                                                                           : NativeDecodability::undecodableVideo;
+        header.quarterTurns = lkmedia::quarterTurns(s);
+        if (s->codecpar->width > 0 && s->codecpar->height > 0)
+            header.storedSize = QSize(s->codecpar->width, s->codecpar->height);
         break;
     }
     avformat_close_input(&ctx);
-    return result;
+    return header;
 }

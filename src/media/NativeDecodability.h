@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 
 // Whether the native player can decode a file's first video stream here.
@@ -10,5 +11,18 @@ enum class NativeDecodability {
     undecodableVideo,  // a video stream in another codec
 };
 
+// What the header says of the first video stream: whether the native player decodes it,
+// and how its stored picture is turned for display (the native player shows the stored
+// picture as it is).
+struct NativeVideoHeader {
+    NativeDecodability decodability = NativeDecodability::unknown;
+    int quarterTurns = 0; // clockwise, 0..3
+    QSize storedSize;     // empty when unknown
+};
+
 // Reads only the container header. Safe on any thread.
-NativeDecodability probeNativeDecodability(const QString &path);
+NativeVideoHeader probeNativeVideoHeader(const QString &path);
+inline NativeDecodability probeNativeDecodability(const QString &path)
+{
+    return probeNativeVideoHeader(path).decodability;
+}

@@ -14,9 +14,14 @@
 #include <QVideoSink>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QFutureWatcher>
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
 
 namespace {
 constexpr int kNativeTickMs = 80;
@@ -24,6 +29,48 @@ constexpr int kDecodePollMs = 100;
 constexpr int kDecodePollLimit = 15;
 constexpr int kMPVPollMs = 100;
 constexpr int kReleaseMemoryDelayMs = 1000;
+
+// The frame as a picture, converted on the CPU. QVideoFrame::toImage() converts through
+// the GPU layer on this thread; with a software renderer its first use compiles shaders for
+// longer than the platform player waits for this thread, and the file then fails.
+QImage frameImage(const QVideoFrame &source)
+{
+    QVideoFrame frame = source;
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    bool swapChroma = false;
+    switch (frame.pixelFormat()) {
+    case QVideoFrameFormat::Format_YUV420P: format = AV_PIX_FMT_YUV420P; break;
+    case QVideoFrameFormat::Format_YV12: format = AV_PIX_FMT_YUV420P; swapChroma = true; break;
+    case QVideoFrameFormat::Format_YUV422P: format = AV_PIX_FMT_YUV422P; break;
+    case QVideoFrameFormat::Format_NV12: format = AV_PIX_FMT_NV12; break;
+    case QVideoFrameFormat::Format_NV21: format = AV_PIX_FMT_NV21; break;
+    case QVideoFrameFormat::Format_UYVY: format = AV_PIX_FMT_UYVY422; break;
+    case QVideoFrameFormat::Format_YUYV: format = AV_PIX_FMT_YUYV422; break;
+    case QVideoFrameFormat::Format_BGRA8888: format = AV_PIX_FMT_BGRA; break;
+    case QVideoFrameFormat::Format_BGRX8888: format = AV_PIX_FMT_BGR0; break;
+    case QVideoFrameFormat::Format_RGBA8888: format = AV_PIX_FMT_RGBA; break;
+    case QVideoFrameFormat::Format_RGBX8888: format = AV_PIX_FMT_RGB0; break;
+    case QVideoFrameFormat::Format_ARGB8888: format = AV_PIX_FMT_ARGB; break;
+    case QVideoFrameFormat::Format_XRGB8888: format = AV_PIX_FMT_0RGB; break;
+    default: break;
+    }
+    if (format == AV_PIX_FMT_NONE || !frame.map(QVideoFrame::ReadOnly))
+        return source.toImage();
+    const uint8_t *planes[4] = {};
+    int strides[4] = {};
+    for (int i = 0; i < std::min(frame.planeCount(), 4); ++i) {
+        planes[i] = frame.bits(i);
+        strides[i] = frame.bytesPerLine(i);
+    }
+    if (swapChroma) {
+        std::swap(planes[1], planes[2]);
+        std::swap(strides[1], strides[2]);
+    }
+    const QImage image = lkmedia::scaledToImage(format, frame.width(), frame.height(), planes, strides, frame.width(),
+                                                frame.height());
+    frame.unmap();
+    return image.isNull() ? source.toImage() : image;
+}
 
 void selectGStreamerBackend()
 {
@@ -198,6 +245,8 @@ void VideoPlayerController::load(const QUrl &url, bool forceMPV, bool autoplay, 
     m_still = QImage();
     ++m_stillGeneration;
     m_stillTarget.reset();
+    m_nativeTurns = 0;
+    m_nativeStoredSize = QSize();
 
     if (url.isEmpty()) {
         if (m_player)
@@ -258,6 +307,23 @@ void VideoPlayerController::loadNative(const QUrl &url, bool autoplay, double st
         requestStill(std::max(0.0, start));
 }
 
+QImage VideoPlayerController::nativePicture() const
+{
+    if (!m_lastFrame.isValid())
+        return m_still;
+    QImage image = frameImage(m_lastFrame);
+    int turns = m_lastFrame.rotationAngle() / 90;
+    if (turns == 0) {
+        turns = m_nativeTurns;
+        // A player that turned the picture itself hands over the display shape already.
+        if (turns % 2 == 1 && m_lastFrame.size() == m_nativeStoredSize.transposed())
+            turns = 0;
+    }
+    if (turns && !image.isNull())
+        image = image.transformed(QTransform().rotate(90.0 * turns));
+    return image;
+}
+
 void VideoPlayerController::requestStill(double seconds)
 {
     // The native player shows no picture until it first plays, and prerolling it paused
@@ -299,20 +365,24 @@ void VideoPlayerController::startDecodeCheck(double start)
     m_decodeStart = start;
     const quint64 generation = m_loadGeneration;
     const QString path = m_currentURL.toLocalFile();
-    auto *watcher = new QFutureWatcher<NativeDecodability>(this);
-    connect(watcher, &QFutureWatcher<NativeDecodability>::finished, this, [this, watcher, generation] {
+    auto *watcher = new QFutureWatcher<NativeVideoHeader>(this);
+    connect(watcher, &QFutureWatcher<NativeVideoHeader>::finished, this, [this, watcher, generation] {
         watcher->deleteLater();
         if (generation != m_loadGeneration || m_isUsingMPV || m_tornDown)
             return;
-        const NativeDecodability d = watcher->result();
-        if (d == NativeDecodability::undecodableVideo) {
+        const NativeVideoHeader header = watcher->result();
+        if (header.decodability == NativeDecodability::undecodableVideo) {
             fallBackToMPV();
             return;
         }
-        m_decodeHasVideoTrack = d == NativeDecodability::decodableVideo;
+        m_decodeHasVideoTrack = header.decodability == NativeDecodability::decodableVideo;
+        m_nativeTurns = header.quarterTurns;
+        m_nativeStoredSize = header.storedSize;
+        if (m_nativeTurns && m_lastFrame.isValid())
+            emit videoFrameChanged(); // a frame shown before the header was read turns now
         m_decodeCheck.start();
     });
-    watcher->setFuture(QtConcurrent::run([path] { return probeNativeDecodability(path); }));
+    watcher->setFuture(QtConcurrent::run([path] { return probeNativeVideoHeader(path); }));
 }
 
 void VideoPlayerController::decodeCheckStep()

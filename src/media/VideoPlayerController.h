@@ -76,6 +76,10 @@ public:
     // The picture at the position of a native file that has not played yet (the player
     // shows none until then); null once the player delivers frames itself.
     QImage stillImage() const { return m_still; }
+    // What a surface shows of the native player: its latest frame turned upright as the
+    // file's display matrix says (the platform player hands over the stored picture), else
+    // the still.
+    QImage nativePicture() const;
 
     static bool isNativeExtension(const QUrl &url);
 
@@ -154,6 +158,9 @@ private:
     int m_decodePolls = 0;
     double m_decodeStart = 0;
     bool m_decodeHasVideoTrack = false;
+    // The current native file's display turn, read with its header.
+    int m_nativeTurns = 0;
+    QSize m_nativeStoredSize;
     // libmpv: polling, and the start time still to apply once the file has loaded.
     QTimer m_mpvPoll;
     QTimer m_releaseMemory;

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <QHash>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -48,6 +49,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(lib.ok) << "ffmpeg could not make the clips";
+        // With a sound output the platform player plays the native files itself.
+        sound = std::make_unique<lktest::NullSoundServer>();
+        ASSERT_TRUE(sound->running()) << "pulseaudio is required on this machine";
         ContentViewParts parts;
         parts.treePane = [](AppState *s, QWidget *parent) -> QWidget * { return new LumenkitePane(s, parent); };
         parts.inspector = makeInspectorPane;
@@ -86,20 +90,38 @@ protected:
         VideoPlayerController *c = player();
         c->play();
         ASSERT_TRUE(lktest::waitFor([&] { return c->currentTime() > past; }, 15000)) << "time " << c->currentTime();
+        // The phone formats were played by the platform player, with its own frames (a
+        // transport stream may still be handed to libmpv when the platform cannot seek it).
+        const QString path = c->currentURL().path();
+        if (path.endsWith(QLatin1String(".mp4"))) {
+            EXPECT_FALSE(c->isUsingMPV()) << path.toStdString();
+            EXPECT_TRUE(c->lastVideoFrame().isValid());
+        } else if (!VideoPlayerController::isNativeExtension(c->currentURL())) {
+            EXPECT_TRUE(c->isUsingMPV()) << path.toStdString();
+        }
         c->pause();
         QTest::qWait(200);
     }
 
-    // The surface's picture, paused, against ffmpeg's frame of the same time.
+    // The surface's picture against ffmpeg's frame. The clips' picture does not change over
+    // time, so ffmpeg's frame is read once, before playing: the platform player gives up on
+    // its picture when the GUI thread is held up while it starts or plays.
+    QImage truthOf(const char *name)
+    {
+        if (!truths.contains(name))
+            truths.insert(name, lktest::ffmpegFrame(lib.path(name), 1.5));
+        return truths.value(name);
+    }
     void expectShowsFrame(UnifiedVideoSurface *surface, const char *name, const char *where)
     {
         SCOPED_TRACE(where);
         ASSERT_NE(surface, nullptr);
-        QImage shown, truth;
+        QImage shown;
+        const QImage truth = truthOf(name);
+        ASSERT_FALSE(truth.isNull());
         double score = -1;
         lktest::waitFor([&] {
             shown = lktest::withoutBlackBorders(surface->grabPicture());
-            truth = lktest::ffmpegFrame(lib.path(name), player()->currentTime());
             score = lktest::pictureCorrelation(shown, truth);
             return score > 0.9;
         }, 6000);
@@ -113,6 +135,8 @@ protected:
         return l;
     }
     const Library &lib = libraryOnce();
+    std::unique_ptr<lktest::NullSoundServer> sound;
+    QHash<QString, QImage> truths;
     std::unique_ptr<LumenkiteApp> app;
     AppState *state = nullptr;
 };
@@ -123,9 +147,16 @@ TEST_F(AppPlayback, PictureIsUprightInTheInspectorTheaterAndFullScreen)
 {
     for (const char *name : {"marked.mkv", "marked.mp4", "turned.mp4", "onekey.ts"}) {
         SCOPED_TRACE(name);
+        ASSERT_FALSE(truthOf(name).isNull());
         state->setIsTheaterMode(false);
         ASSERT_NO_FATAL_FAILURE(select(name));
-        ASSERT_NO_FATAL_FAILURE(playThenPause(1.0));
+        // While playing: the picture does not change over the clip, so any moment compares.
+        player()->play();
+        ASSERT_TRUE(waitFor([&] { return player()->currentTime() > 1.0; }, 15000));
+        expectShowsFrame(inspector()->playerCard()->surface(), name, "inspector, playing");
+        EXPECT_TRUE(player()->isPlaying());
+        player()->pause();
+        ASSERT_NO_FATAL_FAILURE(playThenPause(player()->currentTime() + 0.4));
         expectShowsFrame(inspector()->playerCard()->surface(), name, "inspector");
 
         state->setIsTheaterMode(true);

@@ -24,8 +24,7 @@ void NativeVideoSurface::takeFrame()
     if (!m_controller) {
         m_image = QImage();
     } else {
-        const QVideoFrame frame = m_controller->lastVideoFrame();
-        m_image = frame.isValid() ? frame.toImage() : m_controller->stillImage();
+        m_image = m_controller->nativePicture();
     }
     update();
 }
