@@ -1,3 +1,4 @@
+#include "library/FileNames.h"
 #include "library/ScopeCache.h"
 #include "search/TranscriptFile.h"
 #include "search/VisualIndexFile.h"
@@ -95,4 +96,80 @@ TEST(StoredFiles, ASaveOntoAFullDiskFailsAndKeepsTheOldFile)
     EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).join(", "),
               "fill, scope cache.json, transcripts.json, visual index.json")
         << "no temporary is left behind";
+}
+
+// The visual index and the transcripts are filed under video ids, which are paths: a name
+// that is not UTF-8 must come back as its own bytes, or its entry is filed under another
+// name and never found again. And the same records give the same text, whatever order the
+// map happened to hold them in.
+TEST(StoredFiles, IdsThatAreNotUtf8RoundTripAndTheTextFollowsTheKeys)
+{
+    const QString latin1 = FileNames::decode(QByteArray("/v/caf\xe9 \"x\".mp4"));
+    const QString cut = FileNames::decode(QByteArray("/v/\xe6\x97.mkv"));
+    ASSERT_TRUE(FileNames::hasRawBytes(latin1));
+    ASSERT_TRUE(FileNames::hasRawBytes(cut));
+
+    struct Case {
+        const char *name;
+        // The text of the file holding entries under `ids`, inserted in that order; the ids
+        // it reads back.
+        std::function<QByteArray(const QStringList &ids)> encode;
+        std::function<QStringList(const QByteArray &text)> idsRead;
+    };
+    const Case cases[] = {
+        {"visual index",
+         [](const QStringList &ids) {
+             VisualIndexMap index;
+             for (const QString &id : ids) {
+                 VideoVisualIndexEntry e = *visualIndex(1).cbegin();
+                 e.videoID = id;
+                 index.insert(id, e);
+             }
+             return VisualIndexFile::encode(index);
+         },
+         [](const QByteArray &text) {
+             const VisualIndexFile::LoadResult r = VisualIndexFile::decode(text);
+             EXPECT_FALSE(r.lostAnything());
+             QStringList ids;
+             for (auto it = r.entries.cbegin(); it != r.entries.cend(); ++it) {
+                 EXPECT_EQ(it.key(), it->videoID);
+                 ids << it.key();
+             }
+             return ids;
+         }},
+        {"transcripts",
+         [](const QStringList &ids) {
+             TranscriptMap map;
+             for (const QString &id : ids) {
+                 VideoTranscriptEntry e = *transcripts(1).cbegin();
+                 e.videoID = id;
+                 map.insert(id, e);
+             }
+             return TranscriptFile::encode(map);
+         },
+         [](const QByteArray &text) {
+             const TranscriptFile::Decoded r = TranscriptFile::decode(text);
+             EXPECT_EQ(r.skippedEntries, 0);
+             EXPECT_FALSE(r.damaged);
+             QStringList ids;
+             for (auto it = r.entries.cbegin(); it != r.entries.cend(); ++it) {
+                 EXPECT_EQ(it.key(), it->videoID);
+                 ids << it.key();
+             }
+             return ids;
+         }},
+    };
+    QStringList ids{latin1, cut, QStringLiteral("/v/plain.mp4")};
+    for (int i = 0; i < 200; ++i) ids << QStringLiteral("/v/%1.mp4").arg(i);
+    QStringList reversed(ids.crbegin(), ids.crend());
+    QStringList sorted = ids;
+    sorted.sort();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray text = c.encode(ids);
+        EXPECT_EQ(c.encode(reversed), text);
+        QStringList back = c.idsRead(text);
+        back.sort();
+        EXPECT_EQ(back, sorted);
+    }
 }
