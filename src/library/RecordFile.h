@@ -79,6 +79,20 @@ template <typename ReadRecord> ReadStats readObject(JsonStream::Cursor &in, Read
     return stats;
 }
 
+// Reads records that are filed under their own video id into `into`: a record whose
+// `videoID` is not its key is left out like any other unusable one.
+template <typename Map, typename ReadEntry>
+ReadStats readFiledByID(JsonStream::Cursor &in, Map &into, ReadEntry &&readEntry)
+{
+    return readObject(in, [&](const QString &key) {
+        typename Map::mapped_type entry;
+        if (!readEntry(entry) || entry.videoID != key)
+            return false;
+        into.insert(key, std::move(entry));
+        return true;
+    });
+}
+
 enum class Contents {
     none,       // no file, or an empty one
     unreadable, // there, but it cannot be read whole

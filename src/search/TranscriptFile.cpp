@@ -48,14 +48,8 @@ public:
     Decoded read()
     {
         Decoded result;
-        const RecordFile::ReadStats stats = RecordFile::readObject(*this, [&](const QString &key) {
-            VideoTranscriptEntry entry;
-            // Filed under its own id, or not at all.
-            if (!readEntry(entry) || entry.videoID != key)
-                return false;
-            result.entries.insert(key, std::move(entry));
-            return true;
-        });
+        const RecordFile::ReadStats stats =
+            RecordFile::readFiledByID(*this, result.entries, [&](VideoTranscriptEntry &e) { return readEntry(e); });
         result.skippedEntries = stats.skippedRecords;
         result.damaged = stats.damaged;
         return result;

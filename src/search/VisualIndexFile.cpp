@@ -134,13 +134,8 @@ public:
     VisualIndexFile::LoadResult read()
     {
         VisualIndexFile::LoadResult result;
-        const RecordFile::ReadStats stats = RecordFile::readObject(*this, [&](const QString &key) {
-            VideoVisualIndexEntry entry;
-            if (!readEntry(entry) || entry.videoID != key)
-                return false;
-            result.entries.insert(key, std::move(entry));
-            return true;
-        });
+        const RecordFile::ReadStats stats =
+            RecordFile::readFiledByID(*this, result.entries, [&](VideoVisualIndexEntry &e) { return readEntry(e); });
         result.skippedEntries = stats.skippedRecords;
         result.damaged = stats.damaged;
         return result;

@@ -109,54 +109,44 @@ TEST(StoredFiles, IdsThatAreNotUtf8RoundTripAndTheTextFollowsTheKeys)
     ASSERT_TRUE(FileNames::hasRawBytes(latin1));
     ASSERT_TRUE(FileNames::hasRawBytes(cut));
 
+    // The text of a file holding `prototype` under each of `ids`, inserted in that order.
+    const auto encodeUnder = [](const QStringList &ids, auto prototype, auto encode) {
+        QHash<QString, decltype(prototype)> map;
+        for (const QString &id : ids) {
+            prototype.videoID = id;
+            map.insert(id, prototype);
+        }
+        return encode(map);
+    };
+    // The ids read back, each the key of its own entry.
+    const auto idsOf = [](const auto &entries) {
+        QStringList ids;
+        for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+            EXPECT_EQ(it.key(), it->videoID);
+            ids << it.key();
+        }
+        ids.sort();
+        return ids;
+    };
     struct Case {
         const char *name;
-        // The text of the file holding entries under `ids`, inserted in that order; the ids
-        // it reads back.
         std::function<QByteArray(const QStringList &ids)> encode;
         std::function<QStringList(const QByteArray &text)> idsRead;
     };
     const Case cases[] = {
         {"visual index",
-         [](const QStringList &ids) {
-             VisualIndexMap index;
-             for (const QString &id : ids) {
-                 VideoVisualIndexEntry e = *visualIndex(1).cbegin();
-                 e.videoID = id;
-                 index.insert(id, e);
-             }
-             return VisualIndexFile::encode(index);
-         },
-         [](const QByteArray &text) {
+         [&](const QStringList &ids) { return encodeUnder(ids, *visualIndex(1).cbegin(), VisualIndexFile::encode); },
+         [&](const QByteArray &text) {
              const VisualIndexFile::LoadResult r = VisualIndexFile::decode(text);
              EXPECT_FALSE(r.lostAnything());
-             QStringList ids;
-             for (auto it = r.entries.cbegin(); it != r.entries.cend(); ++it) {
-                 EXPECT_EQ(it.key(), it->videoID);
-                 ids << it.key();
-             }
-             return ids;
+             return idsOf(r.entries);
          }},
         {"transcripts",
-         [](const QStringList &ids) {
-             TranscriptMap map;
-             for (const QString &id : ids) {
-                 VideoTranscriptEntry e = *transcripts(1).cbegin();
-                 e.videoID = id;
-                 map.insert(id, e);
-             }
-             return TranscriptFile::encode(map);
-         },
-         [](const QByteArray &text) {
+         [&](const QStringList &ids) { return encodeUnder(ids, *transcripts(1).cbegin(), TranscriptFile::encode); },
+         [&](const QByteArray &text) {
              const TranscriptFile::Decoded r = TranscriptFile::decode(text);
-             EXPECT_EQ(r.skippedEntries, 0);
-             EXPECT_FALSE(r.damaged);
-             QStringList ids;
-             for (auto it = r.entries.cbegin(); it != r.entries.cend(); ++it) {
-                 EXPECT_EQ(it.key(), it->videoID);
-                 ids << it.key();
-             }
-             return ids;
+             EXPECT_FALSE(r.damaged || r.skippedEntries > 0);
+             return idsOf(r.entries);
          }},
     };
     QStringList ids{latin1, cut, QStringLiteral("/v/plain.mp4")};
@@ -168,8 +158,6 @@ TEST(StoredFiles, IdsThatAreNotUtf8RoundTripAndTheTextFollowsTheKeys)
         SCOPED_TRACE(c.name);
         const QByteArray text = c.encode(ids);
         EXPECT_EQ(c.encode(reversed), text);
-        QStringList back = c.idsRead(text);
-        back.sort();
-        EXPECT_EQ(back, sorted);
+        EXPECT_EQ(c.idsRead(text), sorted);
     }
 }
