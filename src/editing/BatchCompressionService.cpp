@@ -8,39 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QSet>
 #include <QUuid>
 
 #include <algorithm>
-#include <mutex>
-#include <thread>
 
 // ---- records ----
-
-const QList<CompressionPreset> &CompressionPresetInfo::allCases()
-{
-    static const QList<CompressionPreset> all{CompressionPreset::hevcBalanced, CompressionPreset::hevc1080p,
-                                              CompressionPreset::h2641080p};
-    return all;
-}
-
-QString CompressionPresetInfo::rawValue(CompressionPreset preset)
-{
-    switch (preset) {
-    case CompressionPreset::hevcBalanced: return QStringLiteral("hevcBalanced");
-    case CompressionPreset::hevc1080p: return QStringLiteral("hevc1080p");
-    case CompressionPreset::h2641080p: return QStringLiteral("h2641080p");
-    }
-    return {};
-}
-
-std::optional<CompressionPreset> CompressionPresetInfo::fromRawValue(const QString &raw)
-{
-    for (CompressionPreset p : allCases())
-        if (rawValue(p) == raw) return p;
-    return std::nullopt;
-}
 
 QStringList CompressionPresetInfo::ffmpegVideoArguments(CompressionPreset preset)
 {
@@ -68,60 +41,6 @@ double CompressionPresetInfo::expectedSizeFactor(CompressionPreset preset)
     }
     return 1;
 }
-
-const QList<CompressionSaveMode> &CompressionSaveModeInfo::allCases()
-{
-    static const QList<CompressionSaveMode> all{CompressionSaveMode::replaceOriginal, CompressionSaveMode::saveAsNew};
-    return all;
-}
-
-QString CompressionSaveModeInfo::rawValue(CompressionSaveMode mode)
-{
-    return mode == CompressionSaveMode::replaceOriginal ? QStringLiteral("replaceOriginal")
-                                                        : QStringLiteral("saveAsNew");
-}
-
-std::optional<CompressionSaveMode> CompressionSaveModeInfo::fromRawValue(const QString &raw)
-{
-    for (CompressionSaveMode m : allCases())
-        if (rawValue(m) == raw) return m;
-    return std::nullopt;
-}
-
-// ---- the consumer's end ----
-
-struct BatchCompressionJob::Shared {
-    std::mutex mutex;
-    BatchCompressionJob *receiver = nullptr;
-    std::atomic<bool> cancelled{false};
-
-    void post(const std::function<void(BatchCompressionJob *)> &call)
-    {
-        std::lock_guard lock(mutex);
-        if (!receiver) return;
-        BatchCompressionJob *r = receiver;
-        QMetaObject::invokeMethod(r, [r, call] { call(r); }, Qt::QueuedConnection);
-    }
-};
-
-struct BatchCompressionJobAccess {
-    static void markFinished(BatchCompressionJob *job) { job->m_finished = true; }
-};
-
-BatchCompressionJob::BatchCompressionJob(QObject *parent) : QObject(parent), m_shared(std::make_shared<Shared>())
-{
-    m_shared->receiver = this;
-}
-
-BatchCompressionJob::~BatchCompressionJob()
-{
-    m_shared->cancelled = true;
-    std::lock_guard lock(m_shared->mutex);
-    m_shared->receiver = nullptr;
-}
-
-void BatchCompressionJob::cancel() { m_shared->cancelled = true; }
-bool BatchCompressionJob::isCancelled() const { return m_shared->cancelled; }
 
 namespace BatchCompressionService {
 
@@ -339,20 +258,11 @@ void run(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnly
 BatchCompressionJob *compress(const QList<VideoFile> &videos, CompressionPreset preset, bool keepOnlyIfSmaller,
                               CompressionSaveMode saveMode, QObject *parent, const BatchCompressionOptions &options)
 {
-    auto *job = new BatchCompressionJob(parent);
-    std::shared_ptr<BatchCompressionJob::Shared> shared = job->shared();
-    std::thread([videos, preset, keepOnlyIfSmaller, saveMode, options, shared] {
-        run(videos, preset, keepOnlyIfSmaller, saveMode,
-            [shared](const BatchCompressionEvent &e) {
-                shared->post([e](BatchCompressionJob *j) { emit j->eventArrived(e); });
-            },
-            [shared] { return shared->cancelled.load(); }, options);
-        shared->post([](BatchCompressionJob *j) {
-            BatchCompressionJobAccess::markFinished(j);
-            emit j->finished();
-        });
-    }).detach();
-    return job;
+    return BatchCompressionJob::start(
+        [=](const EventSink &sink, std::stop_token stop) {
+            run(videos, preset, keepOnlyIfSmaller, saveMode, sink, [stop] { return stop.stop_requested(); }, options);
+        },
+        parent);
 }
 
 } // namespace BatchCompressionService

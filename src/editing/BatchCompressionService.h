@@ -5,36 +5,39 @@
 // is smaller than its source; it is saved beside the source as "<base>_compressed.mp4" or
 // takes the source's place (the source goes to the Trash). Events arrive per item.
 
+#include "editing/EditingRunOptions.h"
 #include "editing/SafeReplace.h"
+#include "library/BackgroundJob.h"
 #include "library/EditResults.h"
 #include "library/Models.h"
+#include "library/RawValueNames.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <optional>
 
 enum class CompressionPreset { hevcBalanced, hevc1080p, h2641080p };
-struct CompressionPresetInfo {
-    static const QList<CompressionPreset> &allCases();
-    static QString rawValue(CompressionPreset preset);
-    static std::optional<CompressionPreset> fromRawValue(const QString &raw);
+inline constexpr RawName<CompressionPreset> kCompressionPresetNames[] = {
+    {CompressionPreset::hevcBalanced, "hevcBalanced"},
+    {CompressionPreset::hevc1080p, "hevc1080p"},
+    {CompressionPreset::h2641080p, "h2641080p"},
+};
+struct CompressionPresetInfo : RawValueNames<kCompressionPresetNames> {
     static QStringList ffmpegVideoArguments(CompressionPreset preset);
     // Expected output size as a share of the input, for the sheet's estimate.
     static double expectedSizeFactor(CompressionPreset preset);
 };
 
 enum class CompressionSaveMode { replaceOriginal, saveAsNew };
-struct CompressionSaveModeInfo {
-    static const QList<CompressionSaveMode> &allCases();
-    static QString rawValue(CompressionSaveMode mode);
-    static std::optional<CompressionSaveMode> fromRawValue(const QString &raw);
+inline constexpr RawName<CompressionSaveMode> kCompressionSaveModeNames[] = {
+    {CompressionSaveMode::replaceOriginal, "replaceOriginal"},
+    {CompressionSaveMode::saveAsNew, "saveAsNew"},
 };
+struct CompressionSaveModeInfo : RawValueNames<kCompressionSaveModeNames> {};
 
 struct BatchCompressionEvent {
     enum class Kind { itemStarted, itemProgress, itemCompleted, itemFailed, finished };
@@ -55,38 +58,13 @@ struct BatchCompressionError {
     QString message;
 };
 
-struct BatchCompressionOptions {
-    // Unset: the located ffmpeg program; an empty string: no ffmpeg.
-    std::optional<QString> ffmpegPath;
-    // Null: the real file system.
-    std::shared_ptr<SafeReplace::FileSteps> fileSteps;
-};
+using BatchCompressionOptions = EditingRunOptions;
 
-// The consumer's end of a running batch: events arrive in order on the thread this object
-// lives on. Cancelling stops the batch at once: a running ffmpeg is killed and its partial
-// output removed. An item that already began to put its result in place finishes, and its
-// `itemCompleted` still arrives so the library can learn of it; `finished` ends every run.
-class BatchCompressionJob : public QObject {
-    Q_OBJECT
-public:
-    explicit BatchCompressionJob(QObject *parent = nullptr);
-    ~BatchCompressionJob() override;
-    void cancel();
-    bool isCancelled() const;
-    bool isFinished() const { return m_finished; }
-
-    struct Shared;
-    std::shared_ptr<Shared> shared() const { return m_shared; }
-
-signals:
-    void eventArrived(const BatchCompressionEvent &event);
-    void finished();
-
-private:
-    std::shared_ptr<Shared> m_shared;
-    bool m_finished = false;
-    friend struct BatchCompressionJobAccess;
-};
+// The consumer's end of a running batch. Cancelling stops the batch at once: a running
+// ffmpeg is killed and its partial output removed. An item that already began to put its
+// result in place finishes, and its `itemCompleted` still arrives so the library can learn
+// of it; `finished` ends every run.
+using BatchCompressionJob = Job<BatchCompressionEvent>;
 
 namespace BatchCompressionService {
 
@@ -105,7 +83,7 @@ bool mp4TakesAudio(const QString &codecName);
 QStringList ffmpegArguments(const QString &input, const QString &output, CompressionPreset preset,
                             bool hasAudio, const QString &audioCodec);
 
-using EventSink = std::function<void(const BatchCompressionEvent &)>;
+using EventSink = BatchCompressionJob::Sink;
 
 // Runs the batch on the calling thread. `cancelled` is asked while ffmpeg runs (it is
 // killed at once) and between the steps of every item.

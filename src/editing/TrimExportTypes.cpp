@@ -9,30 +9,6 @@ size_t qHash(const VideoClipSegment &segment, size_t seed)
     return qHashMulti(seed, segment.id, segment.start, segment.end);
 }
 
-const QList<TrimExportPreset> &TrimExportPresetInfo::allCases()
-{
-    static const QList<TrimExportPreset> all{TrimExportPreset::passthrough, TrimExportPreset::hevcHigh,
-                                             TrimExportPreset::h2641080p};
-    return all;
-}
-
-QString TrimExportPresetInfo::rawValue(TrimExportPreset preset)
-{
-    switch (preset) {
-    case TrimExportPreset::passthrough: return QStringLiteral("passthrough");
-    case TrimExportPreset::hevcHigh: return QStringLiteral("hevcHigh");
-    case TrimExportPreset::h2641080p: return QStringLiteral("h2641080p");
-    }
-    return {};
-}
-
-std::optional<TrimExportPreset> TrimExportPresetInfo::fromRawValue(const QString &raw)
-{
-    for (TrimExportPreset p : allCases())
-        if (rawValue(p) == raw) return p;
-    return std::nullopt;
-}
-
 QStringList TrimExportPresetInfo::ffmpegVideoArguments(TrimExportPreset preset)
 {
     // Software encoders stand in for the hardware ones; the quality levels aim at the
@@ -62,22 +38,4 @@ double TrimExportPresetInfo::estimatedSizeFactor(TrimExportPreset preset)
     case TrimExportPreset::h2641080p: return 0.78;
     }
     return 1.0;
-}
-
-const QList<TrimSaveMode> &TrimSaveModeInfo::allCases()
-{
-    static const QList<TrimSaveMode> all{TrimSaveMode::saveAsNew, TrimSaveMode::replaceOriginal};
-    return all;
-}
-
-QString TrimSaveModeInfo::rawValue(TrimSaveMode mode)
-{
-    return mode == TrimSaveMode::saveAsNew ? QStringLiteral("saveAsNew") : QStringLiteral("replaceOriginal");
-}
-
-std::optional<TrimSaveMode> TrimSaveModeInfo::fromRawValue(const QString &raw)
-{
-    for (TrimSaveMode m : allCases())
-        if (rawValue(m) == raw) return m;
-    return std::nullopt;
 }

@@ -2,6 +2,8 @@
 
 // The records a trim-and-merge export and its editor share.
 
+#include "library/RawValueNames.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,11 +25,12 @@ struct VideoClipSegment {
 size_t qHash(const VideoClipSegment &segment, size_t seed = 0);
 
 enum class TrimExportPreset { passthrough, hevcHigh, h2641080p };
-struct TrimExportPresetInfo {
-    static const QList<TrimExportPreset> &allCases();
-    static QString rawValue(TrimExportPreset preset);
-    // Exact raw values only ("hevcHigh", not "HEVCHigh").
-    static std::optional<TrimExportPreset> fromRawValue(const QString &raw);
+inline constexpr RawName<TrimExportPreset> kTrimExportPresetNames[] = {
+    {TrimExportPreset::passthrough, "passthrough"},
+    {TrimExportPreset::hevcHigh, "hevcHigh"},
+    {TrimExportPreset::h2641080p, "h2641080p"},
+};
+struct TrimExportPresetInfo : RawValueNames<kTrimExportPresetNames> {
     // The video encoder options of the re-encoding route.
     static QStringList ffmpegVideoArguments(TrimExportPreset preset);
     // The filter the joined picture passes through before encoding; empty for none.
@@ -37,11 +40,11 @@ struct TrimExportPresetInfo {
 };
 
 enum class TrimSaveMode { saveAsNew, replaceOriginal };
-struct TrimSaveModeInfo {
-    static const QList<TrimSaveMode> &allCases();
-    static QString rawValue(TrimSaveMode mode);
-    static std::optional<TrimSaveMode> fromRawValue(const QString &raw);
+inline constexpr RawName<TrimSaveMode> kTrimSaveModeNames[] = {
+    {TrimSaveMode::saveAsNew, "saveAsNew"},
+    {TrimSaveMode::replaceOriginal, "replaceOriginal"},
 };
+struct TrimSaveModeInfo : RawValueNames<kTrimSaveModeNames> {};
 
 // One event of an export, delivered in order: progress any number of times, then one
 // completed or failed (none when the job was cancelled before it finished).

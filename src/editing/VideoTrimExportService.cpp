@@ -15,43 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
-#include <thread>
-
-// ---- the consumer's end ----
-
-struct TrimExportJob::Shared {
-    std::mutex mutex;
-    TrimExportJob *receiver = nullptr;
-    std::atomic<bool> cancelled{false};
-
-    void post(const std::function<void(TrimExportJob *)> &call)
-    {
-        std::lock_guard lock(mutex);
-        if (!receiver) return;
-        TrimExportJob *r = receiver;
-        QMetaObject::invokeMethod(r, [r, call] { call(r); }, Qt::QueuedConnection);
-    }
-};
-
-struct TrimExportJobAccess {
-    static void markFinished(TrimExportJob *job) { job->m_finished = true; }
-};
-
-TrimExportJob::TrimExportJob(QObject *parent) : QObject(parent), m_shared(std::make_shared<Shared>())
-{
-    m_shared->receiver = this;
-}
-
-TrimExportJob::~TrimExportJob()
-{
-    m_shared->cancelled = true;
-    std::lock_guard lock(m_shared->mutex);
-    m_shared->receiver = nullptr;
-}
-
-void TrimExportJob::cancel() { m_shared->cancelled = true; }
-bool TrimExportJob::isCancelled() const { return m_shared->cancelled; }
 
 namespace VideoTrimExportService {
 
@@ -389,20 +352,11 @@ void run(const VideoFile &video, const QList<VideoClipSegment> &segmentsArgument
 TrimExportJob *start(const VideoFile &video, const QList<VideoClipSegment> &segments, TrimExportPreset preset,
                      TrimSaveMode saveMode, QObject *parent, const TrimExportOptions &options)
 {
-    auto *job = new TrimExportJob(parent);
-    std::shared_ptr<TrimExportJob::Shared> shared = job->shared();
-    std::thread([video, segments, preset, saveMode, options, shared] {
-        run(video, segments, preset, saveMode, QString(),
-            [shared](const TrimExportEvent &e) {
-                shared->post([e](TrimExportJob *j) { emit j->eventArrived(e); });
-            },
-            [shared] { return shared->cancelled.load(); }, options);
-        shared->post([](TrimExportJob *j) {
-            TrimExportJobAccess::markFinished(j);
-            emit j->finished();
-        });
-    }).detach();
-    return job;
+    return TrimExportJob::start(
+        [=](const EventSink &sink, std::stop_token stop) {
+            run(video, segments, preset, saveMode, QString(), sink, [stop] { return stop.stop_requested(); }, options);
+        },
+        parent);
 }
 
 static double frameTime(double duration, int i, int count, double endMargin)

@@ -8,52 +8,25 @@
 // "<base>_trimmed.mp4" or in place of the original (when that is still the file it was
 // made from).
 
+#include "editing/EditingRunOptions.h"
 #include "editing/SafeReplace.h"
 #include "editing/TrimExportTypes.h"
+#include "library/BackgroundJob.h"
 #include "library/L10nText.h"
 #include "library/Models.h"
 
 #include <QImage>
-#include <QObject>
 
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <optional>
 
-struct TrimExportOptions {
-    // Unset: the located ffmpeg program; an empty string: no ffmpeg.
-    std::optional<QString> ffmpegPath;
-    // Null: the real file system.
-    std::shared_ptr<SafeReplace::FileSteps> fileSteps;
-};
+using TrimExportOptions = EditingRunOptions;
 
-// The consumer's end of a running export: events arrive in order on the thread this
-// object lives on. Cancelling is like the consumer no longer listening: a running ffmpeg is
-// killed at once and its partial output removed. Once the job began to put the result in
-// place it finishes, and its `completed` event still arrives, so the caller can tell the
-// library.
-class TrimExportJob : public QObject {
-    Q_OBJECT
-public:
-    explicit TrimExportJob(QObject *parent = nullptr);
-    ~TrimExportJob() override;
-    void cancel();
-    bool isCancelled() const;
-    bool isFinished() const { return m_finished; }
-
-    struct Shared;
-    std::shared_ptr<Shared> shared() const { return m_shared; }
-
-signals:
-    void eventArrived(const TrimExportEvent &event);
-    void finished();
-
-private:
-    std::shared_ptr<Shared> m_shared;
-    bool m_finished = false;
-    friend struct TrimExportJobAccess;
-};
+// The consumer's end of a running export. Cancelling is like the consumer no longer
+// listening: a running ffmpeg is killed at once and its partial output removed. Once the
+// job began to put the result in place it finishes, and its `completed` event still
+// arrives, so the caller can tell the library.
+using TrimExportJob = Job<TrimExportEvent>;
 
 namespace VideoTrimExportService {
 
@@ -86,7 +59,7 @@ QString replaceTarget(const QString &folder, const QString &base, const QString 
 // The length the result should have: the ranges cut to the source's duration (when known).
 double expectedDuration(const QList<VideoClipSegment> &segments, double sourceDuration);
 
-using EventSink = std::function<void(const TrimExportEvent &)>;
+using EventSink = TrimExportJob::Sink;
 
 // Runs one export on the calling thread, reporting through `sink`; `cancelled` is asked while
 // ffmpeg runs (it is killed at once and its partial output removed), before the result is

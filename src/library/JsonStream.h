@@ -1,12 +1,22 @@
 #pragma once
 
-// Streaming JSON pieces for the cache files that grow with the library (a million entries
+// Streaming JSON pieces for the stored files that grow with the library (a million entries
 // is hundreds of megabytes of text): a writer that appends to a buffer the caller flushes
 // in chunks, and a strict cursor that walks a mapped file once without building a document.
+//
+// The cursor is our own rather than a JSON library because of what these files hold: names
+// of files that are not UTF-8 are stored as escaped lone surrogates (\udc80..\udcff) and
+// must come back as the very bytes, which a library either refuses or turns into other
+// characters; and the cursor already reads a million-video cache at about the speed of the
+// fastest library on this system once its strings are made into QStrings (bench/library).
+
+#include "FileNames.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -17,43 +27,33 @@
 
 namespace JsonStream {
 
+// Appends JSON text to a buffer. Strings that hold bytes which are not UTF-8 (as
+// FileNames::decode keeps them) are written with the escapes of the lone surrogates that
+// stand for those bytes, which the cursor turns back into the bytes.
 class Writer
 {
 public:
     explicit Writer(QByteArray &buffer) : m_buf(buffer) {}
 
+    QByteArray &buffer() { return m_buf; }
     void raw(char c) { m_buf.append(c); }
     void raw(const char *s) { m_buf.append(s); }
 
     void string(const QString &s)
     {
+        if (ascii(s))
+            return;
+        if (FileNames::hasRawBytes(s)) {
+            rawBytesString(s);
+            return;
+        }
         const QByteArray utf8 = s.toUtf8();
         string(utf8.constData(), utf8.size());
     }
     void string(const char *p, qsizetype n)
     {
         m_buf.append('"');
-        qsizetype run = 0;
-        for (qsizetype i = 0; i < n; ++i) {
-            const unsigned char c = static_cast<unsigned char>(p[i]);
-            if (c >= 0x20 && c != '"' && c != '\\')
-                continue;
-            m_buf.append(p + run, i - run);
-            run = i + 1;
-            switch (c) {
-            case '"': m_buf.append("\\\""); break;
-            case '\\': m_buf.append("\\\\"); break;
-            case '\n': m_buf.append("\\n"); break;
-            case '\r': m_buf.append("\\r"); break;
-            case '\t': m_buf.append("\\t"); break;
-            default: {
-                char esc[7];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                m_buf.append(esc, 6);
-            }
-            }
-        }
-        m_buf.append(p + run, n - run);
+        escaped(p, n);
         m_buf.append('"');
     }
     void number(qint64 v)
@@ -81,7 +81,116 @@ public:
         m_buf.append(tmp, r.ptr - tmp);
     }
 
+    // The file URL of `path` as QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) gives
+    // it; an absolute path of characters a URL's path keeps as they are is written straight,
+    // since the general parser costs more than the rest of a video's record.
+    void fileUrl(const QString &path)
+    {
+        const qsizetype n = path.size();
+        bool plain = n > 1 && path[0] == QLatin1Char('/') && path[1] != QLatin1Char('/');
+        for (qsizetype i = 0; plain && i < n; ++i) {
+            const char16_t c = path[i].unicode();
+            plain = c < 0x80 && kKeptInUrlPath[c];
+        }
+        if (!plain) {
+            string(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+            return;
+        }
+        raw("\"file://");
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + n);
+        char *out = m_buf.data() + at;
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = char(path[i].unicode());
+        raw('"');
+    }
+
 private:
+    static constexpr std::array<bool, 128> kKeptInUrlPath = [] {
+        std::array<bool, 128> kept{};
+        for (char c = 'a'; c <= 'z'; ++c)
+            kept[size_t(c)] = true;
+        for (char c = 'A'; c <= 'Z'; ++c)
+            kept[size_t(c)] = true;
+        for (char c = '0'; c <= '9'; ++c)
+            kept[size_t(c)] = true;
+        for (char c : std::string_view("-._~/!$&'()*+,;=:@"))
+            kept[size_t(c)] = true;
+        return kept;
+    }();
+
+    void escaped(const char *p, qsizetype n)
+    {
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            const unsigned char c = static_cast<unsigned char>(p[i]);
+            if (c >= 0x20 && c != '"' && c != '\\')
+                continue;
+            m_buf.append(p + run, i - run);
+            run = i + 1;
+            switch (c) {
+            case '"': m_buf.append("\\\""); break;
+            case '\\': m_buf.append("\\\\"); break;
+            case '\n': m_buf.append("\\n"); break;
+            case '\r': m_buf.append("\\r"); break;
+            case '\t': m_buf.append("\\t"); break;
+            default: {
+                char esc[7];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                m_buf.append(esc, 6);
+            }
+            }
+        }
+        m_buf.append(p + run, n - run);
+    }
+
+    void rawBytesString(const QString &s)
+    {
+        m_buf.append('"');
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const char16_t c = s[i].unicode();
+            if (c < 0xDC80 || c > 0xDCFF || (i > 0 && s[i - 1].isHighSurrogate()))
+                continue;
+            const QByteArray utf8 = QStringView(s).mid(run, i - run).toUtf8();
+            escaped(utf8.constData(), utf8.size());
+            char esc[7];
+            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(c));
+            m_buf.append(esc, 6);
+            run = i + 1;
+        }
+        const QByteArray utf8 = QStringView(s).mid(run).toUtf8();
+        escaped(utf8.constData(), utf8.size());
+        m_buf.append('"');
+    }
+
+    // A string of ASCII characters (nearly every name and folder) is written straight from
+    // its UTF-16, without a UTF-8 copy; false, with nothing written, for any other.
+    bool ascii(const QString &s)
+    {
+        const qsizetype n = s.size();
+        const char16_t *in = reinterpret_cast<const char16_t *>(s.constData());
+        qsizetype escapes = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            if (in[i] >= 0x80)
+                return false;
+            escapes += in[i] < 0x20 || in[i] == '"' || in[i] == '\\';
+        }
+        if (escapes) {
+            const QByteArray latin1 = s.toLatin1();
+            string(latin1.constData(), latin1.size());
+            return true;
+        }
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + n + 2);
+        char *out = m_buf.data() + at;
+        *out++ = '"';
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = char(in[i]);
+        out[n] = '"';
+        return true;
+    }
+
     QByteArray &m_buf;
 };
 
@@ -261,13 +370,14 @@ public:
         }
         return false;
     }
+    // Names that are not UTF-8 come back as the bytes they were written from.
     bool text(QString &out)
     {
         std::string_view v;
         bool escaped;
         if (!rawString(v, escaped))
             return false;
-        out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+        out = escaped ? FileNames::decode(v) : QString::fromUtf8(v.data(), qsizetype(v.size()));
         return true;
     }
     // Folders and extensions repeat across many videos: one string each.
@@ -278,7 +388,7 @@ public:
         if (!rawString(v, escaped))
             return false;
         if (escaped) {
-            out = QString::fromUtf8(v.data(), qsizetype(v.size()));
+            out = FileNames::decode(v);
             return true;
         }
         auto it = table.find(v);

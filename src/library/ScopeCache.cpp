@@ -1,8 +1,8 @@
 #include "ScopeCache.h"
 
-#include "AtomicFileSave.h"
 #include "FileNames.h"
 #include "JsonStream.h"
+#include "RecordFile.h"
 #include "VideoScanner.h"
 
 #include <QDir>
@@ -23,161 +23,7 @@
 
 namespace {
 
-class JsonOut
-{
-public:
-    explicit JsonOut(QByteArray &buffer) : m_buf(buffer) {}
-
-    void raw(char c) { m_buf.append(c); }
-    void raw(const char *s) { m_buf.append(s); }
-
-    void string(const QString &s)
-    {
-        if (ascii(s))
-            return;
-        if (FileNames::hasRawBytes(s)) {
-            rawBytesString(s);
-            return;
-        }
-        const QByteArray utf8 = s.toUtf8();
-        string(utf8.constData(), utf8.size());
-    }
-    // A file name that is not UTF-8: its stray bytes are written as the escapes of the
-    // lone surrogates that stand for them, which the reader turns back into the bytes.
-    void rawBytesString(const QString &s)
-    {
-        m_buf.append('"');
-        qsizetype run = 0;
-        for (qsizetype i = 0; i < s.size(); ++i) {
-            const char16_t c = s[i].unicode();
-            if (c < 0xDC80 || c > 0xDCFF || (i > 0 && s[i - 1].isHighSurrogate()))
-                continue;
-            const QByteArray utf8 = QStringView(s).mid(run, i - run).toUtf8();
-            escaped(utf8.constData(), utf8.size());
-            char esc[7];
-            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(c));
-            m_buf.append(esc, 6);
-            run = i + 1;
-        }
-        const QByteArray utf8 = QStringView(s).mid(run).toUtf8();
-        escaped(utf8.constData(), utf8.size());
-        m_buf.append('"');
-    }
-    void string(const char *p, qsizetype n)
-    {
-        m_buf.append('"');
-        escaped(p, n);
-        m_buf.append('"');
-    }
-    void escaped(const char *p, qsizetype n)
-    {
-        qsizetype run = 0;
-        for (qsizetype i = 0; i < n; ++i) {
-            const unsigned char c = static_cast<unsigned char>(p[i]);
-            if (c >= 0x20 && c != '"' && c != '\\')
-                continue;
-            m_buf.append(p + run, i - run);
-            run = i + 1;
-            switch (c) {
-            case '"': m_buf.append("\\\""); break;
-            case '\\': m_buf.append("\\\\"); break;
-            case '\n': m_buf.append("\\n"); break;
-            case '\r': m_buf.append("\\r"); break;
-            case '\t': m_buf.append("\\t"); break;
-            default: {
-                char esc[7];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                m_buf.append(esc, 6);
-            }
-            }
-        }
-        m_buf.append(p + run, n - run);
-    }
-    void number(qint64 v)
-    {
-        char tmp[24];
-        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
-        m_buf.append(tmp, r.ptr - tmp);
-    }
-    void number(double v)
-    {
-        if (!std::isfinite(v))
-            v = 0;
-        char tmp[32];
-        // Shortest text that reads back as the same double.
-        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
-        m_buf.append(tmp, r.ptr - tmp);
-    }
-
-    // The file URL of `path` as QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) gives
-    // it; an absolute path of characters a URL's path keeps as they are is written straight,
-    // since the general parser costs more than the rest of a video's record.
-    void fileUrl(const QString &path)
-    {
-        const qsizetype n = path.size();
-        bool plain = n > 1 && path[0] == QLatin1Char('/') && path[1] != QLatin1Char('/');
-        for (qsizetype i = 0; plain && i < n; ++i) {
-            const char16_t c = path[i].unicode();
-            plain = c < 0x80 && kKeptInUrlPath[c];
-        }
-        if (!plain) {
-            string(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
-            return;
-        }
-        raw("\"file://");
-        const qsizetype at = m_buf.size();
-        m_buf.resize(at + n);
-        char *out = m_buf.data() + at;
-        for (qsizetype i = 0; i < n; ++i)
-            out[i] = char(path[i].unicode());
-        raw('"');
-    }
-
-private:
-    static constexpr std::array<bool, 128> kKeptInUrlPath = [] {
-        std::array<bool, 128> kept{};
-        for (char c = 'a'; c <= 'z'; ++c)
-            kept[size_t(c)] = true;
-        for (char c = 'A'; c <= 'Z'; ++c)
-            kept[size_t(c)] = true;
-        for (char c = '0'; c <= '9'; ++c)
-            kept[size_t(c)] = true;
-        for (char c : std::string_view("-._~/!$&'()*+,;=:@"))
-            kept[size_t(c)] = true;
-        return kept;
-    }();
-
-    // A string of ASCII characters (nearly every name and folder) is written straight from
-    // its UTF-16, without a UTF-8 copy; false, with nothing written, for any other.
-    bool ascii(const QString &s)
-    {
-        const qsizetype n = s.size();
-        const char16_t *in = reinterpret_cast<const char16_t *>(s.constData());
-        qsizetype escapes = 0;
-        for (qsizetype i = 0; i < n; ++i) {
-            if (in[i] >= 0x80)
-                return false;
-            escapes += in[i] < 0x20 || in[i] == '"' || in[i] == '\\';
-        }
-        if (escapes) {
-            const QByteArray latin1 = s.toLatin1();
-            string(latin1.constData(), latin1.size());
-            return true;
-        }
-        const qsizetype at = m_buf.size();
-        m_buf.resize(at + n + 2);
-        char *out = m_buf.data() + at;
-        *out++ = '"';
-        for (qsizetype i = 0; i < n; ++i)
-            out[i] = char(in[i]);
-        out[n] = '"';
-        return true;
-    }
-
-    QByteArray &m_buf;
-};
-
-void writeVideo(JsonOut &out, const VideoFile &v)
+void writeVideo(JsonStream::Writer &out, const VideoFile &v)
 {
     out.raw("{\"id\":");
     out.string(v.id);
@@ -200,37 +46,18 @@ void writeVideo(JsonOut &out, const VideoFile &v)
     out.raw('}');
 }
 
-// Streams the cache through `flush`, which is handed the buffer whenever it has grown.
-template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
+bool writeCache(RecordFile::ChunkedWriter &out, const ScopeCache &cache)
 {
-    constexpr qsizetype chunk = 1 << 20;
-    QByteArray buffer;
-    buffer.reserve(chunk + 4096);
-    JsonOut out(buffer);
-    const auto maybeFlush = [&] {
-        if (buffer.size() < chunk)
-            return true;
-        const bool ok = flush(buffer);
-        buffer.resize(0); // keeps the capacity, where clear() would give it back
-        return ok;
-    };
-    out.raw('{');
-    bool firstRecord = true;
-    for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
-        const CachedScopeScan &record = it.value();
-        if (!firstRecord)
-            out.raw(',');
-        firstRecord = false;
-        out.string(it.key());
-        out.raw(":{\"scopeKey\":");
+    bool ok = true;
+    return RecordFile::writeObject(out, cache, [&](RecordFile::ChunkedWriter &out, const CachedScopeScan &record) {
+        out.raw("{\"scopeKey\":");
         out.string(record.scopeKey);
         out.raw(",\"videos\":[");
-        for (qsizetype i = 0; i < record.videos.size(); ++i) {
+        for (qsizetype i = 0; i < record.videos.size() && ok; ++i) {
             if (i)
                 out.raw(',');
             writeVideo(out, record.videos[i]);
-            if (!maybeFlush())
-                return false;
+            ok = out.flushIfFull();
         }
         out.raw("],\"deniedFolders\":[");
         for (qsizetype i = 0; i < record.deniedFolders.size(); ++i) {
@@ -241,9 +68,7 @@ template <typename Flush> bool encodeTo(const ScopeCache &cache, Flush &&flush)
         out.raw("],\"scannedAt\":");
         out.number(toReferenceSeconds(record.scannedAt));
         out.raw('}');
-    }
-    out.raw('}');
-    return buffer.isEmpty() || flush(buffer);
+    }) && ok;
 }
 
 // ---- reading ----
@@ -260,68 +85,21 @@ public:
     std::optional<ScopeCache> read()
     {
         ScopeCache cache;
-        if (!expect('{'))
-            return std::nullopt;
-        ws();
-        if (!peek('}')) {
-            for (;;) {
-                QString key;
-                CachedScopeScan record;
-                if (!text(key) || !expect(':'))
-                    return std::nullopt;
-                // A record with a missing or mistyped member is left out; the others
-                // stay. Only text that is not JSON at all fails the whole file.
-                const char *start = p;
-                if (readRecord(record)) {
-                    cache.insert(key, std::move(record));
-                } else {
-                    p = start;
-                    if (!skipValue(1))
-                        return std::nullopt;
-                }
-                if (expect(','))
-                    continue;
-                if (peek('}'))
-                    break;
-                return std::nullopt;
-            }
-        }
-        ++p;
-        ws();
-        if (p != e)
+        // A record with a missing or mistyped member is left out; the others stay. Only
+        // text that is not JSON at all fails the whole file.
+        const RecordFile::ReadStats stats = RecordFile::readObject(*this, [&](const QString &key) {
+            CachedScopeScan record;
+            if (!readRecord(record))
+                return false;
+            cache.insert(key, std::move(record));
+            return true;
+        });
+        if (stats.damaged)
             return std::nullopt;
         return cache;
     }
 
 private:
-    // Names that are not UTF-8 come back as the bytes they were written from.
-    bool text(QString &out)
-    {
-        std::string_view v;
-        bool escaped;
-        if (!rawString(v, escaped))
-            return false;
-        out = escaped ? FileNames::decode(v) : QString::fromUtf8(v.data(), qsizetype(v.size()));
-        return true;
-    }
-    // Folders and extensions repeat across many videos: one string each.
-    bool sharedText(std::unordered_map<std::string_view, QString> &table, QString &out)
-    {
-        std::string_view v;
-        bool escaped;
-        if (!rawString(v, escaped))
-            return false;
-        if (escaped) {
-            out = FileNames::decode(v);
-            return true;
-        }
-        auto it = table.find(v);
-        if (it == table.end())
-            it = table.emplace(v, QString::fromUtf8(v.data(), qsizetype(v.size()))).first;
-        out = it->second;
-        return true;
-    }
-
     bool readRecord(CachedScopeScan &record)
     {
         unsigned seen = 0;
@@ -489,12 +267,7 @@ namespace ScopeCacheCodec {
 
 QByteArray encode(const ScopeCache &cache)
 {
-    QByteArray all;
-    encodeTo(cache, [&](const QByteArray &chunk) {
-        all.append(chunk);
-        return true;
-    });
-    return all;
+    return RecordFile::text([&](RecordFile::ChunkedWriter &out) { return writeCache(out, cache); });
 }
 
 std::optional<ScopeCache> decode(const QByteArray &json)
@@ -595,23 +368,12 @@ ScopeCache sanitized(ScopeCache cache, const QList<ScanScope> &volumes)
 
 ScopeCache load(const QString &path, const QList<ScanScope> &volumes)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
     std::optional<ScopeCache> cache;
-    if (file.open(QIODevice::ReadOnly)) {
-        if (file.size() == 0)
-            return {};
-        // Mapped, not copied: the reader walks the file's pages once.
-        if (uchar *mapped = file.map(0, file.size())) {
-            const char *begin = reinterpret_cast<const char *>(mapped);
-            cache = CacheReader(begin, begin + file.size()).read();
-            file.unmap(mapped);
-        } else {
-            cache = decode(file.readAll());
-        }
-        file.close();
-    }
+    const RecordFile::Contents contents = RecordFile::read(path, [&](const char *begin, const char *end) {
+        cache = CacheReader(begin, end).read();
+    });
+    if (contents == RecordFile::Contents::none)
+        return {};
     if (!cache) {
         // Kept for a look by hand: the next save replaces the file.
         const QString aside = path + QStringLiteral(".unreadable");
@@ -624,9 +386,7 @@ ScopeCache load(const QString &path, const QList<ScanScope> &volumes)
 
 bool save(const ScopeCache &cache, const QString &path)
 {
-    return AtomicFileSave::save(path, [&](const AtomicFileSave::Sink &sink) {
-        return encodeTo(cache, [&](const QByteArray &chunk) { return sink(chunk.constData(), chunk.size()); });
-    });
+    return RecordFile::save(path, [&](RecordFile::ChunkedWriter &out) { return writeCache(out, cache); });
 }
 
 } // namespace ScopeCacheCodec

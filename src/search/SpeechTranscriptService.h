@@ -6,6 +6,7 @@
 #include "library/L10n.h"
 #include "library/Models.h"
 #include "library/OnDeviceSearchTypes.h"
+#include "library/RecordFile.h"
 #include "library/SnapshotWriter.h"
 #include "search/VisualIndexFile.h"
 
@@ -88,6 +89,6 @@ private:
     TranscriptMap m_entries;
     QHash<QString, Normalized> m_normalized;
     int m_skipped = 0;
-    VisualIndexFile::DamagedFileKeeper m_damagedFile;
+    RecordFile::DamagedFileKeeper m_damagedFile;
     SnapshotWriter<TranscriptMap> m_writer;
 };

@@ -1,11 +1,7 @@
 #include "TranscriptFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include "library/AtomicFileSave.h"
 #include "library/JsonStream.h"
+#include "library/RecordFile.h"
 
 #include <cmath>
 
@@ -37,26 +33,9 @@ void writeEntry(JsonStream::Writer &out, const VideoTranscriptEntry &e)
     out.raw("]}");
 }
 
-template <typename Flush> bool encodeTo(const TranscriptMap &entries, Flush &&flush)
+bool writeEntries(RecordFile::ChunkedWriter &out, const TranscriptMap &entries)
 {
-    QByteArray buffer;
-    buffer.reserve(1 << 16);
-    JsonStream::Writer out(buffer);
-    out.raw('{');
-    bool first = true;
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        if (!first) out.raw(',');
-        first = false;
-        out.string(it.key());
-        out.raw(':');
-        writeEntry(out, it.value());
-        if (buffer.size() > (1 << 20)) {
-            if (!flush(buffer)) return false;
-            buffer.clear();
-        }
-    }
-    out.raw('}');
-    return flush(buffer);
+    return RecordFile::writeObject(out, entries, writeEntry);
 }
 
 // Reads the top-level object entry by entry: an entry whose members are missing or of the
@@ -69,42 +48,10 @@ public:
     Decoded read()
     {
         Decoded result;
-        if (!expect('{')) {
-            result.damaged = true;
-            return result;
-        }
-        ws();
-        if (peek('}')) {
-            ++p;
-        } else {
-            for (;;) {
-                QString key;
-                if (!text(key) || !expect(':')) {
-                    result.damaged = true;
-                    return result;
-                }
-                ws();
-                const char *valueStart = p;
-                VideoTranscriptEntry entry;
-                // Filed under its own id, or not at all.
-                if (readEntry(entry) && entry.videoID == key) {
-                    result.entries.insert(key, std::move(entry));
-                } else {
-                    p = valueStart;
-                    if (!skipValue(1)) {
-                        result.damaged = true;
-                        return result;
-                    }
-                    ++result.skippedEntries;
-                }
-                if (expect(',')) continue;
-                if (expect('}')) break;
-                result.damaged = true;
-                return result;
-            }
-        }
-        ws();
-        if (p != e) result.damaged = true;
+        const RecordFile::ReadStats stats =
+            RecordFile::readFiledByID(*this, result.entries, [&](VideoTranscriptEntry &e) { return readEntry(e); });
+        result.skippedEntries = stats.skippedRecords;
+        result.damaged = stats.damaged;
         return result;
     }
 
@@ -151,41 +98,25 @@ private:
 
 QByteArray encode(const TranscriptMap &entries)
 {
-    QByteArray all;
-    encodeTo(entries, [&](const QByteArray &chunk) {
-        all += chunk;
-        return true;
-    });
-    return all;
+    return RecordFile::text([&](RecordFile::ChunkedWriter &out) { return writeEntries(out, entries); });
 }
 
 Decoded decode(const QByteArray &json) { return Reader(json.constData(), json.constData() + json.size()).read(); }
 
 Decoded load(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists()) return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        Decoded unreadable;
-        unreadable.damaged = true;
-        return unreadable;
-    }
-    // Mapped, not copied: the file grows with the library.
     Decoded result;
-    if (file.size() > 0) {
-        const uchar *data = file.map(0, file.size());
-        result = data ? decode(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(file.size())))
-                      : decode(file.readAll());
-    }
-    file.close();
+    const RecordFile::Contents contents = RecordFile::read(path, [&](const char *begin, const char *end) {
+        result = Reader(begin, end).read();
+    });
+    if (contents == RecordFile::Contents::unreadable)
+        result.damaged = true;
     return result;
 }
 
 bool save(const TranscriptMap &entries, const QString &path)
 {
-    return AtomicFileSave::save(path, [&](const AtomicFileSave::Sink &sink) {
-        return encodeTo(entries, [&](const QByteArray &chunk) { return sink(chunk.constData(), chunk.size()); });
-    });
+    return RecordFile::save(path, [&](RecordFile::ChunkedWriter &out) { return writeEntries(out, entries); });
 }
 
 } // namespace TranscriptFile

@@ -20,7 +20,7 @@ QByteArray encode(const TranscriptMap &entries);
 Decoded decode(const QByteArray &json);
 
 // Reads the file; one that cannot be opened reads as damaged. The caller keeps a file that
-// held anything not read (VisualIndexFile::DamagedFileKeeper), so that no save overwrites it.
+// held anything not read (RecordFile::DamagedFileKeeper), so that no save overwrites it.
 Decoded load(const QString &path);
 // Writes atomically; false on any failure (the old file is then untouched).
 bool save(const TranscriptMap &entries, const QString &path);

@@ -1,10 +1,7 @@
 #include "VisualIndexFile.h"
 
-#include "library/AtomicFileSave.h"
 #include "library/JsonStream.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "library/RecordFile.h"
 
 #include <array>
 #include <charconv>
@@ -120,29 +117,11 @@ void writeEntry(JsonStream::Writer &out, QByteArray &buffer, const VideoVisualIn
     out.raw('}');
 }
 
-template <typename Flush> bool encodeTo(const VisualIndexMap &index, Flush &&flush)
+bool writeIndex(RecordFile::ChunkedWriter &out, const VisualIndexMap &index)
 {
-    constexpr qsizetype chunk = 1 << 20;
-    QByteArray buffer;
-    buffer.reserve(chunk + 65536);
-    JsonStream::Writer out(buffer);
-    out.raw('{');
-    bool first = true;
-    for (auto it = index.cbegin(); it != index.cend(); ++it) {
-        if (!first)
-            out.raw(',');
-        first = false;
-        out.string(it.key());
-        out.raw(':');
-        writeEntry(out, buffer, it.value());
-        if (buffer.size() >= chunk) {
-            if (!flush(buffer))
-                return false;
-            buffer.clear();
-        }
-    }
-    out.raw('}');
-    return flush(buffer);
+    return RecordFile::writeObject(out, index, [](RecordFile::ChunkedWriter &out, const VideoVisualIndexEntry &v) {
+        writeEntry(out, out.buffer(), v);
+    });
 }
 
 // ---- reading ----
@@ -155,46 +134,10 @@ public:
     VisualIndexFile::LoadResult read()
     {
         VisualIndexFile::LoadResult result;
-        if (!expect('{')) {
-            result.damaged = true;
-            return result;
-        }
-        ws();
-        if (peek('}')) {
-            ++p;
-        } else {
-            for (;;) {
-                QString key;
-                if (!text(key) || !expect(':')) {
-                    result.damaged = true;
-                    return result;
-                }
-                ws();
-                const char *valueStart = p;
-                VideoVisualIndexEntry entry;
-                if (readEntry(entry) && entry.videoID == key) {
-                    result.entries.insert(key, std::move(entry));
-                } else {
-                    // One bad record costs only itself, as long as the text around it
-                    // still parses.
-                    p = valueStart;
-                    if (!skipValue(1)) {
-                        result.damaged = true;
-                        return result;
-                    }
-                    ++result.skippedEntries;
-                }
-                if (expect(','))
-                    continue;
-                if (expect('}'))
-                    break;
-                result.damaged = true;
-                return result;
-            }
-        }
-        ws();
-        if (p != e)
-            result.damaged = true;
+        const RecordFile::ReadStats stats =
+            RecordFile::readFiledByID(*this, result.entries, [&](VideoVisualIndexEntry &e) { return readEntry(e); });
+        result.skippedEntries = stats.skippedRecords;
+        result.damaged = stats.damaged;
         return result;
     }
 
@@ -438,80 +381,24 @@ namespace VisualIndexFile {
 
 QByteArray encode(const VisualIndexMap &index)
 {
-    QByteArray all;
-    encodeTo(index, [&](const QByteArray &chunk) {
-        all.append(chunk);
-        return true;
-    });
-    return all;
+    return RecordFile::text([&](RecordFile::ChunkedWriter &out) { return writeIndex(out, index); });
 }
 
 LoadResult decode(const char *begin, const char *end) { return IndexReader(begin, end).read(); }
 
 LoadResult load(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        LoadResult unreadable;
-        unreadable.damaged = true;
-        return unreadable;
-    }
-    if (file.size() == 0)
-        return {};
-    if (uchar *mapped = file.map(0, file.size())) {
-        const char *begin = reinterpret_cast<const char *>(mapped);
-        LoadResult result = decode(begin, begin + file.size());
-        file.unmap(mapped);
-        return result;
-    }
-    const QByteArray all = file.readAll();
-    if (all.size() != file.size()) {
-        LoadResult unreadable;
-        unreadable.damaged = true;
-        return unreadable;
-    }
-    return decode(all);
+    LoadResult result;
+    const RecordFile::Contents contents =
+        RecordFile::read(path, [&](const char *begin, const char *end) { result = decode(begin, end); });
+    if (contents == RecordFile::Contents::unreadable)
+        result.damaged = true;
+    return result;
 }
 
 bool save(const VisualIndexMap &index, const QString &path)
 {
-    return AtomicFileSave::save(path, [&](const AtomicFileSave::Sink &sink) {
-        return encodeTo(index, [&](const QByteArray &chunk) { return sink(chunk.constData(), chunk.size()); });
-    });
-}
-
-QString moveAside(const QString &path, const QDateTime &when)
-{
-    const QFileInfo info(path);
-    const QString stem = info.absolutePath() + '/' + info.completeBaseName() + ".damaged-" +
-                         when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString suffix = info.suffix().isEmpty() ? QString() : '.' + info.suffix();
-    for (int n = 0; n < 1000; ++n) {
-        const QString target = stem + (n ? QStringLiteral("-%1").arg(n) : QString()) + suffix;
-        if (QFileInfo::exists(target))
-            continue;
-        return QFile::rename(path, target) ? target : QString();
-    }
-    return QString();
-}
-
-bool DamagedFileKeeper::beforeSave(const QString &path)
-{
-    if (!m_pending) return true;
-    const QString moved = moveAside(path, QDateTime::currentDateTime());
-    if (moved.isEmpty() && QFileInfo::exists(path)) return false;
-    m_pending = false;
-    QMutexLocker lock(&m_mutex);
-    m_movedAsidePath = moved;
-    return true;
-}
-
-QString DamagedFileKeeper::movedAsidePath() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_movedAsidePath;
+    return RecordFile::save(path, [&](RecordFile::ChunkedWriter &out) { return writeIndex(out, index); });
 }
 
 } // namespace VisualIndexFile

@@ -7,11 +7,7 @@
 #include "library/OnDeviceSearchTypes.h"
 
 #include <QByteArray>
-#include <QDateTime>
-#include <QMutex>
 #include <QString>
-
-#include <atomic>
 
 namespace VisualIndexFile {
 
@@ -37,27 +33,5 @@ inline LoadResult decode(const QByteArray &json) { return decode(json.constData(
 LoadResult load(const QString &path);
 // Encodes and replaces the file atomically; false on any failure.
 bool save(const VisualIndexMap &index, const QString &path);
-// Renames the file to "<base>.damaged-<yyyyMMdd-HHmmss>.json" beside it (a free name),
-// so that it is kept when a save replaces it. The new path, or empty on failure.
-QString moveAside(const QString &path, const QDateTime &when);
-
-// Keeps a stored file that held something its reader left out: it is moved aside just
-// before the first save replaces it, not when it is read, so a run that never saves leaves
-// it where the next start reads it. While it cannot be moved, it is not replaced either.
-class DamagedFileKeeper
-{
-public:
-    // Set once the file is read: whether it held anything not read.
-    void setLostAnything(bool lost) { m_pending = lost; }
-    // Called before each save, on the saving thread; false when the save must not happen.
-    bool beforeSave(const QString &path);
-    // Where the file was moved, empty when it was not.
-    QString movedAsidePath() const;
-
-private:
-    std::atomic<bool> m_pending{false};
-    mutable QMutex m_mutex;
-    QString m_movedAsidePath;
-};
 
 } // namespace VisualIndexFile

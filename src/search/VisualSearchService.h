@@ -5,6 +5,7 @@
 
 #include "library/Models.h"
 #include "library/OnDeviceSearchTypes.h"
+#include "library/RecordFile.h"
 #include "library/SnapshotWriter.h"
 #include "search/QueryTextEmbedder.h"
 #include "search/VisualIndexFile.h"
@@ -132,6 +133,6 @@ private:
     QueryTranslationRoutes m_routes;
     QueryTextEmbedderProvider m_embedderProvider;
     int m_skippedEntries = 0;
-    VisualIndexFile::DamagedFileKeeper m_damagedFile;
+    RecordFile::DamagedFileKeeper m_damagedFile;
     std::unique_ptr<SnapshotWriter<VisualIndexMap>> m_writer;
 };

@@ -5,8 +5,6 @@
 
 #include <QFile>
 #include <QHash>
-#include <QMetaObject>
-#include <QPointer>
 #include <QTextBoundaryFinder>
 
 #include <openssl/evp.h>
@@ -23,47 +21,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
-// ---- the job handle ----
-
-struct DuplicateScanJob::Control {
-    std::stop_source stop;
-    std::atomic_bool cancelled{false};
-    std::mutex mutex;
-    std::condition_variable finishedChanged;
-    bool finished = false;
-};
-
-void DuplicateScanJob::cancel()
-{
-    if (!m_control) return;
-    {
-        std::lock_guard lock(m_control->mutex);
-        m_control->cancelled = true;
-    }
-    m_control->stop.request_stop();
-}
-
-bool DuplicateScanJob::isCancelled() const { return m_control && m_control->cancelled; }
-
-bool DuplicateScanJob::isFinished() const
-{
-    if (!m_control) return true;
-    std::lock_guard lock(m_control->mutex);
-    return m_control->finished;
-}
-
-bool DuplicateScanJob::waitForFinished(int timeoutMs) const
-{
-    if (!m_control) return true;
-    std::unique_lock lock(m_control->mutex);
-    if (timeoutMs < 0) {
-        m_control->finishedChanged.wait(lock, [&] { return m_control->finished; });
-        return true;
-    }
-    return m_control->finishedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                               [&] { return m_control->finished; });
-}
 
 namespace {
 
@@ -463,31 +420,9 @@ void DuplicateVideoService::findExactDuplicates(const QList<VideoFile> &videos, 
     sink(DuplicateScanEvent::completed(groups, int(unreadable.size())));
 }
 
-DuplicateScanJob DuplicateVideoService::startScan(const QList<VideoFile> &videos, QObject *context, EventHandler onEvent)
+DuplicateScanJob *DuplicateVideoService::startScan(const QList<VideoFile> &videos, QObject *parent)
 {
-    DuplicateScanJob job;
-    job.m_control = std::make_shared<DuplicateScanJob::Control>();
-    auto control = job.m_control;
-    QPointer<QObject> target(context);
-    auto handler = std::make_shared<EventHandler>(std::move(onEvent));
-    std::thread([control, target, handler, videos] {
-        auto sink = [&](const DuplicateScanEvent &event) {
-            // Posted under the lock cancel() takes: once cancel() has returned nothing more
-            // is posted, so a consumer that cancels before it goes away is never reached.
-            std::lock_guard lock(control->mutex);
-            if (control->cancelled || !target) return;
-            QMetaObject::invokeMethod(
-                target.data(),
-                [control, handler, event] {
-                    // Checked on the consumer's thread: nothing arrives after cancel().
-                    if (!control->cancelled) (*handler)(event);
-                },
-                Qt::QueuedConnection);
-        };
-        findExactDuplicates(videos, sink, control->stop.get_token());
-        std::lock_guard lock(control->mutex);
-        control->finished = true;
-        control->finishedChanged.notify_all();
-    }).detach();
-    return job;
+    return DuplicateScanJob::start(
+        [videos](const DuplicateScanJob::Sink &sink, std::stop_token stop) { findExactDuplicates(videos, sink, stop); },
+        parent, BackgroundJob::AfterCancel::drop);
 }

@@ -4,6 +4,7 @@
 // three 64 KiB windows, then the SHA-256 of the whole file) and visually similar videos
 // (from the keyframe embeddings of the visual index).
 
+#include "library/BackgroundJob.h"
 #include "library/Models.h"
 #include "library/OnDeviceSearchTypes.h"
 
@@ -61,26 +62,9 @@ struct DuplicateScanEvent {
     bool operator==(const DuplicateScanEvent &other) const = default;
 };
 
-// Handle of one exact scan running on its own threads.
-class DuplicateScanJob {
-public:
-    DuplicateScanJob() = default;
-    bool isValid() const { return bool(m_control); }
-    // Stops the scan at its next check (before each file, and every MiB inside one).
-    // Called on the consumer's thread: no event of this job reaches the handler afterwards.
-    // A consumer cancels its job before its context object is destroyed.
-    void cancel();
-    bool isCancelled() const;
-    bool isFinished() const;
-    // Blocks until the worker has returned; false on timeout. For shutdown and tests.
-    bool waitForFinished(int timeoutMs = -1) const;
-
-    struct Control;
-
-private:
-    friend class DuplicateVideoService;
-    std::shared_ptr<Control> m_control;
-};
+// One exact scan running on its own threads. Cancelling stops it at its next check (before
+// each file, and every MiB inside one); no event reaches the consumer afterwards.
+using DuplicateScanJob = Job<DuplicateScanEvent>;
 
 // The pairs of usable videos whose similarity reaches a lowest threshold, computed once;
 // grouping at any higher threshold then only filters these pairs.
@@ -104,9 +88,8 @@ public:
 
     using EventHandler = std::function<void(const DuplicateScanEvent &event)>;
 
-    // Starts the exact scan of `videos` on threads of its own; events arrive in order on
-    // `context`'s thread.
-    static DuplicateScanJob startScan(const QList<VideoFile> &videos, QObject *context, EventHandler onEvent);
+    // Starts the exact scan of `videos` on threads of its own; the job is a child of `parent`.
+    static DuplicateScanJob *startScan(const QList<VideoFile> &videos, QObject *parent);
 
     // The whole exact scan on the calling thread (its reads fan out over worker threads).
     // Stops without `completed` once `stop` is requested.

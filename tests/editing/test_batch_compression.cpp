@@ -345,7 +345,7 @@ TEST(BatchCompressionRun, StopEndsTheRunningFFmpegAndRemovesItsOutput)
     BatchCompressionJob *job = compress({videoAt(dir + "/a.mov"), videoAt(dir + "/b.mov")},
                                         CompressionPreset::hevcBalanced, true, CompressionSaveMode::saveAsNew, nullptr,
                                         options);
-    QObject::connect(job, &BatchCompressionJob::eventArrived, [&](const BatchCompressionEvent &e) { events << e; });
+    job->onEvent(job, [&](const BatchCompressionEvent &e) { events << e; });
     ASSERT_TRUE(lktest::waitFor([&] { return QFileInfo(pidFile).size() > 0 && leftovers(dir).size() == 1; }, 20000));
     QFile f(pidFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

@@ -458,7 +458,7 @@ TEST(TrimExport, AJobReportsInOrderOnTheCallersThread)
     TrimExportJob *job = start(videoAt(src), {VideoClipSegment::make(0, 2), VideoClipSegment::make(6, 8)},
                                TrimExportPreset::passthrough, TrimSaveMode::saveAsNew, nullptr);
     QList<TrimExportEvent> events;
-    QObject::connect(job, &TrimExportJob::eventArrived, [&](const TrimExportEvent &e) { events << e; });
+    job->onEvent(job, [&](const TrimExportEvent &e) { events << e; });
     ASSERT_TRUE(lktest::waitFor([&] { return job->isFinished(); }, 120000));
     ASSERT_FALSE(events.isEmpty());
     EXPECT_EQ(events.last().kind, TrimExportEvent::Kind::completed);
@@ -633,7 +633,7 @@ TEST(TrimExport, CancelStopsTheEncodeAtOnceAndRemovesThePartial)
     TrimExportJob *job = start(videoAt(src), {VideoClipSegment::make(1, 4), VideoClipSegment::make(5, 7)},
                                TrimExportPreset::passthrough, TrimSaveMode::saveAsNew, nullptr, options);
     QList<TrimExportEvent> events;
-    QObject::connect(job, &TrimExportJob::eventArrived, [&](const TrimExportEvent &e) { events << e; });
+    job->onEvent(job, [&](const TrimExportEvent &e) { events << e; });
     ASSERT_TRUE(lktest::waitFor([&] { return QFileInfo(pidFile).size() > 0 && !hiddenLeftovers(dir).isEmpty(); },
                                 20000));
     const pid_t pid = contents(pidFile).trimmed().toInt();

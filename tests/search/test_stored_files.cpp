@@ -1,3 +1,4 @@
+#include "library/FileNames.h"
 #include "library/ScopeCache.h"
 #include "search/TranscriptFile.h"
 #include "search/VisualIndexFile.h"
@@ -95,4 +96,68 @@ TEST(StoredFiles, ASaveOntoAFullDiskFailsAndKeepsTheOldFile)
     EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).join(", "),
               "fill, scope cache.json, transcripts.json, visual index.json")
         << "no temporary is left behind";
+}
+
+// The visual index and the transcripts are filed under video ids, which are paths: a name
+// that is not UTF-8 must come back as its own bytes, or its entry is filed under another
+// name and never found again. And the same records give the same text, whatever order the
+// map happened to hold them in.
+TEST(StoredFiles, IdsThatAreNotUtf8RoundTripAndTheTextFollowsTheKeys)
+{
+    const QString latin1 = FileNames::decode(QByteArray("/v/caf\xe9 \"x\".mp4"));
+    const QString cut = FileNames::decode(QByteArray("/v/\xe6\x97.mkv"));
+    ASSERT_TRUE(FileNames::hasRawBytes(latin1));
+    ASSERT_TRUE(FileNames::hasRawBytes(cut));
+
+    // The text of a file holding `prototype` under each of `ids`, inserted in that order.
+    const auto encodeUnder = [](const QStringList &ids, auto prototype, auto encode) {
+        QHash<QString, decltype(prototype)> map;
+        for (const QString &id : ids) {
+            prototype.videoID = id;
+            map.insert(id, prototype);
+        }
+        return encode(map);
+    };
+    // The ids read back, each the key of its own entry.
+    const auto idsOf = [](const auto &entries) {
+        QStringList ids;
+        for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+            EXPECT_EQ(it.key(), it->videoID);
+            ids << it.key();
+        }
+        ids.sort();
+        return ids;
+    };
+    struct Case {
+        const char *name;
+        std::function<QByteArray(const QStringList &ids)> encode;
+        std::function<QStringList(const QByteArray &text)> idsRead;
+    };
+    const Case cases[] = {
+        {"visual index",
+         [&](const QStringList &ids) { return encodeUnder(ids, *visualIndex(1).cbegin(), VisualIndexFile::encode); },
+         [&](const QByteArray &text) {
+             const VisualIndexFile::LoadResult r = VisualIndexFile::decode(text);
+             EXPECT_FALSE(r.lostAnything());
+             return idsOf(r.entries);
+         }},
+        {"transcripts",
+         [&](const QStringList &ids) { return encodeUnder(ids, *transcripts(1).cbegin(), TranscriptFile::encode); },
+         [&](const QByteArray &text) {
+             const TranscriptFile::Decoded r = TranscriptFile::decode(text);
+             EXPECT_FALSE(r.damaged || r.skippedEntries > 0);
+             return idsOf(r.entries);
+         }},
+    };
+    QStringList ids{latin1, cut, QStringLiteral("/v/plain.mp4")};
+    for (int i = 0; i < 200; ++i) ids << QStringLiteral("/v/%1.mp4").arg(i);
+    QStringList reversed(ids.crbegin(), ids.crend());
+    QStringList sorted = ids;
+    sorted.sort();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray text = c.encode(ids);
+        EXPECT_EQ(c.encode(reversed), text);
+        EXPECT_EQ(c.idsRead(text), sorted);
+    }
 }

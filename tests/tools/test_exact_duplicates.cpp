@@ -324,11 +324,12 @@ TEST(ExactDuplicates, CancellingStopsInsideAFileAndSendsNoCompletion)
     // Through the job handle: events arrive queued on the caller's thread, none after cancel.
     int seen = 0;
     QObject context;
-    DuplicateScanJob job = DuplicateVideoService::startScan(videos, &context, [&](const DuplicateScanEvent &) { ++seen; });
+    std::unique_ptr<DuplicateScanJob> job(DuplicateVideoService::startScan(videos, nullptr));
+    job->onEvent(&context, [&](const DuplicateScanEvent &) { ++seen; });
     ASSERT_TRUE(lktest::waitFor([&] { return seen >= 1; }));
-    job.cancel();
+    job->cancel();
     const int atCancel = seen;
-    ASSERT_TRUE(job.waitForFinished(60000));
+    ASSERT_TRUE(job->waitForFinished(60000));
     QCoreApplication::processEvents();
     EXPECT_EQ(seen, atCancel);
 }

@@ -233,7 +233,7 @@ void BatchCompressSheetView::startRun()
     m_job = job;
     QPointer<BatchCompressSheetView> self(this);
     QPointer<AppState> state(m_state);
-    connect(job, &BatchCompressionJob::eventArrived, owner, [self, state, job](const BatchCompressionEvent &e) {
+    job->onEvent(owner, [self, state, job](const BatchCompressionEvent &e) {
         if (self && self->m_job == job && !job->isCancelled()) {
             self->handle(e);
             return;

@@ -525,7 +525,7 @@ DuplicatesSheetView::DuplicatesSheetView(AppState *state, QWidget *parent) : QDi
     QMetaObject::invokeMethod(this, &DuplicatesSheetView::startExactScan, Qt::QueuedConnection);
 }
 
-DuplicatesSheetView::~DuplicatesSheetView() { m_scanJob.cancel(); }
+DuplicatesSheetView::~DuplicatesSheetView() { cancelScan(); }
 
 void DuplicatesSheetView::hideEvent(QHideEvent *event)
 {
@@ -552,15 +552,20 @@ void DuplicatesSheetView::paintEvent(QPaintEvent *)
 
 void DuplicatesSheetView::startExactScan()
 {
-    m_scanJob.cancel();
+    cancelScan();
     m_isScanning = true;
     m_scanProgress = 0.02;
     refresh();
     const QList<VideoFile> snapshot = m_state ? m_state->allVideos() : QList<VideoFile>{};
-    m_scanJob = DuplicateVideoService::startScan(snapshot, this, [this](const DuplicateScanEvent &e) { applyScanEvent(e); });
+    m_scanJob = DuplicateVideoService::startScan(snapshot, this);
+    m_scanJob->onEvent(this, [this](const DuplicateScanEvent &e) { applyScanEvent(e); });
+    connect(m_scanJob, &BackgroundJob::finished, m_scanJob, &QObject::deleteLater);
 }
 
-void DuplicatesSheetView::cancelScan() { m_scanJob.cancel(); }
+void DuplicatesSheetView::cancelScan()
+{
+    if (m_scanJob) m_scanJob->cancel();
+}
 
 void DuplicatesSheetView::applyScanEvent(const DuplicateScanEvent &event)
 {

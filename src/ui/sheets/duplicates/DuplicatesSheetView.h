@@ -113,7 +113,7 @@ private:
     int m_percent = kInitialPercent;
     bool m_isScanningSimilar = false;
     QSet<QString> m_selectedForTrash;
-    DuplicateScanJob m_scanJob;
+    QPointer<DuplicateScanJob> m_scanJob;
     int m_unreadableCount = 0;
     int m_trashFailures = 0;
     // Pairs at the slider's lowest threshold, computed once per sheet on first use.

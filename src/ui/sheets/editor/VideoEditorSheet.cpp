@@ -878,7 +878,7 @@ void VideoEditorSheet::startExport()
     QPointer<VideoEditorSheet> self(this);
     QPointer<AppState> state = m_state;
     const VideoFile source = m_video;
-    connect(job, &TrimExportJob::eventArrived, owner, [self, state, source, cancelled](const TrimExportEvent &e) {
+    job->onEvent(owner, [self, state, source, cancelled](const TrimExportEvent &e) {
         const bool live = self && !*cancelled;
         switch (e.kind) {
         case TrimExportEvent::Kind::progress:
