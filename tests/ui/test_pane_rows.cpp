@@ -59,6 +59,27 @@ TEST(VideoRowLayout, TrailingColumnsLineUpAcrossRowsWithMinimumWidths)
     }
 }
 
+TEST(VideoRowLayout, InANarrowPaneALongNameTakesTheDatesPlace)
+{
+    // The tree pane at its smallest, three folders down.
+    const QRectF narrow(0, 0, 410, LumenkiteRowView::kHeight), wide(0, 0, 700, LumenkiteRowView::kHeight);
+    const VideoFile longName = video("/a/b/c/description of the clip.mp4"), shortName = video("/a/b/c/x.mp4");
+    const struct {
+        const VideoFile *video;
+        QRectF rect;
+        bool dateShown;
+    } cases[] = {{&longName, narrow, false}, {&shortName, narrow, true}, {&longName, wide, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.video->name.toStdString() + " at " + std::to_string(int(c.rect.width())));
+        const auto l = LumenkiteRowView::layout(c.rect, inputFor(*c.video, 3));
+        EXPECT_EQ(!l.dateText.isEmpty(), c.dateShown);
+        EXPECT_EQ(l.date.width() > 0, c.dateShown);
+        EXPECT_LE(l.name.right(), l.date.left() - 28 + 0.01);
+        if (!c.dateShown) // far more of the name than the few letters the date left it
+            EXPECT_GE(l.name.width(), 130) << l.nameText.toStdString();
+    }
+}
+
 TEST(VideoRowLayout, IndentationMovesTheLeadingItemsByTwentyPerLevel)
 {
     const VideoFile v = video("/a/x.mp4");

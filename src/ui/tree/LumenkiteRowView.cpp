@@ -118,10 +118,17 @@ LumenkiteRowView::Layout LumenkiteRowView::layout(const QRectF &rect, const Inpu
         trailingLeft = l.date.left();
     }
     // Text, spacing, a spacer of at least 8, spacing, then the trailing columns.
-    const double available = std::max(0.0, trailingLeft - 10 - 8 - 10 - textLeft);
-
+    const auto nameRoom = [&] { return std::max(0.0, trailingLeft - 10 - 8 - 10 - textLeft); };
     const QFontMetricsF &nameMetrics = input.isPrimarySelection ? f.mNameBold : f.mNameRegular;
     const QString name = video ? FileNames::display(video->name) : QString(); // one line, whatever it holds
+    // In a narrow pane or a deep folder the name matters more than the date, which the
+    // inspector shows too: the date gives way before the name is cut to a few letters.
+    if (!input.isHovered && nameRoom() < kNameRoomBeforeDateGoes && nameMetrics.horizontalAdvance(name) > nameRoom()) {
+        l.dateText.clear();
+        l.date = QRectF(l.size.left() - 10, cy - 9, 0, 18);
+        trailingLeft = l.date.left();
+    }
+    const double available = nameRoom();
     l.nameText = nameMetrics.elidedText(name, Qt::ElideMiddle, available);
     const double nameHeight = std::ceil(nameMetrics.height());
     const QSizeF badgeSize = TreeRowPainting::formatBadgeSize(video ? video->fileExtension : QString());

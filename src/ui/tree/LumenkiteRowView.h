@@ -36,6 +36,8 @@ public:
     static constexpr double kDateMinWidth = 74;
     static constexpr double kSizeMinWidth = 66;
     static constexpr double kThumbnailWidth = 48;
+    // Below this much room for the name, a name that does not fit takes the date's place.
+    static constexpr double kNameRoomBeforeDateGoes = 160;
     static constexpr double kThumbnailHeight = 28;
     // Thumbnails are asked for at twice the display size.
     static QSizeF thumbnailRequestSize() { return {96, 56}; }
