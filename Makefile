@@ -73,9 +73,7 @@ soak: build
 
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
-	@bash scripts/pane-screenshots.sh $(BUILD)
-	@bash scripts/duplicates-screenshots.sh $(BUILD)
-	@bash scripts/sheet-screenshots.sh $(BUILD)
+	@bash scripts/picture-programs.sh $(BUILD) pane_pictures duplicates_pictures sheet_pictures edit_pictures
 
 # The Debian package, $(BUILD)/lumenkite_<version>_<arch>.deb (`sudo apt install ./$(BUILD)/lumenkite_*.deb`).
 package: build

@@ -5,21 +5,14 @@ set -euo pipefail
 build=${1:-build}
 out="$build/screenshots"
 mkdir -p "$out"
-if [ -x "$build/src/app/lumenkite" ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/screenshots.py "$build" "$out"
+shots() { xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 "scripts/$1" "$build" "$out"; }
+[ -x "$build/src/app/lumenkite" ] || exit 0
+shots screenshots.py
+shots inspector_screenshots.py
+shots editor_screenshots.py
+# Visual search needs the helper program as well.
+if [ -x "$build/src/clip/lumenkite-clip" ]; then
+  shots clip_screenshots.py
+  shots index_screenshots.py
 fi
-if [ -x "$build/src/app/lumenkite" ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/inspector_screenshots.py "$build" "$out"
-fi
-if [ -x "$build/src/app/lumenkite" ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/editor_screenshots.py "$build" "$out"
-fi
-if [ -x "$build/src/app/lumenkite" ] && [ -x "$build/src/clip/lumenkite-clip" ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/clip_screenshots.py "$build" "$out"
-fi
-if [ -x "$build/src/app/lumenkite" ] && [ -x "$build/src/clip/lumenkite-clip" ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/index_screenshots.py "$build" "$out"
-fi
-if [ -x "$build/src/app/lumenkite" ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" python3 scripts/missing_tools_screenshots.py "$build" "$out"
-fi
+shots missing_tools_screenshots.py

@@ -58,14 +58,8 @@ QStringList leftovers(const QString &folder)
 
 QString fakeFFmpeg(const QString &folder, const QString &body)
 {
-    const QString path = folder + "/fake-ffmpeg";
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
     // The output path is always the last argument.
-    f.write(("#!/bin/sh\nfor last; do :; done\n" + body + "\n").toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return lktest::writeScript(folder + "/fake-ffmpeg", "for last; do :; done\n" + body);
 }
 
 QList<BatchCompressionEvent> runNow(const QList<VideoFile> &videos, CompressionPreset preset,

@@ -96,13 +96,7 @@ QByteArray contents(const QString &path)
 // A stand-in for ffmpeg: a shell script that does what `body` says.
 QString fakeFFmpeg(const QString &folder, const QString &body)
 {
-    const QString path = folder + "/ffmpeg";
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(("#!/bin/sh\n" + body + "\n").toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return lktest::writeScript(folder + "/ffmpeg", body);
 }
 
 } // namespace

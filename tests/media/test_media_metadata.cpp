@@ -60,19 +60,11 @@ QString lavfi(int w, int h, const QString &rate, double seconds)
     return QStringLiteral("testsrc2=size=%1x%2:rate=%3:duration=%4").arg(w).arg(h).arg(rate).arg(QString::number(seconds));
 }
 
-// A small shell program standing in for ffmpeg or ffprobe. Written under another name,
-// closed, then renamed into place, so it is never run half written or while open.
+// A small shell program standing in for ffmpeg or ffprobe, in the sandbox's bin folder.
 QString writeScript(const QString &name, const QString &body)
 {
-    const QString path = lktest::sandboxRoot() + "/bin/" + name;
-    const QString temp = path + ".part";
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(temp);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << temp.toStdString();
-    f.write(("#!/bin/sh\n" + body + "\n").toUtf8());
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()), 0);
+    const QString path = lktest::writeScript(lktest::sandboxRoot() + "/bin/" + name, body);
+    EXPECT_FALSE(path.isEmpty()) << name.toStdString();
     return path;
 }
 

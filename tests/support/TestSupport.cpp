@@ -29,6 +29,22 @@
 
 namespace lktest {
 
+QString writeScript(const QString &path, const QString &body)
+{
+    const QString temp = path + ".part";
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(temp);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    const QByteArray text = ("#!/bin/sh\n" + body + "\n").toUtf8();
+    const bool written = f.write(text) == text.size();
+    f.close();
+    if (!written || !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner) ||
+        std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
+        return {};
+    return path;
+}
+
 bool writeSizedFile(const QString &path, qint64 size)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -19,6 +19,11 @@ QString sandboxRoot();
 // Creates a file of exactly `size` bytes (sparse), making parent folders as needed.
 bool writeSizedFile(const QString &path, qint64 size);
 
+// Writes a small shell program at `path` ("#!/bin/sh", then `body`) to stand in for a real
+// one, making parent folders. Written under another name, closed, then renamed into place,
+// so it is never run half written or while open. Returns `path`, or empty when it failed.
+QString writeScript(const QString &path, const QString &body);
+
 // Runs a program to completion; returns its exit code, or -1 when it could not run.
 int runProgram(const QString &program, const QStringList &args, QString *output = nullptr,
                int timeoutMs = 60000);

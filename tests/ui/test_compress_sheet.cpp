@@ -182,12 +182,8 @@ TEST(BatchCompressSheet, StopEndsTheEncodeAndReturnsToTheList)
     ASSERT_TRUE(lktest::ffmpegOutput(folder + "/a.mp4", {"-f", "lavfi", "-i", "testsrc2=size=160x120:duration=2",
                                                          "-c:v", "libx264", "-preset", "ultrafast"}));
     const QString pidFile = folder + "/../stop-pid", fake = folder + "/../fake-ffmpeg";
-    QFile f(fake);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(("#!/bin/sh\nfor last; do :; done\necho $$ > '" + pidFile + "'\necho partial > \"$last\"\nexec sleep 600\n")
-                .toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_FALSE(lktest::writeScript(fake, "for last; do :; done\necho $$ > '" + pidFile +
+                                               "'\necho partial > \"$last\"\nexec sleep 600").isEmpty());
     AppState state;
     const VideoFile video = *VideoFile::fromFile(folder + "/a.mp4");
     state.setAllVideos({video});

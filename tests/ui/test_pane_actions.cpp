@@ -226,4 +226,14 @@ TEST(FolderContextMenu, ToggleMoveRevealAndCopy)
     EXPECT_FALSE(state->expandedFolderIDs().contains("/lib/Trips"));
     item(menu.get(), "ctx.moveFolderVideos")->trigger();
     EXPECT_EQ(state->videosPendingMove().size(), 3);
+
+    // Collapsed now: the first item opens it, in the language of the moment.
+    state->setLanguage(AppLanguage::de);
+    std::unique_ptr<QMenu> german(list.makeContextMenu(list.indexOfRow("folder:/lib/Trips"), nullptr));
+    EXPECT_EQ(german->actions().first()->text(), L10n::text("ctx.expand", AppLanguage::de));
+    EXPECT_EQ(german->actions().at(2)->text(), L10n::text("ctx.moveFolderVideos", AppLanguage::de) + " (3)");
+    item(german.get(), "ctx.copyPath")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "/lib/Trips");
+    ASSERT_TRUE(state->activeToast());
+    EXPECT_EQ(state->activeToast()->message, L10n::text("toast.pathCopied", AppLanguage::de));
 }

@@ -249,6 +249,18 @@ TEST(TreeList, HoverButtonsActOnTheRowAloneAndFolderClicksToggle)
     const qsizetype folder = f.list->indexOfRow("folder:/lib/Work");
     ASSERT_GE(folder, 0);
     const bool wasExpanded = f.list->rows().at(folder).isExpanded;
+    const QRect folderRect = f.list->rowRect(folder);
+    EXPECT_EQ(folderRect.height(), 33);
+    // The folder's own move button takes all its videos and leaves the folder as it is.
+    FolderRowPainter::Input hoveredFolder;
+    hoveredFolder.row = &f.list->rows().at(folder);
+    hoveredFolder.isHovered = true;
+    const QPoint move = FolderRowPainter::layout(folderRect, hoveredFolder).moveButton.center().toPoint();
+    QTest::mouseMove(vp, move);
+    QTest::mouseClick(vp, Qt::LeftButton, {}, move);
+    EXPECT_EQ(f.state->videosPendingMove().size(), 2);
+    EXPECT_EQ(f.list->rows().at(f.list->indexOfRow("folder:/lib/Work")).isExpanded, wasExpanded);
+
     QTest::mouseClick(vp, Qt::LeftButton, {}, f.list->rowRect(folder).center());
     const qsizetype after = f.list->indexOfRow("folder:/lib/Work");
     EXPECT_NE(f.list->rows().at(after).isExpanded, wasExpanded);

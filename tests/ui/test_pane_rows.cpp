@@ -240,6 +240,28 @@ TEST(TreeGuides, AncestorColumnsFollowTheSiblingsOfTheEnclosingFolders)
     EXPECT_TRUE(paintedBelowMiddle(false));
 }
 
+TEST(TreeGuides, ElbowAndAncestorLinesSitInTheirColumns)
+{
+    using TreeRowPainting::guideGeometry;
+    const auto top = guideGeometry(33, 0, {}, true, 20);
+    EXPECT_TRUE(top.ancestorLineX.isEmpty());
+    EXPECT_FALSE(top.elbowVertical.has_value());
+
+    const auto lastChild = guideGeometry(33, 1, {false}, true, 20);
+    EXPECT_EQ(lastChild.elbowVertical->p2().y(), 16.5);
+    EXPECT_EQ(lastChild.elbowVertical->x1(), 9.5);
+    const auto middleChild = guideGeometry(33, 1, {true}, false, 20);
+    EXPECT_EQ(middleChild.elbowVertical->p2().y(), 33);
+    EXPECT_EQ(middleChild.elbowHorizontal->x2(), 17);
+
+    // Depth 3: two ancestor columns decided by the folders at depths 1 and 2, elbow in column 2.
+    const auto deep = guideGeometry(33, 3, {true, true, false}, false, 20);
+    EXPECT_EQ(deep.ancestorLineX, QList<double>({9}));
+    EXPECT_EQ(deep.elbowVertical->x1(), 49.5);
+    EXPECT_EQ(deep.elbowHorizontal->x2(), 57);
+    EXPECT_EQ(guideGeometry(33, 3, {false, false, true}, true, 20).ancestorLineX, QList<double>({29}));
+}
+
 TEST(FolderRowLayout, HoverButtonsAndSizeColumn)
 {
     const auto state = panetest::makeState();
@@ -252,6 +274,9 @@ TEST(FolderRowLayout, HoverButtonsAndSizeColumn)
     const auto resting = FolderRowPainter::layout(rect, in);
     EXPECT_TRUE(resting.moveButton.isEmpty());
     EXPECT_EQ(resting.countText, "3");
+    EXPECT_EQ(resting.sizeText, formatByteCount(row.folder().totalSize));
+    // The chevron starts one indent column further in per level.
+    EXPECT_EQ(resting.chevron.left(), row.depth * TreeRowPainting::kIndentWidth + 10);
     EXPECT_GE(resting.size.width(), FolderRowPainter::kSizeMinWidth);
     EXPECT_EQ(FolderRowPainter::hitTest(resting, resting.name.center()), FolderRowPainter::Part::row);
     in.isHovered = true;
@@ -259,6 +284,10 @@ TEST(FolderRowLayout, HoverButtonsAndSizeColumn)
     EXPECT_EQ(FolderRowPainter::hitTest(hovered, hovered.moveButton.center()), FolderRowPainter::Part::moveButton);
     EXPECT_EQ(FolderRowPainter::hitTest(hovered, hovered.revealButton.center()), FolderRowPainter::Part::revealButton);
     EXPECT_LT(hovered.revealButton.right(), hovered.size.left());
+    EXPECT_EQ(FolderRowPainter::toolTip(FolderRowPainter::Part::moveButton, AppLanguage::en),
+              L10n::text("ctx.moveFolderVideos", AppLanguage::en));
+    EXPECT_EQ(FolderRowPainter::toolTip(FolderRowPainter::Part::revealButton, AppLanguage::en),
+              L10n::text("ctx.reveal", AppLanguage::en));
 }
 
 // A name may hold line breaks, other control characters and bytes that are not UTF-8: the

@@ -1,11 +1,9 @@
 #include "UiFixture.h"
 #include "ui/window/SidebarView.h"
-#include "ui/tree/TreeRowViews.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QClipboard>
 #include <QMenu>
 #include <QTest>
 
@@ -322,105 +320,4 @@ TEST(SidebarTexts, DownloadPercentAndIndexSpeed)
               "3 " + L10n::text("ai.skipped", AppLanguage::en));
     EXPECT_TRUE(skipped);
     EXPECT_EQ(SidebarView::indexSpeedText(true, std::nullopt, 2.0, 0, AppLanguage::en), "");
-}
-
-// ---- tree guides and folder rows ----
-
-TEST(TreeGuideLines, ColumnsElbowsAndWidths)
-{
-    using G = TreeGuideLines;
-    const G::Geometry top = G::geometry(33, 0, {}, true, 20);
-    EXPECT_TRUE(top.ancestorLineX.isEmpty());
-    EXPECT_FALSE(top.elbowVertical.has_value());
-    EXPECT_EQ(G::guideWidth(0), 0);
-
-    const G::Geometry lastChild = G::geometry(33, 1, {false}, true, 20);
-    EXPECT_EQ(lastChild.elbowVertical->p2().y(), 16.5);
-    EXPECT_EQ(lastChild.elbowVertical->x1(), 9.5);
-    const G::Geometry middleChild = G::geometry(33, 1, {true}, false, 20);
-    EXPECT_EQ(middleChild.elbowVertical->p2().y(), 33);
-    EXPECT_EQ(middleChild.elbowHorizontal->x2(), 17);
-
-    // Depth 3: two ancestor columns decided by the folders at depths 1 and 2, elbow in column 2.
-    const G::Geometry deep = G::geometry(33, 3, {true, true, false}, false, 20);
-    EXPECT_EQ(deep.ancestorLineX, QList<qreal>({9}));
-    EXPECT_EQ(deep.elbowVertical->x1(), 49.5);
-    EXPECT_EQ(deep.elbowHorizontal->x2(), 57);
-    EXPECT_EQ(G::geometry(33, 3, {false, false, true}, true, 20).ancestorLineX, QList<qreal>({29}));
-    EXPECT_EQ(G::guideWidth(3), 60);
-}
-
-namespace {
-class FolderRowTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        state = std::make_unique<AppState>();
-        state->setLanguage(AppLanguage::en);
-        state->setAllVideos(library());
-        state->collapseAll();
-        state->rebuildTree(false);
-        for (const TreeRow &r : state->flattenedRows())
-            if (r.isFolder()) {
-                folderRow = r;
-                break;
-            }
-        ASSERT_TRUE(folderRow.folderNode);
-        view = std::make_unique<FolderTreeRowView>(folderRow, state.get());
-        view->resize(600, FolderTreeRowView::kRowHeight);
-        view->show();
-    }
-    std::unique_ptr<AppState> state;
-    TreeRow folderRow;
-    std::unique_ptr<FolderTreeRowView> view;
-};
-} // namespace
-
-TEST_F(FolderRowTest, ClickAnywhereTogglesAndTheHoverButtonsKeepTheirOwnActions)
-{
-    const QString id = folderRow.folder().id;
-    const bool before = state->expandedFolderIDs().contains(id);
-    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(300, 16));
-    EXPECT_NE(state->expandedFolderIDs().contains(id), before);
-
-    EXPECT_FALSE(view->moveButton()->isVisible());
-    view->setHovered(true);
-    EXPECT_TRUE(view->moveButton()->isVisible());
-    EXPECT_TRUE(view->revealButton()->isVisible());
-    const bool now = state->expandedFolderIDs().contains(id);
-    view->moveButton()->click();
-    EXPECT_EQ(state->expandedFolderIDs().contains(id), now);
-    EXPECT_EQ(state->videosPendingMove().size(), folderRow.folder().totalVideoCount);
-    EXPECT_TRUE(state->showMoveSheet());
-    EXPECT_EQ(view->moveButton()->toolTip(), L10n::text("ctx.moveFolderVideos", AppLanguage::en));
-    EXPECT_EQ(view->height(), 33);
-}
-
-TEST_F(FolderRowTest, ContextMenuOffersTheRightItemsAndCopyPathShowsAToast)
-{
-    std::unique_ptr<QMenu> menu(view->makeContextMenu());
-    QStringList texts;
-    for (QAction *a : menu->actions())
-        if (!a->isSeparator()) texts << a->text();
-    const QString count = QString::number(folderRow.folder().totalVideoCount);
-    EXPECT_EQ(texts, QStringList({L10n::text(folderRow.isExpanded ? "ctx.collapse" : "ctx.expand", AppLanguage::en),
-                                  L10n::text("ctx.moveFolderVideos", AppLanguage::en) + " (" + count + ")",
-                                  L10n::text("ctx.reveal", AppLanguage::en), L10n::text("ctx.copyPath", AppLanguage::en)}));
-    TreeRow expanded = folderRow;
-    expanded.isExpanded = !folderRow.isExpanded;
-    view->setRow(expanded);
-    std::unique_ptr<QMenu> other(view->makeContextMenu());
-    EXPECT_EQ(other->actions().first()->text(), L10n::text(expanded.isExpanded ? "ctx.collapse" : "ctx.expand", AppLanguage::en));
-
-    state->setLanguage(AppLanguage::de);
-    std::unique_ptr<QMenu> german(view->makeContextMenu());
-    EXPECT_EQ(german->actions().at(2)->text(), L10n::text("ctx.moveFolderVideos", AppLanguage::de) + " (" + count + ")");
-
-    view->copyPath();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), folderRow.folder().url.toLocalFile());
-    EXPECT_FALSE(QGuiApplication::clipboard()->text().startsWith("file:"));
-    ASSERT_TRUE(state->activeToast().has_value());
-    EXPECT_EQ(state->activeToast()->message, L10n::text("toast.pathCopied", AppLanguage::de));
-    EXPECT_EQ(view->countText(), count);
-    EXPECT_EQ(view->sizeText(), formatByteCount(folderRow.folder().totalSize));
 }

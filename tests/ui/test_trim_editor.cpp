@@ -387,12 +387,8 @@ TEST(TrimEditorSheet, CancelStopsFFmpegAtOnceAndLeavesNoPartial)
     const QString clip = folder + "/Long.mkv";
     ASSERT_TRUE(lktest::makeClip(clip, 6, 320, 240, {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
     const QString pidFile = folder + "/../cancel-pid", fake = folder + "/../cancel-ffmpeg";
-    QFile f(fake);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(("#!/bin/sh\nfor last; do :; done\necho $$ > '" + pidFile + "'\necho partial > \"$last\"\nexec sleep 600\n")
-                .toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_FALSE(lktest::writeScript(fake, "for last; do :; done\necho $$ > '" + pidFile +
+                                               "'\necho partial > \"$last\"\nexec sleep 600").isEmpty());
     QSettings().setValue("Lumenkite.language", "en");
     AppState state;
     const VideoFile source = *VideoFile::fromFile(clip);

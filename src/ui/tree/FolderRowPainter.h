@@ -3,7 +3,6 @@
 #include "library/L10n.h"
 #include "library/LumenkiteBuilder.h"
 #include "ui/tree/PaneStyle.h"
-#include "ui/tree/TreeRowViews.h"
 
 #include <QRectF>
 #include <QString>
@@ -14,12 +13,11 @@ class QPainter;
 class QWidget;
 
 // The folder line of the tree list, drawn by the list itself: chevron, folder icon, name,
-// count capsule, hover buttons and the total size. FolderTreeRowView is the same row as a
-// widget; a list of a million rows cannot hold a widget per row, so this paints it with
-// the widget's measures.
+// count capsule, hover buttons and the total size. A list of a million rows cannot hold a
+// widget per row, so the list paints each row and hit-tests it with this layout.
 class FolderRowPainter {
 public:
-    static constexpr double kHeight = FolderTreeRowView::kRowHeight;
+    static constexpr double kHeight = 33;
     static constexpr double kSizeMinWidth = 66;
 
     enum class Part { none, row, moveButton, revealButton };

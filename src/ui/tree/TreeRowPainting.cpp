@@ -1,6 +1,6 @@
 #include "ui/tree/TreeRowPainting.h"
 
-#include "ui/tree/TreeRowViews.h"
+#include "ui/LinearTheme.h"
 
 #include <QFontMetricsF>
 #include <QStringView>
@@ -42,17 +42,47 @@ bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNex
 {
     if (column < 0 || column >= depth - 1)
         return false;
-    return TreeGuideLines::columnHasLine(ancestorHasNextSibling, column);
+    // Column c continues while the enclosing folder at depth c + 1 has a following sibling.
+    const int entry = column + 1;
+    return entry < ancestorHasNextSibling.size() && ancestorHasNextSibling[entry];
+}
+
+GuideGeometry guideGeometry(double height, int depth, const QList<bool> &ancestorHasNextSibling, bool isLastInParent,
+                            double indentWidth)
+{
+    GuideGeometry g;
+    for (int column = 0; column + 1 < depth; ++column)
+        if (guideColumnHasLine(column, depth, ancestorHasNextSibling))
+            g.ancestorLineX.append(column * indentWidth + 9);
+    if (depth > 0) {
+        const double x0 = (depth - 1) * indentWidth;
+        const double mid = height / 2;
+        g.elbowVertical = QLineF(x0 + 9.5, 0, x0 + 9.5, isLastInParent ? mid : height);
+        g.elbowHorizontal = QLineF(x0 + 9.5, mid, x0 + indentWidth - 3, mid);
+    }
+    return g;
 }
 
 void paintGuides(QPainter &painter, const QRectF &rowRect, int depth, const QList<bool> &ancestorHasNextSibling,
                  bool isLastInParent, bool dark, double indentWidth)
 {
-    // The same guides the folder row widgets draw, so both kinds of row join up.
     if (depth <= 0)
         return;
-    TreeGuideLines::paint(painter, rowRect.topLeft(), rowRect.height(), depth, ancestorHasNextSibling, isLastInParent,
-                          indentWidth, LinearPalette(dark ? ColorScheme::dark : ColorScheme::light));
+    const GuideGeometry g = guideGeometry(rowRect.height(), depth, ancestorHasNextSibling, isLastInParent, indentWidth);
+    const QColor colour = LinearPalette(dark ? ColorScheme::dark : ColorScheme::light).guideLine();
+    painter.save();
+    painter.translate(rowRect.topLeft());
+    for (double x : g.ancestorLineX)
+        painter.fillRect(QRectF(x, 0, 1, rowRect.height()), colour);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(colour, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    QPainterPath elbow;
+    elbow.moveTo(g.elbowVertical->p1());
+    elbow.lineTo(g.elbowVertical->p2());
+    elbow.moveTo(g.elbowHorizontal->p1());
+    elbow.lineTo(g.elbowHorizontal->p2());
+    painter.drawPath(elbow);
+    painter.restore();
 }
 
 namespace {

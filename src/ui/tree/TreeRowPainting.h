@@ -2,9 +2,12 @@
 
 #include "ui/tree/PaneStyle.h"
 
+#include <QLineF>
 #include <QList>
 #include <QRectF>
 #include <QString>
+
+#include <optional>
 
 class QPainter;
 
@@ -22,6 +25,14 @@ void paintGuides(QPainter &painter, const QRectF &rowRect, int depth, const QLis
                  bool isLastInParent, bool dark, double indentWidth = kIndentWidth);
 // Whether ancestor column `column` of such a row draws its line.
 bool guideColumnHasLine(int column, int depth, const QList<bool> &ancestorHasNextSibling);
+// The lines those guides draw, with the row's left edge at x = 0.
+struct GuideGeometry {
+    QList<double> ancestorLineX; // left edge of each 1-point ancestor line
+    std::optional<QLineF> elbowVertical;
+    std::optional<QLineF> elbowHorizontal;
+};
+GuideGeometry guideGeometry(double height, int depth, const QList<bool> &ancestorHasNextSibling, bool isLastInParent,
+                            double indentWidth = kIndentWidth);
 
 // `text` cut to what eliding it to `width` pixels can keep, with an ellipsis where it was cut.
 // Laying a text out costs its whole length though only what fits is drawn: the name of a

@@ -2,26 +2,16 @@
 // real scan of generated files, and the similar tab over a hand-made visual index, in both
 // schemes. usage: duplicates_pictures OUT_DIR   (under an X server)
 #include "PictureProgram.h"
-#include "library/AppState.h"
 #include "support/TestSupport.h"
-#include "ui/LinearTheme.h"
 #include "ui/sheets/duplicates/DuplicatesSheetView.h"
-#include "ui/tree/LumenkitePane.h"
-#include "ui/window/ContentView.h"
 #include "ui/window/LumenkiteApp.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPainter>
-#include <QSettings>
 #include <QSlider>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -78,7 +68,7 @@ bool waitFor(const std::function<bool()> &done)
 // The window with the sheet over it, and a prompt over the sheet, as a user sees them.
 bool capture(QWidget *window, QWidget *sheet, const QString &path, QWidget *prompt = nullptr)
 {
-    QTest::qWait(300);
+    pictures::settle();
     QImage image = window->grab().toImage();
     {
         QPainter p(&image);
@@ -89,9 +79,7 @@ bool capture(QWidget *window, QWidget *sheet, const QString &path, QWidget *prom
             p.drawPixmap(at + QPoint((sheet->width() - prompt->width()) / 2, (sheet->height() - prompt->height()) / 2),
                          prompt->grab());
     }
-    const bool ok = image.save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
+    return pictures::save(image, path);
 }
 
 } // namespace
@@ -106,9 +94,7 @@ int main(int argc, char **argv)
     int failures = 0;
     for (const QString scheme : {"light", "dark"}) {
         AppState state;
-        state.setAppearance(scheme == "dark" ? AppAppearance::dark : AppAppearance::light);
-        state.setShowOnboarding(false);
-        state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(home)));
+        pictures::prepareState(state, home, scheme);
         state.setAllVideos(library);
         state.rebuildTree(true);
         // Drone and Alps clips look alike; the Kyoto copies are identical anyway. The drone
@@ -126,14 +112,10 @@ int main(int argc, char **argv)
             entries.insert(e.videoID, e);
         }
 
-        ContentViewParts parts;
-        parts.treePane = [](AppState *s, QWidget *parent) { return new LumenkitePane(s, parent); };
+        ContentViewParts parts = pictures::windowParts();
         parts.duplicatesSheet = makeDuplicatesSheet;
         MainWindow window(&state, parts);
-        LinearTheme::applyColorScheme(&window, scheme == "dark" ? ColorScheme::dark : ColorScheme::light);
-        window.resize(1280, 800);
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) return 1;
+        if (!pictures::show(window, {1280, 800}, scheme)) return 1;
         // After the start-up copy of the (empty) stored index.
         QTest::qWait(100);
         // Opened from the sidebar's tool row, as a user opens it.

@@ -4,45 +4,21 @@
 // after a trim. usage: edit_pictures OUT_DIR   (under an X server)
 #include "PictureProgram.h"
 #include "editing/BatchCompressionService.h"
-#include "library/AppState.h"
 #include "support/TestSupport.h"
-#include "ui/LinearTheme.h"
 #include "ui/sheets/compressor/BatchCompressSheetView.h"
 #include "ui/sheets/editor/VideoEditorSheet.h"
-#include "ui/tree/LumenkitePane.h"
-#include "ui/window/ContentView.h"
 #include "ui/window/LumenkiteApp.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <cstdio>
 
 namespace {
 
-bool capture(QWidget *widget, const QString &path)
-{
-    QTest::qWait(300);
-    const bool ok = widget && widget->grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
+using pictures::capture;
 
+// A stand-in for ffmpeg; the output path is its last argument.
 QString script(const QString &path, const QString &body)
 {
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(("#!/bin/sh\nfor last; do :; done\n" + body + "\n").toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return lktest::writeScript(path, "for last; do :; done\n" + body);
 }
 
 bool makeLarge(const QString &path)
@@ -58,9 +34,7 @@ bool compressorPicture(AppState &state, const QList<VideoFile> &videos, Compress
 {
     state.setVideosPendingCompression(videos);
     BatchCompressSheetView sheet(&state, nullptr, options);
-    sheet.resize(640, 620);
-    sheet.show();
-    if (!QTest::qWaitForWindowExposed(&sheet)) return false;
+    if (!pictures::show(sheet, {640, 620})) return false;
     sheet.setSaveMode(mode);
     sheet.startRun();
     if (stopAfterStart) {
@@ -138,13 +112,10 @@ int main(int argc, char **argv)
 
     // A real trim from the window: the new file is selected and a toast tells of it.
     {
-        ContentViewParts parts;
-        parts.treePane = [](AppState *s, QWidget *parent) { return new LumenkitePane(s, parent); };
+        ContentViewParts parts = pictures::windowParts();
         parts.editorSheet = &VideoEditorSheet::create;
         MainWindow window(&state, parts);
-        window.resize(1280, 800);
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) return 1;
+        if (!pictures::show(window, {1280, 800})) return 1;
         const VideoFile source = video("Market.mp4");
         state.setVideoPendingEdit(source);
         VideoEditorSheet *sheet = nullptr;

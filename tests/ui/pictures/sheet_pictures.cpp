@@ -1,62 +1,11 @@
 // Pictures of the storage insights sheet and the move sheet over a fixture library, in both
 // schemes, for review. usage: sheet_pictures OUT_DIR   (under an X server)
 #include "PictureProgram.h"
-#include "library/AppState.h"
-#include "ui/LinearTheme.h"
 #include "ui/sheets/insights/StorageInsightsSheetView.h"
 #include "ui/sheets/move/MoveSheetView.h"
-#include "ui/tree/LumenkitePane.h"
-#include "ui/window/ContentView.h"
 #include "ui/window/LumenkiteApp.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <cstdio>
-
-namespace {
-
-QList<VideoFile> fixtureLibrary(const QString &home)
-{
-    const struct {
-        const char *folder;
-        int count;
-        QStringList exts;
-    } layout[] = {
-        {"Videos/Holidays/2023 Japan/Kyoto", 6, {"mp4", "mov"}},
-        {"Videos/Holidays/2023 Japan/Tokyo", 7, {"mp4", "mkv"}},
-        {"Videos/Holidays/2024 Alps", 4, {"mov", "m4v"}},
-        {"Videos/Family/Birthdays", 5, {"mp4", "avi"}},
-        {"Videos/Projects/Drone/Raw Footage From The Long Summer Trip Along The Coast", 6, {"mov", "mkv", "mxf"}},
-        {"Videos/Screen Recordings", 4, {"webm", "mp4"}},
-        {"Downloads/Clips", 5, {"mkv", "flv", "ts"}},
-    };
-    QList<VideoFile> videos;
-    int n = 0;
-    for (const auto &l : layout) {
-        for (int i = 0; i < l.count; ++i, ++n) {
-            const QString name = QStringLiteral("%1 %2.%3").arg(QString(l.folder).section('/', -1).left(24)).arg(i + 1, 2, 10, QChar('0')).arg(l.exts.at(i % l.exts.size()));
-            const qint64 size = qint64(3 + (n * 37) % 900) * 1'310'720 + n * 4099;
-            const QDateTime date = QDateTime(QDate(2026, 11, 28), QTime(10, 0)).addDays(-(n * 11) % 400);
-            videos.append(*VideoFile::make(home + "/" + l.folder + "/" + name, size, date, std::nullopt));
-        }
-    }
-    return videos;
-}
-
-bool capture(QWidget *widget, const QString &path)
-{
-    QTest::qWait(300);
-    const bool ok = widget && widget->grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -64,29 +13,25 @@ int main(int argc, char **argv)
     const QString &home = program.home;
     const QString &out = program.out;
 
+    using pictures::capture;
     int failures = 0;
     for (const QString scheme : {"light", "dark"}) {
         AppState state;
-        state.setAppearance(scheme == "dark" ? AppAppearance::dark : AppAppearance::light);
-        state.setShowOnboarding(false);
-        state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile(home)));
-        state.setAllVideos(fixtureLibrary(home));
+        pictures::prepareState(state, home, scheme);
+        // A long folder name, for the chart's and the move sheet's cut labels.
+        state.setAllVideos(pictures::folderLibrary(home, "Raw Footage From The Long Summer Trip Along The Coast"));
         state.setLastScanDate(QDateTime::currentDateTime().addSecs(-3600));
         state.rebuildTree(true);
         state.setRecentMoveDestinations({QUrl::fromLocalFile(home + "/Videos/Archive/2022"),
                                          QUrl::fromLocalFile(home + "/Videos/Family/Birthdays")});
 
-        ContentViewParts parts;
-        parts.treePane = [](AppState *s, QWidget *parent) { return new LumenkitePane(s, parent); };
+        ContentViewParts parts = pictures::windowParts();
         parts.moveSheet = [](AppState *s, QWidget *parent) -> QDialog * { return new MoveSheetView(s, parent); };
         parts.storageInsightsSheet = [](AppState *s, QWidget *parent) -> QDialog * {
             return new StorageInsightsSheetView(s, parent);
         };
         MainWindow window(&state, parts);
-        LinearTheme::applyColorScheme(&window, scheme == "dark" ? ColorScheme::dark : ColorScheme::light);
-        window.resize(1280, 800);
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window))
+        if (!pictures::show(window, {1280, 800}, scheme))
             return 1;
 
         state.setShowStorageInsightsSheet(true);
