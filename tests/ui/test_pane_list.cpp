@@ -264,6 +264,22 @@ TEST(TreeList, HoverButtonsActOnTheRowAloneAndFolderClicksToggle)
     QTest::mouseClick(vp, Qt::LeftButton, {}, f.list->rowRect(folder).center());
     const qsizetype after = f.list->indexOfRow("folder:/lib/Work");
     EXPECT_NE(f.list->rows().at(after).isExpanded, wasExpanded);
+    // Its chevron turns from where it was towards where the folder now is, then rests there.
+    const double from = wasExpanded ? 90 : 0, to = wasExpanded ? 0 : 90;
+    QList<double> angles;
+    QTest::qWaitFor([&] {
+        angles << f.list->chevronAngle("folder:/lib/Work");
+        return angles.last() < 0;
+    }, 5000);
+    ASSERT_GE(angles.size(), 2);
+    EXPECT_EQ(angles.last(), -1);
+    for (qsizetype i = 0; i + 1 < angles.size(); ++i) {
+        EXPECT_GE(angles[i], std::min(from, to));
+        EXPECT_LE(angles[i], std::max(from, to));
+        if (i > 0) // never turns back
+            EXPECT_GE((angles[i] - angles[i - 1]) * (to - from), 0);
+    }
+    EXPECT_EQ(f.list->chevronAngle("folder:/lib/Trips"), -1);
 }
 
 namespace {

@@ -75,8 +75,9 @@ TEST(VideoRowLayout, InANarrowPaneALongNameTakesTheDatesPlace)
         EXPECT_EQ(!l.dateText.isEmpty(), c.dateShown);
         EXPECT_EQ(l.date.width() > 0, c.dateShown);
         EXPECT_LE(l.name.right(), l.date.left() - 28 + 0.01);
-        if (!c.dateShown) // far more of the name than the few letters the date left it
+        if (!c.dateShown) { // far more of the name than the few letters the date left it
             EXPECT_GE(l.name.width(), 130) << l.nameText.toStdString();
+        }
     }
 }
 

@@ -101,7 +101,9 @@ void FolderRowPainter::paint(QPainter &painter, const QRectF &rect, const Input 
 
     painter.save();
     painter.translate(l.chevron.center());
-    if (row.isExpanded)
+    if (input.chevronAngle >= 0)
+        painter.rotate(input.chevronAngle);
+    else if (row.isExpanded)
         painter.rotate(90);
     PaneStyle::drawGlyph(painter, QStringLiteral("chevron.right"), QRectF(-5, -5, 10, 10), c.tertiaryLabel);
     painter.restore();

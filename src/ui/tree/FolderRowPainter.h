@@ -26,6 +26,8 @@ public:
         const TreeRow *row = nullptr;
         bool isHovered = false;
         Part hoveredPart = Part::none;
+        // The chevron's turn in degrees while it animates; below 0 it follows the row.
+        double chevronAngle = -1;
     };
 
     struct Layout {

@@ -30,6 +30,18 @@ TreeListView::TreeListView(AppState *state, QWidget *parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(22);
 
+    m_chevronAnimation = new QVariantAnimation(this);
+    m_chevronAnimation->setDuration(kChevronTurnMs);
+    m_chevronAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_chevronAnimation, &QVariantAnimation::valueChanged, this, [this] {
+        if (const qsizetype i = indexOfRow(m_turningFolderID); i >= 0)
+            updateRow(i);
+    });
+    connect(m_chevronAnimation, &QVariantAnimation::finished, this, [this] {
+        const QString id = std::exchange(m_turningFolderID, {});
+        if (const qsizetype i = indexOfRow(id); i >= 0)
+            updateRow(i);
+    });
     m_scrollAnimation = new QVariantAnimation(this);
     m_scrollAnimation->setDuration(kScrollAnimationMs);
     m_scrollAnimation->setEasingCurve(QEasingCurve::OutQuad);
@@ -395,6 +407,7 @@ void TreeListView::paintEvent(QPaintEvent *event)
             in.row = &row;
             in.isHovered = hovered;
             in.hoveredPart = hovered ? FolderRowPainter::Part(m_hover.part) : FolderRowPainter::Part::none;
+            in.chevronAngle = chevronAngle(row.id());
             FolderRowPainter::paint(painter, rect, in, colors);
             continue;
         }
@@ -579,7 +592,10 @@ void TreeListView::activate(const Target &target, Qt::KeyboardModifiers modifier
         switch (FolderRowPainter::Part(target.part)) {
         case FolderRowPainter::Part::moveButton: FolderRowPainter::moveFolderVideos(*m_state, *folder); break;
         case FolderRowPainter::Part::revealButton: FolderRowPainter::reveal(*folder); break;
-        default: FolderRowPainter::click(*m_state, *folder); break;
+        default:
+            turnChevron(row.id(), !row.isExpanded);
+            FolderRowPainter::click(*m_state, *folder);
+            break;
         }
         return;
     }
@@ -622,3 +638,20 @@ void TreeListView::contextMenuEvent(QContextMenuEvent *event)
 }
 
 void TreeListView::keyPressEvent(QKeyEvent *event) { event->ignore(); }
+
+void TreeListView::turnChevron(const QString &folderRowID, bool opening)
+{
+    m_chevronAnimation->stop();
+    m_turningFolderID = folderRowID;
+    m_chevronAnimation->setStartValue(opening ? 0.0 : 90.0);
+    m_chevronAnimation->setEndValue(opening ? 90.0 : 0.0);
+    m_chevronAnimation->start();
+}
+
+double TreeListView::chevronAngle(const QString &folderRowID) const
+{
+    if (m_turningFolderID.isEmpty() || folderRowID != m_turningFolderID
+        || m_chevronAnimation->state() != QAbstractAnimation::Running)
+        return -1;
+    return m_chevronAnimation->currentValue().toDouble();
+}

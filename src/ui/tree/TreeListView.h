@@ -126,4 +126,13 @@ private:
     Target m_hover;
     Target m_pressed;
     QVariantAnimation *m_scrollAnimation = nullptr;
+    // The chevron of the folder last opened or closed turns rather than jumps.
+    QVariantAnimation *m_chevronAnimation = nullptr;
+    QString m_turningFolderID;
+    void turnChevron(const QString &folderRowID, bool opening);
+
+public:
+    static constexpr int kChevronTurnMs = 140;
+    // The angle the folder row's chevron is drawn at now; -1 when it is not turning.
+    double chevronAngle(const QString &folderRowID) const;
 };
