@@ -12,7 +12,7 @@ PACKAGES=(
   libopencv-dev opencv-data
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-jpn tesseract-ocr-deu
   libpocketsphinx-dev pocketsphinx-en-us libcld2-dev
-  libtorch-dev libopenblas0-openmp nlohmann-json3-dev
+  libtorch-dev libopenblas0-openmp nlohmann-json3-dev libsimdjson-dev
   libssl-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core fonts-ipafont-gothic flite
   python3 dbus-daemon e2fsprogs
