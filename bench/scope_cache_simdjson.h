@@ -316,7 +316,7 @@ private:
             if (r == broken)
                 return broken;
             // One mistyped entry costs only itself.
-            if (r == ok && isConsistent(video, urlNamesID))
+            if (r == ok && ScopeCacheCodec::isConsistentEntry(video, urlNamesID))
                 videos.append(std::move(video));
         }
         return ok;
@@ -404,35 +404,6 @@ private:
             urlNamesID = stored.isLocalFile() && stored.toLocalFile() == v.id;
         }
         return ok;
-    }
-
-    // The cursor's reader's checks of an entry, repeated (they are private to it).
-    static bool isStandardizedPath(QStringView path)
-    {
-        if (path.size() < 2 || path.front() != u'/' || path.back() == u'/' || path.contains(QChar(u'\0')))
-            return false;
-        qsizetype begin = 1;
-        for (;;) {
-            qsizetype end = path.indexOf(u'/', begin);
-            if (end < 0)
-                end = path.size();
-            const QStringView part = path.mid(begin, end - begin);
-            if (part.isEmpty() || part == u"." || part == u"..")
-                return false;
-            if (end == path.size())
-                return true;
-            begin = end + 1;
-        }
-    }
-    static bool isConsistent(const VideoFile &v, bool urlNamesID)
-    {
-        if (!isStandardizedPath(v.id))
-            return false;
-        const qsizetype slash = v.id.lastIndexOf(u'/');
-        if (QStringView(v.id).mid(slash + 1) != v.name)
-            return false;
-        const QStringView folder = slash == 0 ? QStringView(u"/") : QStringView(v.id).left(slash);
-        return folder == v.directoryPath && urlNamesID;
     }
 
     od::parser m_parser;

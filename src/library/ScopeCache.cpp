@@ -80,6 +80,7 @@ bool writeCache(RecordFile::ChunkedWriter &out, const ScopeCache &cache)
 class CacheReader : public JsonStream::Cursor
 {
 public:
+    static bool isConsistentEntry(const VideoFile &v, bool urlNamesID) { return isConsistent(v, urlNamesID); }
     CacheReader(const char *begin, const char *end) : Cursor(begin, end) {}
 
     std::optional<ScopeCache> read()
@@ -264,6 +265,11 @@ private:
 } // namespace
 
 namespace ScopeCacheCodec {
+
+bool isConsistentEntry(const VideoFile &video, bool urlNamesID)
+{
+    return CacheReader::isConsistentEntry(video, urlNamesID);
+}
 
 QByteArray encode(const ScopeCache &cache)
 {

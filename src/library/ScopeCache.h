@@ -44,6 +44,9 @@ ScopeCache sanitized(ScopeCache cache, const QList<ScanScope> &volumes = {});
 ScopeCache load(const QString &path, const QList<ScanScope> &volumes = {});
 // Encodes and replaces the file atomically; false on any failure.
 bool save(const ScopeCache &cache, const QString &path);
+// Whether a read entry hangs together: its id is a standardized absolute path whose last
+// component is its name and the rest its folder, and its stored URL names that id.
+bool isConsistentEntry(const VideoFile &video, bool urlNamesID);
 } // namespace ScopeCacheCodec
 
 // The one writer of the cache file (see SnapshotWriter).
