@@ -1,7 +1,5 @@
 #include "ClipModel.h"
 
-#include <ATen/Parallel.h>
-
 #include <cmath>
 #include <stdexcept>
 
@@ -234,20 +232,6 @@ torch::Tensor ImageTower::forward(const torch::Tensor &images) const
     x = mobileOne(t + "final_conv", x, 1, true);
     x = x.mean({2, 3});
     return F::linear(x, m_w.at(t + "head.fc.weight"), m_w.at(t + "head.fc.bias"));
-}
-
-torch::Tensor ImageTower::forwardBatch(const torch::Tensor &images) const
-{
-    const int64_t count = images.size(0);
-    if (count < 2) return forward(images);
-    // One image per forward: a batch in one forward costs more per image here (its large
-    // activations leave the caches), so the images run side by side instead.
-    std::vector<torch::Tensor> parts(static_cast<size_t>(count));
-    at::parallel_for(0, count, 1, [&](int64_t begin, int64_t end) {
-        for (int64_t i = begin; i < end; ++i)
-            parts[size_t(i)] = forward(images.slice(0, i, i + 1));
-    });
-    return torch::cat(parts, 0);
 }
 
 std::map<std::string, torch::Tensor> ImageTower::folded() const

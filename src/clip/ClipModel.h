@@ -19,11 +19,9 @@ public:
     explicit ImageTower(TensorFile weights) : m_w(std::move(weights)) {}
     bool loaded() const { return m_w.has("visual.trunk.head.fc.weight"); }
     int64_t dimension() const;
-    // [B,3,256,256] floats in 0..1 -> [B,dim] raw embeddings.
+    // [B,3,256,256] floats in 0..1 -> [B,dim] raw embeddings. A batch runs as one: each
+    // operation spreads its B images over the worker threads.
     torch::Tensor forward(const torch::Tensor &images) const;
-    // The same, with the images spread over the worker threads, each image on one thread:
-    // several images side by side keep the threads busier than one image spread over all.
-    torch::Tensor forwardBatch(const torch::Tensor &images) const;
     // The inference form: every BatchNorm and parallel branch folded into one convolution.
     std::map<std::string, torch::Tensor> folded() const;
     const TensorFile &weights() const { return m_w; }

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -309,7 +310,7 @@ int serve(const Options &o)
             torch::Tensor out;
             if (kind == clipproto::kImages) {
                 if (!towers->image) { if (!answer(clipproto::kBadRequest)) return 0; continue; }
-                out = towers->image->forwardBatch(imagesFromBytes(payload.data(), count));
+                out = towers->image->forward(imagesFromBytes(payload.data(), count));
             } else {
                 if (!towers->text) { if (!answer(clipproto::kBadRequest)) return 0; continue; }
                 torch::Tensor ids = torch::from_blob(payload.data(), {int64_t(count), clipproto::kTextLength}, torch::kInt32)
@@ -350,6 +351,13 @@ Options parse(int argc, char **argv)
 int main(int argc, char **argv)
 {
     const Options o = parse(argc, argv);
+    // Before torch starts its worker threads, which take the priority of the thread that
+    // starts them: a helper doing background work yields the cores to one that answers a
+    // person waiting.
+    if (o.has("nice")) {
+        errno = 0;
+        if (::nice(std::stoi(o.get("nice"))) == -1 && errno != 0) std::cerr << "lumenkite-clip: cannot lower the priority" << std::endl;
+    }
     const int threads = o.has("threads") ? std::stoi(o.get("threads")) : 4;
     torch::set_num_threads(std::max(1, threads));
     try {
@@ -366,6 +374,6 @@ int main(int argc, char **argv)
                  "  lumenkite-clip tokenize --vocab FILE --text TEXT\n"
                  "  lumenkite-clip fuse --model TRAINING-FILE --out DIR [--heads N]\n"
                  "  lumenkite-clip serve (--model DIR-OR-FILE | --image-file F --text-file F) [--heads N] [--threads N]\n"
-                 "                       [--layout default|channels-last]\n";
+                 "                       [--layout default|channels-last] [--nice N]\n";
     return 64;
 }

@@ -27,6 +27,8 @@ constexpr int kAnswerTimeoutMs = 300000;
 // Texts are few and short: two threads answer a query about as fast as four, and leave
 // the others to the image helper.
 constexpr int kTextThreads = 2;
+// Added to the image helper's nice value.
+constexpr int kImageNice = 10;
 constexpr char kPromptSetMagic[8] = {'L', 'K', 'P', 'R', 'O', 'M', 'P', '1'};
 
 struct InstanceBox {
@@ -129,7 +131,10 @@ MobileCLIPService::MobileCLIPService(const AssetPaths &paths, const QString &pro
     : m_paths(paths), m_program(program)
 {
     const HelperSettings image = helperSettings(Tower::image), text = helperSettings(Tower::text);
-    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel} + image.arguments;
+    // Indexing is background work: the image helper runs at a lower priority, so that a
+    // search's text query, and the app, are not slowed by keyframes being embedded beside them.
+    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel} + image.arguments +
+                              QStringList{"--nice", QString::number(kImageNice)};
     m_imageHelper.environment = image.environment;
     m_textHelper.arguments = QStringList{"serve", "--text-file", paths.textModel} + text.arguments;
     m_textHelper.environment = text.environment;
@@ -140,10 +145,16 @@ MobileCLIPService::MobileCLIPService(const AssetPaths &paths, const QString &pro
 // batches, with the same embeddings. The workers keep sleeping between operations: with
 // the cores shared, spinning ones waited whole time slices for descheduled peers and the
 // tower ran many times slower.
+// A batch's activations are tens of MB each; by default malloc gives such blocks their own
+// mappings and returns them at once, so every operation faulted in fresh zeroed pages and a
+// batch ran no faster per image than single images. Kept in the heap instead, a batch of
+// eight runs two to three times as many images per second as single images did, and the
+// helper keeps some 150 MB more (490 MB against 340 MB).
 MobileCLIPService::HelperSettings MobileCLIPService::helperSettings(Tower tower)
 {
     if (tower == Tower::text) return {{"--threads", QString::number(kTextThreads)}, {}};
-    return {{"--layout", "channels-last"}, {}};
+    return {{"--layout", "channels-last"},
+            {"GLIBC_TUNABLES=glibc.malloc.mmap_threshold=1073741824:glibc.malloc.trim_threshold=1073741824"}};
 }
 
 MobileCLIPService::~MobileCLIPService()

@@ -9,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
 
@@ -119,6 +122,38 @@ TEST_F(MobileCLIPServiceTest, EmbedsImagesAndTextsAsTheReferenceDoes)
     ASSERT_TRUE(q);
     EXPECT_NEAR(q->dot(expected[0]), 1.0, 0.01);
     EXPECT_FALSE(service->imageEmbedding(QImage()));
+}
+
+namespace {
+
+// The nice values of every thread of a process (Linux keeps one per thread).
+QList<int> threadNiceValues(qint64 pid)
+{
+    QList<int> values;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task + "/stat"));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray line = stat.readAll();
+        // After the name: state is field 3, nice field 19.
+        values << line.mid(line.lastIndexOf(')') + 2).split(' ').value(16).toInt();
+    }
+    return values;
+}
+
+} // namespace
+
+// Indexing must not slow a search: every thread of the image helper, its tower's workers
+// included, runs below the text helper's priority.
+TEST_F(MobileCLIPServiceTest, TheImageHelperYieldsToTheTextHelper)
+{
+    ASSERT_TRUE(service->imageEmbedding(image(ref["images"].toArray()[0].toObject())));
+    ASSERT_TRUE(service->computeTextEmbedding("dog"));
+    const QList<int> image = threadNiceValues(service->helperProcessId(MobileCLIPService::Tower::image));
+    const QList<int> text = threadNiceValues(service->helperProcessId(MobileCLIPService::Tower::text));
+    ASSERT_GT(image.size(), 1); // the workers have started
+    ASSERT_FALSE(text.isEmpty());
+    EXPECT_GT(*std::min_element(image.cbegin(), image.cend()), *std::max_element(text.cbegin(), text.cend()));
 }
 
 TEST_F(MobileCLIPServiceTest, SumsPromptsAndCachesEachTextOnce)
