@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <omp.h>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 #include <tesseract/baseapi.h>
@@ -15,8 +16,22 @@
 
 namespace {
 
+// Tesseract (and OpenCV, where built so) split each call over an OpenMP team whose idle
+// threads spin while they wait. Indexing already runs one analysis per worker thread, so the
+// teams only multiplied the threads, and under load nearly all of the module's CPU time went
+// to that spinning. A worker's own calls run on the worker alone.
+void keepOpenMPOnThisThread()
+{
+    thread_local const bool done = [] {
+        omp_set_max_active_levels(0); // every parallel region of this thread runs on it alone
+        return true;
+    }();
+    (void)done;
+}
+
 int countFaces(const QImage &image)
 {
+    keepOpenMPOnThisThread();
     // One classifier per thread: OpenCV's detectors are not to be shared between threads.
     thread_local std::unique_ptr<cv::CascadeClassifier> classifier;
     thread_local bool tried = false;
@@ -49,6 +64,7 @@ bool hasTextLanguage(const char *language)
 
 QString recognizeText(const QImage &image, const QString &languages, int maxLines, float lineThreshold)
 {
+    keepOpenMPOnThisThread();
     // One engine per thread, kept for the thread's life and re-made when the languages change.
     thread_local std::unique_ptr<tesseract::TessBaseAPI> api;
     thread_local QString apiLanguages;
