@@ -390,19 +390,7 @@ private:
             return status;
         if (seen != 0x7F)
             return leftOut;
-        // The same test as the cursor's reader: the stored URL must name the id.
-        const QByteArray id = v.id.toUtf8();
-        if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
-            url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
-            url.find_first_of("%#?") == std::string_view::npos) {
-            urlNamesID = true;
-        } else if (FileNames::hasRawBytes(v.id)
-                   && QUrl::fromLocalFile(v.id).toEncoded() == QByteArray(url.data(), qsizetype(url.size()))) {
-            urlNamesID = true;
-        } else {
-            const QUrl stored(QString::fromUtf8(url.data(), qsizetype(url.size())));
-            urlNamesID = stored.isLocalFile() && stored.toLocalFile() == v.id;
-        }
+        urlNamesID = ScopeCacheCodec::storedURLNamesID(v.id, url);
         return ok;
     }
 

@@ -9,7 +9,7 @@
 // into the same records. simdjson alone is not as strict as these files need: it refuses the
 // escaped lone surrogates (\udc80..\udcff) that stand for the bytes of names that are not
 // UTF-8, and it does not check the values it skips. With our unescaping and a check of every
-// skipped value around it, it was no faster: 1.08 to 1.25 times the cursor's time on the file
+// skipped value around it, it was no faster: 1.01 to 1.25 times the cursor's time on the file
 // mapped with padding, 1.9 to 2.2 times with its own padded copy of the file, and 0.9 to 1.1
 // times even on text already in memory.
 

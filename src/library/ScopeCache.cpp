@@ -241,22 +241,28 @@ private:
         if (!ok || seen != 0x7F)
             return false;
         // The URL is not kept (it is made from the id on demand); the stored one must name
-        // the id. It is the id's file URL in nearly every record, which a plain comparison
-        // answers without the general URL parser.
-        const QByteArray id = v.id.toUtf8();
-        if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
-            url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
-            url.find_first_of("%#?") == std::string_view::npos) {
-            urlNamesID = true;
-        } else if (FileNames::hasRawBytes(v.id)
-                   && QUrl::fromLocalFile(v.id).toEncoded() == QByteArray(url.data(), qsizetype(url.size()))) {
-            urlNamesID = true;
-        } else {
-            const QUrl stored(QString::fromUtf8(url.data(), qsizetype(url.size())));
-            urlNamesID = stored.isLocalFile() && stored.toLocalFile() == v.id;
-        }
+        // the id.
+        urlNamesID = storedURLNamesID(v.id, url);
         return true;
     }
+
+public:
+    // It is the id's file URL in nearly every record, which a plain comparison answers
+    // without the general URL parser.
+    static bool storedURLNamesID(const QString &videoID, std::string_view url)
+    {
+        const QByteArray id = videoID.toUtf8();
+        if (url.size() == size_t(id.size()) + 7 && url.substr(0, 7) == "file://" &&
+            url.substr(7) == std::string_view(id.constData(), size_t(id.size())) &&
+            url.find_first_of("%#?") == std::string_view::npos)
+            return true;
+        if (FileNames::hasRawBytes(videoID))
+            return QUrl::fromLocalFile(videoID).toEncoded() == QByteArray(url.data(), qsizetype(url.size()));
+        const QUrl stored(QString::fromUtf8(url.data(), qsizetype(url.size())));
+        return stored.isLocalFile() && stored.toLocalFile() == videoID;
+    }
+
+private:
 
     std::unordered_map<std::string_view, QString> m_folders;
     std::unordered_map<std::string_view, QString> m_extensions;
@@ -269,6 +275,11 @@ namespace ScopeCacheCodec {
 bool isConsistentEntry(const VideoFile &video, bool urlNamesID)
 {
     return CacheReader::isConsistentEntry(video, urlNamesID);
+}
+
+bool storedURLNamesID(const QString &videoID, std::string_view url)
+{
+    return CacheReader::storedURLNamesID(videoID, url);
 }
 
 QByteArray encode(const ScopeCache &cache)

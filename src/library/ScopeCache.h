@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <string_view>
 
 // The record of one scope's last completed scan.
 struct CachedScopeScan {
@@ -47,6 +48,8 @@ bool save(const ScopeCache &cache, const QString &path);
 // Whether a read entry hangs together: its id is a standardized absolute path whose last
 // component is its name and the rest its folder, and its stored URL names that id.
 bool isConsistentEntry(const VideoFile &video, bool urlNamesID);
+// Whether the URL text stored with an entry names the file of `videoID`.
+bool storedURLNamesID(const QString &videoID, std::string_view url);
 } // namespace ScopeCacheCodec
 
 // The one writer of the cache file (see SnapshotWriter).
