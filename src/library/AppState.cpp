@@ -152,8 +152,9 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     // the window shows that tree.
     auto handOver = std::make_shared<std::promise<Private::CacheLoad>>();
     d->cacheLoad = handOver->get_future();
+    d->firstTreeShown = std::make_shared<std::promise<void>>();
     d->cacheLoadWorker = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey, layout,
-                                                         handOver]() mutable {
+                                                         handOver, shown = d->firstTreeShown->get_future()]() mutable {
         // Nothing of what is handed over stays with this worker once it is.
         std::shared_ptr<Private::PreparedTree> tree = std::exchange(layout, nullptr);
         std::weak_ptr<const LibraryIndex> made;
@@ -183,10 +184,11 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
             handOver->set_exception(std::current_exception());
             return;
         }
-        // The rest of the index, below the window's priority (it now applies and paints the
-        // first tree); the names searches use first.
+        // The rest of the index once the window has applied and painted the first tree (or,
+        // when nobody shows it, after a moment), at the window's own priority: the first
+        // searches and large trees wait for it. The names searches use first.
         if (large) {
-            lowerThisThreadsPriority();
+            shown.wait_for(std::chrono::seconds(1));
             completeIndex(made);
         }
     });
@@ -200,6 +202,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
             then();
         if (std::exchange(m_isLoadingLibrary, false))
             emit isLoadingLibraryChanged();
+        // Posted after the repaint the new rows asked for.
+        QMetaObject::invokeMethod(this, [this] { releaseCacheLoadWorker(); }, Qt::QueuedConnection);
     });
     // Watched from the start, so the loading state ends even when nothing waits on the file.
     if (m_isLoadingLibrary)
@@ -223,6 +227,7 @@ AppState::~AppState()
     }
     if (d->cacheLoad.valid())
         d->cacheLoad.wait();
+    releaseCacheLoadWorker();
     if (d->cacheLoadWorker.valid())
         d->cacheLoadWorker.wait();
     // A tree being built posts its result to this object.
@@ -539,6 +544,12 @@ AppState::FilterTest AppState::filterTest() const
 }
 
 static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
+
+void AppState::releaseCacheLoadWorker()
+{
+    if (const auto shown = std::exchange(d->firstTreeShown, nullptr))
+        shown->set_value();
+}
 
 const LibraryIndex &AppState::libraryIndex() const
 {
