@@ -61,6 +61,42 @@ std::optional<AppAppearance> fromRawValue(const QString &raw)
 QString titleKey(AppAppearance a) { return QStringLiteral("appearance.") + rawValue(a); }
 } // namespace AppAppearanceInfo
 
+namespace {
+
+// Off Qt's global pool, which paints and scales images for the window in parts; like it, it
+// is waited for at exit, not when a state goes.
+QThreadPool &indexWarmingPool()
+{
+    static QThreadPool &pool = []() -> QThreadPool & {
+        static QThreadPool p;
+        p.setMaxThreadCount(1);
+        return p;
+    }();
+    return pool;
+}
+
+// A large library's searchable names and sort orders, made ahead so the first search and the
+// first change of the sort order find them ready; not for an index the state let go of
+// meanwhile (the library changed).
+void completeIndex(const std::weak_ptr<const LibraryIndex> &weak)
+{
+    if (const auto index = weak.lock())
+        index->foldedNames();
+    for (VideoSortOrder order : VideoSortOrderInfo::allCases())
+        if (const auto index = weak.lock())
+            index->sortPermutation(order);
+}
+
+// The same, off the GUI thread.
+void warmIndexInBackground(const std::shared_ptr<const LibraryIndex> &index)
+{
+    if (index->size() >= AppState::kBackgroundRebuildMinimum)
+        indexWarmingPool().start(
+            inBackground([weak = std::weak_ptr<const LibraryIndex>(index)] { completeIndex(weak); }));
+}
+
+} // namespace
+
 // ---- start-up ----
 
 AppState::AppState(QObject *parent) : AppState(Services{}, parent) {}
@@ -111,24 +147,50 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
     layout->order = m_sortOrder;
     // Only a start that has a library file to read has something to wait for.
     m_isLoadingLibrary = QFileInfo::exists(cachePath);
-    d->cacheLoad = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey, layout] {
-        Private::CacheLoad loaded;
-        loaded.cache = ScopeCacheCodec::load(cachePath, volumes);
-        const auto record = loaded.cache.constFind(openingKey);
-        if (record != loaded.cache.cend() && !record->videos.isEmpty()) {
-            auto index = std::make_shared<const LibraryIndex>(record->videos);
-            index->nameRanks();
-            index->sortPermutation(VideoSortOrder::nameAsc);
-            const std::vector<int> all = index->filter({});
-            layout->index = index;
-            layout->roots = LumenkiteBuilder::buildTree(*index, all, layout->rootPath, layout->compact, layout->order);
-            LumenkiteBuilder::collectFolderIDs(layout->roots, 0, 2, all.size() <= size_t(kExpandAllLimit),
-                                               layout->expanded);
-            layout->rows = LumenkiteBuilder::flatten(layout->roots, false, layout->expanded);
-            loaded.index = std::move(index);
-            loaded.tree = layout;
+    // The worker hands its result over as soon as the first tree is made, and then goes on
+    // to rank the library's names (which later trees and the other sort orders use) while
+    // the window shows that tree.
+    auto handOver = std::make_shared<std::promise<Private::CacheLoad>>();
+    d->cacheLoad = handOver->get_future();
+    d->firstTreeShown = std::make_shared<std::promise<void>>();
+    d->cacheLoadWorker = std::async(std::launch::async, [cachePath, volumes = m_externalVolumes, openingKey, layout,
+                                                         handOver, shown = d->firstTreeShown->get_future()]() mutable {
+        // Nothing of what is handed over stays with this worker once it is.
+        std::shared_ptr<Private::PreparedTree> tree = std::exchange(layout, nullptr);
+        std::weak_ptr<const LibraryIndex> made;
+        bool large = false;
+        try {
+            Private::CacheLoad loaded;
+            loaded.cache = ScopeCacheCodec::load(cachePath, volumes);
+            const auto record = loaded.cache.constFind(openingKey);
+            if (record != loaded.cache.cend() && !record->videos.isEmpty()) {
+                auto index = std::make_shared<const LibraryIndex>(record->videos);
+                made = index;
+                large = index->size() >= kBackgroundRebuildMinimum;
+                const std::vector<int> all = index->filter({});
+                tree->index = index;
+                // Each folder's own names are collated, on several threads: ranking every name
+                // of the library first took about twice as long.
+                tree->roots = LumenkiteBuilder::buildTree(*index, all, tree->rootPath, tree->compact, tree->order,
+                                                          std::nullopt, {}, LumenkiteBuilder::Unranked::collateOwnNames);
+                LumenkiteBuilder::collectFolderIDs(tree->roots, 0, 2, all.size() <= size_t(kExpandAllLimit),
+                                                   tree->expanded);
+                tree->rows = LumenkiteBuilder::flatten(tree->roots, false, tree->expanded);
+                loaded.index = std::move(index);
+                loaded.tree = std::move(tree);
+            }
+            handOver->set_value(std::move(loaded));
+        } catch (...) {
+            handOver->set_exception(std::current_exception());
+            return;
         }
-        return loaded;
+        // The rest of the index once the window has applied and painted the first tree (or,
+        // when nobody shows it, after a moment), at the window's own priority: the first
+        // searches and large trees wait for it. The names searches use first.
+        if (large) {
+            shown.wait_for(std::chrono::seconds(1));
+            completeIndex(made);
+        }
     });
     d->cacheLoadPoll.setInterval(10);
     connect(&d->cacheLoadPoll, &QTimer::timeout, this, [this] {
@@ -140,6 +202,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
             then();
         if (std::exchange(m_isLoadingLibrary, false))
             emit isLoadingLibraryChanged();
+        // Posted after the repaint the new rows asked for.
+        QMetaObject::invokeMethod(this, [this] { releaseCacheLoadWorker(); }, Qt::QueuedConnection);
     });
     // Watched from the start, so the loading state ends even when nothing waits on the file.
     if (m_isLoadingLibrary)
@@ -163,6 +227,9 @@ AppState::~AppState()
     }
     if (d->cacheLoad.valid())
         d->cacheLoad.wait();
+    releaseCacheLoadWorker();
+    if (d->cacheLoadWorker.valid())
+        d->cacheLoadWorker.wait();
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
@@ -397,7 +464,7 @@ void AppState::invalidate(unsigned derived)
 {
     if (derived & Derived::lookup) {
         d->lookupValid = false;
-        d->index.reset();
+        releaseIndex();
         d->positionsCurrent = false;
         d->smartCountsValid = false;
     }
@@ -478,43 +545,27 @@ AppState::FilterTest AppState::filterTest() const
 
 static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
 
-namespace {
-
-// Off Qt's global pool, which paints and scales images for the window in parts; like it, it
-// is waited for at exit, not when a state goes.
-QThreadPool &indexWarmingPool()
+void AppState::releaseCacheLoadWorker()
 {
-    static QThreadPool &pool = []() -> QThreadPool & {
-        static QThreadPool p;
-        p.setMaxThreadCount(1);
-        return p;
-    }();
-    return pool;
+    if (const auto shown = std::exchange(d->firstTreeShown, nullptr))
+        shown->set_value();
 }
-
-} // namespace
 
 const LibraryIndex &AppState::libraryIndex() const
 {
     if (!d->index) {
-        // The index made while the cache was read serves when the library is that record.
+        // The index made while the cache was read serves when the library is that record (the
+        // worker that made it completes it).
         const auto prepared = std::exchange(d->preparedIndex, nullptr);
         if (prepared && prepared->videos().size() == m_allVideos.size() &&
-            prepared->videos().constData() == m_allVideos.constData())
+            prepared->videos().constData() == m_allVideos.constData()) {
             d->index = prepared;
-        else
+        } else {
             d->index = std::make_shared<const LibraryIndex>(m_allVideos);
-        // A large library's searchable names and sort orders are made ahead, off this thread,
-        // so the first search and the first change of the sort order find them ready.
-        if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
-            indexWarmingPool().start(inBackground([weak = std::weak_ptr<const LibraryIndex>(d->index)] {
-                // An index the state let go of meanwhile (the library changed) is not worth it.
-                if (const auto index = weak.lock())
-                    index->foldedNames();
-                for (VideoSortOrder order : VideoSortOrderInfo::allCases())
-                    if (const auto index = weak.lock())
-                        index->sortPermutation(order);
-            }));
+            // Not while a scan runs: the list changes again soon.
+            if (!d->consumer)
+                warmIndexInBackground(d->index);
+        }
     }
     return *d->index;
 }

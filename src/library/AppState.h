@@ -580,6 +580,7 @@ private:
     FilterTest filterTest() const;
     const LibraryIndex &libraryIndex() const;
     void joinScopeCacheLoad() const;
+    void releaseCacheLoadWorker();
     LibraryIndex::Criteria filterCriteria() const;
     void ensureFiltered() const;
     void ensureCounts() const;

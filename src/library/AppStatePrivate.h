@@ -261,6 +261,8 @@ struct AppState::Private {
         std::shared_ptr<PreparedTree> tree;
     };
     std::future<CacheLoad> cacheLoad;
+    std::future<void> cacheLoadWorker; // ends once the names are ranked too
+    std::shared_ptr<std::promise<void>> firstTreeShown; // lets the worker go on to rank them
     std::shared_ptr<const LibraryIndex> preparedIndex;
     std::shared_ptr<PreparedTree> preparedTree;
     QTimer cacheLoadPoll;

@@ -141,8 +141,10 @@ void AppState::setScopeCache(const ScopeCache &value)
 void AppState::setAllVideos(const QList<VideoFile> &value)
 {
     if (assign(m_allVideos, value)) {
-        emit allVideosChanged();
+        // What is derived from the list goes first: a reader of the new list must not get the
+        // old list's index (the one made while the cache was read would be lost with it).
         invalidate(Derived::filtered | Derived::libraryCounts | Derived::indexedCount | Derived::lookup | Derived::primary | Derived::selection);
+        emit allVideosChanged();
     }
 }
 

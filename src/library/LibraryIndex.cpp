@@ -184,7 +184,13 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
                 out.push_back(i);
         }
     });
+    // Joined in storage of the final size: growing it part by part copied a million
+    // positions several times over, into fresh memory each time.
+    size_t total = 0;
+    for (const std::vector<int> &part : parts)
+        total += part.size();
     std::vector<int> result = std::move(parts[0]);
+    result.reserve(total);
     for (size_t p = 1; p < parts.size(); ++p)
         result.insert(result.end(), parts[p].begin(), parts[p].end());
     return result;

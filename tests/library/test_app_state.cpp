@@ -723,15 +723,21 @@ TEST_F(AppStateTest, LargeRealScanEndsShowingWhatAStartFromItsCacheShows)
 }
 
 // A start from the cache shows the tree made while the cache was read: the same rows, folders
-// opened and selection as a tree the window builds itself, and a tree built anew when the
-// view asked for is not the one it was made for.
+// opened and selection as a tree the window builds itself (names in numeric, case-blind order
+// either way), and a tree built anew when the view asked for is not the one it was made for.
+// Whoever hears of the new list reads counts of that list, not of the one before.
 TEST_F(AppStateTest, StartFromTheCacheShowsTheTreeMadeWhileItWasRead)
 {
     const QString home = QDir::homePath() + "/Videos";
     QList<VideoFile> videos;
+    qint64 bytes = 0;
     for (int f = 0; f < 30; ++f)
-        for (int i = 0; i < 4; ++i)
-            videos.append(mem(QString("%1/f%2/v%3.mp4").arg(home).arg(f).arg(i), 100 + f * 7 + i));
+        for (int i = 0; i < 4; ++i) {
+            // v0, V7, v2, V9: byte order would put the capitals first.
+            videos.append(mem(QString("%1/f%2/%3%4.mp4").arg(home).arg(f).arg(i % 2 ? "V" : "v").arg(i * 7 % 12),
+                              100 + f * 7 + i));
+            bytes += videos.last().fileSize;
+        }
     {
         auto s = makeState();
         s->selectScope(ScanScope::homeDirectory());
@@ -751,6 +757,15 @@ TEST_F(AppStateTest, StartFromTheCacheShowsTheTreeMadeWhileItWasRead)
         if (sortChanged)
             s->setSortOrder(VideoSortOrder::sizeDesc);
         bool applied = false;
+        qsizetype heardCount = -1;
+        qint64 heardBytes = -1;
+        // As the window does while the cache is read.
+        EXPECT_EQ(s->filteredVideoCount(), 0);
+        EXPECT_EQ(s->totalVideoBytes(), 0);
+        QObject::connect(s.get(), &AppState::allVideosChanged, [&] {
+            heardCount = s->filteredVideoCount();
+            heardBytes = s->totalVideoBytes();
+        });
         s->afterScopeCacheLoads([&] {
             s->applyActiveScope();
             applied = true;
@@ -758,6 +773,8 @@ TEST_F(AppStateTest, StartFromTheCacheShowsTheTreeMadeWhileItWasRead)
         ASSERT_TRUE(QTest::qWaitFor([&] { return applied; }, 10000));
         ASSERT_TRUE(s->isShowingCachedScan());
         ASSERT_EQ(s->allVideos().size(), videos.size());
+        EXPECT_EQ(heardCount, videos.size());
+        EXPECT_EQ(heardBytes, bytes);
         const QStringList shown = rowIDs(*s);
         const QSet<QString> expanded = s->expandedFolderIDs();
         const std::optional<QString> selected = s->primarySelectedVideoID();
