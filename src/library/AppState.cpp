@@ -481,12 +481,15 @@ static_assert(AppState::kLargeFileBytes == LibraryIndex::kLargeFileBytes);
 namespace {
 
 // Off Qt's global pool, which paints and scales images for the window in parts; like it, it
-// is waited for at exit, not when a state goes.
+// is waited for when the application object ends, not when a state goes. Waiting only in its
+// own destructor is too late: the statics a job still reads (Qt's locale and collation data,
+// ours) may be gone by then.
 QThreadPool &indexWarmingPool()
 {
     static QThreadPool &pool = []() -> QThreadPool & {
         static QThreadPool p;
         p.setMaxThreadCount(1);
+        qAddPostRoutine([] { indexWarmingPool().waitForDone(); });
         return p;
     }();
     return pool;
@@ -507,11 +510,12 @@ const LibraryIndex &AppState::libraryIndex() const
         // A large library's searchable names and sort orders are made ahead, off this thread,
         // so the first search and the first change of the sort order find them ready.
         if (d->index->size() >= kBackgroundRebuildMinimum && !d->consumer)
-            indexWarmingPool().start(inBackground([weak = std::weak_ptr<const LibraryIndex>(d->index)] {
+            indexWarmingPool().start(inBackground([weak = std::weak_ptr<const LibraryIndex>(d->index),
+                                                   orders = VideoSortOrderInfo::allCases()] {
                 // An index the state let go of meanwhile (the library changed) is not worth it.
                 if (const auto index = weak.lock())
                     index->foldedNames();
-                for (VideoSortOrder order : VideoSortOrderInfo::allCases())
+                for (VideoSortOrder order : orders)
                     if (const auto index = weak.lock())
                         index->sortPermutation(order);
             }));
