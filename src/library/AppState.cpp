@@ -64,12 +64,15 @@ QString titleKey(AppAppearance a) { return QStringLiteral("appearance.") + rawVa
 namespace {
 
 // Off Qt's global pool, which paints and scales images for the window in parts; like it, it
-// is waited for at exit, not when a state goes.
+// is waited for when the application object ends, not when a state goes. Waiting only in its
+// own destructor is too late: the statics a job still reads (Qt's locale and collation data,
+// ours) may be gone by then.
 QThreadPool &indexWarmingPool()
 {
     static QThreadPool &pool = []() -> QThreadPool & {
         static QThreadPool p;
         p.setMaxThreadCount(1);
+        qAddPostRoutine([] { indexWarmingPool().waitForDone(); });
         return p;
     }();
     return pool;
@@ -78,11 +81,11 @@ QThreadPool &indexWarmingPool()
 // A large library's searchable names and sort orders, made ahead so the first search and the
 // first change of the sort order find them ready; not for an index the state let go of
 // meanwhile (the library changed).
-void completeIndex(const std::weak_ptr<const LibraryIndex> &weak)
+void completeIndex(const std::weak_ptr<const LibraryIndex> &weak, const QList<VideoSortOrder> &orders)
 {
     if (const auto index = weak.lock())
         index->foldedNames();
-    for (VideoSortOrder order : VideoSortOrderInfo::allCases())
+    for (VideoSortOrder order : orders)
         if (const auto index = weak.lock())
             index->sortPermutation(order);
 }
@@ -92,7 +95,9 @@ void warmIndexInBackground(const std::shared_ptr<const LibraryIndex> &index)
 {
     if (index->size() >= AppState::kBackgroundRebuildMinimum)
         indexWarmingPool().start(
-            inBackground([weak = std::weak_ptr<const LibraryIndex>(index)] { completeIndex(weak); }));
+            inBackground([weak = std::weak_ptr<const LibraryIndex>(index), orders = VideoSortOrderInfo::allCases()] {
+                completeIndex(weak, orders);
+            }));
 }
 
 } // namespace
@@ -189,7 +194,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
         // searches and large trees wait for it. The names searches use first.
         if (large) {
             shown.wait_for(std::chrono::seconds(1));
-            completeIndex(made);
+            completeIndex(made, VideoSortOrderInfo::allCases());
         }
     });
     d->cacheLoadPoll.setInterval(10);
