@@ -27,6 +27,7 @@ namespace {
 constexpr int kNativeTickMs = 80;
 constexpr int kDecodePollMs = 100;
 constexpr int kDecodePollLimit = 15;
+constexpr int kVideoStreamGracePolls = 10;
 constexpr int kMPVPollMs = 100;
 constexpr int kReleaseMemoryDelayMs = 1000;
 
@@ -401,11 +402,17 @@ void VideoPlayerController::decodeCheckStep()
     const bool ready = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferingMedia
                        || status == QMediaPlayer::BufferedMedia || status == QMediaPlayer::EndOfMedia;
     if (ready) {
-        m_decodeCheck.stop();
+        // The player can report the media loaded a moment before it reports the video stream
+        // (seen on a busy machine): a file whose header holds a decodable video track gets a
+        // few more polls to show it before libmpv takes over.
         if (m_decodeHasVideoTrack && !m_player->hasVideo()) {
+            if (m_decodePolls < kDecodePollLimit + kVideoStreamGracePolls)
+                return;
+            m_decodeCheck.stop();
             fallBackToMPV();
             return;
         }
+        m_decodeCheck.stop();
         if (m_decodeStart > 0.1)
             seek(m_decodeStart);
         bumpSurfaceToken();
