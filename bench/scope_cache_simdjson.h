@@ -131,6 +131,13 @@ private:
     }
     // A member's key, unescaped like the cursor's keys (which simdjson's unescaped_key
     // would refuse for the escapes of raw bytes).
+    // Opens the next member of an object and reads its key; false when the text is broken.
+    template <typename Member>
+    bool openMember(Member &&member, od::field &field, std::string_view &k)
+    {
+        return !std::move(member).get(field) && key(field, k) != broken;
+    }
+
     Result key(od::field &field, std::string_view &out)
     {
         const char *start = reinterpret_cast<const char *>(field.key().raw());
@@ -250,10 +257,8 @@ private:
         Result status = ok;
         for (auto member : object) {
             od::field field;
-            if (std::move(member).get(field))
-                return broken;
             std::string_view k;
-            if (key(field, k) == broken)
+            if (!openMember(member, field, k))
                 return broken;
             Result r = ok;
             if (k == "scopeKey") {
@@ -333,10 +338,8 @@ private:
         Result status = ok;
         for (auto member : object) {
             od::field field;
-            if (std::move(member).get(field))
-                return broken;
             std::string_view k;
-            if (key(field, k) == broken)
+            if (!openMember(member, field, k))
                 return broken;
             Result r = ok;
             double seconds;
