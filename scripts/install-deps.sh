@@ -13,7 +13,7 @@ PACKAGES=(
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-jpn tesseract-ocr-deu
   libpocketsphinx-dev pocketsphinx-en-us libcld2-dev
   libtorch-dev libopenblas0-openmp nlohmann-json3-dev libsimdjson-dev
-  libssl-dev zlib1g-dev
+  libssl-dev zlib1g-dev libfontconfig-dev
   xvfb xauth libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core fonts-ipafont-gothic flite
   python3 dbus-daemon e2fsprogs
   desktop-file-utils appstream dpkg-dev libxcb1-dev

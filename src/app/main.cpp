@@ -2,6 +2,8 @@
 #include "library/FileOperationJournal.h"
 #include "library/AppState.h"
 #include "search/MobileCLIPModelManager.h"
+#include "platform/DesktopServices.h"
+#include "platform/FontWarmUp.h"
 #include "platform/LeakCheckSupport.h"
 #include "platform/MemoryTuning.h"
 #include "ui/inspector/InspectorPane.h"
@@ -152,7 +154,11 @@ static bool answeredInformationOption(int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (answeredInformationOption(argc, argv)) return 0;
+    startFontConfigurationLoad();
     tuneMemoryForLargeLibraries();
+    // A global menu bar is looked up on the session bus; with no bus there is none to find,
+    // and the look-up would first start a bus of its own while the window waits.
+    if (!DesktopServices::hasSessionBus()) QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Lumenkite");
     QApplication::setApplicationName("Lumenkite");

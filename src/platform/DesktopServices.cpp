@@ -26,6 +26,13 @@ QList<QUrl> parentFolders(const QList<QUrl> &items)
     return parents;
 }
 
+bool hasSessionBus()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
 bool revealInFileManager(const QList<QUrl> &items, const QDBusConnection &bus)
 {
     if (items.isEmpty())

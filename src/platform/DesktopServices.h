@@ -23,6 +23,11 @@ QList<QUrl> parentFolders(const QList<QUrl> &items);
 // Opens the URL with the user's default application.
 bool openURL(const QUrl &url);
 
+// Whether the session has a message bus to reach without starting one: its address is in
+// the environment, or the per-user bus socket exists. Without one, a look-up on the bus
+// would start a bus of its own (D-Bus autolaunch) just to find that nobody answers.
+bool hasSessionBus();
+
 // Puts plain text on the clipboard.
 void copyToClipboard(const QString &text);
 
