@@ -46,7 +46,7 @@ void describe(const QList<VideoFolderNodePtr> &nodes, int level, QStringList &ou
         QStringList names;
         for (const VideoFile &v : n->videos)
             names << v.name;
-        out << QString(level * 2, ' ') + n->displayName + " |" + n->id + "| " +
+        out << QString(level * 2, ' ') + n->displayName + " |" + n->id() + "| " +
                    QString::number(n->pathComponentsCount) + ": " + names.join(",");
         describe(n->subfolders, level + 1, out);
     }
@@ -156,8 +156,8 @@ TEST(TreeBuilder, NodesCarryTotalsAndUrls)
     const auto roots = LumenkiteBuilder::buildTree(list, QString("/r"), false, VideoSortOrder::nameAsc);
     ASSERT_EQ(roots.size(), 2);
     const VideoFolderNode &a = *roots[0];
-    EXPECT_EQ(a.id, "/r/a");
-    EXPECT_EQ(a.url, QUrl::fromLocalFile("/r/a"));
+    EXPECT_EQ(a.id(), "/r/a");
+    EXPECT_EQ(a.url(), QUrl::fromLocalFile("/r/a"));
     EXPECT_EQ(a.totalVideoCount, 3);
     EXPECT_EQ(a.totalSize, 60);
     EXPECT_EQ(a.latestModifiedDate, kBase.addSecs(30 * 60)); // from the subfolder
@@ -398,7 +398,7 @@ TEST(TreeFlatten, RowsShareTheTreeAndOutliveIt)
     EXPECT_EQ(rows[1].kind, TreeRowKind::video);
     EXPECT_EQ(&rows[1].video(), &roots[0]->videos[0]);
     roots.clear();
-    EXPECT_EQ(rows[0].folder().id, "/r/A");
+    EXPECT_EQ(rows[0].folder().id(), "/r/A");
     EXPECT_EQ(rows[1].video().fileSize, 77);
     EXPECT_EQ(TreeRow{}.id(), "folder:");
 }
@@ -443,7 +443,7 @@ TEST(TreeBuilder, CollectFolderIDsAndAllFolders)
     LumenkiteBuilder::allFolders(roots, all);
     QStringList ids;
     for (const auto &n : all)
-        ids << n->id;
+        ids << n->id();
     EXPECT_EQ(ids, (QStringList{"/r/A", "/r/A/B", "/r/A/B/C", "/r/D"}));
 }
 
@@ -563,7 +563,7 @@ TEST(TreeBuilder, DeepChainsCostTheirDepthNotItsSquare)
                 const VideoFolderNode &node = *folders[i];
                 const int levelsAbove = part.depth == 0 ? 0 : part.depth == 1 ? 100 : 3000;
                 const QString path = part.levels == 1 ? chain(3000) + "/e" : chain(levelsAbove + part.levels);
-                same = node.id == path && node.url == QUrl::fromLocalFile(path) &&
+                same = node.id() == path && node.url() == QUrl::fromLocalFile(path) &&
                        node.pathComponentsCount == part.levels && videoNames(node) == part.videos &&
                        node.displayName.count(" / ") == part.levels - 1;
             }
