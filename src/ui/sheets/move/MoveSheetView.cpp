@@ -170,7 +170,7 @@ QList<VideoFolderNodePtr> MoveSheetView::folderCandidates(const QList<VideoFolde
     }
     QList<VideoFolderNodePtr> out;
     for (const VideoFolderNodePtr &f : std::as_const(all))
-        if (f->displayName.contains(text, Qt::CaseInsensitive) || f->url().toLocalFile().contains(text, Qt::CaseInsensitive))
+        if (f->displayName.contains(text, Qt::CaseInsensitive) || f->id().contains(text, Qt::CaseInsensitive))
             out.append(f);
     return out;
 }
