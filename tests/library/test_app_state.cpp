@@ -1188,52 +1188,6 @@ TEST_F(AppStateTest, DeepFolderChainsAreBuiltOffTheWindowsThread)
     EXPECT_EQ(s->primarySelectedVideoID(), deep + "/bottom.mp4");
 }
 
-// A cached library with a chain 30,000 folders deep: switching to it builds its first tree off
-// the window's thread too (nothing of the library left behind is shown meanwhile), opened by
-// the rule with the first video selected. Without compaction the chain's tree comes off the
-// thread as well, and its deepest folder still has the video's folder as its path.
-TEST_F(AppStateTest, ACachedDeepLibrarysFirstTreeIsBuiltOffTheWindowsThread)
-{
-    QString deep = root;
-    for (int i = 0; i < 30'000; ++i)
-        deep += "/a";
-    const VideoFile bottom = mem(deep + "/bottom.mp4");
-    const QString key = "scope:custom:" + root + "#photos=1";
-    auto s = makeState();
-    s->setScopeCache({{key, CachedScopeScan{key, {mem(root + "/top.mp4"), bottom}, {}, fromReferenceSeconds(10)}}});
-    QSignalSpy rebuilt(s.get(), &AppState::treeRebuilt);
-    s->selectScope(custom());
-    ASSERT_TRUE(s->isShowingCachedScan());
-    EXPECT_EQ(rebuilt.count(), 0);
-    EXPECT_TRUE(s->flattenedRows().isEmpty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s->primarySelectedVideoID().has_value(); }, 20000));
-    EXPECT_EQ(s->primarySelectedVideoID(), bottom.id);
-    QStringList rows;
-    for (const TreeRow &r : s->flattenedRows())
-        rows << (r.isFolder() ? QString("%1 %2").arg(r.folder().id() == deep ? "deep" : r.folder().id().mid(root.size()))
-                                      .arg(r.folder().pathComponentsCount)
-                              : r.video().name);
-    EXPECT_EQ(rows, (QStringList{"deep 30000", "bottom.mp4", " 1", "top.mp4"}));
-
-    const int before = rebuilt.count();
-    s->setCompactSingleChildFolders(false);
-    EXPECT_EQ(rebuilt.count(), before);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rebuilt.count() > before; }, 20000));
-    const auto chain = std::find_if(s->treeRoots().cbegin(), s->treeRoots().cend(),
-                                    [&](const VideoFolderNodePtr &n) { return n->id() == root + "/a"; });
-    ASSERT_NE(chain, s->treeRoots().cend());
-    const VideoFolderNode *node = chain->get();
-    int levels = 1;
-    for (; !node->subfolders.isEmpty(); ++levels)
-        node = node->subfolders.first().get();
-    EXPECT_EQ(levels, 30'000);
-    EXPECT_EQ(node->id(), deep);
-    EXPECT_EQ(node->url(), QUrl::fromLocalFile(deep));
-    ASSERT_EQ(node->videos.size(), 1);
-    EXPECT_EQ(node->videos[0].id, bottom.id);
-    EXPECT_EQ(s->primarySelectedVideo()->id, bottom.id);
-}
-
 TEST_F(AppStateTest, ExpansionSurvivesLaterBatchesAndToggles)
 {
     auto s = makeState();
