@@ -101,8 +101,23 @@ void AppState::applyActiveScope()
     setExpandedFolderIDs({});
     setSelectedVideoIDs({});
     setPrimarySelectedVideoID(std::nullopt);
-    rebuildTree(true);
-    selectFirstVideoRow();
+    // A library with folders nested deeper than a path may be long gets its first tree off the
+    // window's thread, as a scan's does (a start has made it on its reading worker already).
+    if (!d->preparedTree && LumenkiteBuilder::hasDeepFolders(record.videos)) {
+        // The tree of the library left behind is not shown meanwhile.
+        auto old = std::make_shared<std::pair<QList<VideoFolderNodePtr>, QList<TreeRow>>>(m_treeRoots,
+                                                                                         m_flattenedRows);
+        setTreeRoots({});
+        setFlattenedRows({});
+        releaseOnWorker(std::move(old));
+        rebuildForScan(true, [this] {
+            if (!m_primarySelectedVideoID)
+                selectFirstVideoRow();
+        });
+    } else {
+        rebuildTree(true);
+        selectFirstVideoRow();
+    }
     if (m_isAISearchMode && !m_searchQuery.isEmpty())
         scheduleAISearch();
 }

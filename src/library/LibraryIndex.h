@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderPath.h"
 #include "Models.h"
 
 #include <QCollator>
@@ -82,10 +83,9 @@ public:
     // only picks out the nodes its videos need.
     struct FolderPlacement {
         struct Node {
-            QString path;
+            FolderPath path;
             QString name;
             int parent = -1; // -1 for a node at the tree's top
-            QUrl url;
             std::optional<QCollatorSortKey> nameKey;
         };
         std::vector<Node> nodes;

@@ -33,41 +33,14 @@ int compareCodePoints(const QString &a, const QString &b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// Paths up to this length are kept with their node; a longer one is made from its parent's
-// and its own name when a node of it is made. Keeping every level's path of a tree tens of
-// thousands of folders deep would cost the square of its depth in time and memory.
-constexpr qsizetype kKeptPathLength = 4096;
-
 struct MutableNode {
-    QString path;              // empty: the parent's path, '/' and the name
+    FolderPath path;
     QString name;
     std::vector<int> children; // indices into the arena, in insertion order
     std::vector<int> videos;   // indices into the input, in input order
     int parent = 0;            // the synthetic root is its own parent
     int placed = -1;           // the node of an index's folder placement it was made from
 };
-
-// The path of `nodes[index]`, from its nearest kept path down (a folder at the top always
-// keeps its own).
-QString pathOf(const std::vector<MutableNode> &nodes, int index)
-{
-    if (!nodes[size_t(index)].path.isEmpty())
-        return nodes[size_t(index)].path;
-    std::vector<int> chain;
-    int at = index;
-    for (; nodes[size_t(at)].path.isEmpty(); at = nodes[size_t(at)].parent)
-        chain.push_back(at);
-    QString path = nodes[size_t(at)].path;
-    qsizetype length = path.size();
-    for (int c : chain)
-        length += 1 + nodes[size_t(c)].name.size();
-    path.reserve(length);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        path += QLatin1Char('/');
-        path += nodes[size_t(*it)].name;
-    }
-    return path;
-}
 
 // Lands directory strings in an arena of folder nodes below one root (none, or "/", for the
 // whole computer), making each node and its missing ancestors on first use. Nodes of folders
@@ -79,7 +52,7 @@ public:
           m_rootPrefix(root.value_or(QString()) + QLatin1Char('/')), m_nodes(nodes)
     {
         if (m_nodes.empty())
-            m_nodes.push_back({QStringLiteral("/"), QStringLiteral("/"), {}, {}}); // synthetic root
+            m_nodes.push_back({FolderPath(QStringLiteral("/")), QStringLiteral("/"), {}, {}}); // synthetic root
     }
 
     int place(const QString &rawDir)
@@ -127,7 +100,7 @@ private:
         if (it != m_topByPath.cend())
             return *it;
         const int index = add(0, name);
-        m_nodes[size_t(index)].path = path;
+        m_nodes[size_t(index)].path = FolderPath(path);
         m_topByPath.insert(path, index);
         return index;
     }
@@ -140,9 +113,7 @@ private:
         if (it != m_byParentAndName.cend())
             return *it;
         const int index = add(parent, name);
-        const QString &parentPath = m_nodes[size_t(parent)].path;
-        if (!parentPath.isEmpty() && parentPath.size() + 1 + name.size() <= kKeptPathLength)
-            m_nodes[size_t(index)].path = parentPath + QLatin1Char('/') + name;
+        m_nodes[size_t(index)].path = FolderPath(m_nodes[size_t(parent)].path, name);
         m_byParentAndName.insert({parent, name}, index);
         return index;
     }
@@ -150,7 +121,7 @@ private:
     int add(int parent, const QString &name)
     {
         const int index = int(m_nodes.size());
-        m_nodes.push_back({QString(), name, {}, {}, parent});
+        m_nodes.push_back({FolderPath(), name, {}, {}, parent});
         m_nodes[size_t(parent)].children.push_back(index);
         return index;
     }
@@ -185,9 +156,6 @@ LibraryIndex::FolderPlacement makePlacement(const LibraryIndex &index, const std
         node.path = std::move(nodes[i].path);
         node.name = std::move(nodes[i].name);
         node.parent = nodes[i].parent - 1;
-        // A path too long to keep gets its address when a tree makes its node.
-        if (!node.path.isEmpty())
-            node.url = QUrl::fromLocalFile(node.path);
         node.nameKey.emplace(collator.sortKey(node.name));
     }
     return placement;
@@ -452,11 +420,43 @@ private:
         order.swap(sorted);
     }
 
-    // Null once the build is superseded.
-    MadeNode make(int index)
+    // A made node with the subfolders still to make below it.
+    struct Making {
+        MadeNode made;
+        int index = 0;          // the arena node whose contents it has (the deepest of a chain)
+        size_t nextChild = 0;
+        std::vector<MadeNode> subfolders;
+    };
+
+    // The node of arena node `top` with everything below it; null once the build is
+    // superseded. Made level by level on a stack of its own: a chain of folders may be tens of
+    // thousands deep, and a call per level would run out of stack.
+    MadeNode make(int top)
     {
-        if (stopped())
-            return {};
+        std::vector<Making> stack;
+        stack.push_back(startNode(top));
+        for (;;) {
+            if (stopped())
+                return {};
+            Making &at = stack.back();
+            const std::vector<int> &children = m_nodes[size_t(at.index)].children;
+            if (at.nextChild < children.size()) {
+                const int child = children[at.nextChild++];
+                stack.push_back(startNode(child)); // `at` is not used past this
+                continue;
+            }
+            MadeNode made = finishNode(at);
+            stack.pop_back();
+            if (stack.empty())
+                return made;
+            stack.back().subfolders.push_back(std::move(made));
+        }
+    }
+
+    // The node of arena node `index` with its own videos: a chain of folders without videos
+    // and with one subfolder each is one node when compacting.
+    Making startNode(int index)
+    {
         QStringList names{m_nodes[size_t(index)].name};
         if (m_compact) {
             while (m_nodes[size_t(index)].videos.empty() && m_nodes[size_t(index)].children.size() == 1) {
@@ -469,12 +469,14 @@ private:
             n.placed >= 0 ? &m_placement->nodes[size_t(n.placed)] : nullptr;
 
         auto node = std::make_shared<VideoFolderNode>();
-        node->id = pathOf(m_nodes, index);
+        node->path = n.path;
         node->displayName = names.size() == 1 ? names.front() : names.join(QStringLiteral(" / "));
         node->pathComponentsCount = int(names.size());
-        node->url = placed && !placed->url.isEmpty() ? placed->url : QUrl::fromLocalFile(node->id);
 
-        MadeNode made;
+        Making making;
+        making.index = index;
+        making.subfolders.reserve(n.children.size());
+        MadeNode &made = making.made;
         if (placed && names.size() == 1 && placed->nameKey)
             made.nameKey = &*placed->nameKey;
         int latestVideo = -1;
@@ -496,26 +498,27 @@ private:
             made.latestMs = modifiedMs(latestVideo);
             node->latestModifiedDate = m_videos[latestVideo].modifiedDate;
         }
+        made.node = std::move(node);
+        return making;
+    }
 
-        std::vector<MadeNode> subs;
-        subs.reserve(n.children.size());
-        for (int c : n.children)
-            subs.push_back(make(c));
-        if (m_stopped)
-            return {};
-        for (const MadeNode &s : subs) {
-            node->totalVideoCount += s.node->totalVideoCount;
-            node->totalSize += s.node->totalSize;
+    // The node once its subfolders are made: their totals added and their order set.
+    MadeNode finishNode(Making &making)
+    {
+        MadeNode &made = making.made;
+        VideoFolderNode &node = *made.node;
+        for (const MadeNode &s : making.subfolders) {
+            node.totalVideoCount += s.node->totalVideoCount;
+            node.totalSize += s.node->totalSize;
             if (s.latestMs > made.latestMs) {
                 made.latestMs = s.latestMs;
-                node->latestModifiedDate = s.node->latestModifiedDate;
+                node.latestModifiedDate = s.node->latestModifiedDate;
             }
             if (s.bestScore > made.bestScore)
                 made.bestScore = s.bestScore;
         }
-        node->subfolders = sortedFolders(subs);
-        made.node = std::move(node);
-        return made;
+        node.subfolders = sortedFolders(making.subfolders);
+        return std::move(made);
     }
 
     QList<VideoFolderNodePtr> sortedFolders(std::vector<MadeNode> &folders)
@@ -594,38 +597,68 @@ private:
     std::vector<bool> m_hasScore;
 };
 
+// The rows of `videos`, which follow `foldersBefore` folder rows in their parent.
 template <typename Videos>
-void appendRows(const QList<VideoFolderNodePtr> &folders, const std::shared_ptr<const void> &videoOwner,
-                const Videos &videos, int depth, const QList<bool> &guides, bool expandAll,
-                const QSet<QString> &expandedIDs, QList<TreeRow> &into)
+void appendVideoRows(const std::shared_ptr<const void> &owner, const Videos &videos, qsizetype foldersBefore,
+                     int depth, const QList<bool> &guides, QList<TreeRow> &into)
 {
-    const qsizetype n = folders.size() + videos.size();
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const VideoFolderNodePtr &folder = folders[i];
-        const bool expanded = expandAll || expandedIDs.contains(folder->id);
+    const qsizetype n = foldersBefore + videos.size();
+    for (qsizetype j = 0; j < videos.size(); ++j) {
         TreeRow row;
         row.depth = depth;
         row.ancestorHasNextSibling = guides;
-        row.isLastInParent = i == n - 1;
+        row.isLastInParent = foldersBefore + j == n - 1;
+        row.kind = TreeRowKind::video;
+        row.videoFile = std::shared_ptr<const VideoFile>(owner, &videos[j]);
+        into.append(std::move(row));
+    }
+}
+
+// The rows of `folders` (followed by `videosAfter` video rows in their parent), each folder
+// followed by its contents when expanded. Level by level on a stack of its own: a chain of
+// open folders may be tens of thousands deep.
+void appendFolderRows(const QList<VideoFolderNodePtr> &folders, qsizetype videosAfter, int depth,
+                      const QList<bool> &guides, bool expandAll, const QSet<QString> &expandedIDs,
+                      QList<TreeRow> &into)
+{
+    struct Level {
+        const QList<VideoFolderNodePtr> *folders;
+        VideoFolderNodePtr owner; // whose videos follow the folders; none at the top
+        qsizetype count;          // rows directly in the parent: folders and videos
+        int depth;
+        QList<bool> guides;
+        qsizetype next = 0;
+    };
+    std::vector<Level> stack;
+    stack.push_back({&folders, nullptr, folders.size() + videosAfter, depth, guides});
+    while (!stack.empty()) {
+        Level &level = stack.back();
+        if (level.next == level.folders->size()) {
+            if (level.owner)
+                appendVideoRows(level.owner, level.owner->videos, level.folders->size(), level.depth, level.guides,
+                                into);
+            stack.pop_back();
+            continue;
+        }
+        const qsizetype i = level.next++;
+        const VideoFolderNodePtr &folder = (*level.folders)[i];
+        const bool expanded = expandAll || expandedIDs.contains(folder->id());
+        TreeRow row;
+        row.depth = level.depth;
+        row.ancestorHasNextSibling = level.guides;
+        row.isLastInParent = i == level.count - 1;
         row.kind = TreeRowKind::folder;
         row.isExpanded = expanded;
         row.folderNode = folder;
         into.append(std::move(row));
         if (expanded) {
-            QList<bool> inner = guides;
-            inner.append(i != n - 1);
-            appendRows(folder->subfolders, folder, folder->videos, depth + 1, inner, expandAll, expandedIDs,
-                       into);
+            QList<bool> inner = level.guides;
+            inner.append(i != level.count - 1);
+            const int innerDepth = level.depth + 1;
+            // `level` is not used past this.
+            stack.push_back({&folder->subfolders, folder, folder->subfolders.size() + folder->videos.size(),
+                             innerDepth, std::move(inner)});
         }
-    }
-    for (qsizetype j = 0; j < videos.size(); ++j) {
-        TreeRow row;
-        row.depth = depth;
-        row.ancestorHasNextSibling = guides;
-        row.isLastInParent = folders.size() + j == n - 1;
-        row.kind = TreeRowKind::video;
-        row.videoFile = std::shared_ptr<const VideoFile>(videoOwner, &videos[j]);
-        into.append(std::move(row));
     }
 }
 
@@ -658,15 +691,47 @@ void touchPagesInParallel(void *begin, size_t bytes)
 
 qsizetype visibleRowCount(const QList<VideoFolderNodePtr> &folders, bool expandAll, const QSet<QString> &expandedIDs)
 {
-    qsizetype count = folders.size();
-    for (const VideoFolderNodePtr &folder : folders) {
-        if (expandAll || expandedIDs.contains(folder->id))
-            count += folder->videos.size() + visibleRowCount(folder->subfolders, expandAll, expandedIDs);
+    qsizetype count = 0;
+    std::vector<const QList<VideoFolderNodePtr> *> pending{&folders};
+    while (!pending.empty()) {
+        const QList<VideoFolderNodePtr> *list = pending.back();
+        pending.pop_back();
+        count += list->size();
+        for (const VideoFolderNodePtr &folder : *list) {
+            if (expandAll || expandedIDs.contains(folder->id())) {
+                count += folder->videos.size();
+                pending.push_back(&folder->subfolders);
+            }
+        }
     }
     return count;
 }
 
 } // namespace
+
+VideoFolderNode::~VideoFolderNode()
+{
+    // Each subfolder this node alone holds gives up its own subfolders before it goes, so no
+    // destructor finds more than one level below it.
+    if (subfolders.isEmpty() || !subfolders.isDetached())
+        return;
+    std::vector<VideoFolderNodePtr> pending(std::make_move_iterator(subfolders.begin()),
+                                            std::make_move_iterator(subfolders.end()));
+    subfolders.clear();
+    while (!pending.empty()) {
+        const VideoFolderNodePtr node = std::move(pending.back());
+        pending.pop_back();
+        if (node.use_count() != 1)
+            continue; // held elsewhere too: whoever lets go of it last takes it apart
+        // Made non-const by the builder; shared as const only.
+        QList<VideoFolderNodePtr> &below = const_cast<VideoFolderNode &>(*node).subfolders;
+        if (!below.isDetached())
+            continue;
+        for (VideoFolderNodePtr &child : below)
+            pending.push_back(std::move(child));
+        below.clear();
+    }
+}
 
 QList<VideoFile> VideoFolderNode::allVideosRecursive() const
 {
@@ -687,7 +752,7 @@ QList<VideoFile> VideoFolderNode::allVideosRecursive() const
 QString TreeRow::id() const
 {
     if (kind == TreeRowKind::folder)
-        return QStringLiteral("folder:") + (folderNode ? folderNode->id : QString());
+        return QStringLiteral("folder:") + (folderNode ? folderNode->id() : QString());
     return QStringLiteral("video:") + (videoFile ? videoFile->id : QString());
 }
 
@@ -730,7 +795,7 @@ bool LumenkiteBuilder::hasDeepFolders(const QList<VideoFile> &videos)
     return std::any_of(videos.cbegin(), videos.cend(), [](const VideoFile &v) { return isDeepFolder(v.directoryPath); });
 }
 
-bool LumenkiteBuilder::isDeepFolder(const QString &directoryPath) { return directoryPath.size() > kKeptPathLength; }
+bool LumenkiteBuilder::isDeepFolder(const QString &directoryPath) { return directoryPath.size() > FolderPath::kKeptLength; }
 
 void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &folders, const QList<VideoFile> &videos,
                                int depth, const QList<bool> &ancestorHasNextSibling, bool expandAll,
@@ -740,8 +805,9 @@ void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &folders, const Q
     std::shared_ptr<const QList<VideoFile>> holder;
     if (!videos.isEmpty())
         holder = std::make_shared<const QList<VideoFile>>(videos);
-    appendRows(folders, holder, holder ? *holder : videos, depth, ancestorHasNextSibling, expandAll,
-               expandedIDs, into);
+    appendFolderRows(folders, videos.size(), depth, ancestorHasNextSibling, expandAll, expandedIDs, into);
+    if (holder)
+        appendVideoRows(holder, *holder, folders.size(), depth, ancestorHasNextSibling, into);
 }
 
 QList<TreeRow> LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll,
@@ -775,18 +841,34 @@ void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expa
 void LumenkiteBuilder::collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth,
                                         bool all, QSet<QString> &into)
 {
-    for (const VideoFolderNodePtr &folder : folders) {
-        if (!all && depth >= maxDepth)
+    // Only below folders whose path is kept whole: the paths of every level of a chain of
+    // folders tens of thousands deep would take the square of its depth to hold. Deeper
+    // folders are there to be opened one by one.
+    std::vector<std::pair<const QList<VideoFolderNodePtr> *, int>> pending{{&folders, depth}};
+    while (!pending.empty()) {
+        const auto [list, level] = pending.back();
+        pending.pop_back();
+        if (!all && level >= maxDepth)
             continue;
-        into.insert(folder->id);
-        collectFolderIDs(folder->subfolders, depth + 1, maxDepth, all, into);
+        for (const VideoFolderNodePtr &folder : *list) {
+            into.insert(folder->id());
+            if (folder->path.isKeptWhole())
+                pending.push_back({&folder->subfolders, level + 1});
+        }
     }
 }
 
 void LumenkiteBuilder::allFolders(const QList<VideoFolderNodePtr> &folders, QList<VideoFolderNodePtr> &into)
 {
-    for (const VideoFolderNodePtr &folder : folders) {
+    std::vector<std::pair<const QList<VideoFolderNodePtr> *, qsizetype>> stack{{&folders, 0}};
+    while (!stack.empty()) {
+        auto &[list, next] = stack.back();
+        if (next == list->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const VideoFolderNodePtr &folder = (*list)[next++];
         into.append(folder);
-        allFolders(folder->subfolders, into);
+        stack.push_back({&folder->subfolders, 0}); // `list` and `next` are not used past this
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderPath.h"
 #include "Models.h"
 
 #include <QDateTime>
@@ -87,15 +88,25 @@ private:
 // One folder of the built tree. A compacted chain of single-child folders is one node
 // with the path and contents of its deepest folder.
 struct VideoFolderNode {
-    QString id;                     // the (deepest) folder's path
+    FolderPath path;                // the (deepest) folder's path
     QString displayName;            // chain names joined with " / "
     int pathComponentsCount = 1;    // folders this node stands for
-    QUrl url;                       // file URL of `id`
     QList<VideoFolderNodePtr> subfolders; // sorted
     FolderVideos videos;            // sorted, directly in the (deepest) folder
     qsizetype totalVideoCount = 0;  // this node and everything below it
     qint64 totalSize = 0;
     QDateTime latestModifiedDate;   // distantPast() when there is no video
+
+    VideoFolderNode() = default;
+    VideoFolderNode(const VideoFolderNode &) = default;
+    VideoFolderNode &operator=(const VideoFolderNode &) = default;
+    // Takes a deep tree apart without nesting a call per level.
+    ~VideoFolderNode();
+
+    // The folder's path: its identity in the expanded set and the rows.
+    QString id() const { return path.toString(); }
+    // The file URL of the path, made on demand like a video's.
+    QUrl url() const { return QUrl::fromLocalFile(id()); }
 
     // The videos of this node followed by those of each subfolder, depth first, pre-order.
     QList<VideoFile> allVideosRecursive() const;

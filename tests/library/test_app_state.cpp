@@ -1181,7 +1181,7 @@ TEST_F(AppStateTest, DeepFolderChainsAreBuiltOffTheWindowsThread)
     ASSERT_TRUE(QTest::qWaitFor([&] { return s->primarySelectedVideoID().has_value(); }, 20000));
     QStringList rows;
     for (const TreeRow &r : s->flattenedRows())
-        rows << (r.isFolder() ? QString("%1 %2").arg(r.folder().id == deep ? "deep" : r.folder().id.mid(root.size()))
+        rows << (r.isFolder() ? QString("%1 %2").arg(r.folder().id() == deep ? "deep" : r.folder().id().mid(root.size()))
                                       .arg(r.folder().pathComponentsCount)
                               : r.video().name);
     EXPECT_EQ(rows, (QStringList{"/d 1", "deep 4999", "bottom.mp4", "top.mp4"}));
@@ -1559,7 +1559,7 @@ TEST_F(AppStateTest, VideosLeavingTheScopeLeaveTheList)
     EXPECT_EQ(ids(s->allVideos()), QStringList{b.id});
     for (const TreeRow &row : s->flattenedRows()) {
         if (row.isFolder()) {
-            EXPECT_TRUE(row.folder().id.startsWith(root)) << row.folder().id.toStdString();
+            EXPECT_TRUE(row.folder().id().startsWith(root)) << row.folder().id().toStdString();
         }
     }
     s->undoLastOperation();

@@ -441,7 +441,7 @@ TEST(LibraryFiltering, EveryOrderOfTheIndexEqualsSortingEachFolder)
                     EXPECT_EQ(shapes(rows), shapes(LumenkiteBuilder::flatten(fromList, true, {}))) << label;
                     for (const TreeRow &row : rows) {
                         if (row.isFolder()) {
-                            ASSERT_EQ(row.folder().url, QUrl::fromLocalFile(row.folder().id)) << label;
+                            ASSERT_EQ(row.folder().url(), QUrl::fromLocalFile(row.folder().id())) << label;
                         }
                     }
                 }

@@ -288,7 +288,7 @@ TEST(MoveSheetCandidates, FirstTwentyFourInPreOrderOrEveryMatchOfTheTrimmedFilte
 
     const auto ids = [](const QList<VideoFolderNodePtr> &nodes) {
         QStringList out;
-        for (const VideoFolderNodePtr &n : nodes) out << n->id;
+        for (const VideoFolderNodePtr &n : nodes) out << n->id();
         return out;
     };
     QStringList firstIds = ids(all);
@@ -297,7 +297,7 @@ TEST(MoveSheetCandidates, FirstTwentyFourInPreOrderOrEveryMatchOfTheTrimmedFilte
     // A match on the path below a matching folder counts too, and there is no cut.
     const QList<VideoFolderNodePtr> movies = MoveSheetView::folderCandidates(roots, "  movies ");
     EXPECT_EQ(movies.size(), 15);
-    for (const VideoFolderNodePtr &n : movies) EXPECT_TRUE(n->id.startsWith("/r/Movies")) << n->id.toStdString();
+    for (const VideoFolderNodePtr &n : movies) EXPECT_TRUE(n->id().startsWith("/r/Movies")) << n->id().toStdString();
     EXPECT_EQ(MoveSheetView::folderCandidates(roots, "/R/").size(), 30);
     EXPECT_TRUE(MoveSheetView::folderCandidates(roots, "nothing like it").isEmpty());
 }

@@ -133,11 +133,11 @@ void FolderRowPainter::paint(QPainter &painter, const QRectF &rect, const Input 
     painter.restore();
 }
 
-void FolderRowPainter::click(AppState &state, const VideoFolderNode &folder) { state.toggleFolder(folder.id); }
+void FolderRowPainter::click(AppState &state, const VideoFolderNode &folder) { state.toggleFolder(folder.id()); }
 
 void FolderRowPainter::moveFolderVideos(AppState &state, const VideoFolderNode &folder) { state.prepareMove(folder); }
 
-void FolderRowPainter::reveal(const VideoFolderNode &folder) { DesktopServices::revealInFileManager({folder.url}); }
+void FolderRowPainter::reveal(const VideoFolderNode &folder) { DesktopServices::revealInFileManager({folder.url()}); }
 
 QMenu *FolderRowPainter::makeContextMenu(AppState &state, const VideoFolderNodePtr &folder, bool isExpanded,
                                          QWidget *parent)
@@ -151,7 +151,7 @@ QMenu *FolderRowPainter::makeContextMenu(AppState &state, const VideoFolderNodeP
         QObject::connect(a, &QAction::triggered, menu, std::move(action));
     };
     const QString toggleKey = isExpanded ? QStringLiteral("ctx.collapse") : QStringLiteral("ctx.expand");
-    item(toggleKey, L10n::text(toggleKey, lang), [s, folder] { s->toggleFolder(folder->id); });
+    item(toggleKey, L10n::text(toggleKey, lang), [s, folder] { s->toggleFolder(folder->id()); });
     menu->addSeparator();
     item(QStringLiteral("ctx.moveFolderVideos"),
          L10n::text(QStringLiteral("ctx.moveFolderVideos"), lang) + QStringLiteral(" (") +
@@ -159,9 +159,9 @@ QMenu *FolderRowPainter::makeContextMenu(AppState &state, const VideoFolderNodeP
          [s, folder] { s->prepareMove(*folder); });
     if (QAction *move = menu->findChild<QAction *>(QStringLiteral("ctx.moveFolderVideos")))
         move->setEnabled(Availability::isAvailable(s, Availability::View::moveSheet));
-    item(QStringLiteral("ctx.reveal"), L10n::text(QStringLiteral("ctx.reveal"), lang), [s, folder] { DesktopActions::reveal(s, {folder->url}); });
+    item(QStringLiteral("ctx.reveal"), L10n::text(QStringLiteral("ctx.reveal"), lang), [s, folder] { DesktopActions::reveal(s, {folder->url()}); });
     item(QStringLiteral("ctx.copyPath"), L10n::text(QStringLiteral("ctx.copyPath"), lang), [s, folder] {
-        DesktopServices::copyToClipboard(folder->url.toLocalFile());
+        DesktopServices::copyToClipboard(folder->url().toLocalFile());
         s->showToast(L10n::text(QStringLiteral("toast.pathCopied"), s->language()), false, false);
     });
     return menu;

@@ -176,6 +176,17 @@ std::pair<qsizetype, qsizetype> TreeListView::visibleRange() const
 namespace {
 // Folder and video ids live in one table; the kind is folded into the hash.
 size_t rowKeyHash(bool folder, QStringView id) { return qHash(id, folder ? 0x9e3779b9u : 0u); }
+size_t rowKeyHash(const TreeRow &row)
+{
+    // A folder's path may be put together on demand; a video's id is read in place.
+    return row.isFolder() ? rowKeyHash(true, row.folder().id()) : rowKeyHash(false, row.video().id);
+}
+bool rowHasID(const TreeRow &row, bool folder, QStringView id)
+{
+    if (row.isFolder() != folder)
+        return false;
+    return folder ? row.folder().id() == id : row.video().id == id;
+}
 } // namespace
 
 void TreeListView::buildIndex() const
@@ -188,9 +199,7 @@ void TreeListView::buildIndex() const
     m_idSlots.assign(capacity, -1);
     const size_t mask = capacity - 1;
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const TreeRow &row = m_rows.at(i);
-        const bool folder = row.isFolder();
-        size_t slot = rowKeyHash(folder, folder ? row.folder().id : row.video().id) & mask;
+        size_t slot = rowKeyHash(m_rows.at(i)) & mask;
         while (m_idSlots[slot] >= 0)
             slot = (slot + 1) & mask;
         m_idSlots[slot] = qint32(i);
@@ -219,16 +228,14 @@ qsizetype TreeListView::indexOfRow(const QString &rowID) const
         // Most look-ups follow a click on a row in view: spare those the index build.
         const auto [first, last] = visibleRange();
         for (qsizetype i = first; i <= last; ++i) {
-            const TreeRow &row = m_rows.at(i);
-            if (row.isFolder() == folder && (folder ? row.folder().id : row.video().id) == id)
+            if (rowHasID(m_rows.at(i), folder, id))
                 return i;
         }
         buildIndex();
     }
     const size_t mask = m_idSlots.size() - 1;
     for (size_t slot = rowKeyHash(folder, id) & mask; m_idSlots[slot] >= 0; slot = (slot + 1) & mask) {
-        const TreeRow &row = m_rows.at(m_idSlots[slot]);
-        if (row.isFolder() == folder && (folder ? row.folder().id : row.video().id) == id)
+        if (rowHasID(m_rows.at(m_idSlots[slot]), folder, id))
             return m_idSlots[slot];
     }
     return -1;

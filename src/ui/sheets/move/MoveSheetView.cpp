@@ -170,7 +170,7 @@ QList<VideoFolderNodePtr> MoveSheetView::folderCandidates(const QList<VideoFolde
     }
     QList<VideoFolderNodePtr> out;
     for (const VideoFolderNodePtr &f : std::as_const(all))
-        if (f->displayName.contains(text, Qt::CaseInsensitive) || f->url.toLocalFile().contains(text, Qt::CaseInsensitive))
+        if (f->displayName.contains(text, Qt::CaseInsensitive) || f->id().contains(text, Qt::CaseInsensitive))
             out.append(f);
     return out;
 }
@@ -329,7 +329,7 @@ void MoveSheetView::rebuildList()
         s->setSpacing(4);
         s->addWidget(sectionHeader(L10n::text("move.treeFolders", lang), section));
         for (const VideoFolderNodePtr &f : folders) {
-            const QUrl url = f->url;
+            const QUrl url = f->url();
             auto *row = new DestinationButtonRow(f->displayName, url.toLocalFile(), QStringLiteral("folder"),
                                                  QString::number(qlonglong(f->totalVideoCount)), moveWord, section);
             row->setProperty("kind", QStringLiteral("folder"));
