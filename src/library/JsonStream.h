@@ -21,6 +21,7 @@
 
 #include <array>
 #include <charconv>
+#include <type_traits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +83,15 @@ public:
         // Shortest text that reads back as the same double.
         const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
         m_buf.append(tmp, r.ptr - tmp);
+    }
+
+    // One member: `prefix` is its key as written with what comes before it (`,"name":`).
+    template <class T>
+    void member(const char *prefix, const T &value)
+    {
+        raw(prefix);
+        if constexpr (std::is_same_v<T, QString>) string(value);
+        else number(value);
     }
 
     // The file URL of `path` as QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) gives

@@ -25,24 +25,15 @@ namespace {
 
 void writeVideo(JsonStream::Writer &out, const VideoFile &v)
 {
-    out.raw("{\"id\":");
-    out.string(v.id);
+    out.member("{\"id\":", v.id);
     out.raw(",\"url\":");
     out.fileUrl(v.id);
-    out.raw(",\"name\":");
-    out.string(v.name);
-    out.raw(",\"fileExtension\":");
-    out.string(v.fileExtension);
-    out.raw(",\"directoryPath\":");
-    out.string(v.directoryPath);
-    out.raw(",\"fileSize\":");
-    out.number(v.fileSize);
-    out.raw(",\"modifiedDate\":");
-    out.number(toReferenceSeconds(v.modifiedDate));
-    if (v.createdDate) {
-        out.raw(",\"createdDate\":");
-        out.number(toReferenceSeconds(*v.createdDate));
-    }
+    out.member(",\"name\":", v.name);
+    out.member(",\"fileExtension\":", v.fileExtension);
+    out.member(",\"directoryPath\":", v.directoryPath);
+    out.member(",\"fileSize\":", v.fileSize);
+    out.member(",\"modifiedDate\":", toReferenceSeconds(v.modifiedDate));
+    if (v.createdDate) out.member(",\"createdDate\":", toReferenceSeconds(*v.createdDate));
     out.raw('}');
 }
 
@@ -50,8 +41,7 @@ bool writeCache(RecordFile::ChunkedWriter &out, const ScopeCache &cache)
 {
     bool ok = true;
     return RecordFile::writeObject(out, cache, [&](RecordFile::ChunkedWriter &out, const CachedScopeScan &record) {
-        out.raw("{\"scopeKey\":");
-        out.string(record.scopeKey);
+        out.member("{\"scopeKey\":", record.scopeKey);
         out.raw(",\"videos\":[");
         for (qsizetype i = 0; i < record.videos.size() && ok; ++i) {
             if (i)
@@ -65,8 +55,7 @@ bool writeCache(RecordFile::ChunkedWriter &out, const ScopeCache &cache)
                 out.raw(',');
             out.string(record.deniedFolders[i]);
         }
-        out.raw("],\"scannedAt\":");
-        out.number(toReferenceSeconds(record.scannedAt));
+        out.member("],\"scannedAt\":", toReferenceSeconds(record.scannedAt));
         out.raw('}');
     }) && ok;
 }

@@ -11,23 +11,16 @@ namespace {
 
 void writeEntry(JsonStream::Writer &out, const VideoTranscriptEntry &e)
 {
-    out.raw("{\"videoID\":");
-    out.string(e.videoID);
-    out.raw(",\"fileSize\":");
-    out.number(e.fileSize);
-    out.raw(",\"modifiedTimestamp\":");
-    out.number(e.modifiedTimestamp);
-    out.raw(",\"localeIdentifier\":");
-    out.string(e.localeIdentifier);
-    out.raw(",\"fullText\":");
-    out.string(e.fullText);
+    out.member("{\"videoID\":", e.videoID);
+    out.member(",\"fileSize\":", e.fileSize);
+    out.member(",\"modifiedTimestamp\":", e.modifiedTimestamp);
+    out.member(",\"localeIdentifier\":", e.localeIdentifier);
+    out.member(",\"fullText\":", e.fullText);
     out.raw(",\"segments\":[");
     for (qsizetype i = 0; i < e.segments.size(); ++i) {
         if (i) out.raw(',');
-        out.raw("{\"start\":");
-        out.number(e.segments[i].start);
-        out.raw(",\"text\":");
-        out.string(e.segments[i].text);
+        out.member("{\"start\":", e.segments[i].start);
+        out.member(",\"text\":", e.segments[i].text);
         out.raw('}');
     }
     out.raw("]}");
