@@ -33,6 +33,11 @@ def sandbox_env(home: str) -> dict:
         "XDG_VIDEOS_DIR": os.path.join(home, "Videos"),
         "LANG": "C.UTF-8",
         "QT_QPA_PLATFORM": "xcb",
+        # A bus address that answers nothing. With none set, libdbus forks to start a bus
+        # when the window first asks for one (its accessibility bridge), and the forked child
+        # allocates; in the sanitizer build such a child can wait forever for an allocator
+        # lock another thread held at the fork, and the window never appears.
+        "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(home, ".no-session-bus"),
     })
     env.pop("LUMENKITE_CAPTURE_DIR", None)
     return env

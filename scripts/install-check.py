@@ -40,7 +40,7 @@ def png_size(path: str) -> tuple:
 
 
 def helper_children(pid: int) -> list:
-    """The programs the process `pid` has started, by their executables."""
+    """The programs the process `pid` has started: (process id, executable) pairs."""
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -49,10 +49,21 @@ def helper_children(pid: int) -> list:
             with open(f"/proc/{entry}/stat") as f:
                 ppid = int(f.read().rsplit(")", 1)[1].split()[1])
             if ppid == pid:
-                found.append(os.readlink(f"/proc/{entry}/exe"))
+                found.append((int(entry), os.readlink(f"/proc/{entry}/exe")))
         except (OSError, ValueError, IndexError):
             continue
     return found
+
+
+def cpu_and_nice(pid: int) -> str:
+    """The CPU seconds a process has used and its nice value, to tell a hang from a starved run."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        ticks = os.sysconf("SC_CLK_TCK")
+        return f"{(int(fields[11]) + int(fields[12])) / ticks:.1f} s CPU at nice {fields[16]}"
+    except (OSError, ValueError, IndexError):
+        return "gone"
 
 
 def make_clips(home: str) -> int:
@@ -99,14 +110,20 @@ def check_install(build: str, app_id: str, sizes: list, root: str) -> list:
     app = subprocess.Popen([program, "--capture-window", png, "--show", "click:ai.index",
                             "--capture-when", "indexed"], env=env)
     started = set()
+    # The program gives up on its own after four minutes without reaching the state; past
+    # that it is stuck, and what it and its helpers had done says whether it hung or starved.
     deadline = time.monotonic() + 300
     while app.poll() is None and time.monotonic() < deadline:
-        started.update(helper_children(app.pid))
+        started.update(exe for _, exe in helper_children(app.pid))
         time.sleep(0.05)
     if app.poll() is None:
+        load = os.getloadavg()[0]
+        usage = [f"the program: {cpu_and_nice(app.pid)}"]
+        usage += [f"{exe}: {cpu_and_nice(child)}" for child, exe in helper_children(app.pid)]
         app.kill()
         app.wait()
-        problems.append("the installed program did not finish indexing the fixture home")
+        problems.append(f"the installed program did not finish indexing the fixture home (load {load:.1f}; "
+                        + "; ".join(usage) + ")")
     elif app.returncode != 0 or not os.path.exists(png):
         problems.append(f"the installed program ended with {app.returncode} without its picture")
     if helper not in started:

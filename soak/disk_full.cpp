@@ -289,7 +289,7 @@ int main(int argc, char **argv)
         QString what;
         QString path;
         std::function<bool(int count, const QString &path)> save;
-        QByteArray bytes;
+        QByteArray bytes{}; // the content before the disk filled
     };
     const QString data = QFileInfo(cachePath).absolutePath();
     QList<SmallFile> smallFiles{

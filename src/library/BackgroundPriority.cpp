@@ -44,3 +44,14 @@ void lowerThisThreadsPriority()
         ::setpriority(PRIO_PROCESS, id_t(self), target);
 #endif
 }
+
+int thisThreadsLowering()
+{
+#ifdef Q_OS_LINUX
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
+    return errno == 0 ? std::max(0, current - processNiceness()) : 0;
+#else
+    return 0;
+#endif
+}

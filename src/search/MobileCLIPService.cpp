@@ -1,5 +1,6 @@
 #include "search/MobileCLIPService.h"
 
+#include "library/BackgroundPriority.h"
 #include "library/HiddenTools.h"
 #include "search/CLIPHelperProtocol.h"
 #include "search/CLIPImagePreprocessing.h"
@@ -27,7 +28,7 @@ constexpr int kAnswerTimeoutMs = 300000;
 // Texts are few and short: two threads answer a query about as fast as four, and leave
 // the others to the image helper.
 constexpr int kTextThreads = 2;
-// Added to the image helper's nice value.
+// How many levels below the app's priority the image helper runs.
 constexpr int kImageNice = 10;
 constexpr char kPromptSetMagic[8] = {'L', 'K', 'P', 'R', 'O', 'M', 'P', '1'};
 
@@ -133,8 +134,8 @@ MobileCLIPService::MobileCLIPService(const AssetPaths &paths, const QString &pro
     const HelperSettings image = helperSettings(Tower::image), text = helperSettings(Tower::text);
     // Indexing is background work: the image helper runs at a lower priority, so that a
     // search's text query, and the app, are not slowed by keyframes being embedded beside them.
-    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel} + image.arguments +
-                              QStringList{"--nice", QString::number(kImageNice)};
+    m_imageHelper.arguments = QStringList{"serve", "--image-file", paths.imageModel} + image.arguments;
+    m_imageHelper.niceness = kImageNice;
     m_imageHelper.environment = image.environment;
     m_textHelper.arguments = QStringList{"serve", "--text-file", paths.textModel} + text.arguments;
     m_textHelper.environment = text.environment;
@@ -192,6 +193,16 @@ std::optional<MobileCLIPService::Vector> MobileCLIPService::l2Normalized(Vector 
 
 bool MobileCLIPService::isModelDamaged() const { return m_damaged.load(); }
 
+bool MobileCLIPService::startHelper(Helper &h)
+{
+    // The helper inherits the priority of the thread that starts it, which indexing has
+    // already lowered: only the rest of its distance below the app is added.
+    QStringList arguments = h.arguments;
+    if (const int extra = h.niceness - thisThreadsLowering(); extra > 0)
+        arguments << QStringLiteral("--nice") << QString::number(extra);
+    return h.connection.start(m_program, arguments, kStartTimeoutMs, h.environment);
+}
+
 std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::run(uint32_t kind, uint32_t count,
                                                                              const QByteArray &payload)
 {
@@ -200,7 +211,7 @@ std::optional<std::vector<MobileCLIPService::Vector>> MobileCLIPService::run(uin
     // A helper that died is started again, once per request; one that could not load its
     // towers, or keeps dying, is not started again by this instance.
     for (int attempt = 0; attempt < 2 && !h.failedToStart; ++attempt) {
-        if (!h.connection.isRunning() && !h.connection.start(m_program, h.arguments, kStartTimeoutMs, h.environment)) {
+        if (!h.connection.isRunning() && !startHelper(h)) {
             h.failedToStart = true;
             m_damaged = true;
             break;

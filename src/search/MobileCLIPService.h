@@ -99,11 +99,13 @@ private:
         CLIPHelperConnection connection;
         QStringList arguments;
         QStringList environment;
+        int niceness = 0; // levels below the app's priority
         bool failedToStart = false; // towers that cannot load are not tried again
         int deathsInARow = 0;
     };
 
     MobileCLIPService(const AssetPaths &paths, const QString &program);
+    bool startHelper(Helper &h);
     // Embeds up to kMaxBatch items of one kind; restarts a dead helper once.
     std::optional<std::vector<Vector>> run(uint32_t kind, uint32_t count, const QByteArray &payload);
     std::optional<std::vector<Vector>> readPromptSet(const QByteArray &key, qsizetype count) const;

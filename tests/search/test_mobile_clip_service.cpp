@@ -4,6 +4,7 @@
 
 #include "ClipFixtures.h"
 
+#include "library/BackgroundPriority.h"
 #include "search/CLIPImagePreprocessing.h"
 #include "search/AppOnDeviceSearchServices.h"
 
@@ -154,6 +155,26 @@ TEST_F(MobileCLIPServiceTest, TheImageHelperYieldsToTheTextHelper)
     ASSERT_GT(image.size(), 1); // the workers have started
     ASSERT_FALSE(text.isEmpty());
     EXPECT_GT(*std::min_element(image.cbegin(), image.cend()), *std::max_element(text.cbegin(), text.cend()));
+}
+
+// Indexing starts the image helper from a lowered background thread, and the helper inherits
+// that thread's priority: it must still sit where it does when the main thread starts it,
+// not lower again by the thread's share (which left it starved beside a busy machine).
+TEST_F(MobileCLIPServiceTest, TheImageHelpersPriorityDoesNotDependOnTheThreadThatStartsIt)
+{
+    const QImage picture = image(ref["images"].toArray()[0].toObject());
+    ASSERT_TRUE(service->imageEmbedding(picture));
+    const QList<int> fromMain = threadNiceValues(service->helperProcessId(MobileCLIPService::Tower::image));
+    ASSERT_FALSE(fromMain.isEmpty());
+
+    const auto fresh = MobileCLIPService::create(*MobileCLIPService::AssetPaths::resolve());
+    ASSERT_NE(fresh, nullptr);
+    std::thread background(inBackground([&] { ASSERT_TRUE(fresh->imageEmbedding(picture)); }));
+    background.join();
+    const QList<int> fromBackground = threadNiceValues(fresh->helperProcessId(MobileCLIPService::Tower::image));
+    ASSERT_FALSE(fromBackground.isEmpty());
+    EXPECT_EQ(*std::max_element(fromBackground.cbegin(), fromBackground.cend()),
+              *std::max_element(fromMain.cbegin(), fromMain.cend()));
 }
 
 TEST_F(MobileCLIPServiceTest, SumsPromptsAndCachesEachTextOnce)
