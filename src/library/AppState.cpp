@@ -84,6 +84,8 @@ QThreadPool &indexWarmingPool()
 void completeIndex(const std::weak_ptr<const LibraryIndex> &weak, const QList<VideoSortOrder> &orders)
 {
     if (const auto index = weak.lock())
+        index->totals();
+    if (const auto index = weak.lock())
         index->foldedNames();
     for (VideoSortOrder order : orders)
         if (const auto index = weak.lock())
@@ -181,6 +183,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
                 LumenkiteBuilder::collectFolderIDs(tree->roots, 0, 2, all.size() <= size_t(kExpandAllLimit),
                                                    tree->expanded);
                 tree->rows = LumenkiteBuilder::flatten(tree->roots, false, tree->expanded);
+                // The header's and the sidebar's counts, so the window does not count them.
+                index->totals();
                 loaded.index = std::move(index);
                 loaded.tree = std::move(tree);
             }
@@ -556,6 +560,15 @@ void AppState::releaseCacheLoadWorker()
         shown->set_value();
 }
 
+const LibraryIndex *AppState::madeIndex() const
+{
+    const std::shared_ptr<const LibraryIndex> &prepared = d->preparedIndex;
+    if (!d->index && prepared && prepared->videos().size() == m_allVideos.size() &&
+        prepared->videos().constData() == m_allVideos.constData())
+        libraryIndex();
+    return d->index.get();
+}
+
 const LibraryIndex &AppState::libraryIndex() const
 {
     if (!d->index) {
@@ -714,6 +727,20 @@ qint64 AppState::filteredVideoBytes() const
     return bytes;
 }
 
+qsizetype AppState::shownVideoCount() const
+{
+    if (d->filteredValid || !filtersOnWorker())
+        d->shownCount = filteredVideoCount();
+    return d->shownCount;
+}
+
+qint64 AppState::shownVideoBytes() const
+{
+    if (d->filteredValid || !filtersOnWorker())
+        d->shownBytes = filteredVideoBytes();
+    return d->shownBytes;
+}
+
 std::optional<int> AppState::smartFilterCount(SmartFilter filter) const
 {
     if (m_allVideos.isEmpty())
@@ -754,6 +781,15 @@ void AppState::ensureCounts() const
         return;
     d->totalBytes = 0;
     d->countByExtension.clear();
+    // A large library's counts are made by a worker along with its index (a cached library's
+    // while the file is read): counting a million videos here held the window up.
+    if (const LibraryIndex *index = madeIndex(); index && index->totalsReady()) {
+        d->totalBytes = index->totals().bytes;
+        d->countByExtension = index->totals().byExtension;
+        d->countsValid = true;
+        d->extensionListValid = false;
+        return;
+    }
     for (const VideoFile &v : m_allVideos) {
         d->totalBytes += v.fileSize;
         ++d->countByExtension[v.fileExtension];
@@ -1007,24 +1043,35 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
     }));
 }
 
+bool AppState::filtersOnWorker() const
+{
+    return !d->consumer && !aiSearchActive() && m_allVideos.size() >= kBackgroundRebuildMinimum;
+}
+
 void AppState::refreshTree()
 {
-    ensureFiltered();
-    // Score-ordered results are small; a scan grows its trees its own way. A small result
-    // of a large library still goes to the worker while the library's name order is being
-    // made: building it here would wait for all of it.
-    const bool ranksPending = !d->filteredByScore && !d->consumer && libraryIndex().size() >= kBackgroundRebuildMinimum &&
-                              !libraryIndex().nameRanksReady();
-    // A tree of deep folders takes long however few videos it has.
-    const auto deep = [this] {
-        return std::any_of(d->filteredPositions.cbegin(), d->filteredPositions.cend(), [this](int i) {
-            return LumenkiteBuilder::isDeepFolder(m_allVideos[i].directoryPath);
-        });
-    };
-    if (d->filteredByScore || d->consumer ||
-        (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending && !deep())) {
-        rebuildTree(false);
-        return;
+    // A large library is filtered on the worker that builds its tree: filtering a million
+    // videos here (on threads this one then waited for) held the window up while typing.
+    const bool filterThere = !d->filteredValid && filtersOnWorker();
+    if (!filterThere) {
+        ensureFiltered();
+        // Score-ordered results are small; a scan grows its trees its own way. A small result
+        // of a large library still goes to the worker while the library's name order is being
+        // made: building it here would wait for all of it.
+        const bool ranksPending = !d->filteredByScore && !d->consumer &&
+                                  libraryIndex().size() >= kBackgroundRebuildMinimum &&
+                                  !libraryIndex().nameRanksReady();
+        // A tree of deep folders takes long however few videos it has.
+        const auto deep = [this] {
+            return std::any_of(d->filteredPositions.cbegin(), d->filteredPositions.cend(), [this](int i) {
+                return LumenkiteBuilder::isDeepFolder(m_allVideos[i].directoryPath);
+            });
+        };
+        if (d->filteredByScore || d->consumer ||
+            (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending && !deep())) {
+            rebuildTree(false);
+            return;
+        }
     }
     struct Job {
         std::shared_ptr<const LibraryIndex> index;
@@ -1034,10 +1081,21 @@ void AppState::refreshTree()
         VideoSortOrder order;
         bool expandAll;
         QSet<QString> expanded;
+        // Set when the worker filters: what it keeps, and the result a longer query narrows.
+        std::optional<LibraryIndex::Criteria> criteria;
+        bool narrow = false;
     };
     libraryIndex();
-    auto job = std::make_shared<Job>(Job{d->index, d->filteredPositions, std::nullopt, m_compactSingleChildFolders,
-                                         m_sortOrder, !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs});
+    auto job = std::make_shared<Job>(Job{d->index, {}, std::nullopt, m_compactSingleChildFolders, m_sortOrder,
+                                         !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs, std::nullopt, false});
+    if (filterThere) {
+        job->criteria = filterCriteria();
+        job->narrow = d->positionsCurrent && !d->filteredByScore && LibraryIndex::narrows(d->filteredCriteria, *job->criteria);
+        if (job->narrow)
+            job->positions = d->filteredPositions;
+    } else {
+        job->positions = d->filteredPositions;
+    }
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         job->rootPath = standardizedPath(root->toLocalFile());
     const quint64 generation = ++d->rebuildGeneration;
@@ -1045,11 +1103,18 @@ void AppState::refreshTree()
         struct Output {
             QList<VideoFolderNodePtr> roots;
             QList<TreeRow> rows;
+            qint64 bytes = 0;
             qint64 ms = 0;
         };
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
+        if (job->criteria && generation == d->rebuildGeneration.load()) {
+            job->positions = job->index->filter(*job->criteria, job->narrow ? &job->positions : nullptr);
+            const QList<VideoFile> &videos = job->index->videos();
+            for (int i : job->positions)
+                out->bytes += videos[i].fileSize;
+        }
         // A request superseded before its turn is not built at all, and one superseded while
         // it was built is not flattened.
         if (generation == d->rebuildGeneration.load())
@@ -1071,6 +1136,21 @@ void AppState::refreshTree()
                 releaseOnWorker(std::move(job));
                 releaseOnWorker(std::move(out));
                 return;
+            }
+            // The worker's filter is this library's filter when nothing changed since.
+            if (job->criteria && !d->filteredValid && d->index == job->index && filtersOnWorker() &&
+                filterCriteria() == *job->criteria) {
+                d->filteredPositions = std::exchange(job->positions, {});
+                d->filteredCriteria = *job->criteria;
+                d->positionsCurrent = true;
+                d->filteredByScore = false;
+                d->filteredListValid = false;
+                ++d->filteredEpoch;
+                d->filteredAt = QDateTime::currentDateTimeUtc();
+                d->filteredValid = true;
+                d->filteredBytes = out->bytes;
+                d->filteredBytesEpoch = d->filteredEpoch;
+                d->filteredBytesCount = qsizetype(d->filteredPositions.size());
             }
             // The tree and rows replaced here are freed on the worker: a large tree takes long
             // to take apart.
@@ -1260,11 +1340,73 @@ void AppState::revealVideo(const VideoFile &videoArgument)
 
 std::optional<VideoFile> AppState::videoWithID(const QString &id) const
 {
-    ensureLookup();
-    const auto it = d->indexByID.constFind(id);
-    if (it == d->indexByID.cend())
+    const std::vector<qsizetype> at = positionsOfIDs({id});
+    if (at.empty())
         return std::nullopt;
-    return m_allVideos[it.value()];
+    return m_allVideos[at.front()];
+}
+
+std::vector<qsizetype> AppState::positionsOfIDs(const QList<QString> &ids) const
+{
+    std::vector<qsizetype> found;
+    // A large library's id lookup is made on a worker: making it here held the window up for
+    // most of a second at a million videos. Until it is in, a few ids are looked for in one
+    // pass over the list, which costs a small part of that.
+    constexpr qsizetype kLinearSearchMaximum = 16;
+    if (!d->lookupValid && m_allVideos.size() >= kBackgroundRebuildMinimum && ids.size() <= kLinearSearchMaximum) {
+        makeLookupInBackground();
+        std::vector<qsizetype> first(size_t(ids.size()), -1);
+        qsizetype missing = ids.size();
+        const VideoFile *videos = m_allVideos.constData();
+        for (qsizetype i = 0; i < m_allVideos.size() && missing > 0; ++i) {
+            const QString &id = videos[i].id;
+            for (qsizetype j = 0; j < ids.size(); ++j) {
+                // Equal lengths first: most ids differ there, without their text being read.
+                if (first[size_t(j)] < 0 && id.size() == ids[j].size() && id == ids[j]) {
+                    first[size_t(j)] = i;
+                    --missing;
+                }
+            }
+        }
+        for (qsizetype i : first)
+            if (i >= 0)
+                found.push_back(i);
+        return found;
+    }
+    ensureLookup();
+    for (const QString &id : ids) {
+        const auto it = d->indexByID.constFind(id);
+        if (it != d->indexByID.cend())
+            found.push_back(it.value());
+    }
+    return found;
+}
+
+void AppState::makeLookupInBackground() const
+{
+    if (d->lookupValid || d->lookupInMaking)
+        return;
+    d->lookupInMaking = true;
+    QPointer<AppState> self(const_cast<AppState *>(this));
+    indexWarmingPool().start(inBackground([self, videos = m_allVideos] {
+        auto lookup = std::make_shared<QHash<QString, qsizetype>>();
+        lookup->reserve(videos.size());
+        for (qsizetype i = 0; i < videos.size(); ++i)
+            lookup->insert(videos[i].id, i); // keeps the first position of an id
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, videos, lookup]() mutable {
+            if (!self)
+                return;
+            self->d->lookupInMaking = false;
+            // Taken only for the very list it was made of; otherwise freed off this thread.
+            if (!self->d->lookupValid && videos.constData() == self->m_allVideos.constData() &&
+                videos.size() == self->m_allVideos.size()) {
+                self->d->indexByID = std::move(*lookup);
+                self->d->lookupValid = true;
+            }
+            self->releaseOnWorker(std::make_shared<std::pair<QList<VideoFile>, std::shared_ptr<void>>>(
+                std::move(videos), std::move(lookup)));
+        }, Qt::QueuedConnection);
+    }));
 }
 
 std::optional<VideoFile> AppState::primarySelectedVideo() const
@@ -1284,14 +1426,7 @@ QList<VideoFile> AppState::selectedVideos() const
             if (const std::optional<VideoFile> p = primarySelectedVideo())
                 out.append(*p);
         } else {
-            ensureLookup();
-            QList<qsizetype> positions;
-            positions.reserve(m_selectedVideoIDs.size());
-            for (const QString &id : m_selectedVideoIDs) {
-                const auto it = d->indexByID.constFind(id);
-                if (it != d->indexByID.cend())
-                    positions.append(it.value());
-            }
+            std::vector<qsizetype> positions = positionsOfIDs(m_selectedVideoIDs.values());
             std::sort(positions.begin(), positions.end());
             for (qsizetype i : positions)
                 out.append(m_allVideos[i]);

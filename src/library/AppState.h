@@ -374,6 +374,12 @@ public:
     qsizetype filteredVideoCount() const;
     // Their total size.
     qint64 filteredVideoBytes() const;
+    // The same two figures as the window shows them beside the tree: while a large library's
+    // filter is still being made on a worker (with the tree that shows its result), those of
+    // the tree still shown, so the window neither waits for the filter nor shows a count its
+    // rows do not have.
+    qsizetype shownVideoCount() const;
+    qint64 shownVideoBytes() const;
     // The videos of the library a smart view keeps, whatever filter is active; none for an
     // empty library. Counted once per change of the library (the recent view once a minute).
     std::optional<int> smartFilterCount(SmartFilter filter) const;
@@ -575,14 +581,23 @@ private:
     bool isInsideActiveScope(const QString &directoryPath) const;
     void setLibrary(const QList<VideoFile> &videos);
     void ensureLookup() const;
+    // The first position of each of `ids` found in the library, in the order of `ids`.
+    std::vector<qsizetype> positionsOfIDs(const QList<QString> &ids) const;
+    // Starts making the id lookup of a large library on a worker, which it takes when done.
+    void makeLookupInBackground() const;
     void appendVideos(const QList<VideoFile> &fresh, bool notify = true);
     bool aiSearchActive() const;
     FilterTest filterTest() const;
     const LibraryIndex &libraryIndex() const;
+    // The library's index when one is made already (none is made here).
+    const LibraryIndex *madeIndex() const;
     void joinScopeCacheLoad() const;
     void releaseCacheLoadWorker();
     LibraryIndex::Criteria filterCriteria() const;
     void ensureFiltered() const;
+    // Whether a large library's filter is made on the worker that builds its tree rather than
+    // here (never while a scan runs, nor for score-ordered results).
+    bool filtersOnWorker() const;
     void ensureCounts() const;
     void reflatten(bool expandAll);
     // A smart or extension filter that leaves few videos (no more than the first view opens

@@ -241,6 +241,7 @@ struct AppState::Private {
     // ---- derived caches ----
     bool lookupValid = false;
     QHash<QString, qsizetype> indexByID; // first position of each id in allVideos
+    bool lookupInMaking = false; // a worker makes it for a large library
 
     // The cache file is read on a worker at start-up; the index of the record the window
     // opens on is made there too.
@@ -286,6 +287,9 @@ struct AppState::Private {
         filteredListValid = false;
         filteredBytesCount = -1;
     }
+    // The filtered count and bytes last read for the window.
+    qsizetype shownCount = 0;
+    qint64 shownBytes = 0;
     std::vector<int> filteredPositions;
     LibraryIndex::Criteria filteredCriteria;
     // The positions still belong to allVideos as it is (a grown query may narrow them).

@@ -218,15 +218,42 @@ int LibraryIndex::SmartCounts::count(SmartFilter filter) const
 LibraryIndex::SmartCounts LibraryIndex::smartCounts(bool haveCutoff, qint64 cutoffMs) const
 {
     const Keys &k = keys();
+    const Totals &t = totals();
     SmartCounts counts;
     counts.all = int(m_videos.size());
-    for (qsizetype i = 0; i < m_videos.size(); ++i) {
-        counts.recent += !haveCutoff || k.modifiedMs[size_t(i)] >= cutoffMs;
-        counts.largeFiles += m_videos[i].fileSize >= kLargeFileBytes;
-        counts.nativeFormats += k.extensionIsNative[k.extension[size_t(i)]];
+    if (haveCutoff) {
+        for (const qint64 ms : k.modifiedMs)
+            counts.recent += ms >= cutoffMs;
+    } else {
+        counts.recent = counts.all;
     }
+    counts.largeFiles = t.largeFiles;
+    counts.nativeFormats = t.nativeFormats;
     counts.otherFormats = counts.all - counts.nativeFormats;
     return counts;
+}
+
+const LibraryIndex::Totals &LibraryIndex::totals() const
+{
+    std::call_once(m_totalsOnce, [this] {
+        const Keys &k = keys();
+        Totals &t = m_totals;
+        std::vector<int> perExtension(k.extensions.size(), 0);
+        for (qsizetype i = 0; i < m_videos.size(); ++i) {
+            const qint64 size = m_videos[i].fileSize;
+            t.bytes += size;
+            t.largeFiles += size >= kLargeFileBytes;
+            ++perExtension[k.extension[size_t(i)]];
+        }
+        t.byExtension.reserve(qsizetype(perExtension.size()));
+        for (size_t e = 0; e < perExtension.size(); ++e) {
+            t.byExtension.insert(k.extensions[e], perExtension[e]);
+            if (k.extensionIsNative[e])
+                t.nativeFormats += perExtension[e];
+        }
+        m_totalsReady.store(true, std::memory_order_release);
+    });
+    return m_totals;
 }
 
 const std::vector<int> &LibraryIndex::nameRanks() const
