@@ -112,6 +112,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 {
     setServices(std::move(services));
     d->rebuildPool.setMaxThreadCount(1);
+    d->refreshPool.setMaxThreadCount(1);
     d->releasePool.setMaxThreadCount(1);
     d->mergePool.setMaxThreadCount(1);
     d->scanRebuildTimer.setSingleShot(true);
@@ -242,6 +243,7 @@ AppState::~AppState()
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
+    d->refreshPool.waitForDone();
     d->mergePool.waitForDone();
     // Last: the other workers hand what they replace to this one.
     d->releasePool.waitForDone();
@@ -1099,7 +1101,9 @@ void AppState::refreshTree()
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         job->rootPath = standardizedPath(root->toLocalFile());
     const quint64 generation = ++d->rebuildGeneration;
-    d->rebuildPool.start(inBackground([this, job, generation] {
+    // At the window's own priority: the user waits for this tree, and on a busy machine a
+    // lowered worker got a fraction of a core while the window's thread sat idle.
+    d->refreshPool.start([this, job, generation] {
         struct Output {
             QList<VideoFolderNodePtr> roots;
             QList<TreeRow> rows;
@@ -1109,12 +1113,8 @@ void AppState::refreshTree()
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
-        if (job->criteria && generation == d->rebuildGeneration.load()) {
-            job->positions = job->index->filter(*job->criteria, job->narrow ? &job->positions : nullptr);
-            const QList<VideoFile> &videos = job->index->videos();
-            for (int i : job->positions)
-                out->bytes += videos[i].fileSize;
-        }
+        if (job->criteria && generation == d->rebuildGeneration.load())
+            job->positions = job->index->filter(*job->criteria, job->narrow ? &job->positions : nullptr, &out->bytes);
         // A request superseded before its turn is not built at all, and one superseded while
         // it was built is not flattened.
         if (generation == d->rebuildGeneration.load())
@@ -1183,7 +1183,7 @@ void AppState::refreshTree()
             releaseOnWorker(std::move(out));
             runAfterRebuild();
         }, Qt::QueuedConnection);
-    }));
+    });
 }
 
 void AppState::publishRows(const QList<TreeRow> &rows)

@@ -207,6 +207,8 @@ struct AppState::Private {
     // Large trees are built on a worker while a scan runs. A result is applied only when no
     // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
     QThreadPool rebuildPool;
+    // The trees asked for by the user's own changes (a query, a filter, a sort order).
+    QThreadPool refreshPool;
     std::atomic<quint64> rebuildGeneration{0};
     // Whether a tree build of `generation` has been replaced by a newer one (asked by the
     // build itself, which then stops).

@@ -139,7 +139,7 @@ const std::vector<QString> &LibraryIndex::foldedNames() const
     return m_foldedNames;
 }
 
-std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within) const
+std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within, qint64 *bytes) const
 {
     const Keys &k = keys();
     const QString &query = c.foldedQuery;
@@ -176,14 +176,25 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
     };
     const qsizetype n = within ? qsizetype(within->size()) : m_videos.size();
     std::vector<std::vector<int>> parts(8);
+    std::vector<qint64> partBytes(parts.size(), 0);
     forChunks(n, [&](int part, qsizetype from, qsizetype to) {
         std::vector<int> &out = parts[size_t(part)];
+        qint64 sum = 0;
         for (qsizetype j = from; j < to; ++j) {
             const int i = within ? (*within)[size_t(j)] : int(j);
-            if (passes(i))
+            if (passes(i)) {
                 out.push_back(i);
+                if (bytes)
+                    sum += m_videos[i].fileSize;
+            }
         }
+        partBytes[size_t(part)] = sum;
     });
+    if (bytes) {
+        *bytes = 0;
+        for (const qint64 b : partBytes)
+            *bytes += b;
+    }
     // Joined in storage of the final size: growing it part by part copied a million
     // positions several times over, into fresh memory each time.
     size_t total = 0;

@@ -42,8 +42,9 @@ public:
         bool operator==(const Criteria &other) const = default;
     };
     // Positions (ascending) of the videos that pass, looked for among `within` (ascending
-    // positions) or, without it, the whole list.
-    std::vector<int> filter(const Criteria &criteria, const std::vector<int> *within = nullptr) const;
+    // positions) or, without it, the whole list; with `bytes`, their total size too.
+    std::vector<int> filter(const Criteria &criteria, const std::vector<int> *within = nullptr,
+                            qint64 *bytes = nullptr) const;
     // Whether a search for `next` keeps only videos a search for `previous` kept: a longer
     // query that holds the shorter one finds a subset of its videos.
     static bool narrows(const Criteria &previous, const Criteria &next);
