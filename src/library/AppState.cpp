@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 
 
@@ -861,9 +862,10 @@ void AppState::rebuildTree(bool autoExpand)
           trimmed(m_searchQuery).isEmpty())) {
         releaseOnWorker(std::move(prepared));
     }
-    if (prepared)
+    if (prepared) {
         setTreeRoots(prepared->roots);
-    else if (d->filteredByScore)
+        keepWholeTree(prepared->index, rootPath, prepared->roots);
+    } else if (d->filteredByScore)
         setTreeRoots(LumenkiteBuilder::buildTree(d->filtered, rootPath, m_compactSingleChildFolders, m_sortOrder,
                                                  m_aiSearchScores));
     else
@@ -1086,20 +1088,28 @@ void AppState::refreshTree()
         // Set when the worker filters: what it keeps, and the result a longer query narrows.
         std::optional<LibraryIndex::Criteria> criteria;
         bool narrow = false;
+        // The kept tree of the whole library, when that is what is asked for.
+        QList<VideoFolderNodePtr> whole;
     };
     libraryIndex();
     auto job = std::make_shared<Job>(Job{d->index, {}, std::nullopt, m_compactSingleChildFolders, m_sortOrder,
-                                         !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs, std::nullopt, false});
-    if (filterThere) {
-        job->criteria = filterCriteria();
-        job->narrow = d->positionsCurrent && !d->filteredByScore && LibraryIndex::narrows(d->filteredCriteria, *job->criteria);
-        if (job->narrow)
-            job->positions = d->filteredPositions;
-    } else {
-        job->positions = d->filteredPositions;
-    }
+                                         !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs, std::nullopt, false,
+                                         {}});
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         job->rootPath = standardizedPath(root->toLocalFile());
+    bool everyVideo = false;
+    if (filterThere) {
+        job->criteria = filterCriteria();
+        everyVideo = *job->criteria == LibraryIndex::Criteria{};
+        job->narrow = d->positionsCurrent && !d->filteredByScore && LibraryIndex::narrows(d->filteredCriteria, *job->criteria);
+        if (job->narrow && !everyVideo)
+            job->positions = d->filteredPositions;
+    } else {
+        everyVideo = qsizetype(d->filteredPositions.size()) == d->index->size();
+        job->positions = d->filteredPositions;
+    }
+    if (everyVideo)
+        job->whole = d->wholeTreeFor(job->index, job->rootPath, job->compact, job->order);
     const quint64 generation = ++d->rebuildGeneration;
     // At the window's own priority: the user waits for this tree, and on a busy machine a
     // lowered worker got a fraction of a core while the window's thread sat idle.
@@ -1113,11 +1123,22 @@ void AppState::refreshTree()
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
-        if (job->criteria && generation == d->rebuildGeneration.load())
-            job->positions = job->index->filter(*job->criteria, job->narrow ? &job->positions : nullptr, &out->bytes);
+        if (job->criteria && generation == d->rebuildGeneration.load()) {
+            if (!job->whole.isEmpty()) {
+                // Every video: nothing to look at.
+                job->positions.resize(size_t(job->index->size()));
+                std::iota(job->positions.begin(), job->positions.end(), 0);
+                out->bytes = job->index->totals().bytes;
+            } else {
+                job->positions =
+                    job->index->filter(*job->criteria, job->narrow ? &job->positions : nullptr, &out->bytes);
+            }
+        }
         // A request superseded before its turn is not built at all, and one superseded while
         // it was built is not flattened.
-        if (generation == d->rebuildGeneration.load())
+        if (!job->whole.isEmpty())
+            out->roots = job->whole;
+        else if (generation == d->rebuildGeneration.load())
             out->roots = LumenkiteBuilder::buildTree(*job->index, job->positions, job->rootPath, job->compact,
                                                      job->order, std::nullopt, d->supersededUnless(generation));
         if (generation == d->rebuildGeneration.load()) {
@@ -1137,6 +1158,7 @@ void AppState::refreshTree()
                 releaseOnWorker(std::move(out));
                 return;
             }
+            const bool everyVideo = qsizetype(job->positions.size()) == job->index->size();
             // The worker's filter is this library's filter when nothing changed since.
             if (job->criteria && !d->filteredValid && d->index == job->index && filtersOnWorker() &&
                 filterCriteria() == *job->criteria) {
@@ -1152,6 +1174,8 @@ void AppState::refreshTree()
                 d->filteredBytesEpoch = d->filteredEpoch;
                 d->filteredBytesCount = qsizetype(d->filteredPositions.size());
             }
+            if (job->whole.isEmpty() && everyVideo && !out->roots.isEmpty() && job->compact == m_compactSingleChildFolders && job->order == m_sortOrder)
+                keepWholeTree(job->index, job->rootPath, out->roots);
             // The tree and rows replaced here are freed on the worker: a large tree takes long
             // to take apart.
             auto old = std::make_shared<std::pair<QList<VideoFolderNodePtr>, QList<TreeRow>>>(m_treeRoots,
@@ -1199,6 +1223,20 @@ void AppState::releaseIndex()
     // The index shares the library's list; a large one takes long to take apart.
     if (d->index)
         releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
+    if (d->wholeTree)
+        releaseOnWorker(std::exchange(d->wholeTree, nullptr));
+}
+
+void AppState::keepWholeTree(const std::shared_ptr<const LibraryIndex> &index, const std::optional<QString> &rootPath,
+                             const QList<VideoFolderNodePtr> &roots)
+{
+    if (!index || index != d->index || index->size() < kBackgroundRebuildMinimum)
+        return;
+    auto kept = std::make_shared<Private::WholeTree>(
+        Private::WholeTree{index, rootPath, m_compactSingleChildFolders, m_sortOrder, roots});
+    if (d->wholeTree)
+        releaseOnWorker(std::exchange(d->wholeTree, nullptr));
+    d->wholeTree = std::move(kept);
 }
 
 void AppState::releaseOnWorker(std::shared_ptr<void> garbage)

@@ -568,6 +568,10 @@ private:
     void releaseOnWorker(std::shared_ptr<void> garbage);
     // Lets go of the library's index (it describes the list as it was), freed on a worker.
     void releaseIndex();
+    // Keeps `roots`, a tree of every video of `index` in the layout asked for now, for the
+    // next tree of the whole library (a large one only).
+    void keepWholeTree(const std::shared_ptr<const LibraryIndex> &index, const std::optional<QString> &rootPath,
+                       const QList<VideoFolderNodePtr> &roots);
     void runAfterRebuild();
     void flushScanSignals();
     bool publishScanPending();

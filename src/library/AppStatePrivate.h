@@ -273,6 +273,27 @@ struct AppState::Private {
 
     // The library's index, made on first use after each change of the list.
     std::shared_ptr<const LibraryIndex> index;
+    // The tree of the whole library in the layout it was last built in, kept with the index
+    // it was built from: the unfiltered view comes back often (a query cleared, "All Videos"),
+    // and building it again took a large library's tree build each time.
+    struct WholeTree {
+        std::shared_ptr<const LibraryIndex> index;
+        std::optional<QString> rootPath;
+        bool compact = false;
+        VideoSortOrder order = VideoSortOrder::nameAsc;
+        QList<VideoFolderNodePtr> roots;
+    };
+    std::shared_ptr<WholeTree> wholeTree;
+    // The kept whole tree when it is the one of this index and layout.
+    QList<VideoFolderNodePtr> wholeTreeFor(const std::shared_ptr<const LibraryIndex> &of,
+                                           const std::optional<QString> &rootPath, bool compact,
+                                           VideoSortOrder order) const
+    {
+        if (!wholeTree || !of || wholeTree->index != of || wholeTree->rootPath != rootPath ||
+            wholeTree->compact != compact || wholeTree->order != order)
+            return {};
+        return wholeTree->roots;
+    }
 
     // The filtered videos: positions in allVideos (in library order), except while an
     // on-device search orders them by score, when only the list is kept.

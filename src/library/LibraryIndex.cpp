@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <thread>
 
@@ -25,6 +26,32 @@ template <typename Work> void forChunks(qsizetype n, Work &&work, qsizetype chun
     for (qsizetype t = 1; t < threads; ++t)
         pool.emplace_back([&work, t, n, threads] { work(int(t), n * t / threads, n * (t + 1) / threads); });
     work(0, qsizetype(0), n / threads);
+    for (std::thread &thread : pool)
+        thread.join();
+}
+
+// Splits [0, n) into `slices` ranges that a few threads, the caller's among them, take one
+// after another until none is left. On a busy machine a thread may get its core late: equal
+// shares made the whole wait for the slowest, while here the others take its slices.
+template <typename Work>
+void forSlices(qsizetype n, int slices, Work &&work, qsizetype chunkMinimum = 100'000)
+{
+    const qsizetype threads =
+        std::clamp<qsizetype>(n / chunkMinimum, 1, std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 8));
+    if (threads == 1) {
+        for (int slice = 0; slice < slices; ++slice)
+            work(slice, n * slice / slices, n * (slice + 1) / slices);
+        return;
+    }
+    std::atomic<int> next{0};
+    const auto take = [&] {
+        for (int slice = next++; slice < slices; slice = next++)
+            work(slice, n * slice / slices, n * (slice + 1) / slices);
+    };
+    std::vector<std::thread> pool;
+    for (qsizetype t = 1; t < threads; ++t)
+        pool.emplace_back(take);
+    take();
     for (std::thread &thread : pool)
         thread.join();
 }
@@ -175,9 +202,9 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
                (*names)[size_t(i)].contains(query);
     };
     const qsizetype n = within ? qsizetype(within->size()) : m_videos.size();
-    std::vector<std::vector<int>> parts(8);
+    std::vector<std::vector<int>> parts(n >= 100'000 ? 64 : 1);
     std::vector<qint64> partBytes(parts.size(), 0);
-    forChunks(n, [&](int part, qsizetype from, qsizetype to) {
+    forSlices(n, int(parts.size()), [&](int part, qsizetype from, qsizetype to) {
         std::vector<int> &out = parts[size_t(part)];
         qint64 sum = 0;
         for (qsizetype j = from; j < to; ++j) {

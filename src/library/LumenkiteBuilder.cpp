@@ -222,8 +222,9 @@ public:
             if (useRanks) {
                 m_ranks = &index->nameRanks();
                 // Without scores, the index's order of the whole list hands each folder its
-                // videos already sorted.
-                if (!m_useScores)
+                // videos already sorted; a small part of the list sorts its own folders by the
+                // ranks rather than walk that order of every video.
+                if (!m_useScores && (!subset || qsizetype(subset->size()) * 8 > library.size()))
                     m_permutation = &index->sortPermutation(order);
             }
             // Read in place (a copy per build would cost more than the build of a small result).

@@ -247,13 +247,18 @@ TEST(LibraryFiltering, IndexBuiltTreeEqualsTheTreeOfTheCopiedList)
     VideoFile undated = video("/srv/lib/a/undated.mp4", 2, 0);
     undated.modifiedDate = QDateTime();
     videos.append(undated);
+    // Enough others that a few videos are a small part of the list, which sorts its own
+    // folders by the ranks instead of walking the order of the whole list.
+    for (int i = 0; i < 30; ++i)
+        videos.append(video(QString("/srv/other/filler%1.mp4").arg(i), 3, i));
 
     const LibraryIndex index(videos);
     std::vector<int> all(size_t(videos.size()));
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = int(i);
     std::vector<int> some = {0, 2, 3, 5, 6, 9};
-    for (std::vector<int> *subset : {&all, &some}) {
+    std::vector<int> few = {0, 1, 2, 3, 9};
+    for (std::vector<int> *subset : {&all, &some, &few}) {
         QList<VideoFile> copied;
         for (int i : *subset)
             copied.append(videos[i]);
