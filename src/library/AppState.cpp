@@ -1214,6 +1214,7 @@ void AppState::publishRows(const QList<TreeRow> &rows)
 {
     // Rows of a newly built tree never equal the shown ones (their nodes are new), so they
     // are not compared row by row.
+    ++d->rowsGeneration;
     m_flattenedRows = rows;
     emit flattenedRowsChanged();
 }
@@ -1248,7 +1249,64 @@ void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
 
 void AppState::reflatten(bool expandAll)
 {
-    setFlattenedRows(LumenkiteBuilder::flatten(m_treeRoots, expandAll, m_expandedFolderIDs));
+    replaceRows(LumenkiteBuilder::flatten(m_treeRoots, expandAll, m_expandedFolderIDs));
+}
+
+void AppState::reflattenSoon(bool expandAll)
+{
+    // Many rows (a large library opened whole, or searched) are made on the worker that
+    // builds trees: making a million of them here held the window up for a good part of a
+    // second. The rows shown stay until they are in; a newer change of the rows drops them.
+    if (LumenkiteBuilder::rowCount(m_treeRoots, expandAll, m_expandedFolderIDs) < kBackgroundFlattenMinimum) {
+        reflatten(expandAll);
+        return;
+    }
+    struct Job {
+        QList<VideoFolderNodePtr> roots;
+        bool expandAll;
+        QSet<QString> expanded;
+        QList<TreeRow> rows;
+    };
+    auto job = std::make_shared<Job>(Job{m_treeRoots, expandAll, m_expandedFolderIDs, {}});
+    const quint64 generation = ++d->rowsGeneration;
+    d->refreshPool.start([this, job, generation] {
+        if (generation == d->rowsGeneration.load()) {
+            {
+                const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+                job->rows = std::exchange(d->spareRows, {});
+            }
+            LumenkiteBuilder::flatten(job->roots, job->expandAll, job->expanded, job->rows);
+        }
+        QMetaObject::invokeMethod(this, [this, job, generation]() mutable {
+            if (generation == d->rowsGeneration.load() && job->roots == m_treeRoots &&
+                job->expanded == m_expandedFolderIDs)
+                replaceRows(std::exchange(job->rows, {}));
+            releaseOnWorker(std::move(job));
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppState::replaceRows(const QList<TreeRow> &rows)
+{
+    // The rows replaced are let go of on a worker once the window has taken the new ones (the
+    // last of a large list took long to take apart here), and their storage kept for the
+    // next large flatten.
+    QList<TreeRow> old = m_flattenedRows;
+    setFlattenedRows(rows);
+    if (old.size() >= kBackgroundRebuildMinimum && !old.isSharedWith(m_flattenedRows))
+        recycleRows(std::move(old));
+}
+
+void AppState::recycleRows(QList<TreeRow> rows)
+{
+    d->releasePool.start(inBackground([this, rows = std::move(rows)]() mutable {
+        if (!rows.isDetached())
+            return;
+        rows.clear();
+        const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+        if (rows.capacity() > d->spareRows.capacity())
+            d->spareRows = std::move(rows);
+    }));
 }
 
 bool AppState::openFoldersOfFewResults()
@@ -1275,7 +1333,7 @@ void AppState::toggleFolder(const QString &folderIDArgument)
     if (!ids.remove(folderID))
         ids.insert(folderID);
     setExpandedFolderIDs(ids);
-    reflatten(!trimmed(m_searchQuery).isEmpty());
+    reflattenSoon(!trimmed(m_searchQuery).isEmpty());
 }
 
 void AppState::expandAll()
@@ -1283,13 +1341,13 @@ void AppState::expandAll()
     QSet<QString> ids;
     LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 0, true, ids);
     setExpandedFolderIDs(ids);
-    reflatten(false);
+    reflattenSoon(false);
 }
 
 void AppState::collapseAll()
 {
     setExpandedFolderIDs({});
-    reflatten(false);
+    reflattenSoon(false);
 }
 
 void AppState::selectVideo(const VideoFile &videoArgument)

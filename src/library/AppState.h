@@ -164,6 +164,8 @@ public:
     // From this many filtered videos on, the trees of a scan, and those asked for with
     // refreshTree(), are built on a worker thread.
     static constexpr int kBackgroundRebuildMinimum = 5000;
+    // From this many rows on, opening and closing folders makes the rows on a worker.
+    static constexpr int kBackgroundFlattenMinimum = 50'000;
     static constexpr int kMaxRecentDestinations = 6;
 
     // Replaceable services; null members keep the built-in stand-ins.
@@ -604,6 +606,11 @@ private:
     bool filtersOnWorker() const;
     void ensureCounts() const;
     void reflatten(bool expandAll);
+    // The same, on a worker when the rows are many (the user's opening and closing of folders).
+    void reflattenSoon(bool expandAll);
+    void replaceRows(const QList<TreeRow> &rows);
+    // Lets go of replaced rows on a worker, keeping their storage for the next large flatten.
+    void recycleRows(QList<TreeRow> rows);
     // A smart or extension filter that leaves few videos (no more than the first view opens
     // whole) opens the folders holding them. True when it opened any.
     bool openFoldersOfFewResults();

@@ -218,6 +218,9 @@ struct AppState::Private {
     }
     // Replaced trees and lists are taken apart here, not in the queue of the next build.
     QThreadPool releasePool;
+    // Advances whenever the rows shown are replaced: rows made on a worker for an older
+    // state are not shown.
+    std::atomic<quint64> rowsGeneration{0};
     // The storage of replaced rows, emptied, for the next large flatten to fill.
     std::mutex spareRowsMutex;
     QList<TreeRow> spareRows;

@@ -773,6 +773,12 @@ void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expa
     flatten(roots, {}, 0, {}, expandAll, expandedIDs, into);
 }
 
+qsizetype LumenkiteBuilder::rowCount(const QList<VideoFolderNodePtr> &roots, bool expandAll,
+                                     const QSet<QString> &expandedIDs)
+{
+    return visibleRowCount(roots, expandAll, expandedIDs);
+}
+
 void LumenkiteBuilder::collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth,
                                         bool all, QSet<QString> &into)
 {

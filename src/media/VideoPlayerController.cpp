@@ -11,7 +11,6 @@
 #include <QAudioOutput>
 #include <QFileInfo>
 #include <QMediaPlayer>
-#include <QThreadPool>
 #include <QVideoSink>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QFutureWatcher>
@@ -19,7 +18,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -104,11 +102,6 @@ VideoPlayerController::VideoPlayerController(QObject *parent) : QObject(parent)
     connect(&m_releaseMemory, &QTimer::timeout, this, [] { releaseFreeMemorySoon(); });
     m_mpvPoll.setInterval(kMPVPollMs);
     connect(&m_mpvPoll, &QTimer::timeout, this, &VideoPlayerController::pollMPV);
-    // libmpv, and the hundred libraries it links, are looked for on a worker as soon as there
-    // is a player: the first file the platform player could not open loaded them on the
-    // window's thread, which held it up for a tenth of a second and more.
-    static std::once_flag lookedFor;
-    std::call_once(lookedFor, [] { QThreadPool::globalInstance()->start([] { LibMPVLibrary::shared(); }); });
 }
 
 VideoPlayerController::~VideoPlayerController() { teardown(); }
