@@ -732,16 +732,22 @@ qint64 AppState::filteredVideoBytes() const
 
 qsizetype AppState::shownVideoCount() const
 {
-    if (d->filteredValid || !filtersOnWorker())
-        d->shownCount = filteredVideoCount();
-    return d->shownCount;
+    if (!filtersOnWorker())
+        return filteredVideoCount();
+    qsizetype count = 0;
+    for (const VideoFolderNodePtr &root : m_treeRoots)
+        count += root->totalVideoCount;
+    return count;
 }
 
 qint64 AppState::shownVideoBytes() const
 {
-    if (d->filteredValid || !filtersOnWorker())
-        d->shownBytes = filteredVideoBytes();
-    return d->shownBytes;
+    if (!filtersOnWorker())
+        return filteredVideoBytes();
+    qint64 bytes = 0;
+    for (const VideoFolderNodePtr &root : m_treeRoots)
+        bytes += root->totalSize;
+    return bytes;
 }
 
 std::optional<int> AppState::smartFilterCount(SmartFilter filter) const

@@ -376,10 +376,9 @@ public:
     qsizetype filteredVideoCount() const;
     // Their total size.
     qint64 filteredVideoBytes() const;
-    // The same two figures as the window shows them beside the tree: while a large library's
-    // filter is still being made on a worker (with the tree that shows its result), those of
-    // the tree still shown, so the window neither waits for the filter nor shows a count its
-    // rows do not have.
+    // The same two figures as the window shows them beside the tree. A large library's are
+    // the tree's own: its filter is made on a worker with the tree that shows the result, so
+    // the window neither waits for the filter nor shows a count its rows do not have.
     qsizetype shownVideoCount() const;
     qint64 shownVideoBytes() const;
     // The videos of the library a smart view keeps, whatever filter is active; none for an

@@ -313,9 +313,6 @@ struct AppState::Private {
         filteredListValid = false;
         filteredBytesCount = -1;
     }
-    // The filtered count and bytes last read for the window.
-    qsizetype shownCount = 0;
-    qint64 shownBytes = 0;
     std::vector<int> filteredPositions;
     LibraryIndex::Criteria filteredCriteria;
     // The positions still belong to allVideos as it is (a grown query may narrow them).
