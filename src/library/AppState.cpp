@@ -393,7 +393,7 @@ void AppState::ensureLookup() const
     d->indexByID.clear();
     d->indexByID.reserve(m_allVideos.size());
     for (qsizetype i = 0; i < m_allVideos.size(); ++i)
-        d->indexByID.insert(m_allVideos[i].id, i); // keeps the first position of an id
+        d->indexByID.insert(m_allVideos[i].id, i); // a later position of an id replaces an earlier one
     d->lookupValid = true;
 }
 
@@ -1457,20 +1457,21 @@ std::vector<qsizetype> AppState::positionsOfIDs(const QList<QString> &ids) const
     constexpr qsizetype kLinearSearchMaximum = 16;
     if (!d->lookupValid && m_allVideos.size() >= kBackgroundRebuildMinimum && ids.size() <= kLinearSearchMaximum) {
         makeLookupInBackground();
-        std::vector<qsizetype> first(size_t(ids.size()), -1);
+        // From the end: the lookup holds an id's last position.
+        std::vector<qsizetype> last(size_t(ids.size()), -1);
         qsizetype missing = ids.size();
         const VideoFile *videos = m_allVideos.constData();
-        for (qsizetype i = 0; i < m_allVideos.size() && missing > 0; ++i) {
+        for (qsizetype i = m_allVideos.size() - 1; i >= 0 && missing > 0; --i) {
             const QString &id = videos[i].id;
             for (qsizetype j = 0; j < ids.size(); ++j) {
                 // Equal lengths first: most ids differ there, without their text being read.
-                if (first[size_t(j)] < 0 && id.size() == ids[j].size() && id == ids[j]) {
-                    first[size_t(j)] = i;
+                if (last[size_t(j)] < 0 && id.size() == ids[j].size() && id == ids[j]) {
+                    last[size_t(j)] = i;
                     --missing;
                 }
             }
         }
-        for (qsizetype i : first)
+        for (qsizetype i : last)
             if (i >= 0)
                 found.push_back(i);
         return found;
@@ -1494,7 +1495,7 @@ void AppState::makeLookupInBackground() const
         auto lookup = std::make_shared<QHash<QString, qsizetype>>();
         lookup->reserve(videos.size());
         for (qsizetype i = 0; i < videos.size(); ++i)
-            lookup->insert(videos[i].id, i); // keeps the first position of an id
+            lookup->insert(videos[i].id, i); // the last position of an id, as ensureLookup() keeps
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, videos, lookup]() mutable {
             if (!self)
                 return;

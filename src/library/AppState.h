@@ -586,7 +586,7 @@ private:
     bool isInsideActiveScope(const QString &directoryPath) const;
     void setLibrary(const QList<VideoFile> &videos);
     void ensureLookup() const;
-    // The first position of each of `ids` found in the library, in the order of `ids`.
+    // The position of each of `ids` found in the library (an id's last), in the order of `ids`.
     std::vector<qsizetype> positionsOfIDs(const QList<QString> &ids) const;
     // Starts making the id lookup of a large library on a worker, which it takes when done.
     void makeLookupInBackground() const;

@@ -245,7 +245,7 @@ struct AppState::Private {
 
     // ---- derived caches ----
     bool lookupValid = false;
-    QHash<QString, qsizetype> indexByID; // first position of each id in allVideos
+    QHash<QString, qsizetype> indexByID; // the (last) position of each id in allVideos
     bool lookupInMaking = false; // a worker makes it for a large library
 
     // The cache file is read on a worker at start-up; the index of the record the window
