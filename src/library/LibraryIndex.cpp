@@ -168,6 +168,25 @@ const std::vector<QString> &LibraryIndex::foldedNames() const
 
 std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within, qint64 *bytes) const
 {
+    if (c == Criteria{}) {
+        // Nothing to test: every video passes (a large library's first view asks this).
+        std::vector<int> every;
+        if (within) {
+            every = *within;
+        } else {
+            every.resize(size_t(m_videos.size()));
+            std::iota(every.begin(), every.end(), 0);
+        }
+        if (bytes) {
+            *bytes = 0;
+            if (!within && totalsReady())
+                *bytes = totals().bytes;
+            else
+                for (const int i : every)
+                    *bytes += m_videos[i].fileSize;
+        }
+        return every;
+    }
     const Keys &k = keys();
     const QString &query = c.foldedQuery;
     const bool text = !query.isEmpty();
