@@ -301,6 +301,10 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
 {
     // Closing the last window ends the program.
     QApplication::setQuitOnLastWindowClosed(true);
+    // Qt paints large areas in parts on its global thread pool and waits for them. Its threads
+    // stay once made: made again in the middle of a paint (after half a minute of quiet),
+    // they waited for the loader while a player opened its libraries, and the window with them.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
     LinearTheme::initialize();
     AppState::Services services;
     services.folderChooser = std::make_shared<FileDialogFolderChooser>();
