@@ -1350,6 +1350,14 @@ void AppState::expandAll()
     reflattenSoon(false);
 }
 
+void AppState::expandAllNow()
+{
+    QSet<QString> ids;
+    LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 0, true, ids);
+    setExpandedFolderIDs(ids);
+    reflatten(false);
+}
+
 void AppState::collapseAll()
 {
     setExpandedFolderIDs({});
@@ -1435,7 +1443,8 @@ void AppState::revealVideo(const VideoFile &videoArgument)
     if (m_activeExtensionFilter)
         setActiveExtensionFilter(std::nullopt);
     rebuildTree(false);
-    expandAll();
+    // The row is there at once, so the list can show it as it is selected.
+    expandAllNow();
     selectVideo(video);
     setShowInspector(true);
 }

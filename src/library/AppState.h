@@ -607,6 +607,8 @@ private:
     void reflatten(bool expandAll);
     // The same, on a worker when the rows are many (the user's opening and closing of folders).
     void reflattenSoon(bool expandAll);
+    // Every folder opened, its rows made here.
+    void expandAllNow();
     void replaceRows(const QList<TreeRow> &rows);
     // Lets go of replaced rows on a worker, keeping their storage for the next large flatten.
     void recycleRows(QList<TreeRow> rows);
