@@ -103,31 +103,6 @@ static void scheduleCapture(LumenkiteApp &app, const QString &path, int settleMs
     timer->start();
 }
 
-// Runs `work` once `window` has first been painted: start-up work the first window does not
-// need waits until it is drawn instead of competing with it for the loader and the cores.
-static void afterFirstPaint(QWidget *window, std::function<void()> work)
-{
-    struct FirstPaint : QObject {
-        std::function<void()> work;
-        bool eventFilter(QObject *watched, QEvent *event) override
-        {
-            if (event->type() == QEvent::Paint) {
-                watched->removeEventFilter(this);
-                QTimer::singleShot(0, this, [this] {
-                    work();
-                    deleteLater();
-                });
-            }
-            return false;
-        }
-    };
-    if (!window) return work();
-    auto *filter = new FirstPaint;
-    filter->setParent(window);
-    filter->work = std::move(work);
-    window->installEventFilter(filter);
-}
-
 // --help and --version answer on the terminal and end, before any window, display or scan
 // is needed.
 static bool answeredInformationOption(int argc, char **argv)
@@ -227,7 +202,7 @@ int main(int argc, char **argv)
         if (const auto a = AppAppearanceInfo::fromRawValue(parser.value(appearance))) app.state()->setAppearance(*a);
     app.show();
     // Looking for libmpv loads it and the hundred libraries it links.
-    afterFirstPaint(app.mainWindow(), [&app] { MissingTools::announce(app.state()); });
+    LumenkiteApp::afterFirstPaint(app.mainWindow(), [&app] { MissingTools::announce(app.state()); });
     if (parser.isSet(windowSize) && app.mainWindow()) {
         const QStringList wh = parser.value(windowSize).split('x');
         if (wh.size() == 2) app.mainWindow()->resize(wh[0].toInt(), wh[1].toInt());

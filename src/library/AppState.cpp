@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 
 
@@ -84,6 +85,8 @@ QThreadPool &indexWarmingPool()
 void completeIndex(const std::weak_ptr<const LibraryIndex> &weak, const QList<VideoSortOrder> &orders)
 {
     if (const auto index = weak.lock())
+        index->totals();
+    if (const auto index = weak.lock())
         index->foldedNames();
     for (VideoSortOrder order : orders)
         if (const auto index = weak.lock())
@@ -110,6 +113,7 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
 {
     setServices(std::move(services));
     d->rebuildPool.setMaxThreadCount(1);
+    d->refreshPool.setMaxThreadCount(1);
     d->releasePool.setMaxThreadCount(1);
     d->mergePool.setMaxThreadCount(1);
     d->scanRebuildTimer.setSingleShot(true);
@@ -181,6 +185,8 @@ AppState::AppState(Services services, QObject *parent) : QObject(parent), d(std:
                 LumenkiteBuilder::collectFolderIDs(tree->roots, 0, 2, all.size() <= size_t(kExpandAllLimit),
                                                    tree->expanded);
                 tree->rows = LumenkiteBuilder::flatten(tree->roots, false, tree->expanded);
+                // The header's and the sidebar's counts, so the window does not count them.
+                index->totals();
                 loaded.index = std::move(index);
                 loaded.tree = std::move(tree);
             }
@@ -238,6 +244,7 @@ AppState::~AppState()
     // A tree being built posts its result to this object.
     ++d->rebuildGeneration;
     d->rebuildPool.waitForDone();
+    d->refreshPool.waitForDone();
     d->mergePool.waitForDone();
     // Last: the other workers hand what they replace to this one.
     d->releasePool.waitForDone();
@@ -386,7 +393,7 @@ void AppState::ensureLookup() const
     d->indexByID.clear();
     d->indexByID.reserve(m_allVideos.size());
     for (qsizetype i = 0; i < m_allVideos.size(); ++i)
-        d->indexByID.insert(m_allVideos[i].id, i); // keeps the first position of an id
+        d->indexByID.insert(m_allVideos[i].id, i); // a later position of an id replaces an earlier one
     d->lookupValid = true;
 }
 
@@ -556,6 +563,15 @@ void AppState::releaseCacheLoadWorker()
         shown->set_value();
 }
 
+const LibraryIndex *AppState::madeIndex() const
+{
+    const std::shared_ptr<const LibraryIndex> &prepared = d->preparedIndex;
+    if (!d->index && prepared && prepared->videos().size() == m_allVideos.size() &&
+        prepared->videos().constData() == m_allVideos.constData())
+        libraryIndex();
+    return d->index.get();
+}
+
 const LibraryIndex &AppState::libraryIndex() const
 {
     if (!d->index) {
@@ -714,6 +730,26 @@ qint64 AppState::filteredVideoBytes() const
     return bytes;
 }
 
+qsizetype AppState::shownVideoCount() const
+{
+    if (!filtersOnWorker())
+        return filteredVideoCount();
+    qsizetype count = 0;
+    for (const VideoFolderNodePtr &root : m_treeRoots)
+        count += root->totalVideoCount;
+    return count;
+}
+
+qint64 AppState::shownVideoBytes() const
+{
+    if (!filtersOnWorker())
+        return filteredVideoBytes();
+    qint64 bytes = 0;
+    for (const VideoFolderNodePtr &root : m_treeRoots)
+        bytes += root->totalSize;
+    return bytes;
+}
+
 std::optional<int> AppState::smartFilterCount(SmartFilter filter) const
 {
     if (m_allVideos.isEmpty())
@@ -754,6 +790,15 @@ void AppState::ensureCounts() const
         return;
     d->totalBytes = 0;
     d->countByExtension.clear();
+    // A large library's counts are made by a worker along with its index (a cached library's
+    // while the file is read): counting a million videos here held the window up.
+    if (const LibraryIndex *index = madeIndex(); index && index->totalsReady()) {
+        d->totalBytes = index->totals().bytes;
+        d->countByExtension = index->totals().byExtension;
+        d->countsValid = true;
+        d->extensionListValid = false;
+        return;
+    }
     for (const VideoFile &v : m_allVideos) {
         d->totalBytes += v.fileSize;
         ++d->countByExtension[v.fileExtension];
@@ -823,9 +868,10 @@ void AppState::rebuildTree(bool autoExpand)
           trimmed(m_searchQuery).isEmpty())) {
         releaseOnWorker(std::move(prepared));
     }
-    if (prepared)
+    if (prepared) {
         setTreeRoots(prepared->roots);
-    else if (d->filteredByScore)
+        keepWholeTree(prepared->index, rootPath, prepared->roots);
+    } else if (d->filteredByScore)
         setTreeRoots(LumenkiteBuilder::buildTree(d->filtered, rootPath, m_compactSingleChildFolders, m_sortOrder,
                                                  m_aiSearchScores));
     else
@@ -1007,24 +1053,35 @@ void AppState::startBackgroundRebuild(const QList<VideoFile> &list, bool autoExp
     }));
 }
 
+bool AppState::filtersOnWorker() const
+{
+    return !d->consumer && !aiSearchActive() && m_allVideos.size() >= kBackgroundRebuildMinimum;
+}
+
 void AppState::refreshTree()
 {
-    ensureFiltered();
-    // Score-ordered results are small; a scan grows its trees its own way. A small result
-    // of a large library still goes to the worker while the library's name order is being
-    // made: building it here would wait for all of it.
-    const bool ranksPending = !d->filteredByScore && !d->consumer && libraryIndex().size() >= kBackgroundRebuildMinimum &&
-                              !libraryIndex().nameRanksReady();
-    // A tree of deep folders takes long however few videos it has.
-    const auto deep = [this] {
-        return std::any_of(d->filteredPositions.cbegin(), d->filteredPositions.cend(), [this](int i) {
-            return LumenkiteBuilder::isDeepFolder(m_allVideos[i].directoryPath);
-        });
-    };
-    if (d->filteredByScore || d->consumer ||
-        (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending && !deep())) {
-        rebuildTree(false);
-        return;
+    // A large library is filtered on the worker that builds its tree: filtering a million
+    // videos here (on threads this one then waited for) held the window up while typing.
+    const bool filterThere = !d->filteredValid && filtersOnWorker();
+    if (!filterThere) {
+        ensureFiltered();
+        // Score-ordered results are small; a scan grows its trees its own way. A small result
+        // of a large library still goes to the worker while the library's name order is being
+        // made: building it here would wait for all of it.
+        const bool ranksPending = !d->filteredByScore && !d->consumer &&
+                                  libraryIndex().size() >= kBackgroundRebuildMinimum &&
+                                  !libraryIndex().nameRanksReady();
+        // A tree of deep folders takes long however few videos it has.
+        const auto deep = [this] {
+            return std::any_of(d->filteredPositions.cbegin(), d->filteredPositions.cend(), [this](int i) {
+                return LumenkiteBuilder::isDeepFolder(m_allVideos[i].directoryPath);
+            });
+        };
+        if (d->filteredByScore || d->consumer ||
+            (qsizetype(d->filteredPositions.size()) < kBackgroundRebuildMinimum && !ranksPending && !deep())) {
+            rebuildTree(false);
+            return;
+        }
     }
     struct Job {
         std::shared_ptr<const LibraryIndex> index;
@@ -1034,25 +1091,60 @@ void AppState::refreshTree()
         VideoSortOrder order;
         bool expandAll;
         QSet<QString> expanded;
+        // Set when the worker filters: what it keeps, and the result a longer query narrows.
+        std::optional<LibraryIndex::Criteria> criteria;
+        bool narrow = false;
+        // The kept tree of the whole library, when that is what is asked for.
+        QList<VideoFolderNodePtr> whole;
     };
     libraryIndex();
-    auto job = std::make_shared<Job>(Job{d->index, d->filteredPositions, std::nullopt, m_compactSingleChildFolders,
-                                         m_sortOrder, !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs});
+    auto job = std::make_shared<Job>(Job{d->index, {}, std::nullopt, m_compactSingleChildFolders, m_sortOrder,
+                                         !trimmed(m_searchQuery).isEmpty(), m_expandedFolderIDs, std::nullopt, false,
+                                         {}});
     if (const std::optional<QUrl> root = m_activeScope.rootURL())
         job->rootPath = standardizedPath(root->toLocalFile());
+    bool everyVideo = false;
+    if (filterThere) {
+        job->criteria = filterCriteria();
+        everyVideo = *job->criteria == LibraryIndex::Criteria{};
+        job->narrow = d->positionsCurrent && !d->filteredByScore && LibraryIndex::narrows(d->filteredCriteria, *job->criteria);
+        if (job->narrow && !everyVideo)
+            job->positions = d->filteredPositions;
+    } else {
+        everyVideo = qsizetype(d->filteredPositions.size()) == d->index->size();
+        job->positions = d->filteredPositions;
+    }
+    if (everyVideo)
+        job->whole = d->wholeTreeFor(job->index, job->rootPath, job->compact, job->order);
     const quint64 generation = ++d->rebuildGeneration;
-    d->rebuildPool.start(inBackground([this, job, generation] {
+    // At the window's own priority: the user waits for this tree, and on a busy machine a
+    // lowered worker got a fraction of a core while the window's thread sat idle.
+    d->refreshPool.start([this, job, generation] {
         struct Output {
             QList<VideoFolderNodePtr> roots;
             QList<TreeRow> rows;
+            qint64 bytes = 0;
             qint64 ms = 0;
         };
         auto out = std::make_shared<Output>();
         QElapsedTimer clock;
         clock.start();
+        if (job->criteria && generation == d->rebuildGeneration.load()) {
+            if (!job->whole.isEmpty()) {
+                // Every video: nothing to look at.
+                job->positions.resize(size_t(job->index->size()));
+                std::iota(job->positions.begin(), job->positions.end(), 0);
+                out->bytes = job->index->totals().bytes;
+            } else {
+                job->positions =
+                    job->index->filter(*job->criteria, job->narrow ? &job->positions : nullptr, &out->bytes);
+            }
+        }
         // A request superseded before its turn is not built at all, and one superseded while
         // it was built is not flattened.
-        if (generation == d->rebuildGeneration.load())
+        if (!job->whole.isEmpty())
+            out->roots = job->whole;
+        else if (generation == d->rebuildGeneration.load())
             out->roots = LumenkiteBuilder::buildTree(*job->index, job->positions, job->rootPath, job->compact,
                                                      job->order, std::nullopt, d->supersededUnless(generation));
         if (generation == d->rebuildGeneration.load()) {
@@ -1072,6 +1164,24 @@ void AppState::refreshTree()
                 releaseOnWorker(std::move(out));
                 return;
             }
+            const bool everyVideo = qsizetype(job->positions.size()) == job->index->size();
+            // The worker's filter is this library's filter when nothing changed since.
+            if (job->criteria && !d->filteredValid && d->index == job->index && filtersOnWorker() &&
+                filterCriteria() == *job->criteria) {
+                d->filteredPositions = std::exchange(job->positions, {});
+                d->filteredCriteria = *job->criteria;
+                d->positionsCurrent = true;
+                d->filteredByScore = false;
+                d->filteredListValid = false;
+                ++d->filteredEpoch;
+                d->filteredAt = QDateTime::currentDateTimeUtc();
+                d->filteredValid = true;
+                d->filteredBytes = out->bytes;
+                d->filteredBytesEpoch = d->filteredEpoch;
+                d->filteredBytesCount = qsizetype(d->filteredPositions.size());
+            }
+            if (job->whole.isEmpty() && everyVideo && !out->roots.isEmpty() && job->compact == m_compactSingleChildFolders && job->order == m_sortOrder)
+                keepWholeTree(job->index, job->rootPath, out->roots);
             // The tree and rows replaced here are freed on the worker: a large tree takes long
             // to take apart.
             auto old = std::make_shared<std::pair<QList<VideoFolderNodePtr>, QList<TreeRow>>>(m_treeRoots,
@@ -1103,13 +1213,14 @@ void AppState::refreshTree()
             releaseOnWorker(std::move(out));
             runAfterRebuild();
         }, Qt::QueuedConnection);
-    }));
+    });
 }
 
 void AppState::publishRows(const QList<TreeRow> &rows)
 {
     // Rows of a newly built tree never equal the shown ones (their nodes are new), so they
     // are not compared row by row.
+    ++d->rowsGeneration;
     m_flattenedRows = rows;
     emit flattenedRowsChanged();
 }
@@ -1119,6 +1230,20 @@ void AppState::releaseIndex()
     // The index shares the library's list; a large one takes long to take apart.
     if (d->index)
         releaseOnWorker(std::make_shared<std::shared_ptr<const LibraryIndex>>(std::exchange(d->index, nullptr)));
+    if (d->wholeTree)
+        releaseOnWorker(std::exchange(d->wholeTree, nullptr));
+}
+
+void AppState::keepWholeTree(const std::shared_ptr<const LibraryIndex> &index, const std::optional<QString> &rootPath,
+                             const QList<VideoFolderNodePtr> &roots)
+{
+    if (!index || index != d->index || index->size() < kBackgroundRebuildMinimum)
+        return;
+    auto kept = std::make_shared<Private::WholeTree>(
+        Private::WholeTree{index, rootPath, m_compactSingleChildFolders, m_sortOrder, roots});
+    if (d->wholeTree)
+        releaseOnWorker(std::exchange(d->wholeTree, nullptr));
+    d->wholeTree = std::move(kept);
 }
 
 void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
@@ -1130,7 +1255,64 @@ void AppState::releaseOnWorker(std::shared_ptr<void> garbage)
 
 void AppState::reflatten(bool expandAll)
 {
-    setFlattenedRows(LumenkiteBuilder::flatten(m_treeRoots, expandAll, m_expandedFolderIDs));
+    replaceRows(LumenkiteBuilder::flatten(m_treeRoots, expandAll, m_expandedFolderIDs));
+}
+
+void AppState::reflattenSoon(bool expandAll)
+{
+    // Many rows (a large library opened whole, or searched) are made on the worker that
+    // builds trees: making a million of them here held the window up for a good part of a
+    // second. The rows shown stay until they are in; a newer change of the rows drops them.
+    if (LumenkiteBuilder::rowCount(m_treeRoots, expandAll, m_expandedFolderIDs) < kBackgroundFlattenMinimum) {
+        reflatten(expandAll);
+        return;
+    }
+    struct Job {
+        QList<VideoFolderNodePtr> roots;
+        bool expandAll;
+        QSet<QString> expanded;
+        QList<TreeRow> rows;
+    };
+    auto job = std::make_shared<Job>(Job{m_treeRoots, expandAll, m_expandedFolderIDs, {}});
+    const quint64 generation = ++d->rowsGeneration;
+    d->refreshPool.start([this, job, generation] {
+        if (generation == d->rowsGeneration.load()) {
+            {
+                const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+                job->rows = std::exchange(d->spareRows, {});
+            }
+            LumenkiteBuilder::flatten(job->roots, job->expandAll, job->expanded, job->rows);
+        }
+        QMetaObject::invokeMethod(this, [this, job, generation]() mutable {
+            if (generation == d->rowsGeneration.load() && job->roots == m_treeRoots &&
+                job->expanded == m_expandedFolderIDs)
+                replaceRows(std::exchange(job->rows, {}));
+            releaseOnWorker(std::move(job));
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppState::replaceRows(const QList<TreeRow> &rows)
+{
+    // The rows replaced are let go of on a worker once the window has taken the new ones (the
+    // last of a large list took long to take apart here), and their storage kept for the
+    // next large flatten.
+    QList<TreeRow> old = m_flattenedRows;
+    setFlattenedRows(rows);
+    if (old.size() >= kBackgroundRebuildMinimum && !old.isSharedWith(m_flattenedRows))
+        recycleRows(std::move(old));
+}
+
+void AppState::recycleRows(QList<TreeRow> rows)
+{
+    d->releasePool.start(inBackground([this, rows = std::move(rows)]() mutable {
+        if (!rows.isDetached())
+            return;
+        rows.clear();
+        const std::lock_guard<std::mutex> lock(d->spareRowsMutex);
+        if (rows.capacity() > d->spareRows.capacity())
+            d->spareRows = std::move(rows);
+    }));
 }
 
 bool AppState::openFoldersOfFewResults()
@@ -1157,10 +1339,18 @@ void AppState::toggleFolder(const QString &folderIDArgument)
     if (!ids.remove(folderID))
         ids.insert(folderID);
     setExpandedFolderIDs(ids);
-    reflatten(!trimmed(m_searchQuery).isEmpty());
+    reflattenSoon(!trimmed(m_searchQuery).isEmpty());
 }
 
 void AppState::expandAll()
+{
+    QSet<QString> ids;
+    LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 0, true, ids);
+    setExpandedFolderIDs(ids);
+    reflattenSoon(false);
+}
+
+void AppState::expandAllNow()
 {
     QSet<QString> ids;
     LumenkiteBuilder::collectFolderIDs(m_treeRoots, 0, 0, true, ids);
@@ -1171,7 +1361,7 @@ void AppState::expandAll()
 void AppState::collapseAll()
 {
     setExpandedFolderIDs({});
-    reflatten(false);
+    reflattenSoon(false);
 }
 
 void AppState::selectVideo(const VideoFile &videoArgument)
@@ -1253,18 +1443,82 @@ void AppState::revealVideo(const VideoFile &videoArgument)
     if (m_activeExtensionFilter)
         setActiveExtensionFilter(std::nullopt);
     rebuildTree(false);
-    expandAll();
+    // The row is there at once, so the list can show it as it is selected.
+    expandAllNow();
     selectVideo(video);
     setShowInspector(true);
 }
 
 std::optional<VideoFile> AppState::videoWithID(const QString &id) const
 {
-    ensureLookup();
-    const auto it = d->indexByID.constFind(id);
-    if (it == d->indexByID.cend())
+    const std::vector<qsizetype> at = positionsOfIDs({id});
+    if (at.empty())
         return std::nullopt;
-    return m_allVideos[it.value()];
+    return m_allVideos[at.front()];
+}
+
+std::vector<qsizetype> AppState::positionsOfIDs(const QList<QString> &ids) const
+{
+    std::vector<qsizetype> found;
+    // A large library's id lookup is made on a worker: making it here held the window up for
+    // most of a second at a million videos. Until it is in, a few ids are looked for in one
+    // pass over the list, which costs a small part of that.
+    constexpr qsizetype kLinearSearchMaximum = 16;
+    if (!d->lookupValid && m_allVideos.size() >= kBackgroundRebuildMinimum && ids.size() <= kLinearSearchMaximum) {
+        makeLookupInBackground();
+        // From the end: the lookup holds an id's last position.
+        std::vector<qsizetype> last(size_t(ids.size()), -1);
+        qsizetype missing = ids.size();
+        const VideoFile *videos = m_allVideos.constData();
+        for (qsizetype i = m_allVideos.size() - 1; i >= 0 && missing > 0; --i) {
+            const QString &id = videos[i].id;
+            for (qsizetype j = 0; j < ids.size(); ++j) {
+                // Equal lengths first: most ids differ there, without their text being read.
+                if (last[size_t(j)] < 0 && id.size() == ids[j].size() && id == ids[j]) {
+                    last[size_t(j)] = i;
+                    --missing;
+                }
+            }
+        }
+        for (qsizetype i : last)
+            if (i >= 0)
+                found.push_back(i);
+        return found;
+    }
+    ensureLookup();
+    for (const QString &id : ids) {
+        const auto it = d->indexByID.constFind(id);
+        if (it != d->indexByID.cend())
+            found.push_back(it.value());
+    }
+    return found;
+}
+
+void AppState::makeLookupInBackground() const
+{
+    if (d->lookupValid || d->lookupInMaking)
+        return;
+    d->lookupInMaking = true;
+    QPointer<AppState> self(const_cast<AppState *>(this));
+    indexWarmingPool().start(inBackground([self, videos = m_allVideos] {
+        auto lookup = std::make_shared<QHash<QString, qsizetype>>();
+        lookup->reserve(videos.size());
+        for (qsizetype i = 0; i < videos.size(); ++i)
+            lookup->insert(videos[i].id, i); // the last position of an id, as ensureLookup() keeps
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, videos, lookup]() mutable {
+            if (!self)
+                return;
+            self->d->lookupInMaking = false;
+            // Taken only for the very list it was made of; otherwise freed off this thread.
+            if (!self->d->lookupValid && videos.constData() == self->m_allVideos.constData() &&
+                videos.size() == self->m_allVideos.size()) {
+                self->d->indexByID = std::move(*lookup);
+                self->d->lookupValid = true;
+            }
+            self->releaseOnWorker(std::make_shared<std::pair<QList<VideoFile>, std::shared_ptr<void>>>(
+                std::move(videos), std::move(lookup)));
+        }, Qt::QueuedConnection);
+    }));
 }
 
 std::optional<VideoFile> AppState::primarySelectedVideo() const
@@ -1284,14 +1538,7 @@ QList<VideoFile> AppState::selectedVideos() const
             if (const std::optional<VideoFile> p = primarySelectedVideo())
                 out.append(*p);
         } else {
-            ensureLookup();
-            QList<qsizetype> positions;
-            positions.reserve(m_selectedVideoIDs.size());
-            for (const QString &id : m_selectedVideoIDs) {
-                const auto it = d->indexByID.constFind(id);
-                if (it != d->indexByID.cend())
-                    positions.append(it.value());
-            }
+            std::vector<qsizetype> positions = positionsOfIDs(m_selectedVideoIDs.values());
             std::sort(positions.begin(), positions.end());
             for (qsizetype i : positions)
                 out.append(m_allVideos[i]);

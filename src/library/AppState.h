@@ -164,6 +164,8 @@ public:
     // From this many filtered videos on, the trees of a scan, and those asked for with
     // refreshTree(), are built on a worker thread.
     static constexpr int kBackgroundRebuildMinimum = 5000;
+    // From this many rows on, opening and closing folders makes the rows on a worker.
+    static constexpr int kBackgroundFlattenMinimum = 50'000;
     static constexpr int kMaxRecentDestinations = 6;
 
     // Replaceable services; null members keep the built-in stand-ins.
@@ -374,6 +376,11 @@ public:
     qsizetype filteredVideoCount() const;
     // Their total size.
     qint64 filteredVideoBytes() const;
+    // The same two figures as the window shows them beside the tree. A large library's are
+    // the tree's own: its filter is made on a worker with the tree that shows the result, so
+    // the window neither waits for the filter nor shows a count its rows do not have.
+    qsizetype shownVideoCount() const;
+    qint64 shownVideoBytes() const;
     // The videos of the library a smart view keeps, whatever filter is active; none for an
     // empty library. Counted once per change of the library (the recent view once a minute).
     std::optional<int> smartFilterCount(SmartFilter filter) const;
@@ -562,6 +569,10 @@ private:
     void releaseOnWorker(std::shared_ptr<void> garbage);
     // Lets go of the library's index (it describes the list as it was), freed on a worker.
     void releaseIndex();
+    // Keeps `roots`, a tree of every video of `index` in the layout asked for now, for the
+    // next tree of the whole library (a large one only).
+    void keepWholeTree(const std::shared_ptr<const LibraryIndex> &index, const std::optional<QString> &rootPath,
+                       const QList<VideoFolderNodePtr> &roots);
     void runAfterRebuild();
     void flushScanSignals();
     bool publishScanPending();
@@ -575,16 +586,32 @@ private:
     bool isInsideActiveScope(const QString &directoryPath) const;
     void setLibrary(const QList<VideoFile> &videos);
     void ensureLookup() const;
+    // The position of each of `ids` found in the library (an id's last), in the order of `ids`.
+    std::vector<qsizetype> positionsOfIDs(const QList<QString> &ids) const;
+    // Starts making the id lookup of a large library on a worker, which it takes when done.
+    void makeLookupInBackground() const;
     void appendVideos(const QList<VideoFile> &fresh, bool notify = true);
     bool aiSearchActive() const;
     FilterTest filterTest() const;
     const LibraryIndex &libraryIndex() const;
+    // The library's index when one is made already (none is made here).
+    const LibraryIndex *madeIndex() const;
     void joinScopeCacheLoad() const;
     void releaseCacheLoadWorker();
     LibraryIndex::Criteria filterCriteria() const;
     void ensureFiltered() const;
+    // Whether a large library's filter is made on the worker that builds its tree rather than
+    // here (never while a scan runs, nor for score-ordered results).
+    bool filtersOnWorker() const;
     void ensureCounts() const;
     void reflatten(bool expandAll);
+    // The same, on a worker when the rows are many (the user's opening and closing of folders).
+    void reflattenSoon(bool expandAll);
+    // Every folder opened, its rows made here.
+    void expandAllNow();
+    void replaceRows(const QList<TreeRow> &rows);
+    // Lets go of replaced rows on a worker, keeping their storage for the next large flatten.
+    void recycleRows(QList<TreeRow> rows);
     // A smart or extension filter that leaves few videos (no more than the first view opens
     // whole) opens the folders holding them. True when it opened any.
     bool openFoldersOfFewResults();

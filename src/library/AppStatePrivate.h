@@ -207,6 +207,8 @@ struct AppState::Private {
     // Large trees are built on a worker while a scan runs. A result is applied only when no
     // newer rebuild started since; `afterRebuild` runs once the current tree is in place.
     QThreadPool rebuildPool;
+    // The trees asked for by the user's own changes (a query, a filter, a sort order).
+    QThreadPool refreshPool;
     std::atomic<quint64> rebuildGeneration{0};
     // Whether a tree build of `generation` has been replaced by a newer one (asked by the
     // build itself, which then stops).
@@ -216,6 +218,9 @@ struct AppState::Private {
     }
     // Replaced trees and lists are taken apart here, not in the queue of the next build.
     QThreadPool releasePool;
+    // Advances whenever the rows shown are replaced: rows made on a worker for an older
+    // state are not shown.
+    std::atomic<quint64> rowsGeneration{0};
     // The storage of replaced rows, emptied, for the next large flatten to fill.
     std::mutex spareRowsMutex;
     QList<TreeRow> spareRows;
@@ -240,7 +245,8 @@ struct AppState::Private {
 
     // ---- derived caches ----
     bool lookupValid = false;
-    QHash<QString, qsizetype> indexByID; // first position of each id in allVideos
+    QHash<QString, qsizetype> indexByID; // the (last) position of each id in allVideos
+    bool lookupInMaking = false; // a worker makes it for a large library
 
     // The cache file is read on a worker at start-up; the index of the record the window
     // opens on is made there too.
@@ -270,6 +276,27 @@ struct AppState::Private {
 
     // The library's index, made on first use after each change of the list.
     std::shared_ptr<const LibraryIndex> index;
+    // The tree of the whole library in the layout it was last built in, kept with the index
+    // it was built from: the unfiltered view comes back often (a query cleared, "All Videos"),
+    // and building it again took a large library's tree build each time.
+    struct WholeTree {
+        std::shared_ptr<const LibraryIndex> index;
+        std::optional<QString> rootPath;
+        bool compact = false;
+        VideoSortOrder order = VideoSortOrder::nameAsc;
+        QList<VideoFolderNodePtr> roots;
+    };
+    std::shared_ptr<WholeTree> wholeTree;
+    // The kept whole tree when it is the one of this index and layout.
+    QList<VideoFolderNodePtr> wholeTreeFor(const std::shared_ptr<const LibraryIndex> &of,
+                                           const std::optional<QString> &rootPath, bool compact,
+                                           VideoSortOrder order) const
+    {
+        if (!wholeTree || !of || wholeTree->index != of || wholeTree->rootPath != rootPath ||
+            wholeTree->compact != compact || wholeTree->order != order)
+            return {};
+        return wholeTree->roots;
+    }
 
     // The filtered videos: positions in allVideos (in library order), except while an
     // on-device search orders them by score, when only the list is kept.

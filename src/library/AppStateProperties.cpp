@@ -157,6 +157,7 @@ void AppState::setTreeRoots(const QList<VideoFolderNodePtr> &value)
 
 void AppState::setFlattenedRows(const QList<TreeRow> &value)
 {
+    ++d->rowsGeneration; // rows still being made on a worker are older than these
     if (assign(m_flattenedRows, value)) {
         emit flattenedRowsChanged();
     }

@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <thread>
 
@@ -25,6 +26,32 @@ template <typename Work> void forChunks(qsizetype n, Work &&work, qsizetype chun
     for (qsizetype t = 1; t < threads; ++t)
         pool.emplace_back([&work, t, n, threads] { work(int(t), n * t / threads, n * (t + 1) / threads); });
     work(0, qsizetype(0), n / threads);
+    for (std::thread &thread : pool)
+        thread.join();
+}
+
+// Splits [0, n) into `slices` ranges that a few threads, the caller's among them, take one
+// after another until none is left. On a busy machine a thread may get its core late: equal
+// shares made the whole wait for the slowest, while here the others take its slices.
+template <typename Work>
+void forSlices(qsizetype n, int slices, Work &&work, qsizetype chunkMinimum = 100'000)
+{
+    const qsizetype threads =
+        std::clamp<qsizetype>(n / chunkMinimum, 1, std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 8));
+    if (threads == 1) {
+        for (int slice = 0; slice < slices; ++slice)
+            work(slice, n * slice / slices, n * (slice + 1) / slices);
+        return;
+    }
+    std::atomic<int> next{0};
+    const auto take = [&] {
+        for (int slice = next++; slice < slices; slice = next++)
+            work(slice, n * slice / slices, n * (slice + 1) / slices);
+    };
+    std::vector<std::thread> pool;
+    for (qsizetype t = 1; t < threads; ++t)
+        pool.emplace_back(take);
+    take();
     for (std::thread &thread : pool)
         thread.join();
 }
@@ -139,8 +166,27 @@ const std::vector<QString> &LibraryIndex::foldedNames() const
     return m_foldedNames;
 }
 
-std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within) const
+std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> *within, qint64 *bytes) const
 {
+    if (c == Criteria{}) {
+        // Nothing to test: every video passes (a large library's first view asks this).
+        std::vector<int> every;
+        if (within) {
+            every = *within;
+        } else {
+            every.resize(size_t(m_videos.size()));
+            std::iota(every.begin(), every.end(), 0);
+        }
+        if (bytes) {
+            *bytes = 0;
+            if (!within && totalsReady())
+                *bytes = totals().bytes;
+            else
+                for (const int i : every)
+                    *bytes += m_videos[i].fileSize;
+        }
+        return every;
+    }
     const Keys &k = keys();
     const QString &query = c.foldedQuery;
     const bool text = !query.isEmpty();
@@ -175,15 +221,26 @@ std::vector<int> LibraryIndex::filter(const Criteria &c, const std::vector<int> 
                (*names)[size_t(i)].contains(query);
     };
     const qsizetype n = within ? qsizetype(within->size()) : m_videos.size();
-    std::vector<std::vector<int>> parts(8);
-    forChunks(n, [&](int part, qsizetype from, qsizetype to) {
+    std::vector<std::vector<int>> parts(n >= 100'000 ? 64 : 1);
+    std::vector<qint64> partBytes(parts.size(), 0);
+    forSlices(n, int(parts.size()), [&](int part, qsizetype from, qsizetype to) {
         std::vector<int> &out = parts[size_t(part)];
+        qint64 sum = 0;
         for (qsizetype j = from; j < to; ++j) {
             const int i = within ? (*within)[size_t(j)] : int(j);
-            if (passes(i))
+            if (passes(i)) {
                 out.push_back(i);
+                if (bytes)
+                    sum += m_videos[i].fileSize;
+            }
         }
+        partBytes[size_t(part)] = sum;
     });
+    if (bytes) {
+        *bytes = 0;
+        for (const qint64 b : partBytes)
+            *bytes += b;
+    }
     // Joined in storage of the final size: growing it part by part copied a million
     // positions several times over, into fresh memory each time.
     size_t total = 0;
@@ -218,15 +275,42 @@ int LibraryIndex::SmartCounts::count(SmartFilter filter) const
 LibraryIndex::SmartCounts LibraryIndex::smartCounts(bool haveCutoff, qint64 cutoffMs) const
 {
     const Keys &k = keys();
+    const Totals &t = totals();
     SmartCounts counts;
     counts.all = int(m_videos.size());
-    for (qsizetype i = 0; i < m_videos.size(); ++i) {
-        counts.recent += !haveCutoff || k.modifiedMs[size_t(i)] >= cutoffMs;
-        counts.largeFiles += m_videos[i].fileSize >= kLargeFileBytes;
-        counts.nativeFormats += k.extensionIsNative[k.extension[size_t(i)]];
+    if (haveCutoff) {
+        for (const qint64 ms : k.modifiedMs)
+            counts.recent += ms >= cutoffMs;
+    } else {
+        counts.recent = counts.all;
     }
+    counts.largeFiles = t.largeFiles;
+    counts.nativeFormats = t.nativeFormats;
     counts.otherFormats = counts.all - counts.nativeFormats;
     return counts;
+}
+
+const LibraryIndex::Totals &LibraryIndex::totals() const
+{
+    std::call_once(m_totalsOnce, [this] {
+        const Keys &k = keys();
+        Totals &t = m_totals;
+        std::vector<int> perExtension(k.extensions.size(), 0);
+        for (qsizetype i = 0; i < m_videos.size(); ++i) {
+            const qint64 size = m_videos[i].fileSize;
+            t.bytes += size;
+            t.largeFiles += size >= kLargeFileBytes;
+            ++perExtension[k.extension[size_t(i)]];
+        }
+        t.byExtension.reserve(qsizetype(perExtension.size()));
+        for (size_t e = 0; e < perExtension.size(); ++e) {
+            t.byExtension.insert(k.extensions[e], perExtension[e]);
+            if (k.extensionIsNative[e])
+                t.nativeFormats += perExtension[e];
+        }
+        m_totalsReady.store(true, std::memory_order_release);
+    });
+    return m_totals;
 }
 
 const std::vector<int> &LibraryIndex::nameRanks() const

@@ -5,6 +5,7 @@
 
 #include <QCollator>
 #include <QCollatorSortKey>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -42,8 +43,9 @@ public:
         bool operator==(const Criteria &other) const = default;
     };
     // Positions (ascending) of the videos that pass, looked for among `within` (ascending
-    // positions) or, without it, the whole list.
-    std::vector<int> filter(const Criteria &criteria, const std::vector<int> *within = nullptr) const;
+    // positions) or, without it, the whole list; with `bytes`, their total size too.
+    std::vector<int> filter(const Criteria &criteria, const std::vector<int> *within = nullptr,
+                            qint64 *bytes = nullptr) const;
     // Whether a search for `next` keeps only videos a search for `previous` kept: a longer
     // query that holds the shorter one finds a subset of its videos.
     static bool narrows(const Criteria &previous, const Criteria &next);
@@ -53,6 +55,17 @@ public:
         int count(SmartFilter filter) const;
     };
     SmartCounts smartCounts(bool haveCutoff, qint64 cutoffMs) const;
+
+    // What the header and the sidebar count of the whole list, but the recent view (whose
+    // window moves with the clock): made once, so a worker can have it ready for the window.
+    struct Totals {
+        qint64 bytes = 0;
+        QHash<QString, int> byExtension; // exactly as the videos carry them
+        int largeFiles = 0, nativeFormats = 0;
+    };
+    const Totals &totals() const;
+    // Whether totals() answers at once.
+    bool totalsReady() const { return m_totalsReady.load(std::memory_order_acquire); }
 
     // The collation trees sort names by: numeric, case-blind, in the user's locale.
     static QCollator nameCollator();
@@ -112,7 +125,9 @@ private:
     const Keys &keys() const;
 
     QList<VideoFile> m_videos;
-    mutable std::once_flag m_keysOnce, m_namesOnce, m_ranksOnce;
+    mutable std::once_flag m_keysOnce, m_namesOnce, m_ranksOnce, m_totalsOnce;
+    mutable Totals m_totals;
+    mutable std::atomic<bool> m_totalsReady{false};
     mutable Keys m_keys;
     mutable std::vector<QString> m_foldedNames;
     mutable std::vector<int> m_ranks;

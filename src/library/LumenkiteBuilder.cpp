@@ -190,8 +190,9 @@ public:
             if (useRanks) {
                 m_ranks = &index->nameRanks();
                 // Without scores, the index's order of the whole list hands each folder its
-                // videos already sorted.
-                if (!m_useScores)
+                // videos already sorted; a small part of the list sorts its own folders by the
+                // ranks rather than walk that order of every video.
+                if (!m_useScores && (!subset || qsizetype(subset->size()) * 8 > library.size()))
                     m_permutation = &index->sortPermutation(order);
             }
             // Read in place (a copy per build would cost more than the build of a small result).
@@ -836,6 +837,12 @@ void LumenkiteBuilder::flatten(const QList<VideoFolderNodePtr> &roots, bool expa
     // on the first touch (its default for regions that ask), a fragmented heap of a long
     // session made the first large flatten several times slower than filling small pages.
     flatten(roots, {}, 0, {}, expandAll, expandedIDs, into);
+}
+
+qsizetype LumenkiteBuilder::rowCount(const QList<VideoFolderNodePtr> &roots, bool expandAll,
+                                     const QSet<QString> &expandedIDs)
+{
+    return visibleRowCount(roots, expandAll, expandedIDs);
 }
 
 void LumenkiteBuilder::collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth,

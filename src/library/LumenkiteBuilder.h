@@ -193,6 +193,9 @@ public:
     static void flatten(const QList<VideoFolderNodePtr> &roots, bool expandAll, const QSet<QString> &expandedIDs,
                         QList<TreeRow> &into);
 
+    // How many rows flatten() makes of the tree, counted without making them.
+    static qsizetype rowCount(const QList<VideoFolderNodePtr> &roots, bool expandAll, const QSet<QString> &expandedIDs);
+
     // With `all`, every folder id; otherwise the ids of folders at depth < maxDepth,
     // descending only through folders it collected.
     static void collectFolderIDs(const QList<VideoFolderNodePtr> &folders, int depth, int maxDepth, bool all,

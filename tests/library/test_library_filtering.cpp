@@ -247,13 +247,18 @@ TEST(LibraryFiltering, IndexBuiltTreeEqualsTheTreeOfTheCopiedList)
     VideoFile undated = video("/srv/lib/a/undated.mp4", 2, 0);
     undated.modifiedDate = QDateTime();
     videos.append(undated);
+    // Enough others that a few videos are a small part of the list, which sorts its own
+    // folders by the ranks instead of walking the order of the whole list.
+    for (int i = 0; i < 30; ++i)
+        videos.append(video(QString("/srv/other/filler%1.mp4").arg(i), 3, i));
 
     const LibraryIndex index(videos);
     std::vector<int> all(size_t(videos.size()));
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = int(i);
     std::vector<int> some = {0, 2, 3, 5, 6, 9};
-    for (std::vector<int> *subset : {&all, &some}) {
+    std::vector<int> few = {0, 1, 2, 3, 9};
+    for (std::vector<int> *subset : {&all, &some, &few}) {
         QList<VideoFile> copied;
         for (int i : *subset)
             copied.append(videos[i]);
@@ -318,6 +323,11 @@ TEST(LibraryFiltering, CacheReadAtStartUpOpensTheSameLibraryAsAReadInPlace)
     fresh.rebuildTree(false);
     EXPECT_EQ(rowIDs(LumenkiteBuilder::flatten(state.treeRoots(), true, {})),
               rowIDs(LumenkiteBuilder::flatten(fresh.treeRoots(), true, {})));
+    // The counts made with the index during the read are a plain count's.
+    EXPECT_EQ(state.totalVideoBytes(), fresh.totalVideoBytes());
+    EXPECT_EQ(state.extensionCounts(), fresh.extensionCounts());
+    for (SmartFilter f : SmartFilterInfo::allCases())
+        EXPECT_EQ(state.smartFilterCount(f), fresh.smartFilterCount(f)) << SmartFilterInfo::rawValue(f).toStdString();
 }
 
 namespace {
@@ -627,4 +637,139 @@ TEST(LibraryFiltering, ASupersededTreeNeverShows)
     EXPECT_EQ(shapes(state.flattenedRows()), atOnce);
     for (const std::vector<RowShape> &rows : shown)
         EXPECT_EQ(rows, atOnce);
+}
+
+// A large library is filtered with its tree on a worker. The filtered list answers for the
+// new settings at once when asked; the count and size shown beside the tree stay those of the
+// tree shown until the new tree is in, and then are its own.
+TEST(LibraryFiltering, ALargeLibrarysShownFiguresAreThoseOfTheTreeShown)
+{
+    const int count = AppState::kBackgroundRebuildMinimum + 1500;
+    const QList<VideoFile> videos = tiedLibrary(count, 5);
+    AppState state;
+    state.setAllVideos(videos);
+    state.rebuildTree(true);
+    const auto treeFigures = [&] {
+        std::pair<qsizetype, qint64> figures{0, 0};
+        for (const VideoFolderNodePtr &root : state.treeRoots()) {
+            figures.first += root->totalVideoCount;
+            figures.second += root->totalSize;
+        }
+        return figures;
+    };
+    ASSERT_EQ(state.shownVideoCount(), count);
+    // Whenever the rows change, the figures shown are the tree's.
+    int mismatches = 0, rebuilt = 0;
+    QObject::connect(&state, &AppState::flattenedRowsChanged, [&] {
+        mismatches += treeFigures() != std::pair(state.shownVideoCount(), state.shownVideoBytes());
+    });
+    QObject::connect(&state, &AppState::treeRebuilt, [&] { ++rebuilt; });
+    const Settings steps[] = {
+        {SmartFilter::all, {}, "clip"},  {SmartFilter::all, {}, "clip1"}, {SmartFilter::largeFiles, {}, ""},
+        {SmartFilter::all, QString("mov"), ""}, {SmartFilter::all, {}, ""}, {SmartFilter::all, {}, "élan"},
+    };
+    for (const Settings &step : steps) {
+        const std::string label = step.query.toStdString() + " " + SmartFilterInfo::rawValue(step.smart).toStdString();
+        const std::pair<qsizetype, qint64> before = treeFigures();
+        rebuilt = 0;
+        apply(state, step);
+        state.refreshTree();
+        EXPECT_EQ(std::pair(state.shownVideoCount(), state.shownVideoBytes()), before) << label;
+        ASSERT_TRUE(spinUntil([&] { return rebuilt > 0; })) << label;
+        const QStringList expected = fresh(videos, step);
+        qint64 bytes = 0;
+        for (const VideoFile &v : state.filteredVideos())
+            bytes += v.fileSize;
+        EXPECT_EQ(ids(state.filteredVideos()), expected) << label;
+        EXPECT_EQ(state.shownVideoCount(), expected.size()) << label;
+        EXPECT_EQ(state.shownVideoBytes(), bytes) << label;
+        EXPECT_EQ(treeFigures(), std::pair(qsizetype(expected.size()), bytes)) << label;
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// Opening and closing the folders of a large tree makes its rows on a worker: rows made for an
+// opening that a later one replaced never show, and the rows left are the last opening's.
+TEST(LibraryFiltering, ALargeTreeShowsTheRowsOfTheLastOpening)
+{
+    const int count = AppState::kBackgroundFlattenMinimum + 5000;
+    AppState state;
+    state.setActiveScope(ScanScope::customFolder(QUrl::fromLocalFile("/lib")));
+    state.setAllVideos(tiedLibrary(count, 17));
+    state.rebuildTree(true);
+    const auto plain = [&] { return shapes(LumenkiteBuilder::flatten(state.treeRoots(), false, state.expandedFolderIDs())); };
+    std::vector<qsizetype> shown;
+    QObject::connect(&state, &AppState::flattenedRowsChanged, [&] { shown.push_back(state.flattenedRows().size()); });
+
+    // Closed again before the opened rows are in: they never show.
+    state.expandAll();
+    state.collapseAll();
+    EXPECT_EQ(shapes(state.flattenedRows()), plain());
+    const std::vector<RowShape> closed = plain();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(shapes(state.flattenedRows()), closed);
+    for (qsizetype rows : shown)
+        EXPECT_LT(rows, AppState::kBackgroundFlattenMinimum);
+
+    // Opened, then one folder closed before those rows are in: only the last opening shows.
+    shown.clear();
+    state.expandAll();
+    const QString folder = state.treeRoots().first()->id;
+    state.toggleFolder(folder);
+    const std::vector<RowShape> wanted = plain();
+    ASSERT_TRUE(spinUntil([&] { return !shown.empty(); }));
+    settle.restart();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shapes(state.flattenedRows()), wanted);
+}
+
+// A large library's videos are found by id at once, whether its id lookup (made on a worker)
+// is in yet or not, and for a library changed meanwhile: the last of equal ids is found, as
+// the lookup has always answered.
+TEST(LibraryFiltering, ALargeLibrarysVideosAreFoundByIDWhileItsLookupIsMade)
+{
+    AppState state; // the second library comes while the first one's lookup is made
+    for (unsigned seed : {7u, 8u}) {
+        // Names drawn from small sets: many videos share an id.
+        const QList<VideoFile> videos = tiedLibrary(AppState::kBackgroundRebuildMinimum + 500, seed);
+        QHash<QString, qsizetype> last, count;
+        for (qsizetype i = 0; i < videos.size(); ++i) {
+            last.insert(videos[i].id, i);
+            ++count[videos[i].id];
+        }
+        state.setAllVideos(videos);
+        // Ids that several videos share.
+        QStringList picked;
+        for (auto it = count.cbegin(); it != count.cend() && picked.size() < 3; ++it)
+            if (it.value() > 1)
+                picked.append(it.key());
+        ASSERT_EQ(picked.size(), 3);
+        const auto check = [&] {
+            for (const QString &id : picked) {
+                const std::optional<VideoFile> found = state.videoWithID(id);
+                ASSERT_TRUE(found) << id.toStdString();
+                EXPECT_TRUE(*found == videos[last.value(id)]) << id.toStdString();
+            }
+            EXPECT_FALSE(state.videoWithID("/lib/none.mp4"));
+            state.setSelectedVideoIDs(QSet<QString>(picked.cbegin(), picked.cend()));
+            QList<qsizetype> positions;
+            for (const QString &id : picked)
+                positions.append(last.value(id));
+            std::sort(positions.begin(), positions.end());
+            QStringList expected;
+            for (qsizetype i : positions)
+                expected.append(videos[i].id);
+            EXPECT_EQ(ids(state.selectedVideos()), expected);
+        };
+        // Checked at once and on each turn of the loop while the lookup is made and taken.
+        for (int turn = 0; turn < 40; ++turn) {
+            check();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+    }
 }

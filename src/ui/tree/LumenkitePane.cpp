@@ -549,7 +549,7 @@ LumenkitePane::VisualSearchBanner LumenkitePane::visualSearchBannerContent(const
     else if (state.isAIIndexing())
         b.trailingButtonKey = QStringLiteral("toolbar.stop");
     else if (!state.searchQuery().isEmpty())
-        b.trailingText = QString::number(state.filteredVideoCount()) + QLatin1Char(' ') + tr_("toolbar.matches", lang);
+        b.trailingText = QString::number(state.shownVideoCount()) + QLatin1Char(' ') + tr_("toolbar.matches", lang);
     return b;
 }
 
@@ -709,7 +709,7 @@ void LumenkitePane::refreshProgress()
     }
     // The strip stays in place (a new one each time would never get to be shown).
     const AppLanguage lang = m_state->language();
-    m_countLabel->setText(countText(lang, m_state->filteredVideoCount()));
+    m_countLabel->setText(countText(lang, m_state->shownVideoCount()));
     fitHeader();
     m_scanSummary->setText(scanningSummaryText(lang, m_state->allVideos().size(), m_state->totalVideoBytes()));
     if (m_scanPath) {
@@ -744,7 +744,7 @@ void LumenkitePane::refreshHeader()
     // No count while the library is still being read: "0 videos" would be wrong.
     m_countLabel->setText(m_state->isLoadingLibrary() && m_state->allVideos().isEmpty()
                               ? QString()
-                              : countText(lang, m_state->filteredVideoCount()));
+                              : countText(lang, m_state->shownVideoCount()));
 
     m_rescanButton->setVisible(!m_state->isScanning());
     m_rescanButton->setShape(c.controlBackground, c.outline(), 0.75, 6);
@@ -1135,7 +1135,7 @@ QWidget *LumenkitePane::makeFilterChips()
         chipRow->addWidget(button);
         row->addWidget(capsule);
     }
-    auto *results = makeLabel(resultsText(lang, m_state->filteredVideoCount(), m_state->filteredVideoBytes()), PaneStyle::font(11, QFont::Medium), c.tertiaryLabel, strip);
+    auto *results = makeLabel(resultsText(lang, m_state->shownVideoCount(), m_state->shownVideoBytes()), PaneStyle::font(11, QFont::Medium), c.tertiaryLabel, strip);
     results->setObjectName(QStringLiteral("chipResults"));
     row->addWidget(results);
     row->addStretch(1);

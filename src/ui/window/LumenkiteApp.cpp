@@ -8,6 +8,7 @@
 #include "library/AppState.h"
 #include "library/L10n.h"
 #include "editing/FFmpegProcess.h"
+#include "media/LibMPVLibrary.h"
 #include "media/MediaMetadataService.h"
 #include "platform/DesktopServices.h"
 #include "platform/MemoryTuning.h"
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -299,6 +301,10 @@ LumenkiteApp::LumenkiteApp(ContentViewParts parts, SettingsFactory settings, QOb
 {
     // Closing the last window ends the program.
     QApplication::setQuitOnLastWindowClosed(true);
+    // Qt paints large areas in parts on its global thread pool and waits for them. Its threads
+    // stay once made: made again in the middle of a paint (after half a minute of quiet),
+    // they waited for the loader while a player opened its libraries, and the window with them.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
     LinearTheme::initialize();
     AppState::Services services;
     services.folderChooser = std::make_shared<FileDialogFolderChooser>();
@@ -330,6 +336,29 @@ LumenkiteApp::~LumenkiteApp()
     delete m_window;
 }
 
+void LumenkiteApp::afterFirstPaint(QWidget *window, std::function<void()> work)
+{
+    struct FirstPaint : QObject {
+        std::function<void()> work;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                watched->removeEventFilter(this);
+                QTimer::singleShot(0, this, [this] {
+                    work();
+                    deleteLater();
+                });
+            }
+            return false;
+        }
+    };
+    if (!window) return work();
+    auto *filter = new FirstPaint;
+    filter->setParent(window);
+    filter->work = std::move(work);
+    window->installEventFilter(filter);
+}
+
 void LumenkiteApp::show()
 {
     if (!m_window) {
@@ -346,6 +375,10 @@ void LumenkiteApp::show()
         m_window->resize(kDefaultSize);
         if (QScreen *screen = QGuiApplication::primaryScreen())
             m_window->move(screen->availableGeometry().center() - m_window->rect().center());
+        // libmpv and the hundred libraries it links are opened on a worker once the window is
+        // drawn: the first video that needed them opened them on this thread, holding the
+        // window up for a tenth of a second and more.
+        afterFirstPaint(m_window, [] { QThreadPool::globalInstance()->start([] { LibMPVLibrary::shared(); }); });
     }
     m_window->show();
     m_window->raise();

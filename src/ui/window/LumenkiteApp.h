@@ -72,6 +72,10 @@ public:
     void show();
     void showSettings();
 
+    // Runs `work` once `window` has first been painted: start-up work the first window does not
+    // need waits until it is drawn instead of competing with it for the loader and the cores.
+    static void afterFirstPaint(QWidget *window, std::function<void()> work);
+
     static constexpr QSize kDefaultSize{1280, 800};
     static constexpr QSize kMinimumSize{960, 620};
     // Quiet time after the library or its rows change before free heap is given back.
