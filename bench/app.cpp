@@ -65,6 +65,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -114,6 +115,15 @@ struct Load {
     int processes;
 };
 constexpr Load kLoads[] = {{"quiet", "quiet", 0}, {"beside 4 busy processes", "busy", 4}};
+
+// The clock `perf record -k CLOCK_MONOTONIC` stamps its samples with, so that a stall the
+// verbose output names can be found in a profile.
+double monotonicSeconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
 
 QString loadAverage()
 {
@@ -251,9 +261,9 @@ AppRun appScan()
         qint64 &longest = started ? run.longestStallMs : run.startupStallMs;
         longest = std::max(longest, gap);
         if (gap > 100 && qEnvironmentVariableIsSet("LUMENKITE_BENCH_VERBOSE"))
-            std::fprintf(stderr, "stall %lld ms ending at %.2f s (%lld videos, %s)\n", (long long)gap,
+            std::fprintf(stderr, "stall %lld ms ending at %.2f s (%lld videos, %s; monotonic %.3f s)\n", (long long)gap,
                          clock.elapsed() / 1000.0, (long long)state->allVideos().size(),
-                         state->isScanning() ? "scanning" : "not scanning");
+                         state->isScanning() ? "scanning" : "not scanning", monotonicSeconds());
         if (state->isScanning()) {
             started = true;
             // Pictures of the window early in the scan and half-way through it, the latter a

@@ -431,42 +431,80 @@ void AppState::appendVideos(const QList<VideoFile> &fresh, bool notify)
                 d->filtered.append(m_allVideos.at(d->filteredPositions[j]));
         }
     }
-    noteVideosAppended(fresh, start, filterGrows);
+    noteVideosAppended(fresh, AppendedCounts::of(fresh, countingContext()), countingContext(), filterGrows);
     if (!notify)
         return;
     d->scanSignalsPending = true;
     flushScanSignals();
 }
 
-void AppState::noteVideosAppended(const QList<VideoFile> &fresh, qsizetype, bool filteredDone)
+AppendedCounts AppendedCounts::of(const QList<VideoFile> &videos, const CountingContext &context)
 {
+    AppendedCounts counts;
+    for (const VideoFile &v : videos) {
+        counts.bytes += v.fileSize;
+        ++counts.byExtension[v.fileExtension];
+        counts.recent += !context.haveCutoff ||
+                         (v.modifiedDate.isValid() && v.modifiedDate.toMSecsSinceEpoch() >= context.cutoffMs);
+        counts.largeFiles += v.fileSize >= AppState::kLargeFileBytes;
+    }
+    if (!context.indexEntries.isEmpty())
+        for (const VideoFile &v : videos)
+            counts.indexed += countsAsIndexed(v.id, context) ? 1 : 0;
+    // Told by extension, once per extension rather than once per video.
+    const QSet<QString> &native = VideoFile::nativeVideoExtensions();
+    for (auto it = counts.byExtension.cbegin(); it != counts.byExtension.cend(); ++it)
+        if (native.contains(it.key().toLower()))
+            counts.nativeFormats += it.value();
+    return counts;
+}
+
+bool AppendedCounts::countsAsIndexed(const QString &videoID, const CountingContext &context)
+{
+    return countsAsIndexed(videoID, context.indexEntries, context.sceneModelInstalled, context.sceneEmbeddingDimension);
+}
+
+bool AppendedCounts::countsAsIndexed(const QString &videoID, const VisualIndexMap &entries, bool sceneModelInstalled,
+                                     int sceneEmbeddingDimension)
+{
+    const auto it = entries.constFind(videoID);
+    return it != entries.cend() && (!sceneModelInstalled || it->hasSceneEmbeddings(sceneEmbeddingDimension));
+}
+
+CountingContext AppState::countingContext() const
+{
+    return CountingContext{d->smartCountsHaveCutoff, d->smartCountsCutoffMs, m_aiIndexEntries,
+                           m_isMobileCLIPInstalled, d->sceneEmbeddingDimension};
+}
+
+void AppState::noteVideosAppended(const QList<VideoFile> &fresh, const AppendedCounts &madeCounts,
+                                  const CountingContext &context, bool filteredDone)
+{
+    // Counted elsewhere with what the counts kept here depended on then; when that changed
+    // meanwhile, counted again here.
+    const bool holds = context.holdsIn(countingContext(), d->smartCountsValid, d->indexedValid);
+    const AppendedCounts counts = holds ? madeCounts : AppendedCounts::of(fresh, countingContext());
     // The caches follow the additions instead of starting over.
     if (d->countsValid) {
-        for (const VideoFile &v : fresh) {
-            d->totalBytes += v.fileSize;
-            ++d->countByExtension[v.fileExtension];
-        }
+        d->totalBytes += counts.bytes;
+        for (auto it = counts.byExtension.cbegin(); it != counts.byExtension.cend(); ++it)
+            d->countByExtension[it.key()] += it.value();
         d->extensionListValid = false;
     }
     if (d->indexedValid)
-        for (const VideoFile &v : fresh)
-            d->indexedCount += countsAsIndexed(v.id) ? 1 : 0;
+        d->indexedCount += counts.indexed;
     if (!filteredDone) {
         d->filteredValid = false;
         d->positionsCurrent = false;
     }
     // The sidebar's counts take the new videos in, as the index would count them.
     if (d->smartCountsValid) {
-        const QSet<QString> &native = VideoFile::nativeVideoExtensions();
-        LibraryIndex::SmartCounts &counts = d->smartCounts;
-        for (const VideoFile &v : fresh) {
-            ++counts.all;
-            counts.recent += !d->smartCountsHaveCutoff ||
-                             (v.modifiedDate.isValid() && v.modifiedDate.toMSecsSinceEpoch() >= d->smartCountsCutoffMs);
-            counts.largeFiles += v.fileSize >= kLargeFileBytes;
-            counts.nativeFormats += native.contains(v.fileExtension.toLower());
-        }
-        counts.otherFormats = counts.all - counts.nativeFormats;
+        LibraryIndex::SmartCounts &smart = d->smartCounts;
+        smart.all += int(fresh.size());
+        smart.recent += counts.recent;
+        smart.largeFiles += counts.largeFiles;
+        smart.nativeFormats += counts.nativeFormats;
+        smart.otherFormats = smart.all - smart.nativeFormats;
     }
     d->primaryValid = false;
     d->selectionValid = false;
@@ -1074,7 +1112,7 @@ void AppState::refreshTree()
         // A tree of deep folders takes long however few videos it has.
         const auto deep = [this] {
             return std::any_of(d->filteredPositions.cbegin(), d->filteredPositions.cend(), [this](int i) {
-                return LumenkiteBuilder::isDeepFolder(m_allVideos[i].directoryPath);
+                return LumenkiteBuilder::isDeepFolder(m_allVideos.at(i).directoryPath);
             });
         };
         if (d->filteredByScore || d->consumer ||

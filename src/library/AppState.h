@@ -64,6 +64,8 @@ private:
 
 using ExtensionCount = QPair<QString, int>;
 struct LibraryChange;
+struct AppendedCounts;
+struct CountingContext;
 
 // The one model object of the running program, living on the GUI thread. Every field is a
 // property whose change signal fires only on a real change; a field's hook runs on every
@@ -580,7 +582,10 @@ private:
     void startScanMerge();
     bool finishScanMerge();
     void completeScan();
-    void noteVideosAppended(const QList<VideoFile> &fresh, qsizetype start, bool filteredDone);
+    // The caches follow videos that joined the library, counted with `context`.
+    void noteVideosAppended(const QList<VideoFile> &fresh, const AppendedCounts &counts,
+                            const CountingContext &context, bool filteredDone);
+    CountingContext countingContext() const;
     void commitLibraryChange(const LibraryChange &change);
     void writeScopeCache();
     bool isInsideActiveScope(const QString &directoryPath) const;

@@ -95,6 +95,40 @@ struct LibraryChange {
     }
 };
 
+// What videos joining the library add to the counts kept of it (the header's total, the
+// formats, the smart views, the indexed count): counted where they are gathered, which for
+// a large scan is a worker, so that this thread only adds the sums. Made with the context
+// of the counts kept when they were made.
+struct CountingContext {
+    bool haveCutoff = false; // the recent view's start
+    qint64 cutoffMs = 0;
+    VisualIndexMap indexEntries;
+    bool sceneModelInstalled = false;
+    int sceneEmbeddingDimension = 0;
+    // Whether counts made with this context hold in `now` for the counts kept there.
+    bool holdsIn(const CountingContext &now, bool smartCounts, bool indexedCount) const
+    {
+        return (!smartCounts || (haveCutoff == now.haveCutoff && cutoffMs == now.cutoffMs)) &&
+               (!indexedCount || (indexEntries.isSharedWith(now.indexEntries) &&
+                                  sceneModelInstalled == now.sceneModelInstalled &&
+                                  sceneEmbeddingDimension == now.sceneEmbeddingDimension));
+    }
+};
+
+struct AppendedCounts {
+    qint64 bytes = 0;
+    QHash<QString, int> byExtension;
+    int recent = 0, largeFiles = 0, nativeFormats = 0;
+    int indexed = 0;
+
+    static AppendedCounts of(const QList<VideoFile> &videos, const CountingContext &context);
+    // Whether a video's entry counts as indexed: with the scene model installed, only one
+    // whose embeddings that model can search.
+    static bool countsAsIndexed(const QString &videoID, const CountingContext &context);
+    static bool countsAsIndexed(const QString &videoID, const VisualIndexMap &entries, bool sceneModelInstalled,
+                                int sceneEmbeddingDimension);
+};
+
 // The ids a scan has delivered, kept in parts by hash: one set of a million ids rehashes
 // all of them at once as it grows, holding the window up; a part rehashes a 64th of them.
 class ScanIDSet
@@ -153,6 +187,9 @@ struct AppState::Private {
         std::shared_ptr<ScanIDSet> ids = std::make_shared<ScanIDSet>();
         QSet<QString> denied;       // names
         QStringList deniedEntries;  // whole paths, one per name
+        // Its batches are gathered for a worker to join (the library became large); from
+        // then on only that worker uses `ids`.
+        bool gathering = false;
         ScanJob job;
     };
     std::optional<Consumer> consumer;
@@ -172,10 +209,15 @@ struct AppState::Private {
     bool scanSignalsPending = false;
     // A batch came while a worker built the tree: one more rebuild once it is done.
     bool scanRebuildAgain = false;
-    // Once the library is large, new videos of a scan are gathered here and join it in one
-    // step a few times a second, so the counts of the header, the scanning row and the
-    // sidebar all change together.
-    QList<VideoFile> scanPending;
+    // Once the library is large, a scan's batches wait here as they came and join it in one
+    // step a few times a second (so the counts of the header, the scanning row and the
+    // sidebar all change together), through a worker: telling a million videos apart from
+    // those the library holds, counting them and growing the lists took this thread seconds.
+    std::vector<QList<VideoFile>> scanBatches;
+    // Videos already told apart from the scan's earlier ones, whose join is to be redone
+    // against the library as it is now (it changed while a worker joined them).
+    QList<VideoFile> scanChecked;
+    bool hasScanPending() const { return !scanBatches.empty() || !scanChecked.isEmpty(); }
     QTimer scanPublishTimer;
     // The grown lists and id lookup are made on a worker from shared copies of this thread's
     // own, and taken in one step: growing a list of 200,000 videos here would hold the window
@@ -184,18 +226,29 @@ struct AppState::Private {
         quint64 generation = 0;
         // What it starts from: this thread's containers as they were.
         QList<VideoFile> base;
-        QHash<QString, qsizetype> lookup;
+        QHash<QString, qsizetype> lookup; // made on the worker when this thread had none
         bool withLookup = false;
         std::function<bool(const VideoFile &)> test; // set when the filtered positions grow
         QList<VideoFile> filtered;
         bool withFiltered = false;
         size_t positionsBefore = 0;
         quint64 filteredEpoch = 0;
-        QList<VideoFile> fresh;
+        // The videos to join: batches as the scan sent them, and videos already told apart.
+        std::vector<QList<VideoFile>> batches;
+        QList<VideoFile> checked;
+        qsizetype incoming = 0;
+        std::shared_ptr<ScanIDSet> ids;
+        CountingContext counting;
         // What it makes.
+        QList<VideoFile> fresh;
+        AppendedCounts counts;
         QList<VideoFile> all;
         QList<VideoFile> filteredOut;
         std::vector<int> newPositions;
+
+        // On the worker: tells the videos apart from what the scan sent before and what the
+        // library holds, counts them, and makes the grown list, lookup and filtered list.
+        void join();
     };
     QThreadPool mergePool;
     std::shared_ptr<ScanMerge> merge; // the one under way

@@ -60,7 +60,8 @@ void AppState::cancelConsumer()
     // Videos still gathered or joining belong to the scan left behind (a stop or the end of
     // the scan has published them before).
     d->scanPublishTimer.stop();
-    d->scanPending = {};
+    d->scanBatches.clear();
+    d->scanChecked = {};
     d->completeAfterMerge = false;
     if (d->merge) {
         ++d->mergeGeneration;
@@ -218,6 +219,17 @@ void AppState::handle(const ScanEvent &event)
     Private::Consumer &c = *d->consumer;
     switch (event.kind) {
     case ScanEvent::Kind::batch: {
+        setScanStatusPath(event.scannedPath);
+        if (event.videos.isEmpty())
+            break;
+        if (c.gathering || m_allVideos.size() + event.videos.size() >= kBackgroundRebuildMinimum) {
+            // A large library takes the batches gathered, a few times a second, through a worker.
+            c.gathering = true;
+            d->scanBatches.push_back(event.videos);
+            if (!d->scanPublishTimer.isActive())
+                d->scanPublishTimer.start();
+            break;
+        }
         ensureLookup();
         QList<VideoFile> fresh;
         fresh.reserve(event.videos.size());
@@ -230,16 +242,8 @@ void AppState::handle(const ScanEvent &event)
                 continue;
             fresh.append(v);
         }
-        setScanStatusPath(event.scannedPath);
         if (fresh.isEmpty())
             break;
-        if (m_allVideos.size() + d->scanPending.size() + fresh.size() >= kBackgroundRebuildMinimum) {
-            // A large library takes the batches gathered, a few times a second.
-            d->scanPending.append(std::move(fresh));
-            if (!d->scanPublishTimer.isActive())
-                d->scanPublishTimer.start();
-            break;
-        }
         // Additions to the current library, so changes made during the scan survive.
         appendVideos(fresh, false);
         d->scanSignalsPending = true;
@@ -274,7 +278,7 @@ void AppState::handle(const ScanEvent &event)
         if (d->rebuildsInFlight > 0)
             ++d->rebuildGeneration;
         // The last videos gathered join first, off this thread as the others did.
-        if (d->merge || !d->scanPending.isEmpty()) {
+        if (d->merge || d->hasScanPending()) {
             d->completeAfterMerge = true;
             d->scanPublishTimer.stop();
             startScanMerge();
@@ -373,9 +377,14 @@ bool AppState::publishScanPending()
         d->mergeDone.wait();
         published = finishScanMerge();
     }
-    if (d->scanPending.isEmpty())
+    if (!d->hasScanPending())
         return published;
-    QList<VideoFile> pending = std::exchange(d->scanPending, {});
+    QList<VideoFile> pending = std::exchange(d->scanChecked, {});
+    const std::shared_ptr<ScanIDSet> ids = d->consumer ? d->consumer->ids : std::make_shared<ScanIDSet>();
+    for (const QList<VideoFile> &batch : std::exchange(d->scanBatches, {}))
+        for (const VideoFile &v : batch)
+            if (ids->insert(v.id))
+                pending.append(v);
     // A move, an undo or an edit may have put one of them into the library meanwhile.
     ensureLookup();
     pending.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
@@ -388,48 +397,98 @@ bool AppState::publishScanPending()
     return true;
 }
 
+void AppState::Private::ScanMerge::join()
+{
+    ScanMerge &m = *this;
+    const qsizetype start = m.base.size();
+    // Room for the batches to come, so the next merges seldom have to move the list.
+    const auto room = [](qsizetype size, qsizetype more) {
+        return std::max<qsizetype>(size + size / 2, size + more) + 256;
+    };
+    const auto grown = [room](const QList<VideoFile> &from, qsizetype more) {
+        QList<VideoFile> to;
+        to.reserve(room(from.size(), more));
+        to.append(from);
+        return to;
+    };
+    if (!m.withLookup) {
+        m.lookup.reserve(room(start, m.incoming));
+        for (qsizetype i = 0; i < start; ++i)
+            m.lookup.insert(m.base.at(i).id, i);
+    }
+    // A video the library already holds (put there by a move, an undo or an edit during the
+    // scan) is not added twice.
+    QList<VideoFile> &fresh = m.fresh;
+    fresh.reserve(m.incoming);
+    const QHash<QString, qsizetype> &lookup = m.lookup;
+    for (const VideoFile &v : std::as_const(m.checked))
+        if (!lookup.contains(v.id))
+            fresh.append(v);
+    for (const QList<VideoFile> &batch : m.batches)
+        for (const VideoFile &v : batch)
+            if (m.ids->insert(v.id) && !lookup.contains(v.id))
+                fresh.append(v);
+    m.checked = {};
+    m.batches.clear();
+    if (fresh.isEmpty())
+        return;
+    m.counts = AppendedCounts::of(fresh, m.counting);
+    // The lookup and the filtered list are made beside the list: at a large library's size
+    // each takes a while, and the scan's last tree waits for all three.
+    std::thread lookupThread([&m, &fresh, room, start] {
+        m.lookup.reserve(room(m.lookup.size(), fresh.size()));
+        for (qsizetype i = 0; i < fresh.size(); ++i)
+            m.lookup.insert(fresh.at(i).id, start + i);
+    });
+    // Nothing filtered out yet: the filtered list is the whole list, shared rather than copied.
+    bool filteredIsAll = false;
+    std::thread filterThread;
+    if (m.test)
+        filterThread = std::thread([&m, &fresh, &filteredIsAll, grown, start] {
+            for (qsizetype i = 0; i < fresh.size(); ++i)
+                if (m.test(fresh.at(i)))
+                    m.newPositions.push_back(int(start + i));
+            if (!m.withFiltered)
+                return;
+            filteredIsAll = m.filtered.size() == start && m.positionsBefore == size_t(start) &&
+                            m.newPositions.size() == size_t(fresh.size());
+            if (filteredIsAll)
+                return;
+            m.filteredOut = grown(m.filtered, qsizetype(m.newPositions.size()));
+            for (int position : m.newPositions)
+                m.filteredOut.append(fresh.at(position - start));
+        });
+    m.all = grown(m.base, fresh.size());
+    m.all.append(fresh);
+    lookupThread.join();
+    if (filterThread.joinable())
+        filterThread.join();
+    if (filteredIsAll)
+        m.filteredOut = m.all;
+}
+
 void AppState::startScanMerge()
 {
     d->scanPublishTimer.stop();
-    if (d->merge || d->scanPending.isEmpty())
+    if (d->merge || !d->hasScanPending())
         return;
-    QList<VideoFile> fresh = std::exchange(d->scanPending, {});
-    // A move, an undo or an edit may have put one of them into the library meanwhile.
-    ensureLookup();
-    fresh.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
-    if (fresh.isEmpty()) {
-        if (d->completeAfterMerge)
-            completeScan();
-        return;
-    }
-    // While the lists and the lookup have room for them, the videos join in place: that
-    // costs what the batch does. Only growing them goes to a worker.
-    const qsizetype n = fresh.size();
-    const auto hasRoom = [n](const auto &container) {
-        return container.isDetached() && container.capacity() - container.size() >= n;
-    };
-    const bool filterGrows =
-        d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent;
-    if (hasRoom(m_allVideos) && (!d->lookupValid || hasRoom(d->indexByID)) &&
-        (!filterGrows || !d->filteredListValid || hasRoom(d->filtered))) {
-        appendVideos(fresh, false);
-        d->scanSignalsPending = true;
-        flushScanSignals();
-        if (d->completeAfterMerge) {
-            completeScan();
-            return;
-        }
-        if (d->consumer)
-            scheduleScanRebuild();
-        return;
-    }
     // The index shares the list and describes it as it is: let go of it (on a worker).
     releaseIndex();
     auto merge = std::make_shared<Private::ScanMerge>();
     merge->generation = ++d->mergeGeneration;
     merge->base = m_allVideos;
-    merge->lookup = d->indexByID;
     merge->withLookup = d->lookupValid;
+    if (d->lookupValid)
+        merge->lookup = d->indexByID;
+    merge->batches = std::exchange(d->scanBatches, {});
+    merge->checked = std::exchange(d->scanChecked, {});
+    merge->incoming = merge->checked.size();
+    for (const QList<VideoFile> &batch : merge->batches)
+        merge->incoming += batch.size();
+    merge->ids = d->consumer ? d->consumer->ids : std::make_shared<ScanIDSet>();
+    merge->counting = countingContext();
+    const bool filterGrows =
+        d->filteredValid && !d->filteredByScore && !aiSearchActive() && m_activeSmartFilter != SmartFilter::recent;
     if (filterGrows) {
         merge->test = filterTest();
         merge->positionsBefore = d->filteredPositions.size();
@@ -438,66 +497,18 @@ void AppState::startScanMerge()
             merge->filtered = d->filtered;
     }
     merge->filteredEpoch = d->filteredEpoch;
-    merge->fresh = std::move(fresh);
     d->merge = merge;
     auto done = std::make_shared<std::promise<void>>();
     d->mergeDone = done->get_future();
     d->mergePool.start(inBackground([this, merge, done] {
-        Private::ScanMerge &m = *merge;
-        const qsizetype start = m.base.size();
-        // Room for the batches to come, so the next merges seldom have to move the list.
-        const auto room = [](qsizetype size, qsizetype more) {
-            return std::max<qsizetype>(size + size / 2, size + more) + 256;
-        };
-        const auto grown = [room](const QList<VideoFile> &from, qsizetype more) {
-            QList<VideoFile> to;
-            to.reserve(room(from.size(), more));
-            to.append(from);
-            return to;
-        };
-        const QList<VideoFile> &fresh = m.fresh;
-        // The lookup and the filtered list are made beside the list: at a large library's size
-        // each takes a while, and the scan's last tree waits for all three.
-        std::thread lookupThread;
-        if (m.withLookup)
-            lookupThread = std::thread([&m, &fresh, room, start] {
-                m.lookup.reserve(room(m.lookup.size(), fresh.size()));
-                for (qsizetype i = 0; i < fresh.size(); ++i)
-                    m.lookup.insert(fresh[i].id, start + i);
-            });
-        // Nothing filtered out yet: the filtered list is the whole list, shared rather than copied.
-        bool filteredIsAll = false;
-        std::thread filterThread;
-        if (m.test)
-            filterThread = std::thread([&m, &fresh, &filteredIsAll, grown, start] {
-                for (qsizetype i = 0; i < fresh.size(); ++i)
-                    if (m.test(fresh[i]))
-                        m.newPositions.push_back(int(start + i));
-                if (!m.withFiltered)
-                    return;
-                filteredIsAll = m.filtered.size() == start && m.positionsBefore == size_t(start) &&
-                                m.newPositions.size() == size_t(fresh.size());
-                if (filteredIsAll)
-                    return;
-                m.filteredOut = grown(m.filtered, qsizetype(m.newPositions.size()));
-                for (int position : m.newPositions)
-                    m.filteredOut.append(fresh[position - start]);
-            });
-        m.all = grown(m.base, fresh.size());
-        m.all.append(fresh);
-        if (lookupThread.joinable())
-            lookupThread.join();
-        if (filterThread.joinable())
-            filterThread.join();
-        if (filteredIsAll)
-            m.filteredOut = m.all;
+        merge->join();
         done->set_value();
-        QMetaObject::invokeMethod(this, [this, generation = m.generation] {
+        QMetaObject::invokeMethod(this, [this, generation = merge->generation] {
             if (!d->merge || d->merge->generation != generation)
                 return;
             const bool published = finishScanMerge();
             if (d->completeAfterMerge) {
-                if (!d->scanPending.isEmpty())
+                if (d->hasScanPending())
                     startScanMerge();
                 else
                     completeScan();
@@ -505,7 +516,10 @@ void AppState::startScanMerge()
             }
             if (published && d->consumer)
                 scheduleScanRebuild();
-            if (!d->scanPending.isEmpty() && !d->scanPublishTimer.isActive())
+            // Videos to join again (the library changed meanwhile) go at once.
+            if (!d->scanChecked.isEmpty())
+                startScanMerge();
+            else if (d->hasScanPending() && !d->scanPublishTimer.isActive())
                 d->scanPublishTimer.start();
         }, Qt::QueuedConnection);
     }));
@@ -517,45 +531,41 @@ bool AppState::finishScanMerge()
     if (!merge)
         return false;
     Private::ScanMerge &m = *merge;
+    if (m.fresh.isEmpty()) {
+        releaseOnWorker(std::move(merge));
+        return false;
+    }
     const qsizetype start = m_allVideos.size();
-    // Taken as made only when nothing it started from changed meanwhile (a file operation
-    // or a new filter); otherwise its videos join the library as it is now.
-    const bool same = m_allVideos.constData() == m.base.constData() && start == m.base.size() &&
-                      d->lookupValid == m.withLookup &&
-                      (!m.withLookup || d->indexByID.size() == m.lookup.size() - m.fresh.size());
+    // Taken as made only when the list it started from is still the library's (no file
+    // operation or edit changed it meanwhile); otherwise its videos are joined again, to the
+    // library as it is now, before any gathered since.
+    if (m_allVideos.constData() != m.base.constData() || start != m.base.size()) {
+        d->scanChecked = std::move(m.fresh) + d->scanChecked;
+        releaseOnWorker(std::move(merge));
+        return false;
+    }
     const bool filteredSame = m.test && d->filteredValid && d->filteredEpoch == m.filteredEpoch &&
                               d->filteredPositions.size() == m.positionsBefore && d->filteredListValid == m.withFiltered &&
                               (!m.withFiltered || d->filtered.constData() == m.filtered.constData());
-    if (!same || (m.test && !filteredSame)) {
-        QList<VideoFile> fresh = m.fresh;
-        ensureLookup();
-        fresh.removeIf([this](const VideoFile &v) { return d->indexByID.contains(v.id); });
-        releaseOnWorker(std::move(merge));
-        if (fresh.isEmpty())
-            return false;
-        appendVideos(fresh, false);
-    } else {
-        // An index made meanwhile (the sidebar's counts, a sort) describes the list the merge
-        // started from: the filtered positions now reach past it.
-        releaseIndex();
-        // The containers replaced are taken apart on a worker, with the copies the merge
-        // started from.
-        auto old = std::make_shared<std::tuple<QList<VideoFile>, QHash<QString, qsizetype>, QList<VideoFile>>>();
-        std::get<0>(*old) = std::exchange(m_allVideos, std::move(m.all));
-        if (m.withLookup)
-            std::get<1>(*old) = std::exchange(d->indexByID, std::move(m.lookup));
-        if (m.test) {
-            d->filteredPositions.insert(d->filteredPositions.end(), m.newPositions.begin(), m.newPositions.end());
-            if (m.withFiltered)
-                std::get<2>(*old) = std::exchange(d->filtered, std::move(m.filteredOut));
-        }
-        noteVideosAppended(m.fresh, start, bool(m.test));
-        m.base = {};
-        m.lookup = {};
-        m.filtered = {};
-        releaseOnWorker(std::move(old));
-        releaseOnWorker(std::move(merge));
+    // An index made meanwhile (the sidebar's counts, a sort) describes the list the merge
+    // started from: the filtered positions now reach past it.
+    releaseIndex();
+    // The containers replaced are taken apart on a worker, with the copies the merge
+    // started from.
+    auto old = std::make_shared<std::tuple<QList<VideoFile>, QHash<QString, qsizetype>, QList<VideoFile>>>();
+    std::get<0>(*old) = std::exchange(m_allVideos, std::move(m.all));
+    std::get<1>(*old) = std::exchange(d->indexByID, std::move(m.lookup));
+    d->lookupValid = true;
+    if (filteredSame) {
+        d->filteredPositions.insert(d->filteredPositions.end(), m.newPositions.begin(), m.newPositions.end());
+        if (m.withFiltered)
+            std::get<2>(*old) = std::exchange(d->filtered, std::move(m.filteredOut));
     }
+    noteVideosAppended(m.fresh, m.counts, m.counting, filteredSame);
+    m.base = {};
+    m.filtered = {};
+    releaseOnWorker(std::move(old));
+    releaseOnWorker(std::move(merge));
     d->scanSignalsPending = true;
     flushScanSignals();
     return true;

@@ -209,9 +209,8 @@ bool AppState::isAIIndexFresh(const VideoFile &video, bool needsEmbeddings) cons
 
 bool AppState::countsAsIndexed(const QString &videoID) const
 {
-    const auto it = m_aiIndexEntries.constFind(videoID);
-    return it != m_aiIndexEntries.cend() &&
-           (!m_isMobileCLIPInstalled || it->hasSceneEmbeddings(d->sceneEmbeddingDimension));
+    return AppendedCounts::countsAsIndexed(videoID, m_aiIndexEntries, m_isMobileCLIPInstalled,
+                                           d->sceneEmbeddingDimension);
 }
 
 void AppState::startAIIndexingIfNeeded()
