@@ -717,7 +717,7 @@ TEST(LibraryFiltering, ALargeTreeShowsTheRowsOfTheLastOpening)
     // Opened, then one folder closed before those rows are in: only the last opening shows.
     shown.clear();
     state.expandAll();
-    const QString folder = state.treeRoots().first()->id;
+    const QString folder = state.treeRoots().first()->id();
     state.toggleFolder(folder);
     const std::vector<RowShape> wanted = plain();
     ASSERT_TRUE(spinUntil([&] { return !shown.empty(); }));
