@@ -651,11 +651,15 @@ bool AppState::isLoadingLibrary() const
 
 void AppState::afterScopeCacheLoads(std::function<void()> then)
 {
-    if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
-        joinScopeCacheLoad();
-    if (!d->cacheLoad.valid()) {
-        then();
-        return;
+    // Behind what was asked for earlier, even when the read has come in since: the window's
+    // request to apply the library must run before the requests that need it applied.
+    if (d->afterCacheLoad.isEmpty()) {
+        if (d->cacheLoad.valid() && d->cacheLoad.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            joinScopeCacheLoad();
+        if (!d->cacheLoad.valid()) {
+            then();
+            return;
+        }
     }
     d->afterCacheLoad.append(std::move(then));
     d->cacheLoadPoll.start();

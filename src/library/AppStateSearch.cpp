@@ -215,9 +215,9 @@ bool AppState::countsAsIndexed(const QString &videoID) const
 
 void AppState::startAIIndexingIfNeeded()
 {
-    // Asked for while the cached library is still being read (the first moments after start):
-    // index it once it is in, instead of finding nothing to index.
-    if (m_allVideos.isEmpty() && d->cacheLoad.valid()) {
+    // Asked for while the cached library is still being read or applied (the first moments
+    // after start): index it once it is in, instead of finding nothing to index.
+    if (m_allVideos.isEmpty() && (d->cacheLoad.valid() || !d->afterCacheLoad.isEmpty())) {
         QPointer<AppState> self(this);
         afterScopeCacheLoads([self] {
             if (self)

@@ -423,11 +423,14 @@ TEST_F(IndexingRunTest, AnEmptyLibraryStartsNothing)
 } // namespace
 
 // "Index" pressed in the first moments after start, while the cached library is still being
-// read, indexes that library once it is in instead of finding nothing to index.
+// read, indexes that library once it is in instead of finding nothing to index: also when
+// the read comes in just before the press, with the window's request to apply it still
+// waiting, or when another reader has already waited for it.
 TEST(IndexingRunAtStart, AskedForWhileTheCacheIsReadIndexesTheLibraryOnceItIsIn)
 {
+    constexpr int kVideos = 300; // a read that takes a moment
     QList<VideoFile> videos;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < kVideos; ++i)
         videos.append(*VideoFile::make(QDir::homePath() + QStringLiteral("/Videos/clip%1.mp4").arg(i), 100, kModified,
                                        std::nullopt));
     const QString key = AppState().scopeCacheKey();
@@ -436,14 +439,20 @@ TEST(IndexingRunAtStart, AskedForWhileTheCacheIsReadIndexesTheLibraryOnceItIsIn)
     ASSERT_TRUE(ScopeCacheCodec::save({{key, CachedScopeScan{key, videos, {}, QDateTime::currentDateTimeUtc()}}},
                                       folder + "/scope_cache_v1.json"));
 
-    auto fake = std::make_shared<FakeIndexer>();
-    AppState::Services services;
-    services.onDeviceSearch = fake;
-    AppState state(services);
-    // As the window does at start: the library is applied once the read is in.
-    state.afterScopeCacheLoads([&] { state.applyActiveScope(); });
-    state.startAIIndexingIfNeeded();
-    ASSERT_TRUE(waitFor([&] { return fake->startedCount() == 3 && !state.isAIIndexing(); }));
-    EXPECT_EQ(state.indexedVideoCount(), 3);
+    for (const bool readFirst : {false, true}) {
+        SCOPED_TRACE(readFirst ? "the read already waited for" : "as the window starts");
+        auto fake = std::make_shared<FakeIndexer>();
+        AppState::Services services;
+        services.onDeviceSearch = fake;
+        AppState state(services);
+        // As the window does at start: the library is applied once the read is in.
+        state.afterScopeCacheLoads([&] { state.applyActiveScope(); });
+        if (readFirst)
+            (void)state.scopeCache();
+        state.startAIIndexingIfNeeded();
+        ASSERT_TRUE(waitFor([&] { return fake->startedCount() == kVideos && !state.isAIIndexing(); }))
+            << fake->startedCount() << " started of " << state.allVideos().size();
+        EXPECT_EQ(state.indexedVideoCount(), kVideos);
+    }
     QFile::remove(folder + "/scope_cache_v1.json");
 }
